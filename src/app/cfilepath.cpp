@@ -150,7 +150,8 @@ bool CFilePath::IsCompanionOf(const CFilePath& other) const
 
 void CFilePath::SetPath(const std::string& text, bool isFolder)
 {
-    const std::string path = Trim(StripScheme(text));
+    // Blanks around the text do not hide its scheme.
+    const std::string path = Trim(StripScheme(Trim(text)));
     m_strDrive.clear();
     m_strFolder.clear();
     m_strBaseName.clear();

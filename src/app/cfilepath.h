@@ -63,7 +63,7 @@ public:
     virtual void SetFromFind(const std::filesystem::directory_entry& entry);
 
     // Sets the path from text. A leading "file://", "ftp://" or "network://" (exactly so
-    // written) is removed, the text is trimmed and split; with isFolder the whole text is
+    // written) is removed, the text is trimmed of blanks and split; with isFolder the whole text is
     // the folder (name and extension empty). Empty text gives an empty path.
     void SetPath(const std::string& text, bool isFolder);
     // The folder becomes text with a trailing "/" ensured; an absolute text makes the

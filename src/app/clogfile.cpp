@@ -159,9 +159,9 @@ void CLogFile::AppendPendingLocked(const std::string& text)
     m_strPending += text;
     if (m_strPending.size() <= PendingLimit)
         return;
-    // Drop the oldest text, up to the end of the line that crosses the limit, so that
-    // what stays starts with a whole line.
-    size_t cut = m_strPending.size() - PendingLimit;
+    // Drop the oldest whole lines down to three quarters of the limit, so that the cut
+    // happens once in a while rather than on every line.
+    size_t cut = m_strPending.size() - PendingLimit / 4 * 3;
     const size_t lineEnd = m_strPending.find('\n', cut);
     cut = lineEnd == std::string::npos ? m_strPending.size() : lineEnd + 1;
     m_strPending.erase(0, cut);
