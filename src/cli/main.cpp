@@ -1,0 +1,44 @@
+// px3: the command-line front end over the card core.
+#include <CLI/CLI.hpp>
+
+#include <cctype>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "platform/volumetable.h"
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"Pixsalvo 3: recover pictures from camera memory cards, test, format and erase cards."};
+    app.require_subcommand(1);
+    std::vector<std::string> cards;
+    app.add_option("--card", cards,
+                   "Attach a card image as an emulated card reader: [LETTER=]PATH[,option...]. Options: "
+                   "bad=FIRST-LAST, readonly, empty, pull=N, short, slow=MS, reader=VENDOR/PRODUCT/REV")
+        ->type_name("SPEC");
+
+    px3cli::Context context;
+    px3cli::RegisterCommands(app, context);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    }
+
+    std::string error;
+    auto& table = px::VolumeTable::Instance();
+    if (!table.AttachFromEnvironment(&error)) {
+        std::fprintf(stderr, "px3: %s\n", error.c_str());
+        return 2;
+    }
+    for (const std::string& spec : cards) {
+        if (!table.Attach(spec, nullptr, &error)) {
+            std::fprintf(stderr, "px3: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    return px3cli::RunSelected(app, context);
+}

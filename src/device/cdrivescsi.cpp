@@ -1,0 +1,231 @@
+#include "device/cdrivescsi.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/lasterror.h"
+#include "platform/winioctl.h"
+
+namespace {
+
+constexpr uint32_t kBlock = 512;
+constexpr uint32_t kTotalSizeOffset = 44;
+constexpr uint32_t kSenseOffset = 48;
+constexpr uint32_t kDataOffset = 68;
+constexpr uint8_t kSenseWanted = 18;
+constexpr uint32_t kTimeoutSeconds = 10;
+
+struct StatusName {
+    uint8_t code;
+    const char* name;
+};
+const StatusName kStatusNames[] = {
+    {0x00, "GOOD"}, {0x02, "CHECK CONDITION"}, {0x04, "CONDITION MET"}, {0x08, "BUSY"}, {0x10, "INTERMEDIATE"},
+    {0x14, "INTERMEDIATE CONDITION MET"}, {0x18, "RESERVATION CONFLICT"}, {0x22, "COMMAND TERMINATED"},
+    {0x28, "QUEUE FULL"},
+};
+
+const char* const kSenseKeys[16] = {"NO SENSE",        "RECOVERED ERROR", "NOT READY",       "MEDIUM ERROR",
+                                    "HARDWARE ERROR",  "ILLEGAL REQUEST", "UNIT ATTENTION",  "DATA PROTECT",
+                                    "BLANK CHECK",     "VENDOR SPECIFIC", "RESERVED",        "ABORTED COMMAND",
+                                    "RESERVED",        "VOLUME OVERFLOW", "MISCOMPARE",      "RESERVED"};
+
+std::string Format(const char* format, unsigned a, unsigned b = 0, unsigned c = 0, unsigned d = 0)
+{
+    char buffer[128];
+    std::snprintf(buffer, sizeof buffer, format, a, b, c, d);
+    return buffer;
+}
+
+}  // namespace
+
+std::vector<uint8_t> CDriveScsi::BuildRequest(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction,
+                                              uint32_t dataLength)
+{
+    const uint32_t total = 72 + dataLength;
+    std::vector<uint8_t> request(total, 0);
+    uint8_t* b = request.data();
+    px::Put16(b + px::spt::Length, px::spt::HeaderSize);
+    b[px::spt::CdbLength] = cdbLength;
+    b[px::spt::SenseInfoLength] = kSenseWanted;
+    b[px::spt::DataIn] = direction;
+    px::Put32(b + px::spt::DataTransferLength, dataLength);
+    px::Put32(b + px::spt::TimeOutValue, kTimeoutSeconds);
+    px::Put32(b + px::spt::DataBufferOffset, kDataOffset);
+    px::Put32(b + px::spt::SenseInfoOffset, kSenseOffset);
+    std::memcpy(b + px::spt::Cdb, cdb, cdbLength);
+    px::Put32(b + kTotalSizeOffset, total);
+    return request;
+}
+
+bool CDriveScsi::Send(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, const uint8_t* dataOut,
+                      uint32_t dataLength)
+{
+    m_request = BuildRequest(cdb, cdbLength, direction, dataLength);
+    if (dataOut && dataLength)
+        std::memcpy(m_request.data() + kDataOffset, dataOut, dataLength);
+    const uint32_t size = static_cast<uint32_t>(m_request.size());
+    uint32_t returned = 0;
+    if (!m_hDevice) {
+        px::SetLastError(EBADF);
+        SetError({}, true);
+        return false;
+    }
+    if (!m_hDevice->Control(px::IOCTL_SCSI_PASS_THROUGH, m_request.data(), size, m_request.data(), size, &returned)) {
+        SetError({}, true);
+        return false;
+    }
+    const uint8_t* b = m_request.data();
+    m_lastStatus = b[px::spt::ScsiStatus];
+    m_lastSenseLength = std::min<uint8_t>(b[px::spt::SenseInfoLength], 18);
+    std::memset(m_lastSense, 0, sizeof m_lastSense);
+    std::memcpy(m_lastSense, b + kSenseOffset, m_lastSenseLength);
+    m_lastMoved = px::Get32(b + px::spt::DataTransferLength);
+    return true;
+}
+
+const uint8_t* CDriveScsi::Data() const { return m_request.data() + kDataOffset; }
+
+bool CDriveScsi::ReadBlocks(uint8_t* buffer, uint32_t& bytesDone, uint32_t firstBlock, uint16_t count)
+{
+    bytesDone = 0;
+    const uint8_t cdb[10] = {0x28, 0, uint8_t(firstBlock >> 24), uint8_t(firstBlock >> 16), uint8_t(firstBlock >> 8),
+                             uint8_t(firstBlock), 0, uint8_t(count >> 8), uint8_t(count), 0};
+    if (!Send(cdb, 10, px::spt::DATA_IN, nullptr, count * kBlock))
+        return false;
+    std::memcpy(buffer, Data(), count * kBlock);
+    bytesDone = m_lastMoved;
+    return true;
+}
+
+bool CDriveScsi::WriteBlocks(const uint8_t* buffer, uint32_t& bytesDone, uint32_t firstBlock, uint16_t count)
+{
+    bytesDone = 0;
+    const uint8_t cdb[10] = {0x2A, 0, uint8_t(firstBlock >> 24), uint8_t(firstBlock >> 16), uint8_t(firstBlock >> 8),
+                             uint8_t(firstBlock), 0, uint8_t(count >> 8), uint8_t(count), 0};
+    if (!Send(cdb, 10, px::spt::DATA_OUT, buffer, count * kBlock))
+        return false;
+    bytesDone = m_lastMoved;
+    return true;
+}
+
+bool CDriveScsi::ReadCapacity(uint32_t& lastBlock, uint16_t& blockSize)
+{
+    const uint8_t cdb[10] = {0x25};
+    if (!Send(cdb, 10, px::spt::DATA_IN, nullptr, 8))
+        return false;
+    lastBlock = px::GetBE32(Data());
+    const uint32_t length = px::GetBE32(Data() + 4);
+    blockSize = length == 0 ? 512 : static_cast<uint16_t>(length);
+    return true;
+}
+
+bool CDriveScsi::Inquiry(CInquiryData& record)
+{
+    record.Clear();
+    const uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};
+    if (!Send(cdb, 6, px::spt::DATA_IN, nullptr, 36))
+        return false;
+    record.Fill(Data(), 36);
+    return true;
+}
+
+bool CDriveScsi::IdentifyDevice(CIdentifyData& record)
+{
+    record.Clear();
+    // ATA IDENTIFY DEVICE (EC) for device A0, carried by the readers' vendor command D0.
+    const uint8_t cdb[10] = {0xD0, 0x19, 0, 0, 0, 0, 0, 0, 0xA0, 0xEC};
+    if (!Send(cdb, 10, px::spt::DATA_IN, nullptr, 512))
+        return false;
+    record.Fill(Data(), 512);
+    if (record.LbaSectors() == 0) {
+        uint32_t lastBlock = 0;
+        uint16_t blockSize = 0;
+        if (ReadCapacity(lastBlock, blockSize)) {
+            const uint32_t blocks = lastBlock + 1;
+            record.m_words[60] = static_cast<uint16_t>(blocks);
+            record.m_words[61] = static_cast<uint16_t>(blocks >> 16);
+        }
+        CDiskGeometry geometry;
+        if (GetGeometry(geometry)) {
+            record.m_words[1] = static_cast<uint16_t>(geometry.Cylinders);
+            record.m_words[3] = static_cast<uint16_t>(geometry.TracksPerCylinder);
+            record.m_words[6] = static_cast<uint16_t>(geometry.SectorsPerTrack);
+        }
+    }
+    return true;
+}
+
+bool CDriveScsi::SendVendorWrite(const uint8_t* buffer, uint32_t length)
+{
+    // ATA command 92 for device A0, carried by the readers' vendor data-out command D1.
+    const uint8_t cdb[10] = {0xD1, 0, 0, 0, 0x20, 0, 0, 0xBB, 0xA0, 0x92};
+    return Send(cdb, 10, px::spt::DATA_OUT, buffer, length);
+}
+
+bool CDriveScsi::ReadDriveInfo(CDriveInfo& info)
+{
+    const bool base = CDrive::ReadDriveInfo(info);
+    const bool unit = TestUnitReadySense(info.m_Sense);
+    return base && unit;
+}
+
+bool CDriveScsi::TestUnitReady(CUnitStatus& status)
+{
+    status = CUnitStatus{};
+    const uint8_t cdb[6] = {0};
+    if (!Send(cdb, 6, px::spt::DATA_UNSPECIFIED, nullptr, 0))
+        return false;
+    status.ScsiStatus = m_lastStatus;
+    if (m_lastStatus <= 1) {
+        status.Ready = true;
+    } else if (m_lastSenseLength >= 18 && (m_lastSense[2] & 0x0F) == 0) {
+        status.Ready = true;
+    }
+    if (m_lastSenseLength >= 18)
+        status.SenseKey = m_lastSense[2] & 0x0F;
+    status.StatusText = StatusText(m_lastStatus, m_lastSense, m_lastSenseLength);
+    return true;
+}
+
+bool CDriveScsi::TestUnitReadySense(CUnitSense& sense)
+{
+    sense.Clear();
+    const uint8_t cdb[6] = {0};
+    if (!Send(cdb, 6, px::spt::DATA_UNSPECIFIED, nullptr, 0))
+        return false;
+    sense.ScsiStatus = m_lastStatus;
+    if (m_lastSenseLength == 18) {
+        std::memcpy(sense.Sense, m_lastSense, 18);
+        sense.Valid = true;
+    }
+    return true;
+}
+
+std::string CDriveScsi::SenseKeyName(uint8_t key) { return kSenseKeys[key & 0x0F]; }
+
+std::string CDriveScsi::StatusText(uint8_t scsiStatus, const uint8_t* sense, uint8_t senseLength)
+{
+    std::string text = "SCSI Status ... ";
+    for (const StatusName& row : kStatusNames) {
+        if (row.code == (scsiStatus & 0x3E)) {
+            text += Format("%X", scsiStatus) + " (" + row.name + ")";
+            break;
+        }
+    }
+    if (senseLength > 0)
+        text += "\r\nSense Data:";
+    if (senseLength >= 18) {
+        text += "\r\n" + Format("Error Code ............................... %X", sense[0] & 0x7F);
+        text += "\r\n" + Format("Valid .................................... %X", sense[0] >> 7);
+        text += "\r\n" + Format("Sense Key ................................ %X", sense[2] & 0x0F) + " (" +
+                SenseKeyName(sense[2]) + ")";
+        text += "\r\n" + Format("Information .............................. %02X%02X%02X%02X", sense[3], sense[4],
+                                sense[5], sense[6]);
+        text += "\r\n" + Format("Additional Length ........................ %02X", sense[7]);
+        text += "\r\n" + Format("Additional Sense Code (ASC) .............. %02X", sense[12]);
+        text += "\r\n" + Format("Additional Sense Code Qualifier (ASCQ) ... %02X", sense[13]);
+    }
+    return text;
+}

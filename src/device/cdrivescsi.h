@@ -1,0 +1,63 @@
+#pragma once
+// The card device with its SCSI block transport: READ(10), WRITE(10), READ CAPACITY(10),
+// INQUIRY, TEST UNIT READY and two vendor commands, each in one pass-through request.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "device/cdrive.h"
+
+class CDriveScsi : public CDrive {
+public:
+    CDriveScsi() = default;
+    explicit CDriveScsi(char letter) : CDrive(letter) {}
+    ~CDriveScsi() override = default;
+
+    // Reads count blocks of 512 bytes. On success count*512 bytes are copied into the
+    // buffer and bytesDone is the number of bytes the device moved (a short transfer or
+    // a CHECK CONDITION still succeeds: see LastScsiStatus). bytesDone is 0 on failure.
+    bool ReadBlocks(uint8_t* buffer, uint32_t& bytesDone, uint32_t firstBlock, uint16_t count) override;
+    bool WriteBlocks(const uint8_t* buffer, uint32_t& bytesDone, uint32_t firstBlock, uint16_t count) override;
+    bool Inquiry(CInquiryData& record) override;
+    bool IdentifyDevice(CIdentifyData& record) override;
+    // Last block and block length (512 when the device says 0).
+    bool ReadCapacity(uint32_t& lastBlock, uint16_t& blockSize) override;
+    bool SendVendorWrite(const uint8_t* buffer, uint32_t length) override;
+    // The base description, then TEST UNIT READY into its sense record; true only when
+    // both succeeded.
+    bool ReadDriveInfo(CDriveInfo& info) override;
+    std::string BusName() const override { return "Usb"; }
+
+    // TEST UNIT READY into a unit-status record; the result is whether the request
+    // itself succeeded.
+    virtual bool TestUnitReady(CUnitStatus& status);
+    virtual bool TestUnitReadySense(CUnitSense& sense);
+
+    // The status byte and sense of the last SCSI request that succeeded.
+    uint8_t LastScsiStatus() const { return m_lastStatus; }
+    const uint8_t* LastSense() const { return m_lastSense; }
+    uint8_t LastSenseLength() const { return m_lastSenseLength; }
+    uint32_t LastBytesMoved() const { return m_lastMoved; }
+
+    // The status text of a pass-through answer: "SCSI Status ... " with the status and,
+    // when sense bytes came back, the sense lines (CR LF between lines).
+    static std::string StatusText(uint8_t scsiStatus, const uint8_t* sense, uint8_t senseLength);
+    static std::string SenseKeyName(uint8_t key);
+
+    // The pass-through request buffer for one command: the 44-byte header, the total
+    // size, 20 bytes of sense area, the data and 4 spare bytes. Exposed for tests.
+    static std::vector<uint8_t> BuildRequest(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction,
+                                             uint32_t dataLength);
+
+private:
+    // Sends one command; on success the answer is in m_request. SetError on failure.
+    bool Send(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, const uint8_t* dataOut,
+              uint32_t dataLength);
+    const uint8_t* Data() const;
+
+    std::vector<uint8_t> m_request;
+    uint8_t m_lastStatus = 0;
+    uint8_t m_lastSense[18] = {};
+    uint8_t m_lastSenseLength = 0;
+    uint32_t m_lastMoved = 0;
+};

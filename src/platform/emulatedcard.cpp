@@ -1,0 +1,440 @@
+#include "platform/emulatedcard.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "platform/lasterror.h"
+#include "platform/winioctl.h"
+
+namespace px {
+
+namespace {
+
+constexpr uint32_t kBlock = 512;
+
+// SCSI status bytes and sense keys the reader answers with.
+constexpr uint8_t kGood = 0x00;
+constexpr uint8_t kCheckCondition = 0x02;
+constexpr uint8_t kNotReady = 0x2, kMediumError = 0x3, kIllegalRequest = 0x5, kUnitAttention = 0x6,
+                  kDataProtect = 0x7;
+
+void SetSense(ScsiResult& result, uint8_t key, uint8_t asc, uint8_t ascq, int64_t information = -1)
+{
+    result.status = kCheckCondition;
+    std::memset(result.sense, 0, sizeof result.sense);
+    result.sense[0] = 0x70;                  // current error, fixed format
+    if (information >= 0) {
+        result.sense[0] |= 0x80;             // the information field is valid
+        PutBE32(result.sense + 3, static_cast<uint32_t>(information));
+    }
+    result.sense[2] = key;
+    result.sense[7] = 10;                    // additional length: 18 bytes in all
+    result.sense[12] = asc;
+    result.sense[13] = ascq;
+    result.senseLength = 18;
+}
+
+void CopyPadded(uint8_t* to, const std::string& text, size_t width)
+{
+    std::memset(to, ' ', width);
+    std::memcpy(to, text.data(), std::min(width, text.size()));
+}
+
+bool ParseNumber(const std::string& text, uint64_t& value)
+{
+    if (text.empty() || text.size() > 19)
+        return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return true;
+}
+
+// A handle on the emulated reader; the volume lock is an flock of the image.
+class EmulatedHandle : public DeviceHandle {
+public:
+    EmulatedHandle(std::string path, std::shared_ptr<EmulatedCard> card)
+        : DeviceHandle(std::move(path)), m_card(std::move(card)) {}
+    ~EmulatedHandle() override
+    {
+        if (m_lockFd >= 0)
+            ::close(m_lockFd);
+    }
+
+protected:
+    bool Execute(const ScsiRequest& request, ScsiResult& result) override { return m_card->Execute(request, result); }
+    bool Facts(DiskFacts& facts) override { return m_card->Facts(facts); }
+    bool Lock() override
+    {
+        if (m_card->Vanished()) {
+            SetLastError(ENODEV);
+            return false;
+        }
+        if (m_lockFd < 0)
+            m_lockFd = ::open(m_card->ImagePath().c_str(), O_RDONLY | O_CLOEXEC);
+        if (m_lockFd < 0 || ::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
+            SetLastError(errno == EWOULDBLOCK ? EBUSY : errno);
+            return false;
+        }
+        return true;
+    }
+    bool Unlock() override
+    {
+        if (m_lockFd < 0 || ::flock(m_lockFd, LOCK_UN) != 0) {
+            SetLastError(m_lockFd < 0 ? ENOLCK : errno);
+            return false;
+        }
+        return true;
+    }
+    bool Dismount() override { return !m_card->Vanished() || (SetLastError(ENODEV), false); }
+    bool Eject() override
+    {
+        if (m_card->Vanished()) {
+            SetLastError(ENODEV);
+            return false;
+        }
+        m_card->RemoveCard();
+        return true;
+    }
+
+private:
+    std::shared_ptr<EmulatedCard> m_card;
+    int m_lockFd = -1;
+};
+
+}  // namespace
+
+bool EmulatedCardOptions::Parse(const std::string& option, std::string* error)
+{
+    auto fail = [&](const std::string& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    const auto eq = option.find('=');
+    const std::string key = option.substr(0, eq);
+    const std::string value = eq == std::string::npos ? std::string() : option.substr(eq + 1);
+    if (key == "readonly" && eq == std::string::npos) {
+        readOnly = true;
+    } else if (key == "empty" && eq == std::string::npos) {
+        empty = true;
+    } else if (key == "short" && eq == std::string::npos) {
+        shortTransfers = true;
+    } else if (key == "bad") {
+        const auto dash = value.find('-');
+        uint64_t first = 0, last = 0;
+        if (dash == std::string::npos) {
+            if (!ParseNumber(value, first))
+                return fail("Bad block range '" + value + "': expected FIRST-LAST");
+            last = first;
+        } else if (!ParseNumber(value.substr(0, dash), first) || !ParseNumber(value.substr(dash + 1), last)) {
+            return fail("Bad block range '" + value + "': expected FIRST-LAST");
+        }
+        if (last < first)
+            return fail("Bad block range '" + value + "': the last block is before the first");
+        badRanges.emplace_back(first, last);
+    } else if (key == "pull") {
+        uint64_t n = 0;
+        if (!ParseNumber(value, n))
+            return fail("pull needs a request count: pull=N");
+        pullAfter = static_cast<int64_t>(n);
+    } else if (key == "slow") {
+        uint64_t ms = 0;
+        if (!ParseNumber(value, ms) || ms > 60000)
+            return fail("slow needs milliseconds up to 60000: slow=MS");
+        slowMs = static_cast<int>(ms);
+    } else if (key == "reader") {
+        const auto a = value.find('/');
+        const auto b = a == std::string::npos ? a : value.find('/', a + 1);
+        if (a == std::string::npos || b == std::string::npos)
+            return fail("reader needs VENDOR/PRODUCT/REV");
+        vendor = value.substr(0, a);
+        product = value.substr(a + 1, b - a - 1);
+        revision = value.substr(b + 1);
+        if (vendor.size() > 8 || product.size() > 16 || revision.size() > 4)
+            return fail("reader identity too long: VENDOR up to 8, PRODUCT up to 16, REV up to 4 characters");
+    } else {
+        return fail("Unknown card option '" + option +
+                    "' (known: bad=FIRST-LAST, readonly, empty, pull=N, short, slow=MS, reader=VENDOR/PRODUCT/REV)");
+    }
+    return true;
+}
+
+std::shared_ptr<EmulatedCard> EmulatedCard::Open(const std::string& imagePath, const EmulatedCardOptions& options,
+                                                 std::string* error)
+{
+    auto fail = [&](const std::string& why) -> std::shared_ptr<EmulatedCard> {
+        if (error)
+            *error = why;
+        return nullptr;
+    };
+    std::shared_ptr<EmulatedCard> card(new EmulatedCard());
+    card->m_path = imagePath;
+    card->m_options = options;
+    card->m_present = !options.empty;
+    int fd = options.readOnly ? -1 : ::open(imagePath.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        fd = ::open(imagePath.c_str(), O_RDONLY | O_CLOEXEC);
+    else
+        card->m_writable = true;
+    if (fd < 0)
+        return fail("Cannot open card image " + imagePath + ": " + SystemErrorText(errno));
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
+        ::close(fd);
+        return fail("Cannot use " + imagePath + " as a card image: not a regular file");
+    }
+    card->m_fd = fd;
+    return card;
+}
+
+EmulatedCard::~EmulatedCard()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+uint64_t EmulatedCard::BlockCount() const
+{
+    struct stat st{};
+    if (::fstat(m_fd, &st) != 0)
+        return 0;
+    // A trailing part of a block is not served: the card has whole blocks only.
+    return static_cast<uint64_t>(st.st_size) / kBlock;
+}
+
+void EmulatedCard::RemoveCard()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_present) {
+        m_present = false;
+        m_unitAttention = false;
+        ++m_changes;
+    }
+}
+
+void EmulatedCard::InsertCard()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_present) {
+        m_present = true;
+        m_unitAttention = true;   // "not ready to ready change, medium may have changed"
+        ++m_changes;
+    }
+}
+
+bool EmulatedCard::CardPresent() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_present;
+}
+
+void EmulatedCard::Vanish()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_vanished) {
+        m_vanished = true;
+        ++m_changes;
+    }
+}
+
+void EmulatedCard::Replug()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_vanished) {
+        m_vanished = false;
+        m_options.pullAfter = -1;
+        ++m_changes;
+    }
+}
+
+bool EmulatedCard::Vanished() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_vanished;
+}
+
+void EmulatedCard::SetBadRanges(std::vector<std::pair<uint64_t, uint64_t>> ranges)
+{
+    std::lock_guard lock(m_mutex);
+    m_options.badRanges = std::move(ranges);
+}
+
+Handle EmulatedCard::OpenHandle(const std::string& path)
+{
+    if (Vanished()) {
+        SetLastError(ENODEV);
+        return nullptr;
+    }
+    return std::make_shared<EmulatedHandle>(path, shared_from_this());
+}
+
+bool EmulatedCard::IsBad(uint64_t block) const
+{
+    for (const auto& [first, last] : m_options.badRanges)
+        if (block >= first && block <= last)
+            return true;
+    return false;
+}
+
+uint64_t EmulatedCard::FirstBad(uint64_t first, uint64_t count) const
+{
+    uint64_t found = first + count;
+    for (const auto& [lo, hi] : m_options.badRanges) {
+        if (hi < first || lo >= first + count)
+            continue;
+        found = std::min(found, std::max(lo, first));
+    }
+    return found;
+}
+
+bool EmulatedCard::Facts(DiskFacts& facts)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_vanished) {
+        SetLastError(ENODEV);
+        return false;
+    }
+    facts = DiskFacts{};
+    facts.mediaPresent = m_present;
+    facts.blockCount = m_present ? BlockCount() : 0;
+    facts.removable = true;
+    facts.deviceType = 0;
+    facts.busType = BusTypeUsb;
+    facts.vendor = m_options.vendor;
+    facts.product = m_options.product;
+    facts.revision = m_options.revision;
+    facts.serial = "PX3EMU0001";
+    return true;
+}
+
+bool EmulatedCard::Execute(const ScsiRequest& request, ScsiResult& result)
+{
+    if (m_options.slowMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_options.slowMs));
+    std::lock_guard lock(m_mutex);
+    if (m_vanished) {
+        SetLastError(ENODEV);
+        return false;
+    }
+    if (m_options.pullAfter >= 0 && static_cast<int64_t>(m_commands.load()) >= m_options.pullAfter) {
+        // The reader went away with this request: it fails as the system reports a
+        // device that is no longer there.
+        m_vanished = true;
+        ++m_changes;
+        SetLastError(ENODEV);
+        return false;
+    }
+    ++m_commands;
+    result = ScsiResult{};
+    const uint8_t* cdb = request.cdb;
+    const uint8_t op = cdb[0];
+
+    if (op == 0x12) {   // INQUIRY: answered with or without a card
+        uint8_t inquiry[36] = {};
+        inquiry[0] = 0x00;        // direct-access block device, connected
+        inquiry[1] = 0x80;        // removable medium
+        inquiry[2] = 0x02;        // SCSI-2
+        inquiry[3] = 0x02;        // response data format 2
+        inquiry[4] = 31;          // additional length: 36 bytes in all
+        CopyPadded(inquiry + 8, m_options.vendor, 8);
+        CopyPadded(inquiry + 16, m_options.product, 16);
+        CopyPadded(inquiry + 32, m_options.revision, 4);
+        const uint32_t n = std::min<uint32_t>({request.dataLength, 36u, cdb[4]});
+        if (request.data && n)
+            std::memcpy(request.data, inquiry, n);
+        result.transferred = n;
+        return true;
+    }
+    if (!m_present) {
+        SetSense(result, kNotReady, 0x3A, 0x00);   // medium not present
+        return true;
+    }
+    if (m_unitAttention) {
+        m_unitAttention = false;
+        SetSense(result, kUnitAttention, 0x28, 0x00);   // not ready to ready change
+        return true;
+    }
+    const uint64_t blocks = BlockCount();
+    switch (op) {
+    case 0x00:   // TEST UNIT READY
+        return true;
+    case 0x25: {   // READ CAPACITY(10)
+        if (request.dataLength < 8 || !request.data) {
+            SetSense(result, kIllegalRequest, 0x24, 0x00);
+            return true;
+        }
+        const uint64_t last = blocks == 0 ? 0 : blocks - 1;
+        PutBE32(request.data, last > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(last));
+        PutBE32(request.data + 4, kBlock);
+        result.transferred = 8;
+        return true;
+    }
+    case 0x28:     // READ(10)
+    case 0x2A: {   // WRITE(10)
+        const bool write = op == 0x2A;
+        const uint64_t first = GetBE32(cdb + 2);
+        const uint64_t count = GetBE16(cdb + 7);
+        if (write)
+            ++m_writes;
+        else
+            ++m_reads;
+        if (first + count > blocks) {
+            SetSense(result, kIllegalRequest, 0x21, 0x00, static_cast<int64_t>(first));   // LBA out of range
+            return true;
+        }
+        if (count * kBlock > request.dataLength || (count && !request.data) ||
+            request.direction != (write ? spt::DATA_OUT : spt::DATA_IN)) {
+            SetSense(result, kIllegalRequest, 0x24, 0x00);   // invalid field in CDB
+            return true;
+        }
+        if (write) {
+            if (!m_writable) {
+                SetSense(result, kDataProtect, 0x27, 0x00);   // write protected
+                return true;
+            }
+            const ssize_t n = ::pwrite(m_fd, request.data, count * kBlock, static_cast<off_t>(first * kBlock));
+            if (n < 0 || static_cast<uint64_t>(n) != count * kBlock) {
+                result.transferred = n > 0 ? static_cast<uint32_t>(n) : 0;
+                SetSense(result, kMediumError, 0x0C, 0x00, static_cast<int64_t>(first));   // write error
+            } else {
+                result.transferred = static_cast<uint32_t>(n);
+            }
+            return true;
+        }
+        const uint64_t bad = FirstBad(first, count);
+        const uint64_t good = bad - first;
+        size_t done = 0;
+        while (done < good * kBlock) {
+            const ssize_t n = ::pread(m_fd, request.data + done, good * kBlock - done,
+                                      static_cast<off_t>(first * kBlock + done));
+            if (n <= 0)
+                break;
+            done += static_cast<size_t>(n);
+        }
+        result.transferred = static_cast<uint32_t>(done);
+        if (done < good * kBlock) {
+            SetSense(result, kMediumError, 0x11, 0x00, static_cast<int64_t>(first + done / kBlock));
+        } else if (bad < first + count && !m_options.shortTransfers) {
+            SetSense(result, kMediumError, 0x11, 0x00, static_cast<int64_t>(bad));   // unrecovered read error
+        }
+        return true;
+    }
+    default:
+        SetSense(result, kIllegalRequest, 0x20, 0x00);   // invalid command operation code
+        return true;
+    }
+}
+
+}  // namespace px

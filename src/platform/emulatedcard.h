@@ -1,0 +1,92 @@
+#pragma once
+// The emulated card reader: a card image file behind a reader that answers SCSI commands
+// as a USB card reader does, with faults that tests and users can ask for:
+//   bad=FIRST-LAST  blocks that cannot be read (MEDIUM ERROR 3/11; the bytes before the
+//                   first bad block of a request are moved), repeatable
+//   readonly        write-protected card (DATA PROTECT 7/27)
+//   empty           no card in the slot (NOT READY 2/3A)
+//   pull=N          the reader vanishes after N SCSI requests (later requests fail)
+//   short           a request that reaches a bad block stops there with GOOD status,
+//                   as readers that hide errors do: only the bytes moved tell
+//   slow=MS         every SCSI request takes MS milliseconds more
+//   reader=VENDOR/PRODUCT/REV   the inquiry identity
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/devicehandle.h"
+
+namespace px {
+
+struct EmulatedCardOptions {
+    std::vector<std::pair<uint64_t, uint64_t>> badRanges;   // inclusive block ranges
+    bool readOnly = false;
+    bool empty = false;
+    int64_t pullAfter = -1;       // requests served before the reader vanishes; -1 never
+    bool shortTransfers = false;
+    int slowMs = 0;
+    std::string vendor = "Generic";
+    std::string product = "Card Image";
+    std::string revision = "1.00";
+
+    // Parses one option ("bad=10-20", "readonly", ...). False with a message on error.
+    bool Parse(const std::string& option, std::string* error);
+};
+
+class EmulatedCard : public std::enable_shared_from_this<EmulatedCard> {
+public:
+    // Opens the image (read-write, or read-only when the file cannot be written, which
+    // then behaves as a write-protected card). Null with a message when it cannot.
+    static std::shared_ptr<EmulatedCard> Open(const std::string& imagePath, const EmulatedCardOptions& options,
+                                              std::string* error);
+    ~EmulatedCard();
+
+    const std::string& ImagePath() const { return m_path; }
+    const EmulatedCardOptions& Options() const { return m_options; }
+    uint64_t BlockCount() const;
+
+    // The slot: take the card out, put it back (a UNIT ATTENTION follows once).
+    void RemoveCard();
+    void InsertCard();
+    bool CardPresent() const;
+    // The reader itself: vanish (unplugged) and come back.
+    void Vanish();
+    void Replug();
+    bool Vanished() const;
+    void SetBadRanges(std::vector<std::pair<uint64_t, uint64_t>> ranges);
+
+    // Counters of the requests served.
+    uint64_t ReadCommands() const { return m_reads; }
+    uint64_t WriteCommands() const { return m_writes; }
+    uint64_t Commands() const { return m_commands; }
+    // Bumped by every change of the slot or the reader, so a poller can see it.
+    uint64_t ChangeCount() const { return m_changes; }
+
+    // A new handle on this reader (each with its own lock).
+    Handle OpenHandle(const std::string& path);
+
+    // Carries out one command; false with the last error when the reader is gone.
+    bool Execute(const ScsiRequest& request, ScsiResult& result);
+    bool Facts(DiskFacts& facts);
+
+private:
+    EmulatedCard() = default;
+    bool IsBad(uint64_t block) const;
+    uint64_t FirstBad(uint64_t first, uint64_t count) const;
+
+    std::string m_path;
+    EmulatedCardOptions m_options;
+    int m_fd = -1;
+    bool m_writable = false;
+    mutable std::mutex m_mutex;
+    bool m_present = true;
+    bool m_unitAttention = false;
+    bool m_vanished = false;
+    std::atomic<uint64_t> m_reads{0}, m_writes{0}, m_commands{0}, m_changes{0};
+};
+
+}  // namespace px
