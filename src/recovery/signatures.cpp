@@ -200,19 +200,30 @@ std::optional<size_t> FindCRWEnd(std::span<const uint8_t> held, size_t blockSize
 {
     const uint8_t* p = held.data();
     const size_t n = held.size();
-    for (size_t i = 0; i < blockSize; ++i) {
-        const int64_t want = fileOffset + int64_t(i);
-        size_t at = kCrwFourRecords + i;
-        if (at + 4 <= n) {
-            const int32_t word = int32_t(Le32(p + at));
-            if (word != 0 && word == want)
-                return at + 4;
-        }
-        at = kCrwThreeRecords + i;
+    // The word, read as signed, is non-zero and equals the file offset P + i.
+    auto matches = [fileOffset](const uint8_t* at, size_t i) {
+        const int32_t word = int32_t(Le32(at));
+        return word != 0 && int64_t(word) - int64_t(i) == fileOffset;
+    };
+    // While both words lie wholly in the data held, a 32-bit compare sorts out the
+    // misses (nearly every word) before the exact test.
+    const size_t bothHeld = n >= kCrwFourRecords + 4 ? std::min(blockSize, n - kCrwFourRecords - 3) : 0;
+    size_t i = 0;
+    for (; i < bothHeld; ++i) {
+        const uint32_t want = uint32_t(uint64_t(fileOffset) + i);
+        if (Le32(p + kCrwFourRecords + i) == want && matches(p + kCrwFourRecords + i, i))
+            return kCrwFourRecords + i + 4;
+        if (Le32(p + kCrwThreeRecords + i) == want && matches(p + kCrwThreeRecords + i, i))
+            return kCrwThreeRecords + i + 4;
+    }
+    // Near the end of the data held only the three-entry word may still be whole.
+    for (; i < blockSize; ++i) {
+        const size_t at = kCrwThreeRecords + i;
         if (at + 4 > n)
             break;  // every later word lies further out
-        const int32_t word = int32_t(Le32(p + at));
-        if (word != 0 && word == want)
+        if (kCrwFourRecords + i + 4 <= n && matches(p + kCrwFourRecords + i, i))
+            return kCrwFourRecords + i + 4;
+        if (matches(p + at, i))
             return at + 4;
     }
     return std::nullopt;

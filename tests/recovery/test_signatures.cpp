@@ -409,6 +409,16 @@ TEST(FindCRWEnd, WordsReachPastTheBlockOnlyIntoDataHeld)
     // ... but not when it would need i beyond the block.
     EXPECT_EQ(FindCRWEnd(e.span(), 400, p), std::nullopt);
 
+    // Near the end of the data held the three-entry word may be whole when the
+    // four-entry word of the same i is not.
+    Bytes tail(600, 0);
+    PutLe32(tail, 58 + 530, uint32_t(p + 530));
+    Exact t(tail);
+    EXPECT_EQ(FindCRWEnd(t.span(), 540, p), std::optional<size_t>(58 + 530 + 4));
+    PutLe32(tail, 68 + 525, uint32_t(p + 525));  // whole, and at a smaller i
+    Exact t2(tail);
+    EXPECT_EQ(FindCRWEnd(t2.span(), 540, p), std::optional<size_t>(68 + 525 + 4));
+
     Exact tiny(held, 3);
     EXPECT_EQ(FindCRWEnd(tiny.span(), 512, p), std::nullopt);
 }
