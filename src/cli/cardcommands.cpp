@@ -84,6 +84,13 @@ int CmdInfo(const std::string& letterText)
         return 1;
     }
     std::printf("%s\n", ForTerminal(info.Report()).c_str());
+    if ((info.m_Sense.ScsiStatus & 0x3E) != 0) {
+        const bool noMedium = info.m_Sense.Valid && (info.m_Sense.Sense[2] & 0x0F) == 2;
+        std::fprintf(stderr, "px3: %s\n",
+                     noMedium ? (std::string("there is no card in the reader at ") + letter + ":").c_str()
+                              : (std::string("the card in ") + letter + ": is not ready").c_str());
+        return 1;
+    }
     return 0;
 }
 
