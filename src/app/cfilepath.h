@@ -17,6 +17,9 @@
 //    (st_dev) of the two folders, the Linux meaning of "the same drive".
 // Drive and folder join without a doubled separator: drive "/" + folder "/home/a/"
 // reads "/home/a/". A text such as "C:\Pictures" is a relative path on Linux.
+// The folder part always starts with the separator, as remote paths need it
+// ("ftp://host/dir/f.jpg" has folder "/host/dir/"); GetText keeps a relative text
+// relative ("host/dir/f.jpg"), and CreateFolder refuses relative folders.
 //
 // Times are nanoseconds since 1 January 1970 (the platform's file-time unit here).
 #include <cstdint>
