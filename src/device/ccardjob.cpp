@@ -1,0 +1,207 @@
+#include "device/ccardjob.h"
+
+#include <cstring>
+
+#include "app/clogfile.h"
+#include "platform/messagepump.h"
+
+CCardJob::CCardJob(CTransferStatus* status, const CDriveInfo& info, int32_t scope)
+    : CWorker(status), m_nScope(scope)
+{
+    m_DriveInfo.CopyInfo(info);
+    Bus().AddListener("CImageRecovery", this);
+}
+
+CCardJob::~CCardJob() { Bus().RemoveListener(this); }
+
+void CCardJob::OnMessage(CSingleMsg& msg)
+{
+    if (msg.Code == MsgCode::Cancel)
+        m_bCancelRequested = msg.Value1.GetType() == CVariant::Type::I4 && msg.Value1.ToInt() == 1;
+}
+
+void CCardJob::Started() { m_pStatus->StartTime = COleDateTime::Now(); }
+
+void CCardJob::Finished()
+{
+    m_pStatus->EndTime = COleDateTime::Now();
+    Close();
+}
+
+void CCardJob::Abort(const std::string& error)
+{
+    if (!m_bAborted) {
+        m_bAborted = true;
+        SetError(error);
+    }
+}
+
+bool CCardJob::OpenCard()
+{
+    if (!m_Drive.OpenVolume(m_DriveInfo.m_Letter)) {
+        SetError("Cannot open drive");
+        return false;
+    }
+    if (!m_Drive.Lock()) {
+        SetError("Cannot lock the drive, please make sure the selected drive is available");
+        return false;
+    }
+    if (!m_Drive.ReadDriveInfo(m_DriveInfo)) {
+        SetError(m_Drive.GetError());
+        return false;
+    }
+    return Init();
+}
+
+bool CCardJob::Init()
+{
+    CTransferStatus& s = *m_pStatus;
+    m_bStopped = false;
+    m_bCancelRequested = false;
+    m_bAborted = false;
+    s.FileCount = 0;
+    s.BytesDone = 0;
+    s.Capacity = 0;
+    s.CurrentBlock = 0;
+    s.BlocksProcessed = 0;
+    s.BlockCount = 0;
+    s.FileSize = 0;
+    s.BlockSize = 512;
+    s.UnreadableBlocks = 0;
+    m_InitTime = COleDateTime::NowSeconds();
+    const int64_t size = m_DriveInfo.DiskSize();
+    const int32_t blocks = m_DriveInfo.BlockCount();
+    const int32_t blockSize = m_DriveInfo.BytesPerSector();
+    s.Capacity = size > 0 ? static_cast<uint64_t>(size) : 0;
+    s.BlockCount = blocks > 0 ? static_cast<uint32_t>(blocks) : 0;
+    s.BlockSize = blockSize > 0 ? static_cast<uint32_t>(blockSize) : 0;
+    if (s.BlockCount == 0) {
+        SetError("L-Blocks is zerro");
+        return false;
+    }
+    CMsgProgress show(1, m_nScope, ProgressStep::Show);
+    CMsgProgress range(0, m_nScope, ProgressStep::Range, CVariant(static_cast<int32_t>(s.BlockCount)));
+    CMsgProgress position(0, m_nScope, std::string());
+    return true;
+}
+
+bool CCardJob::Run()
+{
+    CRunner runner(this);
+    SendStatus(StatusKind::JobStarted);
+    if (!ConnectToDestination() || !OpenCard())
+        return false;
+    BeforeChunks();
+
+    CTransferStatus& s = *m_pStatus;
+    // Progress goes out 100 times per run, 200 times for cards above 1,000,000,000 bytes.
+    const uint64_t divisor = s.Capacity > 1000000000ull ? 200 : 100;
+    const uint64_t period = s.Capacity / divisor;
+    std::vector<uint8_t> buffer(static_cast<size_t>(s.BlockSize) * ChunkBlocks);
+    uint64_t sinceProgress = 0;
+    bool failed = false;
+    while (s.CurrentBlock < s.BlockCount) {
+        if (!buffer.empty())
+            std::memset(buffer.data(), 0, buffer.size());
+        const uint32_t left = s.BlockCount - s.CurrentBlock;
+        const uint16_t count = left >= ChunkBlocks ? ChunkBlocks : static_cast<uint16_t>(left);
+        CChunk chunk{buffer.data(), static_cast<uint32_t>(buffer.size()), 0};
+        uint32_t done = 0;
+        if (!TransferChunk(m_Drive, chunk, count, done)) {
+            failed = true;
+            break;
+        }
+        s.CurrentBlock += count;
+        s.BytesDone += done;
+        sinceProgress += done;
+        if (sinceProgress >= period) {
+            CMsgProgress progress(static_cast<int32_t>(s.CurrentBlock), m_nScope, std::string());
+            SendStatus(StatusKind::Progress);
+            sinceProgress = 0;
+        }
+        px::PumpMessages();
+        if (m_bCancelRequested)
+            break;
+    }
+    Finish();
+    SendStatus(StatusKind::JobEnded);
+    if (m_bCancelRequested) {
+        SetError("Canceled by user");
+        return false;
+    }
+    if (failed) {
+        if (m_strError.empty())
+            SetError(m_Drive.GetError());
+        s.SetError(m_strError);
+        Log().Outcome("-FAIL", "Run ==> " + m_strError);
+        return false;
+    }
+    if (s.UnreadableBlocks > 0) {
+        SetError(std::to_string(s.UnreadableBlocks) +
+                 (s.UnreadableBlocks == 1 ? " block" : " blocks") +
+                 " of the card could not be read and counted as zeros");
+        s.SetError(m_strError);
+        Log().Outcome("-FAIL", "Run ==> " + m_strError);
+    }
+    return true;
+}
+
+void CCardJob::Close()
+{
+    m_CloseTime = COleDateTime::NowSeconds();
+    SendStatus(StatusKind::Progress);
+    {
+        CMsgProgress position(0, m_nScope, std::string());
+        CMsgProgress finished(0, m_nScope, ProgressStep::Finished);
+    }
+    m_Drive.Close();
+}
+
+bool CCardJob::ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone)
+{
+    CTransferStatus& s = *m_pStatus;
+    const uint32_t want = static_cast<uint32_t>(count) * 512;
+    if (!drive.ReadBlocks(chunk.Buffer, bytesDone, s.CurrentBlock, count)) {
+        SetError(drive.GetError());
+        return false;
+    }
+    if (bytesDone >= want && drive.LastScsiStatus() == 0)
+        return true;
+    // Some block of the chunk did not come: read them one by one so that only the blocks
+    // that really fail are lost, and keep those as zeros so carved files stay aligned.
+    for (uint16_t i = 0; i < count; ++i) {
+        uint8_t* block = chunk.Buffer + static_cast<size_t>(i) * 512;
+        uint32_t one = 0;
+        if (!drive.ReadBlocks(block, one, s.CurrentBlock + i, 1)) {
+            SetError(drive.GetError());
+            return false;
+        }
+        if (one < 512 || drive.LastScsiStatus() != 0) {
+            std::memset(block, 0, 512);
+            ++s.UnreadableBlocks;
+        }
+    }
+    bytesDone = want;
+    return true;
+}
+
+bool CCardJob::TransferChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone)
+{
+    if (!ReadChunk(drive, chunk, count, bytesDone))
+        return false;
+    chunk.Valid = std::min(bytesDone, chunk.Size);
+    return ProcessChunk(chunk);
+}
+
+bool CCardJob::ProcessChunk(CChunk& chunk)
+{
+    CTransferStatus& s = *m_pStatus;
+    if (s.BlockSize == 0)
+        return true;
+    const uint32_t blocks = chunk.Valid / s.BlockSize;
+    for (uint32_t i = 0; i < blocks && !m_bAborted; ++i) {
+        ProcessBlock(chunk.Buffer + static_cast<size_t>(i) * s.BlockSize);
+        ++s.BlocksProcessed;
+    }
+    return !m_bAborted;
+}

@@ -1,0 +1,94 @@
+#pragma once
+// The frame of every long card operation (recovery, test, format, erase): open and lock
+// the card, read its size, walk it from the first block to the last in chunks of at most
+// 100 blocks, hand each chunk to the job, keep the shared status record up to date, send
+// progress and status messages, let the front end run between chunks so a Cancel can
+// reach the job, and close everything on every way out.
+//
+// Message order of a run: JobStarted; status 7; (when the card opened) progress 2, 7, 6;
+// per progress period progress 6 and status 3; the jobs' own statuses; status 8; from
+// Close status 3 and progress 6 and 3; JobFinished.
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "app/ctransferstatus.h"
+#include "app/cworker.h"
+#include "device/cdriveinfo.h"
+#include "device/cdrivescsi.h"
+#include "jobs/cmsg.h"
+
+// A chunk: the buffer, its size in bytes and the number of valid bytes in it.
+struct CChunk {
+    uint8_t* Buffer = nullptr;
+    uint32_t Size = 0;
+    uint32_t Valid = 0;
+};
+
+class CCardJob : public CListener, public CWorker {
+public:
+    // Blocks per device request: 100 blocks of 512 bytes are 51,200 bytes, the largest
+    // transfer that every USB card reader takes in one command.
+    static constexpr uint16_t ChunkBlocks = 100;
+
+    // Registers on the bus as "CImageRecovery" (every card job does).
+    CCardJob(CTransferStatus* status, const CDriveInfo& info, int32_t scope);
+    ~CCardJob() override;
+
+    void OnMessage(CSingleMsg& msg) override;
+    // Open, lock and describe the card, then Init.
+    virtual bool OpenCard();
+    // Reset the counters and size the run from the card's description. False with
+    // "L-Blocks is zerro" for a card without blocks.
+    virtual bool Init();
+    // The chunk loop. True when the run went to its end; false when it could not start,
+    // was cancelled ("Canceled by user"), a chunk request failed (the device's error) or
+    // the job could not store what it found (the file system's error).
+    virtual bool Run();
+    // End of run: status 3, progress 6 and 3, the card unlocked and closed.
+    virtual void Close();
+    virtual bool ConnectToDestination() { return true; }
+    // Reads the chunk (a chunk that comes back short or with CHECK CONDITION is read again
+    // block by block; blocks that still fail are zeros and counted), then ProcessChunk.
+    virtual bool TransferChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone);
+    // ProcessBlock for every whole block; false when the job aborted.
+    virtual bool ProcessChunk(CChunk& chunk);
+    virtual void ProcessBlock(const uint8_t* block) {}
+    virtual void Finish() {}
+    virtual bool IsRunning() const { return !m_bStopped; }
+    virtual bool IsStopped() const { return m_bStopped; }
+
+    void Started() override;
+    void Finished() override;
+
+    void SetError(const std::string& text) { m_strError = text; }
+    const std::string& GetError() const { return m_strError; }
+    bool CancelRequested() const { return m_bCancelRequested; }
+    CTransferStatus& Status() const { return *m_pStatus; }
+    const CDriveInfo& DriveInfo() const { return m_DriveInfo; }
+    int32_t Scope() const { return m_nScope; }
+    // Blocks of this run that could not be read.
+    uint32_t UnreadableBlocks() const { return m_pStatus->UnreadableBlocks; }
+
+protected:
+    // Stops the run after the current block with this error (a carved file that cannot
+    // be written, say).
+    void Abort(const std::string& error);
+    bool Aborted() const { return m_bAborted; }
+    // Called in Run after the card was opened, before the first chunk.
+    virtual void BeforeChunks() {}
+    // Reads count blocks from CurrentBlock into the chunk with the per-block retry.
+    bool ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone);
+    void SendStatus(int32_t kind) const { m_pStatus->Send(kind, m_nScope); }
+
+    bool m_bStopped = false;
+    std::time_t m_InitTime = 0;
+    std::time_t m_CloseTime = 0;
+    bool m_bCancelRequested = false;
+    int32_t m_nScope = 0;
+    CDriveScsi m_Drive;
+    CDriveInfo m_DriveInfo;
+    std::string m_strError;
+    bool m_bAborted = false;
+};
