@@ -1,5 +1,7 @@
 #include "app/cobjnode.h"
 
+#include <QByteArray>
+#include <QDataStream>
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -543,6 +545,110 @@ void CMFCObjNode::CopyFromObject(const CMFCObjNode& other)
 {
     CopyFrom(other);
     m_hTreeItem = nullptr;
+}
+
+namespace {
+
+constexpr quint32 kArchiveMark = 0x50583354;   // "PX3T"
+constexpr quint32 kArchiveVersion = 1;
+
+void WriteArchiveText(QDataStream& archive, const std::string& text)
+{
+    archive << QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+bool ReadArchiveText(QDataStream& archive, std::string& text)
+{
+    QByteArray bytes;
+    archive >> bytes;
+    text.assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    return archive.status() == QDataStream::Ok;
+}
+
+}  // namespace
+
+bool CMFCObjNode::StoreToArchive(QDataStream& archive)
+{
+    archive << kArchiveMark << kArchiveVersion;
+    std::vector<CObjNode*> pending{this};
+    while (!pending.empty() && archive.status() == QDataStream::Ok) {
+        CObjNode* node = pending.back();
+        pending.pop_back();
+        node->OpFromProperties();
+        auto* mfc = dynamic_cast<CMFCObjNode*>(node);
+        WriteArchiveText(archive, node->m_strTag);
+        WriteArchiveText(archive, node->m_strNodeName);
+        WriteArchiveText(archive, node->m_strValue);
+        WriteArchiveText(archive, node->m_strGuid);
+        WriteArchiveText(archive, node->m_strOp);
+        WriteArchiveText(archive, node->m_strText);
+        WriteArchiveText(archive, mfc ? mfc->m_strDoc : std::string());
+        WriteArchiveText(archive, mfc ? mfc->m_strNote : std::string());
+        archive << qint32(node->m_nSibIndex) << qint32(node->m_nType) << qint32(node->m_nData1)
+                << qint32(node->m_nState) << qint32(mfc ? mfc->m_nImage : 0)
+                << qint32(mfc ? mfc->m_nSelectedImage : 0);
+        std::vector<CObjNode*> children;
+        for (CObjNode* child : node->m_children) {
+            if (child)
+                children.push_back(child);
+        }
+        archive << quint32(children.size());
+        pending.insert(pending.end(), children.rbegin(), children.rend());
+    }
+    return archive.status() == QDataStream::Ok;
+}
+
+bool CMFCObjNode::LoadFromArchive(QDataStream& archive)
+{
+    quint32 mark = 0;
+    quint32 version = 0;
+    archive >> mark >> version;
+    if (archive.status() != QDataStream::Ok || mark != kArchiveMark || version != kArchiveVersion)
+        return false;
+    // Each entry: a node whose stored children are still to come, and how many.
+    std::vector<std::pair<CObjNode*, quint32>> open;
+    CObjNode* node = this;
+    for (;;) {
+        std::string doc;
+        std::string note;
+        qint32 numbers[6] = {};
+        quint32 children = 0;
+        bool ok = ReadArchiveText(archive, node->m_strTag) && ReadArchiveText(archive, node->m_strNodeName) &&
+                  ReadArchiveText(archive, node->m_strValue) && ReadArchiveText(archive, node->m_strGuid) &&
+                  ReadArchiveText(archive, node->m_strOp) && ReadArchiveText(archive, node->m_strText) &&
+                  ReadArchiveText(archive, doc) && ReadArchiveText(archive, note);
+        if (ok) {
+            for (qint32& number : numbers)
+                archive >> number;
+            archive >> children;
+            ok = archive.status() == QDataStream::Ok;
+        }
+        node->PropertiesFromOp();
+        if (!ok)
+            return false;
+        node->m_nSibIndex = numbers[0];
+        node->m_nType = numbers[1];
+        node->m_nData1 = numbers[2];
+        node->m_nState = numbers[3];
+        if (auto* mfc = dynamic_cast<CMFCObjNode*>(node)) {
+            mfc->m_strDoc = std::move(doc);
+            mfc->m_strNote = std::move(note);
+            mfc->m_nImage = numbers[4];
+            mfc->m_nSelectedImage = numbers[5];
+        }
+        if (children > 0)
+            open.emplace_back(node, children);
+        while (!open.empty() && open.back().second == 0)
+            open.pop_back();
+        if (open.empty())
+            return true;
+        CObjNode* parent = open.back().first;
+        --open.back().second;
+        node = parent->CreateNode();
+        if (!node)
+            return false;
+        parent->AddChild(node);
+    }
 }
 
 bool CMFCObjNode::SaveToFile(const std::string& path)

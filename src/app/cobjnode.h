@@ -7,6 +7,7 @@
 // Every walk over a tree (parse, write, clone, search, visit, delete) keeps its own
 // stack of nodes instead of recursing, so a tree as deep as its text allows (a 10 MB
 // text of "<A>" is three million levels) never exhausts the thread's stack.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -14,9 +15,11 @@
 #include <string>
 #include <string_view>
 
+#include "app/cfilepath.h"
 #include "jobs/cobj.h"
 #include "jobs/cstdlist.h"
 
+class QDataStream;
 class CObjNode;
 class CStringTokenizer;
 
@@ -161,6 +164,8 @@ public:
     const CObjNodeList& GetChildren() const { return m_children; }
 
 protected:
+    friend class CMFCObjNode;   // the archive form reads and writes every node kind
+
     // Empties the properties and reads them again from op: "key=value;" entries,
     // empty entries skipped, a value may itself contain "=".
     void PropertiesFromOp();
@@ -206,6 +211,15 @@ public:
 
     // CopyFrom, then the tree item set to none.
     virtual void CopyFromObject(const CMFCObjNode& other);
+    // Binary archive form of this node and its subtree: a "PX3T" mark and version,
+    // then each node in document order with its tag, attributes, text, image indexes
+    // and child count. False when the stream fails.
+    virtual bool StoreToArchive(QDataStream& archive);
+    // Reads what StoreToArchive wrote: this node takes the stored root's fields and
+    // the stored children are appended to its own, each made by CreateNode of its
+    // parent. False for a stream without the mark or one that ends early or fails;
+    // the nodes read up to there stay.
+    virtual bool LoadFromArchive(QDataStream& archive);
     // Creates or truncates the file at path and writes this node's WriteText into it.
     // On a file error the error's message goes to GetError() and the result is false;
     // nothing is thrown.
@@ -235,4 +249,5 @@ protected:
     int32_t m_nSelectedImage = 0;
     std::string m_strDoc;
     std::string m_strNote;
+    CFtpPath m_ftpPath;            // a remote path; nothing in the tree uses it
 };

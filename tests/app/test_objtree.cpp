@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+#include <QBuffer>
+#include <QByteArray>
+#include <QDataStream>
+
 #include "app/cobjnode.h"
 #include "app/cstringtokenizer.h"
 
@@ -591,6 +595,49 @@ TEST(ObjNodeFile, MissingEmptyOrElementlessFilesGiveNothing)
     EXPECT_FALSE(n.SaveToFile((dir / "no-such-folder" / "x.txt").string()));
     EXPECT_EQ(n.GetError(), "No such file or directory");
     fs::remove_all(dir);
+}
+
+// ---- archive form ---------------------------------------------------------------------
+
+TEST(ObjNodeArchive, StoreAndLoadKeepTheWholeTree)
+{
+    CMFCObjNode root;
+    root.ParseText("<R name='r' value='v' sibindex='1' type='2' modified='3' state='4' op='7=x=y;' doc='d' note='n'>"
+                   "<A guid='{A}'><A1></A1>a text</A><B></B></R>");
+    CMFCObjNode* r = dynamic_cast<CMFCObjNode*>(root.GetChildren().First());
+    ASSERT_NE(r, nullptr);
+    r->SetImage(5);
+    r->SetSelectedImage(-1);
+
+    QByteArray bytes;
+    {
+        QDataStream out(&bytes, QIODevice::WriteOnly);
+        ASSERT_TRUE(r->StoreToArchive(out));
+    }
+    CMFCObjNode loaded;
+    {
+        QDataStream in(bytes);
+        ASSERT_TRUE(loaded.LoadFromArchive(in));
+    }
+    EXPECT_EQ(Written(loaded), Written(*r));   // tags, attributes, properties, subtree
+    EXPECT_EQ(loaded.GetImage(), 5);
+    EXPECT_EQ(loaded.GetSelectedImage(), -1);
+    EXPECT_EQ(loaded.FindByTag("A")->GetRawText(), "a text");
+    EXPECT_EQ(CheckedShape(&loaded).nodes, 4u);
+
+    // Cut short anywhere, or without the mark: false, and no more nodes than stored.
+    for (qsizetype cut = 0; cut < bytes.size(); cut += 7) {
+        CMFCObjNode partial;
+        QDataStream in(bytes.left(cut));
+        EXPECT_FALSE(partial.LoadFromArchive(in)) << cut;
+        EXPECT_LE(CheckedShape(&partial).nodes, 4u);
+    }
+    QByteArray bogus = bytes;
+    bogus[0] = 'X';
+    CMFCObjNode none;
+    QDataStream in(bogus);
+    EXPECT_FALSE(none.LoadFromArchive(in));
+    EXPECT_TRUE(none.GetChildren().IsEmpty());
 }
 
 // ---- hostile input ------------------------------------------------------------------------
