@@ -135,13 +135,18 @@ COleDateTimeSpan CTransferStatus::EstimateRemaining() const
     return COleDateTimeSpan(totalSpan.m_span - elapsed.m_span);
 }
 
-std::tm LocalNow()
+namespace {
+
+// The local time of the clock the status record uses (tests can fix it).
+std::tm StatusClockNow()
 {
     std::time_t seconds = COleDateTime::NowSeconds();
     std::tm local{};
     localtime_r(&seconds, &local);
     return local;
 }
+
+}  // namespace
 
 bool CTransferStatus::MakeRunFolder()
 {
@@ -150,7 +155,7 @@ bool CTransferStatus::MakeRunFolder()
         return false;
     }
     char stamp[128];
-    const std::tm local = LocalNow();
+    const std::tm local = StatusClockNow();
     if (std::strftime(stamp, sizeof stamp, "%y_%m_%d_ %H_%M_%S", &local) == 0)
         stamp[0] = 0;
     std::string folder = Settings.WorkFolder.GetText();

@@ -94,6 +94,3 @@ private:
 };
 
 class CTransferStatusList : public CStdList<CTransferStatus> {};
-
-// The local time of the clock the status record uses, for names made from it.
-std::tm LocalNow();

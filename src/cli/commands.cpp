@@ -26,6 +26,26 @@ void RegisterCommands(CLI::App& app, Context& context)
     auto* info = app.add_subcommand("info", "Print the card information report of a drive");
     info->add_option("LETTER", context.letter, "Drive letter of the card")->required();
     add(info, [&context] { return CmdInfo(context.letter); });
+
+    context.recover = std::make_shared<RecoverOptions>();
+    auto* recover = app.add_subcommand("recover", "Scan a card and recover the pictures, movies and sounds it holds");
+    recover->add_option("LETTER", context.recover->letter, "Drive letter of the card")->required();
+    recover->add_option("--types", context.recover->types,
+                        "File types for this run: extensions (jpg,nef,mov,...) or 'all'; default: the settings")
+        ->delimiter(',');
+    recover->add_option("--brand", context.recover->brands, "Camera brands for this run (their default types)")
+        ->delimiter(',');
+    recover->add_option("--work", context.recover->workFolder, "Work folder for this run's run folder");
+    add(recover, [&context] { return CmdRecover(*context.recover); });
+
+    context.settings = std::make_shared<SettingsOptions>();
+    auto* settings = app.add_subcommand("settings", "Print the settings, or change and save them");
+    settings->add_option("--brand", context.settings->brands, "Camera brands (their default file types)")->delimiter(',');
+    settings->add_option("--types", context.settings->types, "File types: extensions or 'all'")->delimiter(',');
+    settings->add_option("--work", context.settings->workFolder, "Work folder (recovery runs are made in it)");
+    settings->add_option("--save", context.settings->saveFolder, "Save folder");
+    settings->add_option("--max-size", context.settings->maxSize, "Largest recovered file in bytes");
+    add(settings, [&context] { return CmdSettings(*context.settings); });
 }
 
 int RunSelected(CLI::App& app, Context& context)

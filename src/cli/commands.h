@@ -3,13 +3,19 @@
 #include <CLI/CLI.hpp>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace px3cli {
 
+struct RecoverOptions;
+struct SettingsOptions;
+
 struct Context {
     std::string letter;            // the drive letter argument of the selected command
+    std::shared_ptr<RecoverOptions> recover;
+    std::shared_ptr<SettingsOptions> settings;
     std::vector<std::function<int()>> runners;
     std::vector<CLI::App*> subcommands;
 };
@@ -21,7 +27,27 @@ int RunSelected(CLI::App& app, Context& context);
 // A letter argument ("E", "e", "E:" or "E:\") as an upper-case letter; 0 when it is none.
 char ParseLetter(const std::string& text);
 
+struct RecoverOptions {
+    std::string letter;
+    std::vector<std::string> types;    // extensions, "all"
+    std::vector<std::string> brands;   // camera brand names
+    std::string workFolder;            // for this run only
+};
+
+struct SettingsOptions {
+    std::vector<std::string> brands, types;
+    std::string workFolder, saveFolder, prefix;
+    long long maxSize = -1;
+};
+
+// File-type mask of extension names ("jpg", "nef", "all"...); false with a message.
+bool TypesFromNames(const std::vector<std::string>& names, uint32_t& mask, std::string& error);
+bool BrandsFromNames(const std::vector<std::string>& names, uint32_t& brands, std::string& error);
+std::string TypeNames(uint32_t mask);
+
 int CmdCards();
+int CmdRecover(const RecoverOptions& options);
+int CmdSettings(const SettingsOptions& options);
 int CmdInfo(const std::string& letter);
 
 }  // namespace px3cli

@@ -124,6 +124,7 @@ bool CCardJob::Run()
             break;
     }
     Finish();
+    EndOfCard();
     SendStatus(StatusKind::JobEnded);
     if (m_bCancelRequested) {
         SetError("Canceled by user");

@@ -78,6 +78,8 @@ protected:
     bool Aborted() const { return m_bAborted; }
     // Called in Run after the card was opened, before the first chunk.
     virtual void BeforeChunks() {}
+    // Called in Run after the last chunk's Finish, before the end status.
+    virtual void EndOfCard() {}
     // Reads count blocks from CurrentBlock into the chunk with the per-block retry.
     bool ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone);
     void SendStatus(int32_t kind) const { m_pStatus->Send(kind, m_nScope); }

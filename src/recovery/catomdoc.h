@@ -1,0 +1,141 @@
+#pragma once
+// Movie reconstruction. QuickTime and MP4 movies are chains of atoms that each start with
+// their size; an AVI movie is one RIFF chunk with its size. The movie document follows the
+// chain through the card's blocks, appends every block to the movie file, and closes the
+// file when the header after an atom is not a known atom.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/ctransferstatus.h"
+#include "jobs/cmsg.h"
+#include "jobs/cobj.h"
+#include "recovery/ccarvefile.h"
+
+// Told before a movie file is opened, so that a picture being written is closed first.
+class CAtomDocListener {
+public:
+    virtual ~CAtomDocListener() = default;
+    virtual void OnMovieStarting() = 0;
+};
+
+// One movie being walked. Positions are byte offsets from the start of the block at hand
+// (negative for a header that began in the previous block); every test reads only the
+// bytes it is given.
+class CAtomObj : public CObj {
+public:
+    CObj* CreateNew() const override { return new CAtomObj(); }
+    void Reset() override;
+    void CopyFrom(const CObj& other) override;
+
+    // Reads the header at data (size bytes held). False when it is no header of this kind.
+    virtual bool ParseHeader(const uint8_t* data, size_t size);
+    virtual bool IsStart(const uint8_t* data, size_t size) { return StartTest(data, size) != 0; }
+    // Walks from position p towards e: the position reached.
+    int64_t Consume(int64_t p, int64_t e);
+    virtual int32_t TypeOf(const uint8_t* data, size_t size) const { return 0; }
+    virtual int32_t StartTest(const uint8_t* data, size_t size) { return TypeOf(data, size); }
+    bool InProgress() const { return Remaining > 0; }
+    bool AtEnd() const { return Remaining == 0; }
+    virtual const char* Extension() const { return "unk"; }
+    virtual int32_t MovieKind() const { return 0; }
+    // Bytes a successor header needs before it can be judged.
+    virtual size_t HeaderSize() const { return 8; }
+
+    int32_t AtomType = 0;
+    int32_t Remaining = 0;
+    uint32_t Done = 0;
+};
+
+class CQTAtomObj : public CAtomObj {
+public:
+    CObj* CreateNew() const override { return new CQTAtomObj(); }
+    void Reset() override;
+    void CopyFrom(const CObj& other) override;
+    bool ParseHeader(const uint8_t* data, size_t size) override;
+    // The atom name table: "free" 1, "skip" 2, "wide" 3, "pnot" 4, "moov" 5, "mdat" 6,
+    // "PICT" 7, "ftyp" 8, "uuid" 9 (bytes 4 to 7).
+    int32_t TypeOf(const uint8_t* data, size_t size) const override;
+    const char* Extension() const override { return "mov"; }
+    int32_t MovieKind() const override { return 1; }
+
+    uint32_t Size = 0;
+    uint8_t Name[4] = {};
+};
+
+class CMP4AtomObj : public CQTAtomObj {
+public:
+    CObj* CreateNew() const override { return new CMP4AtomObj(); }
+    // "ftyp" and then "mp4" within the first 512 bytes: 8, else 0.
+    int32_t StartTest(const uint8_t* data, size_t size) override;
+    const char* Extension() const override { return "mp4"; }
+    int32_t MovieKind() const override { return 3; }
+};
+
+class CAVIAtomObj : public CAtomObj {
+public:
+    CObj* CreateNew() const override { return new CAVIAtomObj(); }
+    void Reset() override;
+    void CopyFrom(const CObj& other) override;
+    bool ParseHeader(const uint8_t* data, size_t size) override;
+    // 1 for "RIFF" at 0 and "AVI LIST" at 8, else 0.
+    int32_t TypeOf(const uint8_t* data, size_t size) const override;
+    const char* Extension() const override { return "avi"; }
+    int32_t MovieKind() const override { return 2; }
+    size_t HeaderSize() const override { return 16; }
+
+    uint32_t Size = 0;
+    uint8_t MainHeader[64] = {};
+    uint8_t StreamHeader[64] = {};
+};
+
+class CAtomDoc : public CListener {
+public:
+    CAtomDoc(CTransferStatus* status, CAtomDocListener* listener);
+    ~CAtomDoc() override;
+    CAtomDoc(const CAtomDoc&) = delete;
+    CAtomDoc& operator=(const CAtomDoc&) = delete;
+
+    void SetOutputFolder(const std::string& folder) { m_strOutputFolder = folder; }
+    // Back to idle: the movie dropped, numbering from 1 again, the movie file closed.
+    void Reset();
+    // For a block while no movie is followed: true when a movie starts at it.
+    bool DetectMovie(const uint8_t* start, const uint8_t* end);
+    // For a block while a movie is followed.
+    void ContinueMovie(const uint8_t* start, const uint8_t* end);
+    // Closes the movie file and announces it (status kind 2).
+    void CloseMovieFile();
+    // Writes what was appended to the movie file (before the read buffer is reused).
+    bool FlushMovieFile();
+
+    bool IsWriting() const { return m_bWriting; }
+    // True when the block just seen belongs to the movie.
+    bool HoldsBlock() const { return m_pCurrent && m_pCurrent->InProgress(); }
+    const CAtomObj* Current() const { return m_pCurrent.get(); }
+    int32_t MovieCount() const { return m_nMovieCount; }
+    const std::string& GetError() const { return m_strError; }
+    // A movie file could not be created or written (its message is in GetError).
+    bool HasFileError() const { return m_bFileError; }
+
+private:
+    bool OpenMovieFile();
+    void EndMovie();
+
+    CCarveFile m_MovieFile;
+    std::unique_ptr<CAtomObj> m_pCurrent;
+    CAtomDocListener* m_pListener;
+    bool m_bWriting = false;
+    bool m_bEnded = false;
+    int32_t m_nMovieCount = 0;
+    std::string m_strError;
+    std::string m_strOutputFolder;
+    CTransferStatus* m_pStatus;
+    CQTAtomObj m_QT;
+    CAVIAtomObj m_AVI;
+    CMP4AtomObj m_MP4;
+    // A successor header that starts in one block and is judged in the next.
+    bool m_bHeaderPending = false;
+    uint8_t m_Pending[16] = {};
+    size_t m_nPending = 0;
+    bool m_bFileError = false;
+};
