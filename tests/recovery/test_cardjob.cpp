@@ -1,0 +1,252 @@
+// The card job frame: message order, progress period, chunking, cancel, read faults.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/ctransferstatus.h"
+#include "device/ccardjob.h"
+#include "device/cdrivescsi.h"
+#include "platform/messagepump.h"
+#include "platform/volumetable.h"
+#include "support/fixtures.h"
+
+using px::VolumeTable;
+using px::test::TempHome;
+
+namespace {
+
+// Records every message as "code" or "code.kind" (progress steps and status kinds).
+struct Recorder : CListener {
+    std::vector<std::string> events;
+    Recorder() { Bus().AddListener("Recorder", this); }
+    ~Recorder() override { Bus().RemoveListener(this); }
+    void OnMessage(CSingleMsg& msg) override
+    {
+        if (msg.Code == MsgCode::Progress)
+            events.push_back("P" + std::to_string(msg.Kind));
+        else if (msg.Code == MsgCode::TransferStatus)
+            events.push_back("S" + std::to_string(dynamic_cast<CTransferStatus*>(msg.Attached)->Kind));
+        else if (msg.Code == MsgCode::JobStarted || msg.Code == MsgCode::JobFinished)
+            events.push_back(std::to_string(msg.Code));
+    }
+    int Count(const std::string& e) const { return static_cast<int>(std::count(events.begin(), events.end(), e)); }
+};
+
+// A job that counts the blocks handed to it.
+struct CountingJob : CCardJob {
+    using CCardJob::CCardJob;
+    uint64_t blocks = 0;
+    int finishes = 0;
+    bool skipReading = false;
+    void ProcessBlock(const uint8_t*) override { ++blocks; }
+    void Finish() override { ++finishes; }
+    bool TransferChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& done) override
+    {
+        if (!skipReading)
+            return CCardJob::TransferChunk(drive, chunk, count, done);
+        done = count * 512u;
+        chunk.Valid = done;
+        return ProcessChunk(chunk);
+    }
+};
+
+class CardJobTest : public ::testing::Test {
+protected:
+    void SetUp() override { VolumeTable::Instance().DetachAll(); }
+    void TearDown() override
+    {
+        VolumeTable::Instance().DetachAll();
+        px::SetMessagePump({});
+    }
+    CDriveInfo Card(uint64_t blocks, const std::string& options = {})
+    {
+        const std::string path = home.File("card" + std::to_string(++images) + ".img");
+        EXPECT_TRUE(px::test::MakeBlankImage(path, blocks * 512));
+        char letter = 0;
+        std::string error;
+        EXPECT_TRUE(VolumeTable::Instance().Attach(path + options, &letter, &error)) << error;
+        CDriveInfo info;
+        CDriveScsi drive;
+        if (drive.OpenVolume(letter))
+            drive.ReadDriveInfo(info);
+        info.m_Letter = letter;
+        return info;
+    }
+    TempHome home;
+    int images = 0;
+    CTransferStatus status;
+};
+
+TEST_F(CardJobTest, MessageOrderOfAFinishedRun)
+{
+    const CDriveInfo info = Card(250);
+    Recorder recorder;
+    CountingJob job(&status, info, JobScope::CardTest);
+    ASSERT_TRUE(job.Run()) << job.GetError();
+    EXPECT_EQ(job.blocks, 250u);   // two full chunks and one of 50
+    EXPECT_EQ(status.BlocksProcessed, 250u);
+    EXPECT_EQ(status.CurrentBlock, 250u);
+    EXPECT_EQ(status.BytesDone, 250u * 512);
+    EXPECT_EQ(job.finishes, 1);
+    const std::vector<std::string> head(recorder.events.begin(), recorder.events.begin() + 5);
+    EXPECT_EQ(head, (std::vector<std::string>{"9", "S7", "P2", "P7", "P6"}));
+    const std::vector<std::string> tail(recorder.events.end() - 5, recorder.events.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"S8", "S3", "P6", "P3", "10"}));
+    // Between them only progress pairs.
+    for (size_t i = 5; i + 5 < recorder.events.size(); i += 2) {
+        EXPECT_EQ(recorder.events[i], "P6");
+        EXPECT_EQ(recorder.events[i + 1], "S3");
+    }
+    EXPECT_NE(status.EndTime.m_dt, 0.0);
+}
+
+TEST_F(CardJobTest, MessageOrderWhenTheCardCannotBeOpened)
+{
+    CDriveInfo info = Card(10);
+    info.m_Letter = 'Q';   // nothing there
+    Recorder recorder;
+    CountingJob job(&status, info, JobScope::CardTest);
+    EXPECT_FALSE(job.Run());
+    EXPECT_EQ(job.GetError(), "Cannot open drive");
+    EXPECT_EQ(recorder.events, (std::vector<std::string>{"9", "S7", "S3", "P6", "P3", "10"}));
+
+    // A card without blocks: opened, then refused.
+    const CDriveInfo empty = Card(0);
+    Recorder second;
+    CountingJob none(&status, empty, JobScope::CardTest);
+    EXPECT_FALSE(none.Run());
+    EXPECT_EQ(none.GetError(), "L-Blocks is zerro");
+}
+
+TEST_F(CardJobTest, LockedCardIsRefused)
+{
+    const CDriveInfo info = Card(10);
+    CDriveScsi holder;
+    ASSERT_TRUE(holder.OpenVolume(info.m_Letter));
+    ASSERT_TRUE(holder.Lock());
+    CountingJob job(&status, info, JobScope::CardTest);
+    EXPECT_FALSE(job.Run());
+    EXPECT_EQ(job.GetError(), "Cannot lock the drive, please make sure the selected drive is available");
+}
+
+TEST_F(CardJobTest, CancelInTheLastChunkStillFinishes)
+{
+    const CDriveInfo info = Card(300);
+    Recorder recorder;
+    CountingJob job(&status, info, JobScope::Recovery);
+    px::SetMessagePump([&] {
+        if (status.CurrentBlock == 100) {
+            CMsgSend cancel(MsgCode::Cancel, CVariant(1));
+            CMsgSend clear(MsgCode::Cancel, CVariant(0));   // a later 0 clears the request
+        }
+        if (status.CurrentBlock == 300)
+            CMsgSend cancel(MsgCode::Cancel, CVariant(1));
+    });
+    EXPECT_FALSE(job.Run());
+    EXPECT_EQ(job.GetError(), "Canceled by user");
+    EXPECT_EQ(job.blocks, 300u);
+    EXPECT_EQ(job.finishes, 1);
+    EXPECT_EQ(recorder.Count("S8"), 1);
+    EXPECT_EQ(recorder.events.back(), "10");
+
+    // Cancelled early: the loop stops at the next check.
+    CountingJob early(&status, info, JobScope::Recovery);
+    px::SetMessagePump([] { CMsgSend cancel(MsgCode::Cancel, CVariant(1)); });
+    EXPECT_FALSE(early.Run());
+    EXPECT_EQ(early.blocks, 100u);
+}
+
+TEST_F(CardJobTest, ProgressPeriodAtOneBillionBytes)
+{
+    // 1,953,125 blocks are exactly 1,000,000,000 bytes: the period is a hundredth.
+    for (const auto& [blocks, atMost, atLeast] :
+         {std::tuple{1953125ull, 100, 95}, std::tuple{1953126ull, 200, 190}}) {
+        const CDriveInfo info = Card(blocks);
+        Recorder recorder;
+        CountingJob job(&status, info, JobScope::CardTest);
+        job.skipReading = true;
+        ASSERT_TRUE(job.Run());
+        const int points = recorder.Count("S3") - 1;   // Close sends one more
+        EXPECT_LE(points, atMost) << blocks;
+        EXPECT_GE(points, atLeast) << blocks;
+        EXPECT_EQ(job.blocks, blocks);
+    }
+}
+
+TEST_F(CardJobTest, UnreadableBlocksAreReadAgainOneByOne)
+{
+    const CDriveInfo info = Card(1000, ",bad=120-129,bad=555");
+    CountingJob job(&status, info, JobScope::CardTest);
+    EXPECT_TRUE(job.Run());
+    EXPECT_EQ(job.blocks, 1000u);   // the bad blocks count as zeros
+    EXPECT_EQ(job.UnreadableBlocks(), 11u);
+    EXPECT_EQ(job.GetError(), "11 blocks of the card could not be read and counted as zeros");
+    EXPECT_TRUE(status.HasError);
+    const auto card = VolumeTable::Instance().Card(info.m_Letter);
+    EXPECT_EQ(card->ReadCommands(), 10u + 2 * 100);   // ten chunks, two of them again by block
+
+    // A reader that stops short without saying so is caught by the byte count.
+    const CDriveInfo quiet = Card(300, ",bad=150,short");
+    CountingJob second(&status, quiet, JobScope::CardTest);
+    EXPECT_TRUE(second.Run());
+    EXPECT_EQ(second.UnreadableBlocks(), 1u);
+    EXPECT_EQ(second.GetError(), "1 block of the card could not be read and counted as zeros");
+}
+
+TEST_F(CardJobTest, ReaderGoneEndsTheRunWithTheDeviceError)
+{
+    // Open, lock and describe take a few requests; the reader goes after five chunks.
+    const CDriveInfo info = Card(2000, ",pull=12");
+    Recorder recorder;
+    CountingJob job(&status, info, JobScope::Recovery);
+    EXPECT_FALSE(job.Run());
+    EXPECT_EQ(job.GetError(), "No such device");
+    EXPECT_LT(job.blocks, 2000u);
+    EXPECT_GT(job.blocks, 0u);
+    EXPECT_EQ(job.finishes, 1);
+    EXPECT_EQ(recorder.Count("S8"), 1);
+    EXPECT_EQ(recorder.events.back(), "10");
+    EXPECT_EQ(status.ErrorText, "No such device");
+}
+
+TEST(TransferStatus, CopiesSendsAndEstimates)
+{
+    CTransferStatus status;
+    EXPECT_EQ(status.EstimateRemaining().m_span, 0.0);   // nothing done yet
+    COleDateTime::SetClock([] { return std::time_t(1765000000); });
+    status.StartTime = COleDateTime::Now();
+    COleDateTime::SetClock([] { return std::time_t(1765000100); });   // 100 s later
+    status.Capacity = 4000;
+    status.BytesDone = 1000;
+    EXPECT_NEAR(status.EstimateRemaining().TotalSeconds(), 300.0, 0.01);
+    COleDateTime::SetClock({});
+
+    status.FileSize = 77;
+    status.ErrorText = "x";
+    status.Settings.FilePrefix = "Trip";
+    CTransferStatus copy(status);
+    EXPECT_EQ(copy.FileSize, 0u);   // not copied
+    EXPECT_EQ(copy.ErrorText, "x");
+    EXPECT_EQ(copy.Settings.FilePrefix, "Trip");
+    EXPECT_FALSE(copy.SendOnDestroy);
+
+    struct Catch : CListener {
+        int kind = 0, scope = 0;
+        void OnMessage(CSingleMsg& m) override
+        {
+            if (m.Code == MsgCode::TransferStatus) {
+                kind = dynamic_cast<CTransferStatus*>(m.Attached)->Kind;
+                scope = m.Scope.ToInt();
+            }
+        }
+    } listener;
+    Bus().AddListener("Catch", &listener);
+    status.Send(StatusKind::FileFinished, JobScope::Erase);
+    Bus().RemoveListener(&listener);
+    EXPECT_EQ(listener.kind, StatusKind::FileFinished);
+    EXPECT_EQ(listener.scope, JobScope::Erase);
+}
+
+}  // namespace
