@@ -2,14 +2,17 @@
 
 #include <blkid/blkid.h>
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/lasterror.h"
+#include "platform/linuxdisk.h"
 #include "platform/winioctl.h"
 
 namespace px {
@@ -59,7 +62,7 @@ bool VolumeTable::Attach(const std::string& spec, char* letterOut, std::string* 
     std::lock_guard lock(m_mutex);
     if (letter == 0) {
         for (char c = 'D'; c <= 'Z'; ++c) {
-            if (!m_cards.count(c)) {
+            if (!m_cards.count(c) && !m_readers.count(c)) {
                 letter = c;
                 break;
             }
@@ -68,6 +71,9 @@ bool VolumeTable::Attach(const std::string& spec, char* letterOut, std::string* 
             return fail("No free drive letter for " + path);
     } else if (m_cards.count(letter)) {
         return fail(std::string("Drive letter ") + letter + ": is already in use by " + m_cards[letter]->ImagePath());
+    } else if (m_readers.count(letter)) {
+        return fail(std::string("Drive letter ") + letter + ": is already in use by the card reader " +
+                    m_readers[letter].devNode);
     }
     m_cards[letter] = card;
     if (letterOut)
@@ -119,16 +125,84 @@ std::shared_ptr<EmulatedCard> VolumeTable::Card(char letter) const
     return it == m_cards.end() ? nullptr : it->second;
 }
 
-std::vector<char> VolumeTable::Letters() const
+void VolumeTable::SetReaderSource(ReaderSource source)
 {
     std::lock_guard lock(m_mutex);
+    m_source = std::move(source);
+    m_readers.clear();
+    m_scanned = false;
+}
+
+void VolumeTable::ScanReaders() const
+{
+    m_scanned = true;
+    if (!m_source.enabled) {
+        m_readers.clear();
+        return;
+    }
+    const std::vector<SysfsDisk> disks = ScanReaderDisks(m_source.sysfs);
+    std::map<char, SysfsDisk> next;
+    std::vector<const SysfsDisk*> fresh;
+    // A reader that was here before keeps its letter (known by its ID_PATH, which stays
+    // when the kernel gives the disk a new name).
+    for (const SysfsDisk& disk : disks) {
+        char kept = 0;
+        for (const auto& [letter, old] : m_readers) {
+            if (old.idPath == disk.idPath && !m_cards.count(letter) && !next.count(letter)) {
+                kept = letter;
+                break;
+            }
+        }
+        if (kept)
+            next[kept] = disk;
+        else
+            fresh.push_back(&disk);
+    }
+    // New readers take the letters after the attached images, in ID_PATH order; when
+    // those run out, any free letter from D. Z is never given: the card device refuses it.
+    char after = 'D';
+    for (const auto& [letter, card] : m_cards)
+        after = std::max<char>(after, static_cast<char>(letter + 1));
+    auto isFree = [&](char c) { return !m_cards.count(c) && !next.count(c); };
+    for (const SysfsDisk* disk : fresh) {
+        char letter = 0;
+        for (char c = after; c <= 'Y' && !letter; ++c)
+            if (isFree(c))
+                letter = c;
+        for (char c = 'D'; c <= 'Y' && !letter; ++c)
+            if (isFree(c))
+                letter = c;
+        if (letter)
+            next[letter] = *disk;
+    }
+    m_readers = std::move(next);
+}
+
+void VolumeTable::ScanOnce() const
+{
+    if (!m_scanned)
+        ScanReaders();
+}
+
+std::vector<char> VolumeTable::LettersLocked() const
+{
     std::vector<char> letters;
     for (const auto& [letter, card] : m_cards) {
         // A reader that vanished has no letter any more, as on the desktop system.
         if (!card->Vanished())
             letters.push_back(letter);
     }
+    for (const auto& [letter, disk] : m_readers)
+        letters.push_back(letter);
+    std::sort(letters.begin(), letters.end());
     return letters;
+}
+
+std::vector<char> VolumeTable::Letters() const
+{
+    std::lock_guard lock(m_mutex);
+    ScanReaders();
+    return LettersLocked();
 }
 
 std::string VolumeTable::LogicalDriveStrings() const
@@ -143,46 +217,127 @@ std::string VolumeTable::LogicalDriveStrings() const
     return text;
 }
 
+bool VolumeTable::ReaderDisk(char letter, SysfsDisk& disk) const
+{
+    std::lock_guard lock(m_mutex);
+    ScanOnce();
+    auto it = m_readers.find(static_cast<char>(std::toupper(static_cast<unsigned char>(letter))));
+    if (it == m_readers.end())
+        return false;
+    disk = it->second;
+    return true;
+}
+
 unsigned VolumeTable::DriveType(char letter) const
 {
-    auto card = Card(letter);
-    if (!card || card->Vanished())
-        return DRIVE_NO_ROOT_DIR;
-    return DRIVE_REMOVABLE;
+    if (auto card = Card(letter))
+        return card->Vanished() ? DRIVE_NO_ROOT_DIR : DRIVE_REMOVABLE;
+    SysfsDisk disk;
+    if (ReaderDisk(letter, disk))
+        return disk.removable ? DRIVE_REMOVABLE : DRIVE_FIXED;
+    return DRIVE_NO_ROOT_DIR;
 }
 
 std::string VolumeTable::FileSystemName(char letter) const
 {
-    auto card = Card(letter);
-    if (!card || card->Vanished() || !card->CardPresent())
-        return {};
-    return ProbeFileSystemName(card->ImagePath());
+    if (auto card = Card(letter)) {
+        if (card->Vanished() || !card->CardPresent())
+            return {};
+        return ProbeFileSystemName(card->ImagePath());
+    }
+    SysfsDisk disk;
+    if (ReaderDisk(letter, disk))
+        return ProbeFileSystemName(disk.devNode);
+    return {};
 }
 
 bool VolumeTable::FreeSpace(char letter, FreeSpaceInfo& info) const
 {
     info = FreeSpaceInfo{};
-    auto card = Card(letter);
-    if (!card || card->Vanished()) {
+    if (auto card = Card(letter)) {
+        // A card image is never mounted: there is no file system to ask.
+        SetLastError(card->Vanished() ? ENODEV : ENOTSUP);
+        return false;
+    }
+    SysfsDisk disk;
+    if (!ReaderDisk(letter, disk)) {
         SetLastError(ENODEV);
         return false;
     }
-    // A card image is never mounted: there is no file system to ask.
-    SetLastError(ENOTSUP);
-    return false;
+    SysfsSource sysfs;
+    {
+        std::lock_guard lock(m_mutex);
+        sysfs = m_source.sysfs;
+    }
+    const std::vector<MountEntry> mounts = MountsOfDisk(sysfs, disk);
+    if (mounts.empty()) {
+        SetLastError(ENOTSUP);
+        return false;
+    }
+    struct statvfs vfs{};
+    if (::statvfs(mounts.front().mountPoint.c_str(), &vfs) != 0) {
+        SetLastError(errno);
+        return false;
+    }
+    // In the desktop system's terms: 512-byte sectors, clusters of the file system's
+    // fragment size; the cluster counts are 32-bit.
+    const uint64_t unit = vfs.f_frsize ? vfs.f_frsize : vfs.f_bsize;
+    info.bytesPerSector = 512;
+    info.sectorsPerCluster = static_cast<uint32_t>(std::max<uint64_t>(1, unit / 512));
+    info.freeClusters = static_cast<uint32_t>(std::min<uint64_t>(vfs.f_bavail, 0xFFFFFFFFu));
+    info.totalClusters = static_cast<uint32_t>(std::min<uint64_t>(vfs.f_blocks, 0xFFFFFFFFu));
+    info.freeBytesAvailable = uint64_t(vfs.f_bavail) * unit;
+    info.totalBytes = uint64_t(vfs.f_blocks) * unit;
+    info.totalFreeBytes = uint64_t(vfs.f_bfree) * unit;
+    return true;
+}
+
+std::string VolumeTable::BusyText(char letter) const
+{
+    if (auto card = Card(letter))
+        return "The card image " + card->ImagePath() + " is in use by another program. Close that program, then try again.";
+    SysfsDisk disk;
+    if (!ReaderDisk(letter, disk))
+        return {};
+    SysfsSource sysfs;
+    {
+        std::lock_guard lock(m_mutex);
+        sysfs = m_source.sysfs;
+    }
+    return MountedDiskText(disk.devNode, MountsOfDisk(sysfs, disk));
+}
+
+std::string VolumeTable::AccessText(char letter) const
+{
+    SysfsDisk disk;
+    if (!ReaderDisk(letter, disk))
+        return {};
+    return AccessDeniedText(disk.devNode);
 }
 
 Handle VolumeTable::Open(const std::string& path) const
 {
-    // "\\.\X:" names a volume by letter.
-    if (path.size() == 6 && path.compare(0, 4, "\\\\.\\") == 0 && path[5] == ':') {
-        auto card = Card(path[4]);
-        if (!card) {
-            SetLastError(ENOENT);
-            return nullptr;
+    auto openLetter = [&](char letter) -> Handle {
+        if (auto card = Card(letter))
+            return card->OpenHandle(path);
+        SysfsDisk disk;
+        ReaderSource source;
+        {
+            std::lock_guard lock(m_mutex);
+            ScanOnce();
+            auto it = m_readers.find(static_cast<char>(std::toupper(static_cast<unsigned char>(letter))));
+            if (it == m_readers.end()) {
+                SetLastError(ENOENT);
+                return nullptr;
+            }
+            disk = it->second;
+            source = m_source;
         }
-        return card->OpenHandle(path);
-    }
+        return OpenLinuxDisk(path, disk, source.sysfs, source.ioctl);
+    };
+    // "\\.\X:" names a volume by letter.
+    if (path.size() == 6 && path.compare(0, 4, "\\\\.\\") == 0 && path[5] == ':')
+        return openLetter(path[4]);
     // "\\.\PhysicalDriveN": the N-th drive of the table.
     const std::string prefix = "\\\\.\\PhysicalDrive";
     if (path.compare(0, prefix.size(), prefix) == 0 && path.size() > prefix.size()) {
@@ -197,7 +352,7 @@ Handle VolumeTable::Open(const std::string& path) const
             SetLastError(ENOENT);
             return nullptr;
         }
-        return Card(letters[index])->OpenHandle(path);
+        return openLetter(letters[index]);
     }
     SetLastError(ENOENT);
     return nullptr;
