@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,6 +12,9 @@
 
 int main(int argc, char** argv)
 {
+    // A file that outgrows the size limit fails its write (EFBIG) and the run reports it,
+    // instead of the process being killed with the file half written.
+    std::signal(SIGXFSZ, SIG_IGN);
     CLI::App app{"Pixsalvo 3: recover pictures from camera memory cards, test, format and erase cards."};
     app.require_subcommand(1);
     std::vector<std::string> cards;

@@ -1,0 +1,273 @@
+// The recovery job on card images: what comes back, where files end, bad cards, and
+// that nothing is ever written to the card.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <random>
+
+#include "app/filetypes.h"
+#include "device/cdrivescsi.h"
+#include "platform/volumetable.h"
+#include "recovery/cimagerecovery.h"
+#include "support/fixtures.h"
+
+namespace fs = std::filesystem;
+using px::VolumeTable;
+using px::test::TempHome;
+
+namespace {
+
+constexpr uint32_t kAllTypes = 0xFFFFFFFF;
+
+class RecoveryTest : public ::testing::Test {
+protected:
+    void SetUp() override { VolumeTable::Instance().DetachAll(); }
+    void TearDown() override { VolumeTable::Instance().DetachAll(); }
+
+    char Attach(const std::string& path)
+    {
+        char letter = 0;
+        std::string error;
+        EXPECT_TRUE(VolumeTable::Instance().Attach(path, &letter, &error)) << error;
+        return letter;
+    }
+    // Runs a recovery of the card; the files it made, by name.
+    bool Recover(char letter, uint32_t types = kAllTypes, int32_t maxSize = DefaultMaxFileSize)
+    {
+        CDriveScsi drive;
+        EXPECT_TRUE(drive.OpenVolume(letter));
+        CDriveInfo info;
+        drive.ReadDriveInfo(info);
+        drive.Close();
+        status.Reset();
+        status.Settings.FileTypes = types;
+        status.Settings.MaxFileSize = maxSize;
+        status.Settings.WorkFolder.SetPath(home.File("work/"), true);
+        status.SelectedDrive = static_cast<uint32_t>(letter);
+        CImageRecovery job(&status, info);
+        const bool ok = job.Run();
+        error = job.GetError();
+        folder = job.DestinationFolder();
+        files.clear();
+        if (!folder.empty())
+            for (const auto& entry : fs::directory_iterator(folder))
+                files[entry.path().filename().string()] = px::test::ReadFile(entry.path().string());
+        return ok;
+    }
+    static std::vector<uint8_t> Blocks(size_t count) { return std::vector<uint8_t>(count * 512, 0); }
+    static void Put(std::vector<uint8_t>& image, size_t block, const std::vector<uint8_t>& bytes)
+    {
+        std::memcpy(&image[block * 512], bytes.data(), bytes.size());
+    }
+
+    TempHome home;
+    CTransferStatus status;
+    std::string error, folder;
+    std::map<std::string, std::vector<uint8_t>> files;
+};
+
+std::vector<uint8_t> Jpeg() { return {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0}; }
+
+std::vector<uint8_t> QtAtom(uint32_t size, const char* name)
+{
+    return {uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size),
+            uint8_t(name[0]), uint8_t(name[1]), uint8_t(name[2]), uint8_t(name[3])};
+}
+
+TEST_F(RecoveryTest, DeletedCameraFilesComeBackWhole)
+{
+    const std::string card = home.File("card.img");
+    px::test::MakeDemoCard(card, 48, "--pictures 4 --keep");
+    // The originals, read back through the file system before the scan.
+    const std::string originals = home.File("originals");
+    fs::create_directories(originals);
+    ASSERT_EQ(px::test::Run("MTOOLS_SKIP_CHECK=1 mcopy -i " + px::test::Quote(card + "@@1048576") +
+                            " '::DCIM/100DEMO/*' " + px::test::Quote(originals)),
+              0);
+    const auto before = px::test::ReadFile(card);
+    const char letter = Attach(card);
+    ASSERT_TRUE(Recover(letter)) << error;
+    EXPECT_EQ(error, "");
+
+    int checked = 0;
+    for (const auto& entry : fs::directory_iterator(originals)) {
+        const auto original = px::test::ReadFile(entry.path().string());
+        const std::string name = entry.path().filename().string();
+        const std::string lower = [&] {
+            std::string l = name;
+            std::transform(l.begin(), l.end(), l.begin(), ::tolower);
+            return l;
+        }();
+        bool found = false;
+        for (const auto& [carved, bytes] : files) {
+            if (bytes.size() < original.size() || !std::equal(original.begin(), original.end(), bytes.begin()))
+                continue;
+            found = true;
+            // Movies and WAVE files end at their own end, rounded up to the block.
+            if (IsVideoFile(lower) || IsWaveFile(lower))
+                EXPECT_EQ(bytes.size(), (original.size() + 511) / 512 * 512) << name << " as " << carved;
+        }
+        EXPECT_TRUE(found) << name << " did not come back";
+        ++checked;
+    }
+    EXPECT_EQ(checked, 12);
+    EXPECT_TRUE(files.count("movie(1).mov") && files.count("movie(2).mp4") && files.count("movie(3).avi"))
+        << "movies are numbered from 1 across kinds";
+    // The scan never wrote to the card.
+    EXPECT_EQ(VolumeTable::Instance().Card(letter)->WriteCommands(), 0u);
+    EXPECT_EQ(px::test::ReadFile(card), before);
+
+    // A second run makes a second folder, numbered from IMAGE_000 again.
+    const std::string first = folder;
+    ASSERT_TRUE(Recover(letter));
+    EXPECT_NE(folder, first);
+    EXPECT_TRUE(files.count("IMAGE_000.GIF") || files.count("IMAGE_000.JPG"));
+}
+
+TEST_F(RecoveryTest, QuickFormattedCardStillGivesItsPictures)
+{
+    const std::string card = home.File("card.img");
+    px::test::MakeDemoCard(card, 48, "--pictures 3 --quick-format");
+    ASSERT_TRUE(Recover(Attach(card), TypeBit::Jpg | TypeBit::Mov));
+    int jpegs = 0;
+    for (const auto& [name, bytes] : files)
+        jpegs += name.ends_with(".JPG");
+    EXPECT_EQ(jpegs, 3);
+    EXPECT_TRUE(files.count("movie(1).mov"));
+}
+
+TEST_F(RecoveryTest, WhereFilesEnd)
+{
+    auto image = Blocks(64);
+    Put(image, 0, Jpeg());
+    image[512 + 5] = 0x11;   // JPEG data in blocks 1 to 3
+    Put(image, 4, Jpeg());   // a JPEG right behind the first one
+    // A WAVE file whose header says 600 bytes: it ends with its second block, and the
+    // zeros behind it are skipped.
+    std::vector<uint8_t> wave(44, 0);
+    std::memcpy(&wave[0], "RIFF", 4);
+    std::memcpy(&wave[8], "WAVEfmt ", 8);
+    std::memcpy(&wave[36], "data", 4);
+    wave[40] = (600 - 36) & 0xFF;
+    wave[41] = (600 - 36) >> 8;
+    Put(image, 10, wave);
+    Put(image, 20, Jpeg());   // then a JPEG that runs into the zeros up to the next file
+    Put(image, 30, QtAtom(512 * 3, "mdat"));   // a movie of three blocks
+    Put(image, 33, Jpeg());
+    const std::string card = home.File("ends.img");
+    ASSERT_TRUE(px::test::WriteFile(card, image));
+    ASSERT_TRUE(Recover(Attach(card), kAllTypes, 4096));
+    ASSERT_TRUE(files.count("IMAGE_000.JPG"));
+    EXPECT_EQ(files["IMAGE_000.JPG"].size(), 4u * 512);
+    EXPECT_EQ(files["IMAGE_000.JPG"][512 + 5], 0x11);
+    EXPECT_EQ(files["IMAGE_001.JPG"].size(), 6u * 512);   // blocks of zeros are appended: no end rule fired
+    EXPECT_EQ(files["IMAGE_002.WAV"].size(), 2u * 512);
+    EXPECT_EQ(files["IMAGE_003.JPG"].size(), 4096u + 512);   // past the maximum size: closed
+    EXPECT_EQ(files["movie(1).mov"].size(), 3u * 512);
+    // The last JPEG also stops after the block that takes it past the maximum size.
+    EXPECT_EQ(files["IMAGE_004.JPG"].size(), 4096u + 512);
+    EXPECT_EQ(status.FileCount, 6u);
+}
+
+TEST_F(RecoveryTest, OrfPreviewStaysInsideAndUnselectedMovieIsSkipped)
+{
+    auto image = Blocks(40);
+    Put(image, 0, {'I', 'I', 'R', 'O', 0x08, 0, 0, 0});
+    Put(image, 2, {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0xC5});   // the ORF's own preview
+    Put(image, 4, {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0xC5});   // a second one starts a file
+    Put(image, 10, QtAtom(512 * 4, "mdat"));               // a movie whose type is not chosen
+    Put(image, 12, Jpeg());                                // inside the movie: not carved
+    Put(image, 20, Jpeg());
+    const std::string card = home.File("orf.img");
+    ASSERT_TRUE(px::test::WriteFile(card, image));
+    ASSERT_TRUE(Recover(Attach(card), TypeBit::Orf | TypeBit::Jpg));
+    EXPECT_EQ(files["IMAGE_000.ORF"].size(), 4u * 512);
+    EXPECT_TRUE(files.count("IMAGE_001.THM"));
+    EXPECT_EQ(files.count("movie(1).mov"), 0u);
+    ASSERT_TRUE(files.count("IMAGE_002.JPG"));
+    EXPECT_EQ(files.size(), 3u);
+}
+
+TEST_F(RecoveryTest, BadCardsEndCleanly)
+{
+    const int32_t maxSize = 64 * 1024;
+    auto check = [&](const std::string& name, const std::vector<uint8_t>& image) {
+        const std::string card = home.File(name);
+        ASSERT_TRUE(px::test::WriteFile(card, image));
+        const char letter = Attach(card);
+        Recover(letter, kAllTypes, maxSize);
+        for (const auto& [file, bytes] : files)
+            if (!file.starts_with("movie("))
+                EXPECT_LE(bytes.size(), size_t(maxSize) + 512) << name << ": " << file;
+        EXPECT_EQ(VolumeTable::Instance().Card(letter)->WriteCommands(), 0u);
+        VolumeTable::Instance().Detach(letter);
+    };
+    std::mt19937 random(7);
+    auto noise = Blocks(4096);
+    for (auto& b : noise)
+        b = static_cast<uint8_t>(random());
+    check("random.img", noise);
+    check("zeros.img", Blocks(1000));
+    auto headers = Blocks(500);
+    for (size_t b = 0; b < 500; ++b)
+        Put(headers, b, Jpeg());
+    check("headers.img", headers);
+    EXPECT_EQ(files.size(), 500u);
+
+    // Atom chains with odd sizes, the last header cut by the end of the card.
+    auto atoms = Blocks(400);
+    Put(atoms, 10, QtAtom(0, "moov"));
+    Put(atoms, 11, Jpeg());
+    check("atom0.img", atoms);
+    EXPECT_TRUE(files.count("movie(1).mov"));
+    atoms = Blocks(400);
+    Put(atoms, 10, QtAtom(1, "mdat"));
+    Put(atoms, 20, QtAtom(7, "free"));
+    Put(atoms, 30, QtAtom(0xFFFFFFFF, "mdat"));
+    Put(atoms, 40, QtAtom(512 - 8, "skip"));   // the next header falls on the next block's start
+    Put(atoms, 41, QtAtom(8, "wide"));
+    Put(atoms, 50, QtAtom(510, "skip"));       // the next header straddles two blocks
+    atoms[50 * 512 + 510] = 0;
+    atoms[50 * 512 + 511] = 0;
+    Put(atoms, 51, {0x01, 0x00, 'f', 'r', 'e', 'e'});
+    std::vector<uint8_t> avi(60, 0);
+    std::memcpy(&avi[0], "RIFF", 4);
+    avi[4] = 0xFF;
+    std::memcpy(&avi[8], "AVI LIST", 8);
+    std::memcpy(&avi[24], "avih", 4);   // its header runs past the card's last byte
+    Put(atoms, 399, avi);
+    check("atoms.img", atoms);
+}
+
+TEST_F(RecoveryTest, RunFolderThatCannotBeMadeFailsTheRun)
+{
+    auto image = Blocks(20);
+    Put(image, 0, Jpeg());
+    const std::string card = home.File("c.img");
+    ASSERT_TRUE(px::test::WriteFile(card, image));
+    const char letter = Attach(card);
+    CDriveScsi drive;
+    ASSERT_TRUE(drive.OpenVolume(letter));
+    CDriveInfo info;
+    drive.ReadDriveInfo(info);
+    drive.Close();
+    // A file stands where the work folder should be.
+    ASSERT_TRUE(px::test::WriteFile(home.File("blocker"), {1}));
+    status.Settings.WorkFolder.SetPath(home.File("blocker/work/"), true);
+    status.Settings.FileTypes = kAllTypes;
+    status.SelectedDrive = static_cast<uint32_t>(letter);
+    CImageRecovery job(&status, info);
+    EXPECT_FALSE(job.Run());
+    EXPECT_NE(job.GetError().find("Not a directory"), std::string::npos) << job.GetError();
+    EXPECT_EQ(VolumeTable::Instance().Card(letter)->ReadCommands(), 0u);   // the card was not read
+
+    status.SelectedDrive = 0;
+    CImageRecovery unselected(&status, info);
+    EXPECT_FALSE(unselected.Run());
+    EXPECT_EQ(unselected.GetError(), "Drive is not selected");
+}
+
+}  // namespace
