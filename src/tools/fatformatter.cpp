@@ -48,8 +48,8 @@ constexpr GeometryRow kGeometry[] = {
     {2013376, 1999, 16, 63}, {4029984, 3998, 16, 63}, {8053920, 7990, 16, 63}, {4294967295u, 0, 0, 0},
 };
 
-// Sectors per cluster by volume size: the FAT16 and FAT32 tables of the Microsoft FAT
-// specification (512-byte sectors), with 64 in FAT16's last row. 0 marks sizes with no
+// Sectors per cluster by volume size: Microsoft's published FAT16 and FAT32 cluster
+// size tables (512-byte sectors), with 64 in FAT16's last row. 0 marks sizes with no
 // valid cluster size for that type (the cluster count would fall into another type's range).
 struct ClusterRow {
     uint32_t limit, sectorsPerCluster;
@@ -268,9 +268,10 @@ bool CFatFormatter::Compute(const CFatOptions& o)
         fat = bsec <= 8400 ? 12 : bsec > 1048576 ? 32 : 16;
     if (fat == 16) {
         spc = ClusterSize(kClusters16, bsec);
-        // FAT16 has no valid cluster size up to 8,400 sectors: even one sector per
-        // cluster leaves fewer than 4,085 clusters, which every reader takes for FAT12.
-        // Such a card gets FAT12, which is what cameras write on their smallest cards.
+        // The table has no FAT16 cluster size up to 8,400 sectors: two-sector clusters
+        // would leave fewer than 4,085 clusters, which every reader takes for FAT12,
+        // and one-sector FAT16 clusters are not made. Such a card gets FAT12, which is
+        // what cameras (and the SD card rules, up to 64 MB) put on their smallest cards.
         if (spc == 0)
             fat = 12;
     }
@@ -353,7 +354,7 @@ bool CFatFormatter::Compute(const CFatOptions& o)
     auto fatEntries = [&] { return spf * bps * 2 / nibbles; };
     if (fatEntries() <= kReservedFatEntries)
         return Fail("The FAT is too small for the volume");
-    while (!o.SectorsPerFat && (bsec - x1) / spc + kReservedFatEntries > fatEntries() &&
+    while (!o.SectorsPerFat &&
            std::min<uint64_t>((bsec - x1) / spc, MaxClusters(fat)) + kReservedFatEntries > fatEntries()) {
         ++spf;
         x1 += nft;
@@ -483,8 +484,10 @@ void CFatFormatter::BuildPartitionTable(uint8_t* s) const
     const uint32_t size = b.TotalSectors32 ? b.TotalSectors32 : b.TotalSectors16;
     entry[0] = 0x80;   // active
     PutChs(entry + 1, b.HiddenSectors, b.SectorsPerTrack, b.Heads);
-    // 0x04 for FAT16 whatever its size: the cameras' own cards carry it.
+    // 0x04 for FAT16 whatever its size, as this format has always written it; the
+    // systems that read cards take 04 as FAT16 at any size.
     entry[4] = m_fat == 32 ? 0x0C : m_fat == 16 ? 0x04 : 0x01;
+    // The end address is that of the partition's last sector.
     PutChs(entry + 5, uint64_t(b.HiddenSectors) + size - 1, b.SectorsPerTrack, b.Heads);
     Put32(entry + 8, b.HiddenSectors);
     Put32(entry + 12, size);

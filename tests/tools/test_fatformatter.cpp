@@ -783,6 +783,9 @@ TEST(FatFormatter, LabelAndSerial)
     EXPECT_EQ(FatLabelField(std::nullopt), "NO NAME    ");
     EXPECT_EQ(FatLabelField(std::string("Holiday Pictures")), "HOLIDAY PIC");
     EXPECT_EQ(FatLabelField(std::string("\xE5x")), std::string("\x05X         "));
+    MemoryDrive accented;   // characters beyond ASCII become '_'
+    ASSERT_TRUE(FormatFat(accented, Params(65536, 63, 1, "D\xC3\xAD" "a 1"), FixedEnvironment()));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(accented.Block(63) + 43), 11), "D_A 1      ");
     MemoryDrive unnamed;
     ASSERT_TRUE(FormatFat(unnamed, Params(65536, 63, 1, ""), FixedEnvironment()));
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(unnamed.Block(63) + 43), 11), "NO NAME    ");
@@ -908,6 +911,20 @@ TEST(FatFormatter, LargeCardFormatsQuickly)
                 static_cast<unsigned long long>(card.Reader()->WriteCommands()));
     EXPECT_LT(seconds, 5.0);
     CheckWithTools(home, card, "32 GB");
+
+    // The image alone: computed and built once, about 15 MB for the two FATs.
+    CFatOptions o;
+    o.TotalSectors = blocks;
+    o.FatType = 32;
+    o.PartitionTable = true;
+    o.SectorsPerTrack = 63;
+    o.Heads = 1;
+    CFatFormatter f;
+    const auto built = std::chrono::steady_clock::now();
+    ASSERT_TRUE(f.Compute(o) && f.Build(FixedEnvironment()));
+    std::printf("its image: %u sectors (%.1f MB) built in %.3f s\n", f.ImageSectors(), f.Image().size() / 1048576.0,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - built).count());
+    EXPECT_EQ(f.Image().size(), size_t(f.ImageSectors()) * 512);
 }
 
 // ---------------------------------------------------------------------------------
