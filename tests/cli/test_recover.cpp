@@ -1,0 +1,99 @@
+// px3 recover and px3 settings as a user runs them: results, the log, Ctrl-C, a full disk.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "support/fixtures.h"
+
+namespace fs = std::filesystem;
+using px::test::Quote;
+using px::test::TempHome;
+
+namespace {
+
+int Sh(const std::string& command, std::string* out) { return px::test::Run(command, out); }
+std::string Px3(const std::string& args) { return std::string(PX3_EXE) + " " + args + " 2>&1"; }
+
+class CliRecover : public ::testing::Test {
+protected:
+    void SetUp() override { px::test::MakeDemoCard(card, 24, "--pictures 2"); }
+    TempHome home;
+    std::string card = home.File("card.img");
+};
+
+TEST_F(CliRecover, RecoversIntoARunFolderAndLogs)
+{
+    std::string out;
+    ASSERT_EQ(Sh(Px3("--card E=" + Quote(card) + " recover E --types jpg,mov,wav"), &out), 0) << out;
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(out, match, std::regex("Run folder: (.*)\n"))) << out;
+    const std::string folder = match[1];
+    EXPECT_EQ(folder.rfind(home.File("Pictures/Pixsalvo/Tmp/"), 0), 0u) << folder;
+    EXPECT_TRUE(fs::exists(folder + "IMAGE_000.JPG")) << out;
+    EXPECT_TRUE(fs::exists(folder + "movie(1).mov")) << out;
+    EXPECT_NE(out.find("Files found: 4  jpg 2  movie 1  wav 1"), std::string::npos) << out;
+    EXPECT_NE(out.find("Finished"), std::string::npos);
+
+    // The log: start, OS line, the run folder, the exit line and an empty line, in the
+    // documents folder of this HOME and nowhere else.
+    std::ifstream log(home.File("Documents/PX3Log.txt"));
+    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.rfind("==Start App : '", 0), 0u) << text;
+    EXPECT_NE(text.find("\n=OS=       :   "), std::string::npos) << text;
+    EXPECT_NE(text.find("ConectToDestination ==> " + folder), std::string::npos) << text;
+    EXPECT_NE(text.find("\n==Exit App : '"), std::string::npos) << text;
+    EXPECT_TRUE(text.ends_with("\n\n") || text.ends_with("\r\n\r\n")) << text;
+
+    EXPECT_EQ(Sh(Px3("--card E=" + Quote(card) + " recover E --types bogus"), &out), 2);
+    EXPECT_NE(out.find("unknown file type 'bogus'"), std::string::npos) << out;
+    EXPECT_EQ(Sh(Px3("--card E=" + Quote(card + ",empty") + " recover E"), &out), 2);
+    EXPECT_NE(out.find("there is no card in the reader at E:"), std::string::npos) << out;
+}
+
+TEST_F(CliRecover, InterruptCancelsThroughTheBus)
+{
+    std::string out;
+    // A slow reader gives the signal time to arrive mid-scan.
+    const std::string cmd = "(" + std::string(PX3_EXE) + " --card E=" + Quote(card + ",slow=20") +
+                            " recover E --types all 2>&1 & pid=$!; sleep 1.5; kill -INT $pid; wait $pid; echo exit=$?)";
+    Sh(cmd, &out);
+    EXPECT_NE(out.find("px3: Canceled by user"), std::string::npos) << out;
+    EXPECT_NE(out.find("exit=130"), std::string::npos) << out;
+}
+
+TEST_F(CliRecover, AFullDiskEndsTheRunWithTheError)
+{
+    std::string out;
+    // Files may not grow beyond 64 KiB: the first larger picture cannot be written whole.
+    const int rc = Sh("ulimit -f 64; " + Px3("--card E=" + Quote(card) + " recover E --types all"), &out);
+    EXPECT_EQ(rc, 1) << out;
+    EXPECT_NE(out.find("File too large"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Finished"), std::string::npos) << out;
+}
+
+TEST(CliSettings, PrintChangeAndKeep)
+{
+    TempHome home;
+    std::string out;
+    ASSERT_EQ(Sh(Px3("settings"), &out), 0) << out;
+    EXPECT_NE(out.find("Brands:        Generic"), std::string::npos) << out;
+    EXPECT_NE(out.find("Work folder:   " + home.File("Pictures/Pixsalvo/Tmp")), std::string::npos) << out;
+    EXPECT_NE(out.find("Max file size: 20000256 bytes"), std::string::npos) << out;
+    ASSERT_EQ(Sh(Px3("settings --types jpg,nef --work " + Quote(home.File("work")) + " --max-size 1000000"), &out), 0)
+        << out;
+    ASSERT_EQ(Sh(Px3("settings"), &out), 0);
+    EXPECT_NE(out.find("File types:    jpg nef\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Work folder:   " + home.File("work")), std::string::npos) << out;
+    EXPECT_NE(out.find("Max file size: 1000000 bytes"), std::string::npos) << out;
+    EXPECT_EQ(Sh(Px3("settings --brand Nikon"), &out), 0) << out;
+    EXPECT_NE(out.find("Brands:        Nikon"), std::string::npos) << out;
+    EXPECT_EQ(Sh(Px3("settings --brand Leica"), &out), 2);
+    EXPECT_NE(out.find("unknown camera brand 'leica'"), std::string::npos) << out;
+    EXPECT_EQ(Sh(Px3("settings --max-size 99999999999"), &out), 2);
+    // Nothing was written outside this HOME.
+    EXPECT_TRUE(fs::exists(home.File(".config/Tolvex Media/Pixsalvo3.conf")));
+}
+
+}  // namespace
