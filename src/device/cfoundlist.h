@@ -1,0 +1,22 @@
+#pragma once
+// The card document's found list, as the card document sees it. The recovery layer
+// implements it over its list of found files with thumbnails.
+#include <cstddef>
+#include <string>
+
+class CFoundList {
+public:
+    virtual ~CFoundList() = default;
+    virtual size_t GetCount() const = 0;
+    virtual void AddFile(const std::string& path) = 0;
+    // Deletes every entry (not the files).
+    virtual void Clear() = 0;
+    // The rename pass of a save: kept files renamed to "<prefix>_NNN.ext" by list place,
+    // the others deleted. False with the error text (e.g. "Canceled by user").
+    virtual bool SaveKept(const std::string& prefix, std::string& error) = 0;
+    // Deletes every listed file and the run folder. False with the error text.
+    virtual bool CleanAll(std::string& error) = 0;
+    // Moves a folder's files into target/<last folder name of source> file by file.
+    // False with the error text.
+    virtual bool MoveFolder(const std::string& source, const std::string& target, std::string& error) = 0;
+};
