@@ -175,9 +175,12 @@ QImage Compose(const QImage& picture, const QRect& fit, QSize inner, uint32_t ba
     QImage bitmap = BlankBitmap(inner, background);
     if (bitmap.isNull() || fit.isEmpty() || picture.isNull())
         return bitmap;
-    const QImage scaled = picture.size() == fit.size()
-        ? picture
-        : picture.scaled(fit.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    // Smooth scaling of a 1-bit or indexed picture loses its colour table: scale in 32 bits.
+    const QImage full = picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                                          : QImage::Format_RGB32);
+    const QImage scaled = full.size() == fit.size()
+        ? full
+        : full.scaled(fit.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QPainter painter(&bitmap);
     painter.drawImage(fit.topLeft(), scaled);
     return bitmap;
@@ -232,7 +235,10 @@ bool FromReader(QImageReader& reader, const ThumbRequest& request, ThumbSource s
     const QSize size = reader.size();
     if (size.isValid() && !size.isEmpty()) {
         const QRect fit = FitRect(size, request.Inner);
-        if (!fit.isEmpty() && fit.size() != size)
+        // JPEG decodes at 1/2, 1/4 or 1/8 of its size directly, which saves most of the
+        // work. Other formats decode whole and are scaled here: Qt's own scaled read of a
+        // 1-bit palette PNG loses its colours.
+        if (!fit.isEmpty() && fit.size() != size && reader.format() == "jpeg")
             reader.setScaledSize(fit.size());
         out = Finish(reader.read(), fit, request, source);
         return true;
@@ -434,12 +440,13 @@ ThumbImage MakeThumbImage(const ThumbRequest& request, CPlaceholderCache* cache)
     ThumbImage out;
     const ThumbKind kind = ThumbKindOf(request.Path);
     if (S_ISREG(st.st_mode)) {
+        const std::string ext = LowerExtension(request.Path);
         if (kind == ThumbKind::Picture) {
-            if (FromPictureFile(request, out))
-                return out;
-            // A TIFF that Qt cannot read may be a camera raw file (a CR2 is found as one).
-            const std::string ext = LowerExtension(request.Path);
+            // A recovered TIFF is most often a TIFF-based camera raw file (CR2, DCR, PEF
+            // and others are found by the TIFF signature): its preview first.
             if ((ext == "tif" || ext == "tiff") && FromRawFile(request, out))
+                return out;
+            if (FromPictureFile(request, out))
                 return out;
         } else if (kind == ThumbKind::CameraRaw) {
             if (FromRawFile(request, out) || FromPictureFile(request, out))
