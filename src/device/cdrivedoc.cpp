@@ -1,0 +1,276 @@
+#include "device/cdrivedoc.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "app/cfilepath.h"
+#include "app/clogfile.h"
+#include "device/cdrivelistener.h"
+#include "device/cdrivescsi.h"
+#include "platform/volumetable.h"
+
+namespace {
+
+std::string LetterText(const char* format, char letter)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, format, letter);
+    return text;
+}
+
+// The folder text without its trailing separator.
+std::string WithoutTrailingSeparator(std::string text)
+{
+    while (text.size() > 1 && (text.back() == '/' || text.back() == '\\'))
+        text.pop_back();
+    return text;
+}
+
+std::string LastFolderName(const std::string& folder)
+{
+    const std::string text = WithoutTrailingSeparator(folder);
+    const size_t slash = text.find_last_of("/\\");
+    return slash == std::string::npos ? text : text.substr(slash + 1);
+}
+
+}  // namespace
+
+CDriveDoc::CDriveDoc()
+{
+    m_Status.Reset();
+    Bus().AddListener("CDriveDoc", this);
+}
+
+CDriveDoc::~CDriveDoc() { Bus().RemoveListener(this); }
+
+void CDriveDoc::OnMessage(CSingleMsg& msg)
+{
+    if (msg.Code != MsgCode::TransferStatus)
+        return;
+    if (auto* status = dynamic_cast<CTransferStatus*>(msg.Attached); status && status->Kind == StatusKind::JobStarted)
+        m_bSaved = false;
+}
+
+void CDriveDoc::LoadDriveInfo(CDriveInfoList& list)
+{
+    Log().BeginScope("LoadDriveInfo");
+    list.Clear();
+    const std::string roots = px::VolumeTable::Instance().LogicalDriveStrings();
+    for (size_t i = 0; i + 3 < roots.size() && roots[i] != '\0'; i += 4) {
+        const char letter = roots[i];
+        CDriveScsi drive;
+        if (!drive.OpenVolume(letter)) {
+            Log().Outcome("-FAIL", "OpenMedia: " + LetterText(" Failed Drive '%c'", letter));
+            continue;
+        }
+        CDriveInfo info;
+        if (drive.ReadDriveInfo(info)) {
+            list.Append(new CDriveInfo(info));
+            Log().Outcome("-OK", "DriveLoad \r\n" + info.Report());
+        } else {
+            Log().Outcome("-FAIL", "ReadInfo: " + LetterText(" Failed Drive '%c'", letter));
+            Log().Outcome("... ", "\r\n" + info.Report());
+        }
+        drive.Close();
+    }
+    Log().EndScope("LoadDriveInfo");
+}
+
+void CDriveDoc::Reload()
+{
+    std::unique_lock<std::mutex> lock(DeviceMutex(), std::defer_lock);
+    if (RunningListener())
+        lock.lock();
+    m_SelectedLetter = 0;
+    m_SelectedInfo.Reset();
+    m_bSelectedLoaded = false;
+    m_PreviousDriveList.CopyFrom(m_DriveList);
+    LoadDriveInfo(m_DriveList);
+    { CMsgSend changed(MsgCode::CardListChanged); }
+    char first = 0;
+    for (const CDriveInfo* info : m_DriveList) {
+        if (info->IsCard()) {
+            first = info->m_Letter;
+            break;
+        }
+    }
+    SelectDrive(first);
+}
+
+void CDriveDoc::SelectDrive(char letter)
+{
+    m_SelectedLetter = letter;
+    m_SelectedInfo.Reset();
+    m_bSelectedLoaded = false;
+    if (letter != 0) {
+        if (const CDriveInfo* known = m_DriveList.Find(letter)) {
+            m_SelectedInfo.CopyInfo(*known);
+            m_bSelectedLoaded = true;
+        } else {
+            CDriveScsi drive;
+            if (drive.OpenVolume(letter) && drive.ReadDriveInfo(m_SelectedInfo)) {
+                m_DriveList.Append(new CDriveInfo(m_SelectedInfo));
+                m_bSelectedLoaded = true;
+            } else {
+                m_strLastError = drive.GetError();
+                m_SelectedInfo.Reset();
+            }
+            drive.Close();
+        }
+    }
+    m_Status.SelectedDrive = static_cast<uint32_t>(static_cast<unsigned char>(letter));
+    m_Status.Capacity = static_cast<uint64_t>(std::max<int64_t>(0, m_SelectedInfo.DiskSize()));
+    CMsgSend selected(MsgCode::CardSelected);
+}
+
+bool CDriveDoc::EjectSelected()
+{
+    if (m_SelectedLetter == 0)
+        return false;
+    CDriveScsi drive;
+    bool ok = drive.OpenVolume(m_SelectedLetter) && drive.Eject();
+    if (!ok)
+        m_strLastError = drive.GetError();
+    Reload();
+    drive.Close();
+    return ok;
+}
+
+bool CDriveDoc::HasNoCard() const
+{
+    for (const CDriveInfo* info : m_DriveList)
+        if (info->IsCard())
+            return false;
+    return true;
+}
+
+void CDriveDoc::FillDriveList(CListView& view, int clientWidth) const
+{
+    if (view.Columns.empty()) {
+        view.ExtendedStyle = 289;   // flat scroll bars, full-row select, grid lines
+        view.Columns = {{"Drive", 55}, {"Device Type", 125}, {"Size", 105}, {"Vendor", 85}, {"Bus Type", clientWidth - 370}};
+        view.HeaderStyle = 0x200;
+    }
+    view.Rows.clear();
+    view.RowLetters.clear();
+    view.Selected = -1;
+    for (const CDriveInfo* info : m_DriveList) {
+        if (!info->IsCard())
+            continue;
+        view.Rows.push_back({LetterText("%c:\\", info->m_Letter),
+                             std::string(info->m_Descriptor.RemovableMedia == 1 ? "Removable" : "") + " " +
+                                 DeviceNames::DeviceType(info->m_Descriptor.DeviceType),
+                             DeviceText::SizeText(info->DiskSize()), info->m_Descriptor.Vendor,
+                             DeviceNames::BusType(info->m_Descriptor.BusType)});
+        view.RowLetters.push_back(info->m_Letter);
+    }
+    for (size_t row = 0; row < view.RowLetters.size(); ++row)
+        if (m_SelectedLetter != 0 && view.RowLetters[row] == m_SelectedLetter)
+            view.Selected = static_cast<int>(row);
+    if (view.Selected < 0 && view.Rows.size() == 1)
+        view.Selected = 0;
+}
+
+void CDriveDoc::FillCardProperties(CListView& view, int clientWidth) const
+{
+    view.ExtendedStyle = 0x20;   // full-row select
+    view.Columns = {{"Prop", 100}, {"Value", clientWidth - 100}};
+    view.Rows.clear();
+    view.RowLetters.clear();
+    view.Selected = -1;
+    if (m_SelectedLetter == 0) {
+        view.Rows.push_back({"", "Card is not selected"});
+        return;
+    }
+    const CDriveInfo& info = m_SelectedInfo;
+    view.Rows = {
+        {"Drive:", LetterText("%c:\\", m_SelectedLetter)},
+        {"Capacity:", DeviceText::WithCommas(info.DiskSize())},
+        {"Media:", info.MediaTypeText()},
+        {"Blocks:", DeviceText::WithCommas(info.BlockCount())},
+        {"Block Size:", std::to_string(info.BytesPerSector())},
+        {"Reader Vendor:", info.m_Descriptor.Vendor},
+        {"Reader Product:", info.m_Descriptor.Product},
+        {"Reader Revision:", info.m_Descriptor.Revision},
+        {"Bus:", DeviceNames::BusType(info.m_Descriptor.BusType)},
+    };
+}
+
+bool CDriveDoc::CheckSaveFolder(const std::string& folder)
+{
+    const std::string scope = "Check Save Folder: " + folder;
+    Log().BeginScope(scope);
+    CFilePath path(folder, true);
+    bool result = false;
+    const std::string drive = path.GetDrive();
+    if (drive.empty()) {
+        Log().Outcome("-FAIL", "Drive Length < 1");
+    } else {
+        // A card is never mounted as a folder here: a folder's drive part names no card.
+        const char letter = drive.size() >= 2 && drive[1] == ':' ? drive[0] : 0;
+        if (letter == 0 || !m_DriveList.Find(letter))
+            Log().Outcome("-FAIL", "Hard Drive Found");
+        std::error_code ec;
+        if (std::filesystem::is_directory(folder, ec)) {
+            Log().Outcome("-OK", "Exists ==> " + folder);
+            result = true;
+        } else {
+            Log().Outcome("-FAIL", "NOT Exists ==> " + folder);
+        }
+    }
+    Log().EndScope(scope);
+    return result;
+}
+
+std::string CDriveDoc::GetFileSystemName(char letter) const
+{
+    if (letter == 0)
+        return {};
+    return px::VolumeTable::Instance().FileSystemName(letter);
+}
+
+bool CDriveDoc::SaveFoundFiles()
+{
+    if (!m_pFoundList || m_pFoundList->GetCount() == 0)
+        return true;
+    const std::string source = WithoutTrailingSeparator(m_Status.RunFolder.GetText());
+    std::string target = WithoutTrailingSeparator(m_Status.Settings.SaveFolder.GetText());
+    const std::string name = LastFolderName(source);
+    target = target.empty() ? std::string() : target + "/" + name;
+    std::string error;
+    if (!m_pFoundList->SaveKept(m_Status.Settings.FilePrefix, error)) {
+        m_strLastError = error;
+        return false;
+    }
+    bool result = true;
+    bool moved = false;
+    // On one file system the run folder moves with one rename.
+    if (!source.empty() && !target.empty() && CFilePath::IsSameFileSystem(source, target)) {
+        std::error_code ec;
+        std::filesystem::create_directories(std::filesystem::path(target).parent_path(), ec);
+        std::filesystem::rename(source, target, ec);
+        moved = !ec;
+    }
+    if (!moved) {
+        result = m_pFoundList->MoveFolder(source, target, error);
+        if (result) {
+            std::error_code ec;
+            std::filesystem::remove(source, ec);
+        } else {
+            m_strLastError = error;
+        }
+    }
+    m_pFoundList->Clear();
+    m_bSaved = true;
+    return result;
+}
+
+void CDriveDoc::CleanFoundFiles()
+{
+    if (!m_pFoundList)
+        return;
+    std::string error;
+    if (!m_pFoundList->CleanAll(error))
+        m_strLastError = error;
+    m_pFoundList->Clear();
+}
