@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/diskmonitor.h"
 #include "platform/lasterror.h"
 #include "platform/linuxdisk.h"
 #include "platform/sysfsdisks.h"
@@ -579,6 +580,45 @@ TEST_F(ReaderTableTest, FreeSpaceAndBusyTextOfAMountedCard)
     EXPECT_NE(table.BusyText('D').find("in use by another program"), std::string::npos);
     EXPECT_EQ(table.BusyText('Q'), "");
     EXPECT_EQ(table.FileSystemName('D'), "") << "no node, no file system";
+}
+
+TEST(DiskMonitor, OnlyDiskArrivalsRemovalsAndMediaChangesAreNotices)
+{
+    using Change = DiskMonitor::Change;
+    Change change = Change::Removed;
+    EXPECT_TRUE(DiskMonitor::Classify("add", "disk", "sdb", nullptr, change));
+    EXPECT_EQ(change, Change::Added);
+    EXPECT_TRUE(DiskMonitor::Classify("remove", "disk", "mmcblk0", nullptr, change));
+    EXPECT_EQ(change, Change::Removed);
+    EXPECT_TRUE(DiskMonitor::Classify("change", "disk", "sdc", "1", change));
+    EXPECT_EQ(change, Change::MediaChanged);
+    // A change that is not a medium change (a new partition table, a resize), a partition,
+    // a disk that is no reader, an event without an action: no notice.
+    EXPECT_FALSE(DiskMonitor::Classify("change", "disk", "sdc", nullptr, change));
+    EXPECT_FALSE(DiskMonitor::Classify("change", "disk", "sdc", "0", change));
+    EXPECT_FALSE(DiskMonitor::Classify("add", "partition", "sdb1", nullptr, change));
+    EXPECT_FALSE(DiskMonitor::Classify("add", "disk", "loop3", nullptr, change));
+    EXPECT_FALSE(DiskMonitor::Classify("add", "disk", "dm-0", nullptr, change));
+    EXPECT_FALSE(DiskMonitor::Classify(nullptr, "disk", "sdb", nullptr, change));
+    EXPECT_FALSE(DiskMonitor::Classify("bind", "disk", "sdb", nullptr, change));
+}
+
+TEST(DiskMonitor, StartsOnlyWhereUdevSendsNotices)
+{
+    int calls = 0;
+    DiskMonitor monitor([&](const DiskMonitor::Event&) { ++calls; });
+    std::string error;
+    const bool udevRuns = ::access("/run/udev/control", F_OK) == 0;
+    EXPECT_EQ(monitor.Start(&error), udevRuns) << error;
+    EXPECT_EQ(monitor.Running(), udevRuns);
+    if (!udevRuns) {
+        // The caller learns why, and polls instead.
+        EXPECT_NE(error.find("udev service is not running"), std::string::npos) << error;
+    }
+    monitor.Stop();
+    EXPECT_FALSE(monitor.Running());
+    monitor.Stop();   // twice is harmless
+    EXPECT_EQ(calls, 0);
 }
 
 }  // namespace
