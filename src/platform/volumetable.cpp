@@ -323,8 +323,10 @@ Handle VolumeTable::Open(const std::string& path) const
         SysfsDisk disk;
         ReaderSource source;
         {
+            // Looked for again: the disk behind a letter must be the one there now, not
+            // one that was unplugged since and whose kernel name went to another disk.
             std::lock_guard lock(m_mutex);
-            ScanOnce();
+            ScanReaders();
             auto it = m_readers.find(static_cast<char>(std::toupper(static_cast<unsigned char>(letter))));
             if (it == m_readers.end()) {
                 SetLastError(ENOENT);

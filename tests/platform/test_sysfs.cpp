@@ -473,6 +473,11 @@ TEST_F(ReaderTableTest, UsbReadersOpenThroughSgIoWithTheCardsBlockCount)
     // Texts for the user name the reader's node.
     EXPECT_NE(table.AccessText('E').find(home.File("dev") + "/sdb"), std::string::npos);
     EXPECT_EQ(table.AccessText('Q'), "");
+    // Unplugged since the last listing: the letter no longer opens the node that the
+    // kernel may give to the next disk.
+    sys.Remove("block/sdb");
+    EXPECT_EQ(table.Open("\\\\.\\E:"), nullptr);
+    EXPECT_EQ(GetLastError(), ENOENT);
 }
 
 TEST_F(ReaderTableTest, SdCardInAnMmcSlotServedByBlockIo)
