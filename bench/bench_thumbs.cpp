@@ -1,0 +1,130 @@
+// Cost of the found list's thumbnails for a card of 12-megapixel camera pictures
+// (4000 x 3000 JPEGs of about 4 MB, each with the 160 x 120 Exif preview that cameras
+// write), made by the list's worker threads with the log on, as during a scan:
+//  - CameraJpegs: AddFile of n files and the wait until every thumbnail is ready;
+//  - PlainJpegs: the same pictures without an Exif preview (decoded at 1/8 size);
+//  - AddFileOnly: what AddFile costs the scan's thread (the workers' time excluded).
+// The pictures are made once with ImageMagick and exiftool in a temporary folder and
+// decoded over and over (from the page cache, as freshly carved files are).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/clogfile.h"
+#include "recovery/cthumblist.h"
+
+namespace {
+
+constexpr int kPictures = 4;
+
+struct Pictures {
+    std::string folder;
+    std::vector<std::string> camera;  // with an Exif preview
+    std::vector<std::string> plain;   // without
+    bool ok = false;
+
+    Pictures()
+    {
+        char pattern[] = "/tmp/px3bench.XXXXXX";
+        if (!::mkdtemp(pattern))
+            return;
+        folder = pattern;
+        // One fractal picture (it compresses like a photograph, unlike a flat colour) and
+        // mirrored copies of it.
+        const std::string base = folder + "/base.jpg";
+        if (!Sh("convert -size 4000x3000 plasma:fractal -quality 92 " + base))
+            return;
+        const char* variants[kPictures] = {"", "-flop", "-flip", "-rotate 180"};
+        for (int i = 0; i < kPictures; ++i) {
+            const std::string plainFile = folder + "/PLAIN_" + std::to_string(i) + ".JPG";
+            const std::string cameraFile = folder + "/IMAGE_" + std::to_string(i) + ".JPG";
+            const std::string preview = folder + "/thumb" + std::to_string(i) + ".jpg";
+            if (!Sh("convert " + base + " " + variants[i] + " -quality 92 " + plainFile)
+                || !Sh("convert " + plainFile + " -thumbnail 160x120 " + preview)
+                || !Sh("cp " + plainFile + " " + cameraFile)
+                || !Sh("exiftool -q -overwrite_original '-ThumbnailImage<=" + preview + "' " + cameraFile))
+                return;
+            plain.push_back(plainFile);
+            camera.push_back(cameraFile);
+        }
+        Log().EnableFromCommandLine("LOG", "LOG");
+        Log().Open(folder + "/PX3Log.txt");
+        ok = true;
+    }
+    ~Pictures()
+    {
+        Log().Close();
+        std::error_code ec;
+        if (!folder.empty())
+            std::filesystem::remove_all(folder, ec);
+    }
+
+    static bool Sh(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+};
+
+Pictures& Files()
+{
+    static Pictures pictures;
+    return pictures;
+}
+
+void Thumbnails(benchmark::State& state, bool withPreview)
+{
+    Pictures& files = Files();
+    if (!files.ok) {
+        state.SkipWithError("could not make the pictures (convert, exiftool)");
+        return;
+    }
+    const auto& list = withPreview ? files.camera : files.plain;
+    const auto n = size_t(state.range(0));
+    size_t withBitmap = 0;
+    for (auto _ : state) {
+        CThumbList thumbs;
+        for (size_t i = 0; i < n; ++i)
+            thumbs.AddFile(list[i % list.size()]);
+        thumbs.WaitForThumbnails();
+        state.PauseTiming();
+        withBitmap = 0;
+        for (size_t i = 0; i < n; ++i)
+            withBitmap += thumbs.GetAt(i)->HasThumbnail();
+        state.ResumeTiming();
+    }
+    if (withBitmap != n)
+        state.SkipWithError("a thumbnail was not made");
+    state.SetItemsProcessed(int64_t(state.iterations() * n));
+}
+
+void BM_CameraJpegs(benchmark::State& state) { Thumbnails(state, true); }
+void BM_PlainJpegs(benchmark::State& state) { Thumbnails(state, false); }
+
+void BM_AddFileOnly(benchmark::State& state)
+{
+    Pictures& files = Files();
+    if (!files.ok) {
+        state.SkipWithError("could not make the pictures (convert, exiftool)");
+        return;
+    }
+    const auto n = size_t(state.range(0));
+    for (auto _ : state) {
+        CThumbList thumbs;
+        for (size_t i = 0; i < n; ++i)
+            thumbs.AddFile(files.camera[i % files.camera.size()]);
+        state.PauseTiming();
+        thumbs.WaitForThumbnails();
+        thumbs.RemoveAll();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(int64_t(state.iterations() * n));
+}
+
+}  // namespace
+
+BENCHMARK(BM_CameraJpegs)->Arg(1000)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PlainJpegs)->Arg(100)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_AddFileOnly)->Arg(1000)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_MAIN();
