@@ -1,0 +1,30 @@
+#pragma once
+// The card document's found list (CFoundList) over the list of found files with their
+// thumbnails, and the save operations that work on it.
+#include <string>
+
+#include "device/cfoundlist.h"
+#include "recovery/cthumblist.h"
+
+class CFoundFiles : public CFoundList {
+public:
+    explicit CFoundFiles(const CThumbParams& params = CThumbParams::FoundList()) : m_thumbs(params) {}
+    ~CFoundFiles() override = default;
+
+    size_t GetCount() const override { return m_thumbs.GetCount(); }
+    void AddFile(const std::string& path) override { m_thumbs.AddFile(path); }
+    void Clear() override { m_thumbs.RemoveAll(); }
+    // CPX3SaveImages over the list.
+    bool SaveKept(const std::string& prefix, std::string& error) override;
+    // CCleanImages over the list.
+    bool CleanAll(std::string& error) override;
+    // A CMoveTransfer of source into target; a CTransferException that stops it becomes
+    // false with its text ("Too mach errors", "Aborted by user", ...).
+    bool MoveFolder(const std::string& source, const std::string& target, std::string& error) override;
+
+    CThumbList& Thumbs() { return m_thumbs; }
+    const CThumbList& Thumbs() const { return m_thumbs; }
+
+private:
+    CThumbList m_thumbs;
+};
