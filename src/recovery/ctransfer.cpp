@@ -346,6 +346,9 @@ bool CTransfer::Transfer(const std::string& source, const std::string& target)
         AddError(TransferError::DestFolder, out);  // the walk would copy its own output
     else
         result = TransferFolder(source, target);
+    // Files that failed leave the transfer unfinished, though the walk went on past them.
+    if (m_nErrorCount > 0)
+        result = false;
     CMsgProgress finished(0, m_nScope, ProgressStep::Finished);
     return result;
 }

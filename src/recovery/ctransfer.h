@@ -85,7 +85,8 @@ public:
     // cannot be made or source cannot be listed (with ErrorText).
     virtual bool TransferFolder(const std::string& source, const std::string& target);
     // The whole transfer of source into target/<last folder name of source>, announced on
-    // the bus. False with ErrorText; raises CTransferException (see above).
+    // the bus. False with ErrorText when a folder failed or any file failed (the walk still
+    // handles every other file); raises CTransferException (see above).
     virtual bool Transfer(const std::string& source, const std::string& target);
     // out = target joined with the last folder name of source, made when missing (one
     // level: target must exist). False with "Cannot create dest folder ==> out".
