@@ -1,0 +1,183 @@
+#include "tools/cardtools.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr uint32_t kBlockBytes = 512;   // what one block of a READ(10) or WRITE(10) moves
+constexpr uint8_t kNotReady = 0x02;
+constexpr uint8_t kDataProtect = 0x07;
+
+uint8_t SenseKeyOf(const CUnitSense& sense) { return sense.Valid ? sense.Sense[2] & 0x0F : 0; }
+
+}  // namespace
+
+std::string CardRefusal(const CDriveInfo& info)
+{
+    const std::string drive = info.m_Letter ? std::string(1, info.m_Letter) + ":" : std::string("The drive");
+    if (info.m_Descriptor.DeviceType != 0 || info.m_Descriptor.RemovableMedia != 1)
+        return drive + " is not a removable memory card (a fixed disk or an unknown device): only memory cards "
+                       "can be formatted or erased";
+    if ((info.m_Sense.ScsiStatus & 0x3E) != 0) {
+        if (SenseKeyOf(info.m_Sense) == kNotReady)
+            return "There is no card in " + drive;
+        return "The card in " + drive + " is not ready";
+    }
+    return {};
+}
+
+std::string ShortWriteText(const CDriveScsi& drive, uint32_t firstBlock, uint32_t asked, uint32_t done)
+{
+    uint8_t key = 0;
+    if ((drive.LastScsiStatus() & 0x3E) == 0x02 && drive.LastSenseLength() >= 3)
+        key = drive.LastSense()[2] & 0x0F;
+    const bool senseFailed = key != 0x00 && key != 0x01;   // NO SENSE and RECOVERED ERROR wrote the data
+    if (done >= asked && !senseFailed)
+        return {};
+    const std::string moved = std::to_string(done) + " of " + std::to_string(asked) + " bytes written";
+    std::string text = "Write failed at block " + std::to_string(firstBlock) + ": ";
+    text += senseFailed ? CDriveScsi::SenseKeyName(key) + " (" + moved + ")" : moved;
+    if (key == kDataProtect)
+        text += " - the card is write-protected";
+    return text;
+}
+
+// ---- CCardTest ----
+
+CCardTest::CCardTest(CTransferStatus* status, const CDriveInfo& info, int32_t scope) : CCardJob(status, info, scope)
+{
+}
+
+CCardTest::~CCardTest() = default;
+
+bool CCardTest::Run()
+{
+    const bool ok = CCardJob::Run();
+    // The frame words unreadable blocks for a recovery ("counted as zeros"); a test only
+    // reads, so it says what it found.
+    if (ok && ReadErrors() > 0) {
+        SetError(std::to_string(ReadErrors()) + (ReadErrors() == 1 ? " block" : " blocks") +
+                 " of the card could not be read");
+        Status().SetError(GetError());
+    }
+    return ok;
+}
+
+bool CCardTest::TransferChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone)
+{
+    if (!ReadChunk(drive, chunk, count, bytesDone))
+        return false;   // ReadChunk has set the device's error
+    chunk.Valid = std::min(bytesDone, chunk.Size);
+    return true;
+}
+
+// ---- CCardWipe ----
+
+CCardWipe::CCardWipe(CTransferStatus* status, const CDriveInfo& info, int32_t scope) : CCardJob(status, info, scope)
+{
+}
+
+CCardWipe::~CCardWipe() = default;
+
+bool CCardWipe::Init()
+{
+    const std::string refusal = CardRefusal(m_DriveInfo);
+    if (!refusal.empty()) {
+        SetError(refusal);
+        Status().SetError(refusal);
+        return false;
+    }
+    if (!CCardJob::Init())
+        return false;
+    // Every request moves 512-byte blocks: on a card with larger blocks the run would
+    // overwrite only the front of each and still end as if the card were erased.
+    if (Status().BlockSize != kBlockBytes) {
+        SetError("Cards with " + std::to_string(Status().BlockSize) + "-byte blocks cannot be erased");
+        Status().SetError(GetError());
+        return false;
+    }
+    return true;
+}
+
+bool CCardWipe::TransferChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone)
+{
+    const uint32_t first = Status().CurrentBlock;
+    const uint32_t asked = static_cast<uint32_t>(count) * kBlockBytes;
+    if (!drive.WriteBlocks(chunk.Buffer, bytesDone, first, count)) {
+        SetError(drive.GetError());
+        return false;
+    }
+    const std::string failed = ShortWriteText(drive, first, asked, bytesDone);
+    if (!failed.empty()) {
+        SetError(failed);
+        return false;
+    }
+    chunk.Valid = std::min(bytesDone, chunk.Size);
+    return true;
+}
+
+// ---- CCardFormat ----
+
+CCardFormat::CCardFormat(CTransferStatus* status, const CDriveInfo& info, int32_t scope)
+    : CCardJob(status, info, scope)
+{
+}
+
+CCardFormat::~CCardFormat() = default;
+
+bool CCardFormat::Init()
+{
+    const std::string refusal = CardRefusal(m_DriveInfo);
+    if (!refusal.empty()) {
+        SetError(refusal);
+        return false;
+    }
+    return true;
+}
+
+bool CCardFormat::ConnectToDestination()
+{
+    if (Status().MakeRunFolder())
+        return true;
+    std::string error = Status().HasError ? Status().ErrorText : std::string();
+    if (error.empty())
+        error = "Cannot create the run folder " + Status().RunFolder.GetText();
+    SetError(error);
+    return false;
+}
+
+bool CCardFormat::Fail(const std::string& error)
+{
+    SetError(error);
+    Status().SetError(error);
+    return false;
+}
+
+bool CCardFormat::Run()
+{
+    CRunner runner(this);
+    {
+        CMsgProgress show(1, m_nScope, ProgressStep::Show);
+        CMsgProgress range(0, m_nScope, ProgressStep::Range, CVariant(3));
+        CMsgProgress position(0, m_nScope, std::string());
+    }
+    if (!OpenCard())
+        return Fail(GetError());
+    { CMsgProgress position(1, m_nScope, std::string()); }
+
+    if (!Format(m_Drive, m_DriveInfo, Label, m_environment)) {
+        std::string error = m_Drive.GetError();
+        if (error.empty())
+            error = "The card could not be formatted";
+        else if (error.find(CDriveScsi::SenseKeyName(kDataProtect)) != std::string::npos)
+            error += " - the card is write-protected";
+        return Fail(error);
+    }
+    { CMsgProgress position(2, m_nScope, std::string()); }
+
+    // Ejected while still locked, so nothing can mount the half-known card in between;
+    // the unlock and close follow from the runner's Close.
+    if (!m_Drive.Eject())
+        return Fail("The card was formatted but could not be ejected: " + m_Drive.GetError());
+    return true;
+}
