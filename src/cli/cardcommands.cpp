@@ -1,16 +1,17 @@
-// px3 cards, px3 info.
+// px3 cards, px3 info, px3 eject: the card document's drive list as a terminal shows it.
 #include <cstdio>
 #include <string>
 
 #include "cli/commands.h"
-#include "device/cdrivescsi.h"
+#include "cli/session.h"
+#include "device/cdrivedoc.h"
 #include "platform/volumetable.h"
 
 namespace px3cli {
 
 namespace {
 
-std::string ForTerminal(std::string text)
+std::string ForTerminal(const std::string& text)
 {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -21,76 +22,95 @@ std::string ForTerminal(std::string text)
     return out;
 }
 
-// Describes a drive; false with a message when it cannot be opened or asked.
-bool Describe(char letter, CDriveInfo& info, std::string& error)
+bool Attached(char letter)
 {
-    CDriveScsi drive;
-    if (!drive.OpenVolume(letter)) {
-        error = drive.GetError();
-        return false;
-    }
-    const bool ok = drive.ReadDriveInfo(info);
-    if (!ok)
-        error = drive.GetError();
-    drive.Close();
-    return ok;
+    for (char l : px::VolumeTable::Instance().Letters())
+        if (l == letter)
+            return true;
+    return false;
+}
+
+// A clear message for a letter that names no reader; empty when it does.
+std::string UnknownLetter(const std::string& text, char letter)
+{
+    if (!letter)
+        return "'" + text + "' is not a drive letter";
+    if (!Attached(letter))
+        return std::string("no card reader at ") + letter + ": (attach a card image with --card " + letter + "=PATH)";
+    return {};
 }
 
 }  // namespace
 
 int CmdCards()
 {
-    std::printf("%-7s %-20s %-10s %-10s %s\n", "Drive", "Device Type", "Size", "Vendor", "Bus Type");
-    int shown = 0;
-    for (char letter : px::VolumeTable::Instance().Letters()) {
-        CDriveInfo info;
-        std::string error;
-        if (!Describe(letter, info, error) || !info.IsCard())
-            continue;
-        const std::string drive = std::string(1, letter) + ":\\";
-        const std::string type = std::string(info.m_Descriptor.RemovableMedia == 1 ? "Removable" : "") + " " +
-                                 DeviceNames::DeviceType(info.m_Descriptor.DeviceType);
-        std::printf("%-7s %-20s %-10s %-10s %s\n", drive.c_str(), type.c_str(),
-                    DeviceText::SizeText(info.DiskSize()).c_str(), info.m_Descriptor.Vendor.c_str(),
-                    DeviceNames::BusType(info.m_Descriptor.BusType).c_str());
-        ++shown;
-    }
-    if (shown == 0)
+    Session session;
+    CDriveDoc doc;
+    doc.Reload();
+    CListView view;
+    doc.FillDriveList(view);
+    if (view.Rows.empty()) {
         std::printf("No card found. Insert a card into a card reader, or attach a card image with --card.\n");
+        return 0;
+    }
+    std::printf("%-7s %-20s %-10s %-10s %s\n", "Drive", "Device Type", "Size", "Vendor", "Bus Type");
+    for (size_t row = 0; row < view.Rows.size(); ++row) {
+        const auto& cells = view.Rows[row];
+        std::printf("%-7s %-20s %-10s %-10s %s%s\n", cells[0].c_str(), cells[1].c_str(), cells[2].c_str(),
+                    cells[3].c_str(), cells[4].c_str(), static_cast<int>(row) == view.Selected ? "   (selected)" : "");
+    }
     return 0;
 }
 
 int CmdInfo(const std::string& letterText)
 {
     const char letter = ParseLetter(letterText);
-    if (!letter) {
-        std::fprintf(stderr, "px3: '%s' is not a drive letter\n", letterText.c_str());
+    if (const std::string error = UnknownLetter(letterText, letter); !error.empty()) {
+        std::fprintf(stderr, "px3: %s\n", error.c_str());
         return 2;
     }
-    auto& table = px::VolumeTable::Instance();
-    bool known = false;
-    for (char l : table.Letters())
-        known = known || l == letter;
-    if (!known) {
-        std::fprintf(stderr, "px3: no card reader at %c: (attach a card image with --card %c=PATH)\n", letter, letter);
-        return 2;
-    }
-    CDriveInfo info;
-    std::string error;
-    if (!Describe(letter, info, error)) {
-        std::fprintf(stderr, "px3: cannot read the card in %c: %s\n", letter, error.c_str());
-        if (info.m_Letter)
-            std::printf("%s\n", ForTerminal(info.Report()).c_str());
+    Session session;
+    CDriveDoc doc;
+    doc.Reload();
+    const CDriveInfo* info = doc.DriveList().Find(letter);
+    if (!info) {
+        // The drive could not be described: say why, with what could be read.
+        doc.SelectDrive(letter);
+        std::fprintf(stderr, "px3: cannot read the card in %c: %s\n", letter, doc.GetError().c_str());
         return 1;
     }
-    std::printf("%s\n", ForTerminal(info.Report()).c_str());
-    if ((info.m_Sense.ScsiStatus & 0x3E) != 0) {
-        const bool noMedium = info.m_Sense.Valid && (info.m_Sense.Sense[2] & 0x0F) == 2;
+    std::printf("%s\n", ForTerminal(info->Report()).c_str());
+    if ((info->m_Sense.ScsiStatus & 0x3E) != 0) {
+        const bool noMedium = info->m_Sense.Valid && (info->m_Sense.Sense[2] & 0x0F) == 2;
         std::fprintf(stderr, "px3: %s\n",
                      noMedium ? (std::string("there is no card in the reader at ") + letter + ":").c_str()
                               : (std::string("the card in ") + letter + ": is not ready").c_str());
         return 1;
     }
+    return 0;
+}
+
+int CmdEject(const std::string& letterText)
+{
+    const char letter = ParseLetter(letterText);
+    if (const std::string error = UnknownLetter(letterText, letter); !error.empty()) {
+        std::fprintf(stderr, "px3: %s\n", error.c_str());
+        return 2;
+    }
+    Session session;
+    CDriveDoc doc;
+    doc.Reload();
+    const CDriveInfo* info = doc.DriveList().Find(letter);
+    if (info && !info->IsCard()) {
+        std::fprintf(stderr, "px3: there is no card in the reader at %c:\n", letter);
+        return 1;
+    }
+    doc.SelectDrive(letter);
+    if (!doc.EjectSelected()) {
+        std::fprintf(stderr, "px3: cannot eject %c: %s\n", letter, doc.GetError().c_str());
+        return 1;
+    }
+    std::printf("The card in %c: was ejected.\n", letter);
     return 0;
 }
 

@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "cli/toolcommands.h"
 
 #include <cctype>
 #include <cstdio>
@@ -27,6 +28,10 @@ void RegisterCommands(CLI::App& app, Context& context)
     info->add_option("LETTER", context.letter, "Drive letter of the card")->required();
     add(info, [&context] { return CmdInfo(context.letter); });
 
+    auto* eject = app.add_subcommand("eject", "Eject the card of a drive");
+    eject->add_option("LETTER", context.letter, "Drive letter of the card")->required();
+    add(eject, [&context] { return CmdEject(context.letter); });
+
     context.recover = std::make_shared<RecoverOptions>();
     auto* recover = app.add_subcommand("recover", "Scan a card and recover the pictures, movies and sounds it holds");
     recover->add_option("LETTER", context.recover->letter, "Drive letter of the card")->required();
@@ -36,6 +41,12 @@ void RegisterCommands(CLI::App& app, Context& context)
     recover->add_option("--brand", context.recover->brands, "Camera brands for this run (their default types)")
         ->delimiter(',');
     recover->add_option("--work", context.recover->workFolder, "Work folder for this run's run folder");
+    recover->add_option("--save", context.recover->saveFolder,
+                        "After the scan, save the kept files into this folder (the run folder moves there)");
+    recover->add_option("--prefix", context.recover->prefix, "Name prefix of the saved files (default: the settings')");
+    recover->add_option("--keep", context.recover->keep,
+                        "File types to keep when saving (extensions); the others are deleted. Default: all")
+        ->delimiter(',');
     add(recover, [&context] { return CmdRecover(*context.recover); });
 
     context.settings = std::make_shared<SettingsOptions>();
@@ -46,6 +57,8 @@ void RegisterCommands(CLI::App& app, Context& context)
     settings->add_option("--save", context.settings->saveFolder, "Save folder");
     settings->add_option("--max-size", context.settings->maxSize, "Largest recovered file in bytes");
     add(settings, [&context] { return CmdSettings(*context.settings); });
+
+    RegisterToolCommands(app, context);
 }
 
 int RunSelected(CLI::App& app, Context& context)

@@ -32,6 +32,9 @@ struct RecoverOptions {
     std::vector<std::string> types;    // extensions, "all"
     std::vector<std::string> brands;   // camera brand names
     std::string workFolder;            // for this run only
+    std::string saveFolder;            // save the kept files here after the scan
+    std::string prefix;                // name prefix of the saved files
+    std::vector<std::string> keep;     // types to keep when saving (default: all found)
 };
 
 struct SettingsOptions {
@@ -49,5 +52,6 @@ int CmdCards();
 int CmdRecover(const RecoverOptions& options);
 int CmdSettings(const SettingsOptions& options);
 int CmdInfo(const std::string& letter);
+int CmdEject(const std::string& letter);
 
 }  // namespace px3cli

@@ -1,5 +1,6 @@
 // px3 recover: scan a card and carve the files it holds into a new run folder.
 #include <algorithm>
+#include <filesystem>
 #include <cctype>
 #include <cstdio>
 #include <map>
@@ -12,6 +13,8 @@
 #include "cli/commands.h"
 #include "cli/session.h"
 #include "device/cdriveinfo.h"
+#include "device/cdrivedoc.h"
+#include "recovery/cfoundfiles.h"
 #include "recovery/cimagerecovery.h"
 
 namespace px3cli {
@@ -112,6 +115,100 @@ std::string TypeNames(uint32_t mask)
     return text.empty() ? "(none)" : text;
 }
 
+namespace {
+
+// Adds every file the scan finishes to the card document's found list, as the find page
+// does.
+class FoundFileAdder : public CListener {
+public:
+    explicit FoundFileAdder(CFoundList& list) : m_list(list) { Bus().AddListener("FoundFileAdder", this); }
+    ~FoundFileAdder() override { Bus().RemoveListener(this); }
+    void OnMessage(CSingleMsg& msg) override
+    {
+        if (msg.Code != MsgCode::TransferStatus || msg.Scope.ToInt() != JobScope::Recovery)
+            return;
+        if (auto* status = dynamic_cast<CTransferStatus*>(msg.Attached); status && status->Kind == StatusKind::FileFinished)
+            m_list.AddFile(status->FilePath.GetText());
+    }
+
+private:
+    CFoundList& m_list;
+};
+
+std::string Extension(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return {};
+    return Lower(path.substr(dot + 1));
+}
+
+// Keep marks from the --keep list: a file is kept when its extension is listed.
+void MarkKept(CThumbList& thumbs, const std::vector<std::string>& keep)
+{
+    const std::vector<std::string> wanted = SplitList(keep);
+    for (size_t i = 0; i < thumbs.GetCount(); ++i) {
+        CThumb* thumb = thumbs.GetAt(i);
+        std::string ext = Extension(thumb->GetText());
+        bool kept = false;
+        for (std::string w : wanted) {
+            if (!w.empty() && w[0] == '.')
+                w.erase(0, 1);
+            kept = kept || w == ext || (w == "jpeg" && ext == "jpg") || (w == "tiff" && ext == "tif") ||
+                   (w == "wave" && ext == "wav");
+        }
+        if (kept)
+            thumb->SetFlags(thumb->GetFlags() | ThumbFlag::Keep);
+        else
+            thumb->SetFlags(thumb->GetFlags() & ~ThumbFlag::Keep);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Saves what the scan found, as the save page does: keep marks, prefix, save folder.
+int SaveFound(CDriveDoc& doc, CFoundFiles& found, const RecoverOptions& options, const std::string& runFolder)
+{
+    if (!options.keep.empty())
+        MarkKept(found.Thumbs(), options.keep);
+    const size_t kept = found.Thumbs().CountKept();
+    const size_t count = found.Thumbs().GetCount();
+    std::error_code ec;
+    const std::string saveFolder = std::filesystem::absolute(options.saveFolder, ec).lexically_normal().string();
+    std::filesystem::create_directories(saveFolder, ec);
+    if (!doc.CheckSaveFolder(saveFolder)) {
+        std::fprintf(stderr, "px3: cannot use the save folder %s%s%s; the files found are in %s\n", saveFolder.c_str(),
+                     ec ? ": " : "", ec ? ec.message().c_str() : "", runFolder.c_str());
+        return 1;
+    }
+    doc.Settings().SaveFolder.SetPath(saveFolder + "/", true);
+    if (!options.prefix.empty())
+        doc.Settings().FilePrefix = options.prefix;
+    std::printf("Saving %zu of %zu files as %s_NNN...\n", kept, count,
+                doc.Settings().FilePrefix.empty() ? "FILE" : doc.Settings().FilePrefix.c_str());
+    if (!doc.SaveFoundFiles()) {
+        std::fprintf(stderr, "px3: saving failed: %s\n", doc.GetError().c_str());
+        return 1;
+    }
+    // The run folder keeps its name under the save folder (one level deeper when it had to
+    // be moved file by file from another file system).
+    std::string name = runFolder;
+    while (!name.empty() && name.back() == '/')
+        name.pop_back();
+    name = name.substr(name.find_last_of('/') + 1);
+    std::string target = saveFolder + "/" + name;
+    if (std::filesystem::is_directory(target + "/" + name, ec))
+        target += "/" + name;
+    std::printf("Saved into: %s\n", target.c_str());
+    std::printf("Finished\n");
+    return 0;
+}
+
+}  // namespace
+
 int CmdRecover(const RecoverOptions& options)
 {
     const char letter = ParseLetter(options.letter);
@@ -148,34 +245,57 @@ int CmdRecover(const RecoverOptions& options)
         std::fprintf(stderr, "px3: %s\n", error.c_str());
         return 2;
     }
-    CTransferStatus status;
+    const bool saving = !options.saveFolder.empty();
+    if (!saving && (!options.prefix.empty() || !options.keep.empty())) {
+        std::fprintf(stderr, "px3: --prefix and --keep go with --save FOLDER\n");
+        return 2;
+    }
+    if (!options.keep.empty()) {
+        uint32_t unused = 0;
+        if (!TypesFromNames(options.keep, unused, error)) {
+            std::fprintf(stderr, "px3: --keep: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    CDriveDoc doc;
+    auto foundFiles = std::make_unique<CFoundFiles>();
+    foundFiles->Thumbs().SetMakeThumbnails(false);
+    CFoundFiles* found = foundFiles.get();
+    doc.SetFoundList(std::move(foundFiles));
+    doc.Reload();
+    doc.SelectDrive(letter);
+    if (!doc.SelectedLoaded() || !doc.SelectedInfo().IsCard()) {
+        std::fprintf(stderr, "px3: %c: holds no card that can be read%s%s\n", letter, doc.GetError().empty() ? "" : ": ",
+                     doc.GetError().c_str());
+        return 2;
+    }
+    CTransferStatus& status = doc.Status();
     CopySettings(settings, status.Settings);
-    status.SelectedDrive = static_cast<uint32_t>(letter);
-    status.Capacity = static_cast<uint64_t>(info.DiskSize());
 
     std::printf("Recovering %s from %c: (%s) into %s\n", TypeNames(settings.FileTypes).c_str(), letter,
                 SizeText(static_cast<uint64_t>(info.DiskSize())).c_str(), settings.WorkFolder.GetText().c_str());
     std::fflush(stdout);
     bool ok = false;
-    std::vector<std::string> found;
+    std::vector<std::string> foundNames;
     std::string folder;
     std::string jobError;
     {
         ProgressPrinter progress(JobScope::Recovery);
         CancelOnInterrupt cancel;
-        CImageRecovery job(&status, info, JobScope::Recovery);
+        FoundFileAdder adder(*found);
+        CImageRecovery job(&status, doc.SelectedInfo(), JobScope::Recovery);
         ok = job.Run();
         progress.Done();
-        found = job.FoundNames();
+        foundNames = job.FoundNames();
         folder = job.DestinationFolder();
         jobError = job.GetError();
         if (job.MovieDoc().MovieCount() > 0) {
             for (int i = 1; i <= job.MovieDoc().MovieCount(); ++i)
-                found.push_back("movie(" + std::to_string(i) + ")");
+                foundNames.push_back("movie(" + std::to_string(i) + ")");
         }
     }
     std::map<std::string, int> byType;
-    for (const std::string& name : status.RunFolder.GetText().empty() ? std::vector<std::string>{} : found) {
+    for (const std::string& name : status.RunFolder.GetText().empty() ? std::vector<std::string>{} : foundNames) {
         const size_t dot = name.rfind('.');
         byType[dot == std::string::npos ? "movie" : Lower(name.substr(dot + 1))]++;
     }
@@ -187,10 +307,14 @@ int CmdRecover(const RecoverOptions& options)
     std::printf("\n");
     if (!ok) {
         std::fprintf(stderr, "px3: %s\n", jobError.c_str());
+        if (saving && !folder.empty())
+            std::fprintf(stderr, "px3: nothing was saved; the files found so far are in %s\n", folder.c_str());
         return jobError == "Canceled by user" ? 130 : 1;
     }
     if (!jobError.empty())
         std::fprintf(stderr, "px3: %s\n", jobError.c_str());
+    if (saving)
+        return SaveFound(doc, *found, options, folder);
     std::printf("Finished\n");
     return 0;
 }

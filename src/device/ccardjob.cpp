@@ -3,7 +3,11 @@
 #include <cstring>
 
 #include "app/clogfile.h"
+#include "platform/lasterror.h"
 #include "platform/messagepump.h"
+#include "platform/volumetable.h"
+
+#include <cerrno>
 
 CCardJob::CCardJob(CTransferStatus* status, const CDriveInfo& info, int32_t scope)
     : CWorker(status), m_nScope(scope)
@@ -43,7 +47,14 @@ bool CCardJob::OpenCard()
         return false;
     }
     if (!m_Drive.Lock()) {
-        SetError("Cannot lock the drive, please make sure the selected drive is available");
+        std::string error = "Cannot lock the drive, please make sure the selected drive is available";
+        // Where the card is mounted, and how to unmount it, when the system says so.
+        if (px::GetLastError() == EBUSY) {
+            const std::string busy = px::VolumeTable::Instance().BusyText(m_DriveInfo.m_Letter);
+            if (!busy.empty())
+                error += ". " + busy;
+        }
+        SetError(error);
         return false;
     }
     if (!m_Drive.ReadDriveInfo(m_DriveInfo)) {

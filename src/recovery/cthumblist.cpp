@@ -19,6 +19,12 @@ void CThumbList::SetPlaceholders(const ThumbPlaceholders& files)
     m_placeholderCache.Clear();
 }
 
+void CThumbList::SetMakeThumbnails(bool on)
+{
+    std::lock_guard guard(m_lock);
+    m_bMakeThumbnails = on;
+}
+
 bool CThumbList::AddFile(const std::string& path)
 {
     auto thumb = std::make_unique<CThumb>(path, m_params);
@@ -26,7 +32,12 @@ bool CThumbList::AddFile(const std::string& path)
     // The file's attributes and size (the kept size counts them); a file that does not
     // exist keeps no bitmap and needs no worker.
     const bool exists = thumb->Exists();
-    if (!exists)
+    bool makeThumbnail;
+    {
+        std::lock_guard guard(m_lock);
+        makeThumbnail = exists && m_bMakeThumbnails;
+    }
+    if (!makeThumbnail)
         thumb->SetThumbnail(QImage(), QRect());
 
     ThumbRequest request;
@@ -42,7 +53,7 @@ bool CThumbList::AddFile(const std::string& path)
     const size_t index = m_thumbs.size();
     const uint64_t generation = m_nGeneration;
     m_thumbs.push_back(std::move(thumb));
-    if (exists) {
+    if (makeThumbnail) {
         m_workers.Submit([this, generation, index, added, request = std::move(request)] {
             MakeThumbnail(generation, index, added, request);
         });

@@ -46,6 +46,10 @@ public:
     // is ready at once). Always true.
     bool AddFile(const std::string& path);
 
+    // Whether AddFile queues thumbnails (on by default). A front end without pictures
+    // (px3) turns them off: the list then only keeps paths, sizes and keep marks.
+    void SetMakeThumbnails(bool on);
+
     size_t GetCount() const;
     // The index-th thumbnail (from 0), or null past the end.
     CThumb* GetAt(size_t index) const;
@@ -100,6 +104,7 @@ private:
     // Counts RemoveAll calls: a thumbnail finished for an earlier generation is discarded.
     uint64_t m_nGeneration = 0;
     std::optional<ThumbPlaceholders> m_placeholders;
+    bool m_bMakeThumbnails = true;
     std::function<void(size_t)> m_onReady;
     CPlaceholderCache m_placeholderCache;
     CThumbnailer m_workers {WorkerThreads};

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 
 #include "support/fixtures.h"
 
@@ -71,6 +72,63 @@ TEST_F(CliRecover, AFullDiskEndsTheRunWithTheError)
     EXPECT_EQ(rc, 1) << out;
     EXPECT_NE(out.find("File too large"), std::string::npos) << out;
     EXPECT_EQ(out.find("Finished"), std::string::npos) << out;
+}
+
+TEST_F(CliRecover, SavesTheKeptFilesUnderThePrefix)
+{
+    std::string out;
+    const std::string save = home.File("Trip");
+    ASSERT_EQ(Sh(Px3("--card E=" + Quote(card) + " recover E --types all --save " + Quote(save) +
+                     " --prefix Holiday --keep jpg,mov"),
+                 &out),
+              0)
+        << out;
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(out, match, std::regex("Saved into: (.*)\n"))) << out;
+    const std::string folder = match[1];
+    EXPECT_EQ(folder.rfind(save + "/", 0), 0u) << folder;
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    // Two pictures and the movie, numbered by their place in the found list.
+    ASSERT_EQ(names.size(), 3u) << out;
+    for (const std::string& name : names)
+        EXPECT_EQ(name.rfind("Holiday_", 0), 0u) << name;
+    EXPECT_TRUE(names[2].ends_with(".mov")) << names[2];
+    // Nothing is left behind in the work folder.
+    for (const auto& entry : fs::directory_iterator(home.File("Pictures/Pixsalvo/Tmp")))
+        ADD_FAILURE() << "left in the work folder: " << entry.path();
+
+    EXPECT_EQ(Sh(Px3("--card E=" + Quote(card) + " recover E --keep jpg"), &out), 2);
+    EXPECT_NE(out.find("--prefix and --keep go with --save FOLDER"), std::string::npos) << out;
+}
+
+TEST_F(CliRecover, CardsGoThroughTheCardDocumentAndLog)
+{
+    std::string out;
+    ASSERT_EQ(Sh(Px3("--card E=" + Quote(card) + " --card " + Quote(card + ",empty") + " cards"), &out), 0) << out;
+    EXPECT_NE(out.find("E:\\     Removable Disk       24.0 MB    Generic    Usb   (selected)"), std::string::npos) << out;
+    std::ifstream log(home.File("Documents/PX3Log.txt"));
+    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("-Start     : '"), std::string::npos) << text;
+    EXPECT_NE(text.find("LoadDriveInfo"), std::string::npos) << text;
+    EXPECT_NE(text.find("DriveLoad \r\nCard Information:\r\nCard Path........................E:\\"), std::string::npos)
+        << text;
+    // Every line is a tag padded to ten characters and " : ".
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        // Start and exit lines have tags longer than ten characters; report lines follow
+        // their entry.
+        if (line.empty() || line == "\r" || line.rfind("==", 0) == 0 || line.find("....") != std::string::npos ||
+            line.rfind("Card Information:", 0) == 0)
+            continue;
+        EXPECT_EQ(line.substr(10, 3), " : ") << line;
+    }
+    EXPECT_EQ(Sh(Px3("--card E=" + Quote(card) + " eject E"), &out), 0) << out;
+    EXPECT_NE(out.find("The card in E: was ejected."), std::string::npos) << out;
+    EXPECT_EQ(Sh(Px3("--card E=" + Quote(card + ",empty") + " eject E"), &out), 1) << out;
 }
 
 TEST(CliSettings, PrintChangeAndKeep)

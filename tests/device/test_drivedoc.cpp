@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "app/clogfile.h"
+#include "device/cdevicewatcher.h"
 #include "device/cdrivedoc.h"
 #include "device/cdrivelistener.h"
 #include "platform/volumetable.h"
@@ -174,6 +175,28 @@ TEST_F(DriveDocTest, ListenerThreadSetsTheEventWithinASecondAndAHalf)
         listener.Stop();
     }
     EXPECT_EQ(RunningListener(), nullptr);
+}
+
+TEST_F(DriveDocTest, WatcherReloadsTheDocumentWhenNoJobRuns)
+{
+    const char e = Attach("E=");
+    CDriveDoc doc;
+    doc.Reload();
+    ASSERT_EQ(doc.SelectedLetter(), e);
+    DevicesChangedEvent().Reset();
+    CDeviceWatcher watcher;
+    ASSERT_TRUE(watcher.Start());
+    EXPECT_TRUE(watcher.IsPolling());   // card images send no udev notices
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_FALSE(watcher.OnTimer(doc, false));
+    VolumeTable::Instance().Card(e)->RemoveCard();
+    ASSERT_TRUE(DevicesChangedEvent().Wait(std::chrono::milliseconds(2500)));
+    EXPECT_FALSE(watcher.OnTimer(doc, true));   // a job runs: later
+    EXPECT_EQ(doc.SelectedLetter(), e);
+    EXPECT_TRUE(watcher.OnTimer(doc, false));
+    EXPECT_EQ(doc.SelectedLetter(), 0);
+    EXPECT_TRUE(doc.HasNoCard());
+    watcher.Stop();
 }
 
 }  // namespace
