@@ -1,0 +1,330 @@
+// px3 test, px3 format and px3 erase: the card tools as the tool pages run them, with the
+// pages' confirmation texts asked on the terminal.
+#include "cli/toolcommands.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "app/clogfile.h"
+#include "app/progresstext.h"
+#include "cli/session.h"
+#include "device/cdrivescsi.h"
+#include "platform/volumetable.h"
+#include "tools/cardtools.h"
+
+namespace px3cli {
+
+namespace {
+
+// The confirmation texts of the format and erase pages, kept as the pages word them
+// (the erase text has its blank at the start of the second line).
+const char* const kFormatQuestion = "All data on the card will be erased!\nDo you want to continue?";
+const char* const kEraseQuestion = "All data on the card will be permanently erased!\n Do you want to continue?";
+const char* const kFormatDone =
+    "The card successfully formatted.\nThe device has been logically ejected, remove card from reader and "
+    "re-insert to verify.";
+
+struct ToolOptions {
+    std::string letter;
+    bool yes = false;
+};
+
+// The progress of a tool job on one updating line of standard error when it is a terminal
+// (a line per tenth of the card otherwise): the progress text of the job's status records
+// or, for the format, which of its steps it has reached.
+class ToolProgress : public CListener {
+public:
+    // steps: the job reports positions of a small range and no status records.
+    ToolProgress(int32_t scope, std::string word, bool steps = false)
+        : m_scope(scope), m_word(std::move(word)), m_tty(::isatty(STDERR_FILENO) == 1), m_steps(steps)
+    {
+        Bus().AddListener("ToolProgress", this);
+    }
+    ~ToolProgress() override
+    {
+        Done();
+        Bus().RemoveListener(this);
+    }
+    void OnMessage(CSingleMsg& msg) override
+    {
+        if (msg.Scope.ToInt() != m_scope && msg.Scope.ToInt() != 0)
+            return;
+        if (msg.Code == MsgCode::Progress) {
+            if (msg.Kind == ProgressStep::Range)
+                m_range = msg.Value2.ToInt();
+            if (msg.Kind == ProgressStep::Position && m_steps && m_range > 0 && msg.Value1.ToInt() > 0)
+                Show(m_word + " " + std::to_string(msg.Value1.ToInt() * 100 / m_range) + "%", true);
+            return;
+        }
+        if (msg.Code != MsgCode::TransferStatus)
+            return;
+        auto* status = dynamic_cast<CTransferStatus*>(msg.Attached);
+        if (!status || status->Kind != StatusKind::Progress || status->BlockCount == 0 || status->BytesDone == 0)
+            return;
+        const int percent = static_cast<int>(uint64_t(status->CurrentBlock) * 100 / status->BlockCount);
+        const bool tenth = percent / 10 != m_lastPercent / 10 && percent > 0;
+        if (tenth)
+            m_lastPercent = percent;
+        Show(ProgressText(*status), tenth);
+    }
+    void Done()
+    {
+        if (m_lineOpen) {
+            std::fprintf(stderr, "\n");
+            m_lineOpen = false;
+        }
+    }
+
+private:
+    void Show(const std::string& text, bool worthALine)
+    {
+        if (m_tty) {
+            std::fprintf(stderr, "\r%s\033[K", text.c_str());
+            m_lineOpen = true;
+        } else if (worthALine) {
+            std::fprintf(stderr, "%s\n", text.c_str());
+        }
+        std::fflush(stderr);
+    }
+
+    int32_t m_scope;
+    std::string m_word;
+    bool m_tty;
+    bool m_steps;
+    bool m_lineOpen = false;
+    int m_range = 0;
+    int m_lastPercent = -1;
+};
+
+// The checks every tool makes before it starts, in the pages' order: a drive letter, a
+// card present and described; for the format and the erase, a drive that qualifies as a
+// card; and nobody else holding the drive (a mounted card, another program). Exit status
+// 0 when the tool may start, else the message is printed and 2 returned.
+int CheckDrive(const std::string& text, bool destructive, char& letter, CDriveInfo& info)
+{
+    letter = ParseLetter(text);
+    if (!letter) {
+        std::fprintf(stderr, "px3: '%s' is not a drive letter\n", text.c_str());
+        return 2;
+    }
+    std::string message;
+    if (!DescribeCard(letter, info, message)) {
+        std::fprintf(stderr, "px3: %s\n", message.c_str());
+        return 2;
+    }
+    if (destructive) {
+        const std::string refusal = CardRefusal(info);
+        if (!refusal.empty()) {
+            std::fprintf(stderr, "px3: %s; nothing was written\n", refusal.c_str());
+            return 2;
+        }
+    }
+    // A short lock and unlock: the job takes the lock again for its run, and its own
+    // failure to lock stays the last word; this only tells the user why before asking.
+    CDriveScsi drive;
+    if (drive.OpenVolume(letter) && !drive.Lock()) {
+        const std::string why = drive.GetError();
+        drive.Close();
+        std::fprintf(stderr, "px3: %c: is in use (%s)", letter, why.c_str());
+        const std::string busy = why.find(std::strerror(EBUSY)) != std::string::npos
+                                     ? px::VolumeTable::Instance().BusyText(letter)
+                                     : std::string();
+        std::fprintf(stderr, "%s%s\n", busy.empty() ? "" : "\n", busy.c_str());
+        return 2;
+    }
+    return 0;
+}
+
+CTransferStatus StatusFor(Session& session, char letter, const CDriveInfo& info)
+{
+    CTransferStatus status;
+    CopySettings(session.Settings().Record(), status.Settings);
+    status.SelectedDrive = static_cast<uint32_t>(letter);
+    status.Capacity = static_cast<uint64_t>(info.DiskSize());
+    return status;
+}
+
+std::string CardLine(char letter, const CDriveInfo& info)
+{
+    return std::string(1, letter) + ": (" + SizeText(static_cast<uint64_t>(info.DiskSize())) + ")";
+}
+
+// The end of a tool run: the log's outcome, the error or "Finished", the exit status.
+int Outcome(const std::string& what, bool ok, const std::string& error)
+{
+    if (!ok) {
+        Log().Outcome("-FAIL", what + " ==> " + error);
+        std::fprintf(stderr, "px3: %s\n", error.c_str());
+        return error == "Canceled by user" ? 130 : 1;
+    }
+    Log().Outcome("-OK", error.empty() ? what : what + " ==> " + error);
+    if (!error.empty())
+        std::fprintf(stderr, "px3: %s\n", error.c_str());
+    std::printf("Finished\n");
+    return 0;
+}
+
+}  // namespace
+
+std::string GroupedNumber(uint64_t value)
+{
+    std::string digits = std::to_string(value);
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3)
+        digits.insert(static_cast<size_t>(i), ",");
+    return digits;
+}
+
+bool Confirm(const std::string& question, std::FILE* in, std::FILE* out)
+{
+    std::fprintf(out, "%s [yes/no] ", question.c_str());
+    std::fflush(out);
+    std::string answer;
+    int c = 0;
+    while ((c = std::fgetc(in)) != EOF && c != '\n')
+        answer += static_cast<char>(c);
+    if (c == EOF && answer.empty()) {
+        std::fprintf(out, "\n");
+        return false;
+    }
+    size_t begin = 0, end = answer.size();
+    while (begin < end && std::isspace(static_cast<unsigned char>(answer[begin])))
+        ++begin;
+    while (end > begin && std::isspace(static_cast<unsigned char>(answer[end - 1])))
+        --end;
+    std::string word = answer.substr(begin, end - begin);
+    for (char& ch : word)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return word == "yes";
+}
+
+int CmdTest(const std::string& text)
+{
+    Session session;
+    char letter = 0;
+    CDriveInfo info;
+    if (const int rc = CheckDrive(text, false, letter, info))
+        return rc;
+    CTransferStatus status = StatusFor(session, letter, info);
+
+    // What the volume information says, before the surface test: the file system that the
+    // platform reads on the card. Fragmentation is not measured, so it is not guessed.
+    const std::string fileSystem = px::VolumeTable::Instance().FileSystemName(letter);
+    const bool readable = !fileSystem.empty();
+    std::printf("Testing %s\n", CardLine(letter, info).c_str());
+    std::printf("Boot Block:     %s\n", readable ? "OK" : "FAIL");
+    std::printf("FAT Clusters:   %s\n", readable ? ("OK (" + fileSystem + ")").c_str() : "FAIL");
+    std::printf("Directory:      %s\n", readable ? "OK" : "FAIL");
+    std::printf("Fragmentation:  N/A\n");
+    std::fflush(stdout);
+
+    Log().BeginScope(std::string("Card Test ") + letter + ":");
+    bool ok = false;
+    std::string error;
+    uint32_t readErrors = 0;
+    {
+        ToolProgress progress(JobScope::CardTest, "Testing...");
+        CancelOnInterrupt cancel;
+        CCardTest job(&status, info);
+        ok = job.Run();
+        progress.Done();
+        error = job.GetError();
+        readErrors = job.ReadErrors();
+    }
+    std::printf("Bytes Verified: %s\n", GroupedNumber(status.BytesDone).c_str());
+    std::printf("Read Errors:    %u\n", readErrors);
+    std::fflush(stdout);
+    return Outcome(std::string("Card Test ") + letter + ":", ok, error);
+}
+
+int CmdFormat(const std::string& text, bool yes)
+{
+    Session session;
+    char letter = 0;
+    CDriveInfo info;
+    if (const int rc = CheckDrive(text, true, letter, info))
+        return rc;
+    std::printf("Format %s\n", CardLine(letter, info).c_str());
+    std::fflush(stdout);
+    if (!yes && !Confirm(kFormatQuestion, stdin, stderr)) {
+        std::fprintf(stderr, "px3: not formatted: nothing was written\n");
+        return 1;
+    }
+    CTransferStatus status = StatusFor(session, letter, info);
+    std::printf("Formatting...\n");
+    std::fflush(stdout);
+    Log().BeginScope(std::string("Format ") + letter + ":");
+    bool ok = false;
+    std::string error;
+    {
+        ToolProgress progress(JobScope::Format, "Formatting...", true);
+        CCardFormat job(&status, info);
+        ok = job.Run();
+        progress.Done();
+        error = job.GetError();
+    }
+    if (ok)
+        std::printf("%s\n", kFormatDone);
+    return Outcome(std::string("Format ") + letter + ":", ok, error);
+}
+
+int CmdErase(const std::string& text, bool yes)
+{
+    Session session;
+    char letter = 0;
+    CDriveInfo info;
+    if (const int rc = CheckDrive(text, true, letter, info))
+        return rc;
+    std::printf("Erase %s\n", CardLine(letter, info).c_str());
+    std::fflush(stdout);
+    if (!yes && !Confirm(kEraseQuestion, stdin, stderr)) {
+        std::fprintf(stderr, "px3: not erased: nothing was written\n");
+        return 1;
+    }
+    CTransferStatus status = StatusFor(session, letter, info);
+    std::printf("Erasing...\n");
+    std::fflush(stdout);
+    Log().BeginScope(std::string("Erase ") + letter + ":");
+    bool ok = false;
+    std::string error;
+    {
+        ToolProgress progress(JobScope::Erase, "Erasing...");
+        CancelOnInterrupt cancel;
+        CCardWipe job(&status, info);
+        ok = job.Run();
+        progress.Done();
+        error = job.GetError();
+    }
+    return Outcome(std::string("Erase ") + letter + ":", ok, error);
+}
+
+void RegisterToolCommands(CLI::App& app, Context& context)
+{
+    auto add = [&](CLI::App* sub, std::function<int()> run) {
+        context.subcommands.push_back(sub);
+        context.runners.push_back(std::move(run));
+    };
+
+    auto test = std::make_shared<ToolOptions>();
+    auto* testCmd = app.add_subcommand("test", "Read every block of a card and count the blocks that cannot be read");
+    testCmd->add_option("LETTER", test->letter, "Drive letter of the card")->required();
+    add(testCmd, [test] { return CmdTest(test->letter); });
+
+    auto format = std::make_shared<ToolOptions>();
+    auto* formatCmd = app.add_subcommand(
+        "format", "Write a new FAT file system on a card in the layout cameras expect, then eject it");
+    formatCmd->add_option("LETTER", format->letter, "Drive letter of the card")->required();
+    formatCmd->add_flag("--yes,-y", format->yes, "Do not ask for confirmation");
+    add(formatCmd, [format] { return CmdFormat(format->letter, format->yes); });
+
+    auto erase = std::make_shared<ToolOptions>();
+    auto* eraseCmd = app.add_subcommand("erase", "Overwrite every block of a card with zeros");
+    eraseCmd->add_option("LETTER", erase->letter, "Drive letter of the card")->required();
+    eraseCmd->add_flag("--yes,-y", erase->yes, "Do not ask for confirmation");
+    add(eraseCmd, [erase] { return CmdErase(erase->letter, erase->yes); });
+}
+
+}  // namespace px3cli
