@@ -47,6 +47,8 @@ void RegisterCommands(CLI::App& app, Context& context)
     recover->add_option("--keep", context.recover->keep,
                         "File types to keep when saving (extensions); the others are deleted. Default: all")
         ->delimiter(',');
+    recover->add_flag("--thumbnails", context.recover->thumbnails,
+                      "Make thumbnails of the found files while scanning, as the wizard does");
     add(recover, [&context] { return CmdRecover(*context.recover); });
 
     context.settings = std::make_shared<SettingsOptions>();

@@ -237,8 +237,11 @@ int CmdRecover(const RecoverOptions& options)
         }
         settings.FileTypes = mask;
     }
-    if (!options.workFolder.empty())
-        settings.WorkFolder.SetPath(options.workFolder, true);
+    if (!options.workFolder.empty()) {
+        std::error_code ec;
+        settings.WorkFolder.SetPath(std::filesystem::absolute(options.workFolder, ec).lexically_normal().string() + "/",
+                                    true);
+    }
 
     CDriveInfo info;
     if (!DescribeCard(letter, info, error)) {
@@ -259,7 +262,7 @@ int CmdRecover(const RecoverOptions& options)
     }
     CDriveDoc doc;
     auto foundFiles = std::make_unique<CFoundFiles>();
-    foundFiles->Thumbs().SetMakeThumbnails(false);
+    foundFiles->Thumbs().SetMakeThumbnails(options.thumbnails);
     CFoundFiles* found = foundFiles.get();
     doc.SetFoundList(std::move(foundFiles));
     doc.Reload();
@@ -286,6 +289,8 @@ int CmdRecover(const RecoverOptions& options)
         CImageRecovery job(&status, doc.SelectedInfo(), JobScope::Recovery);
         ok = job.Run();
         progress.Done();
+        if (options.thumbnails)
+            found->Thumbs().WaitForThumbnails();
         foundNames = job.FoundNames();
         folder = job.DestinationFolder();
         jobError = job.GetError();

@@ -1,5 +1,6 @@
 // px3 settings: print the effective settings, or change and save them.
 #include <cstdio>
+#include <filesystem>
 
 #include "app/filetypes.h"
 #include "cli/commands.h"
@@ -33,12 +34,16 @@ int CmdSettings(const SettingsOptions& options)
         record.FileTypes = mask;
         changed = true;
     }
+    auto absolute = [](const std::string& folder) {
+        std::error_code ec;
+        return std::filesystem::absolute(folder, ec).lexically_normal().string();
+    };
     if (!options.workFolder.empty()) {
-        settings.SetWorkFolder(options.workFolder);
+        settings.SetWorkFolder(absolute(options.workFolder));
         changed = true;
     }
     if (!options.saveFolder.empty()) {
-        settings.SetSaveFolder(options.saveFolder);
+        settings.SetSaveFolder(absolute(options.saveFolder));
         changed = true;
     }
     if (options.maxSize >= 0) {
