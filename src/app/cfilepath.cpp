@@ -1,3 +1,4 @@
+#include "app/cstringtokenizer.h"
 #include "app/cfilepath.h"
 
 #include <fcntl.h>
@@ -18,16 +19,7 @@ bool StartsWithNetworkPrefix(const std::string& text)
     return text.size() >= 2 && text[0] == '\\' && text[1] == '\\';
 }
 
-std::string Trim(const std::string& text)
-{
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin])))
-        ++begin;
-    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1])))
-        --end;
-    return text.substr(begin, end - begin);
-}
+std::string Trim(const std::string& text) { return std::string(CStringTokenizer::Trim(text)); }
 
 // Removes "file://", "ftp://" or "network://" at the start; the scheme word is compared
 // exactly, so "FTP://host" keeps its scheme.

@@ -1,3 +1,4 @@
+#include "app/cstringtokenizer.h"
 #include "app/csettings.h"
 
 #include <unistd.h>
@@ -32,16 +33,7 @@ const char* const KeySize = "FileSize";
 
 CSettings* g_settings = nullptr;
 
-std::string Trim(const std::string& text)
-{
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin])))
-        ++begin;
-    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1])))
-        --end;
-    return text.substr(begin, end - begin);
-}
+std::string Trim(const std::string& text) { return std::string(CStringTokenizer::Trim(text)); }
 
 std::string StandardFolder(QStandardPaths::StandardLocation location, const char* fallbackName)
 {

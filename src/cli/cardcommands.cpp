@@ -30,14 +30,17 @@ bool Attached(char letter)
     return false;
 }
 
-// A clear message for a letter that names no reader; empty when it does.
-std::string UnknownLetter(const std::string& text, char letter)
+// The letter of a reader, or 0 after telling the user why the text names none.
+char ReaderLetter(const std::string& text)
 {
+    const char letter = ParseLetter(text);
     if (!letter)
-        return "'" + text + "' is not a drive letter";
-    if (!Attached(letter))
-        return std::string("no card reader at ") + letter + ": (attach a card image with --card " + letter + "=PATH)";
-    return {};
+        std::fprintf(stderr, "px3: '%s' is not a drive letter\n", text.c_str());
+    else if (!Attached(letter))
+        std::fprintf(stderr, "px3: no card reader at %c: (attach a card image with --card %c=PATH)\n", letter, letter);
+    else
+        return letter;
+    return 0;
 }
 
 }  // namespace
@@ -64,11 +67,9 @@ int CmdCards()
 
 int CmdInfo(const std::string& letterText)
 {
-    const char letter = ParseLetter(letterText);
-    if (const std::string error = UnknownLetter(letterText, letter); !error.empty()) {
-        std::fprintf(stderr, "px3: %s\n", error.c_str());
+    const char letter = ReaderLetter(letterText);
+    if (!letter)
         return 2;
-    }
     Session session;
     CDriveDoc doc;
     doc.Reload();
@@ -80,11 +81,8 @@ int CmdInfo(const std::string& letterText)
         return 1;
     }
     std::printf("%s\n", ForTerminal(info->Report()).c_str());
-    if ((info->m_Sense.ScsiStatus & 0x3E) != 0) {
-        const bool noMedium = info->m_Sense.Valid && (info->m_Sense.Sense[2] & 0x0F) == 2;
-        std::fprintf(stderr, "px3: %s\n",
-                     noMedium ? (std::string("there is no card in the reader at ") + letter + ":").c_str()
-                              : (std::string("the card in ") + letter + ": is not ready").c_str());
+    if (const std::string notReady = NotReadyText(*info, letter); !notReady.empty()) {
+        std::fprintf(stderr, "px3: %s\n", notReady.c_str());
         return 1;
     }
     return 0;
@@ -92,17 +90,16 @@ int CmdInfo(const std::string& letterText)
 
 int CmdEject(const std::string& letterText)
 {
-    const char letter = ParseLetter(letterText);
-    if (const std::string error = UnknownLetter(letterText, letter); !error.empty()) {
-        std::fprintf(stderr, "px3: %s\n", error.c_str());
+    const char letter = ReaderLetter(letterText);
+    if (!letter)
         return 2;
-    }
     Session session;
     CDriveDoc doc;
     doc.Reload();
     const CDriveInfo* info = doc.DriveList().Find(letter);
     if (info && !info->IsCard()) {
-        std::fprintf(stderr, "px3: there is no card in the reader at %c:\n", letter);
+        const std::string notReady = NotReadyText(*info, letter);
+        std::fprintf(stderr, "px3: %s\n", notReady.empty() ? "that drive holds no card" : notReady.c_str());
         return 1;
     }
     doc.SelectDrive(letter);

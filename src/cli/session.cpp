@@ -123,13 +123,17 @@ bool DescribeCard(char letter, CDriveInfo& info, std::string& message)
         message = std::string("cannot read the card in ") + letter + ": " + error;
         return false;
     }
-    if ((info.m_Sense.ScsiStatus & 0x3E) != 0) {
-        const bool noMedium = info.m_Sense.Valid && (info.m_Sense.Sense[2] & 0x0F) == 2;
-        message = noMedium ? std::string("there is no card in the reader at ") + letter + ":"
-                           : std::string("the card in ") + letter + ": is not ready";
-        return false;
-    }
-    return true;
+    message = NotReadyText(info, letter);
+    return message.empty();
+}
+
+std::string NotReadyText(const CDriveInfo& info, char letter)
+{
+    if ((info.m_Sense.ScsiStatus & 0x3E) == 0)
+        return {};
+    const bool noMedium = info.m_Sense.Valid && (info.m_Sense.Sense[2] & 0x0F) == 2;
+    return noMedium ? std::string("there is no card in the reader at ") + letter + ":"
+                    : std::string("the card in ") + letter + ": is not ready";
 }
 
 }  // namespace px3cli

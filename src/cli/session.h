@@ -49,6 +49,10 @@ public:
     static bool Interrupted();
 };
 
+// Why a described drive holds no card to work on ("there is no card in the reader at E:"),
+// or empty when its unit answered ready.
+std::string NotReadyText(const CDriveInfo& info, char letter);
+
 // Describes the card at a letter; false with a message for the user.
 bool DescribeCard(char letter, CDriveInfo& info, std::string& message);
 
