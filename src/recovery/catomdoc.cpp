@@ -15,9 +15,17 @@ const uint8_t* Search(const uint8_t* data, size_t size, size_t from, const char*
     if (from >= size)
         return nullptr;
     const size_t limit = std::min<size_t>(512 - length, size - from >= length ? size - from - length + 1 : 0);
-    for (size_t i = 0; i < limit; ++i)
-        if (std::memcmp(data + from + i, pattern, length) == 0)
-            return data + from + i;
+    // Every block of a card is searched: skip to candidates by the first byte.
+    const uint8_t* p = data + from;
+    const uint8_t* const last = p + limit;
+    while (p < last) {
+        p = static_cast<const uint8_t*>(std::memchr(p, pattern[0], static_cast<size_t>(last - p)));
+        if (!p)
+            return nullptr;
+        if (std::memcmp(p, pattern, length) == 0)
+            return p;
+        ++p;
+    }
     return nullptr;
 }
 
