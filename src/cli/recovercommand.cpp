@@ -193,15 +193,12 @@ int SaveFound(CDriveDoc& doc, CFoundFiles& found, const RecoverOptions& options,
         std::fprintf(stderr, "px3: saving failed: %s\n", doc.GetError().c_str());
         return 1;
     }
-    // The run folder keeps its name under the save folder (one level deeper when it had to
-    // be moved file by file from another file system).
+    // The run folder keeps its name under the save folder.
     std::string name = runFolder;
     while (!name.empty() && name.back() == '/')
         name.pop_back();
     name = name.substr(name.find_last_of('/') + 1);
-    std::string target = saveFolder + "/" + name;
-    if (std::filesystem::is_directory(target + "/" + name, ec))
-        target += "/" + name;
+    const std::string target = saveFolder + "/" + name;
     std::printf("Saved into: %s\n", target.c_str());
     std::printf("Finished\n");
     return 0;

@@ -252,7 +252,11 @@ bool CDriveDoc::SaveFoundFiles()
         moved = !ec;
     }
     if (!moved) {
-        result = m_pFoundList->MoveFolder(source, target, error);
+        // The transfer makes <target>/<run folder name> itself: hand it the save folder, so
+        // the files land where the rename would have put them. (Handing it the joined
+        // target, whose parent does not exist yet, could only fail.)
+        const std::string saveFolder = WithoutTrailingSeparator(m_Status.Settings.SaveFolder.GetText());
+        result = m_pFoundList->MoveFolder(source, saveFolder, error);
         if (result) {
             std::error_code ec;
             std::filesystem::remove(source, ec);
