@@ -90,6 +90,13 @@ bool CCardJob::Init()
         SetError("L-Blocks is zerro");
         return false;
     }
+    // Every transfer moves 512-byte blocks: a card that counts in other blocks would be
+    // read in part, or past the buffer.
+    if (s.BlockSize != 512) {
+        SetError("The card reports " + std::to_string(s.BlockSize) +
+                 " bytes per block; only cards of 512-byte blocks can be used");
+        return false;
+    }
     CMsgProgress show(1, m_nScope, ProgressStep::Show);
     CMsgProgress range(0, m_nScope, ProgressStep::Range, CVariant(static_cast<int32_t>(s.BlockCount)));
     CMsgProgress position(0, m_nScope, std::string());
@@ -99,6 +106,9 @@ bool CCardJob::Init()
 bool CCardJob::Run()
 {
     CRunner runner(this);
+    // The record belongs to the card document and outlives runs: this run's error only.
+    m_pStatus->ErrorText.clear();
+    m_pStatus->HasError = false;
     SendStatus(StatusKind::JobStarted);
     if (!ConnectToDestination() || !OpenCard())
         return false;
@@ -136,6 +146,8 @@ bool CCardJob::Run()
     }
     Finish();
     EndOfCard();
+    // Closing the last file may fail too (a full disk): that ends the run as a failure.
+    failed = failed || m_bAborted;
     SendStatus(StatusKind::JobEnded);
     if (m_bCancelRequested) {
         SetError("Canceled by user");

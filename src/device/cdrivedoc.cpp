@@ -164,11 +164,13 @@ void CDriveDoc::FillDriveList(CListView& view, int clientWidth) const
                              DeviceNames::BusType(info->m_Descriptor.BusType)});
         view.RowLetters.push_back(info->m_Letter);
     }
-    for (size_t row = 0; row < view.RowLetters.size(); ++row)
-        if (m_SelectedLetter != 0 && view.RowLetters[row] == m_SelectedLetter)
-            view.Selected = static_cast<int>(row);
-    if (view.Selected < 0 && view.Rows.size() == 1)
+    if (m_SelectedLetter != 0 && m_DriveList.Find(m_SelectedLetter)) {
+        for (size_t row = 0; row < view.RowLetters.size(); ++row)
+            if (view.RowLetters[row] == m_SelectedLetter)
+                view.Selected = static_cast<int>(row);
+    } else if (view.Rows.size() == 1) {
         view.Selected = 0;
+    }
 }
 
 void CDriveDoc::FillCardProperties(CListView& view, int clientWidth) const

@@ -78,7 +78,12 @@ bool CDriveListener::Pass()
             continue;
         if (inquiry.Removable()) {
             CUnitStatus status;
-            if (drive.TestUnitReady(status))
+            bool answered = drive.TestUnitReady(status);
+            // UNIT ATTENTION only says that the medium changed: the next answer says
+            // whether a card is there, so one insertion is one change.
+            if (answered && !status.Ready && status.SenseKey == 6)
+                answered = drive.TestUnitReady(status);
+            if (answered)
                 m_current[letter] = status.Ready ? 0 : status.SenseKey;
         } else {
             m_fixed.insert(letter);

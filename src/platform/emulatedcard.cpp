@@ -1,7 +1,9 @@
 #include "platform/emulatedcard.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -210,6 +212,10 @@ uint64_t EmulatedCard::BlockCount() const
     struct stat st{};
     if (::fstat(m_fd, &st) != 0)
         return 0;
+    if (S_ISBLK(st.st_mode)) {
+        uint64_t bytes = 0;
+        return ::ioctl(m_fd, BLKGETSIZE64, &bytes) == 0 ? bytes / kBlock : 0;
+    }
     // A trailing part of a block is not served: the card has whole blocks only.
     return static_cast<uint64_t>(st.st_size) / kBlock;
 }

@@ -66,7 +66,7 @@ bool CAtomObj::ParseHeader(const uint8_t* data, size_t size)
 int64_t CAtomObj::Consume(int64_t p, int64_t e)
 {
     if (e - p - Remaining <= 0) {
-        Remaining -= static_cast<int32_t>(e - p);
+        Remaining -= e - p;
         return e;
     }
     const int64_t reached = p + Remaining;
@@ -109,7 +109,7 @@ bool CQTAtomObj::ParseHeader(const uint8_t* data, size_t size)
     if (AtomType == 0)
         return false;
     Size = BE32(data);
-    Remaining = static_cast<int32_t>(Size);
+    Remaining = Size;
     std::memcpy(Name, data + 4, 4);
     return true;
 }
@@ -157,7 +157,7 @@ bool CAVIAtomObj::ParseHeader(const uint8_t* data, size_t size)
     if (AtomType == 0)
         return false;
     Size = LE32(data + 4);
-    Remaining = static_cast<int32_t>(Size);
+    Remaining = Size;
     // The headers are copied only when all their bytes are held: a header that runs past
     // the data is no AVI start we can vouch for.
     const uint8_t* avih = Search(data, size, 0, "avih");
@@ -247,6 +247,7 @@ bool CAtomDoc::OpenMovieFile()
     const std::string path = folder + "movie(" + std::to_string(m_nMovieCount) + ")." + m_pCurrent->Extension();
     m_pStatus->FilePath.SetPath(path, false);
     ++m_pStatus->FileCount;
+    m_strMoviePath = path;
     const bool created = m_MovieFile.Create(path);
     m_pStatus->Send(StatusKind::FileStarted, JobScope::Recovery);
     if (!created) {
@@ -283,7 +284,9 @@ void CAtomDoc::ContinueMovie(const uint8_t* start, const uint8_t* end)
         std::memcpy(header + m_nPending, start, take);
         const bool known = m_nPending == 0 ? m_pCurrent->ParseHeader(start, static_cast<size_t>(e))
                                            : m_pCurrent->ParseHeader(header, m_nPending + take);
-        if (!known) {
+        // An atom shorter than the part of its header that the last block held would end
+        // before this block: a chain that makes no sense ends here.
+        if (!known || (m_pCurrent->InProgress() && m_pCurrent->Remaining < static_cast<int64_t>(m_nPending))) {
             EndMovie();
             return;
         }
@@ -328,6 +331,9 @@ void CAtomDoc::CloseMovieFile()
         m_strError = m_MovieFile.GetError();
         m_bFileError = true;
     }
+    // Pictures carved while the movie stayed open changed the record's file: announce the
+    // movie under its own path.
+    m_pStatus->FilePath.SetPath(m_strMoviePath, false);
     m_pStatus->Send(StatusKind::FileFinished, JobScope::Recovery);
 }
 

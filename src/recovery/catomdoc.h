@@ -43,7 +43,9 @@ public:
     virtual size_t HeaderSize() const { return 8; }
 
     int32_t AtomType = 0;
-    int32_t Remaining = 0;
+    // Sizes are read as unsigned 32-bit values: a movie's data atom of 2 to 4 GB is
+    // followed to its end instead of turning negative and swallowing the rest of the card.
+    int64_t Remaining = 0;
     uint32_t Done = 0;
 };
 
@@ -109,8 +111,9 @@ public:
     bool FlushMovieFile();
 
     bool IsWriting() const { return m_bWriting; }
-    // True when the block just seen belongs to the movie.
-    bool HoldsBlock() const { return m_pCurrent && m_pCurrent->InProgress(); }
+    // True when the block just seen belongs to the movie (also while the header that
+    // follows its last atom is still to be judged).
+    bool HoldsBlock() const { return m_pCurrent && (m_pCurrent->InProgress() || m_bHeaderPending); }
     const CAtomObj* Current() const { return m_pCurrent.get(); }
     int32_t MovieCount() const { return m_nMovieCount; }
     const std::string& GetError() const { return m_strError; }
@@ -129,6 +132,7 @@ private:
     int32_t m_nMovieCount = 0;
     std::string m_strError;
     std::string m_strOutputFolder;
+    std::string m_strMoviePath;   // the movie file being written
     CTransferStatus* m_pStatus;
     CQTAtomObj m_QT;
     CAVIAtomObj m_AVI;

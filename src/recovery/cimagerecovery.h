@@ -24,7 +24,13 @@ public:
     // Closes the file being written and announces it.
     void Finish() override;
     void Close() override;
-    void OnMovieStarting() override { Finish(); }
+    // A movie starts: the file being written ends there, whatever its type (a CRW file
+    // closed this way must not go on ignoring the signatures after the movie).
+    void OnMovieStarting() override
+    {
+        Finish();
+        m_nCurrentType = 0;
+    }
 
     const std::vector<std::string>& FoundNames() const { return m_FoundNames; }
     const std::string& DestinationFolder() const { return m_strDestinationFolder; }

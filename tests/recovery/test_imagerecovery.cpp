@@ -242,6 +242,56 @@ TEST_F(RecoveryTest, BadCardsEndCleanly)
     check("atoms.img", atoms);
 }
 
+TEST_F(RecoveryTest, MovieChainsAcrossBlocksAndWhatFollowsThem)
+{
+    // A chain whose next header starts 7 bytes before a chunk's end and claims a size of 1:
+    // nothing may be read before the next chunk's buffer.
+    auto image = Blocks(300);
+    const size_t end = 100 * 512 - 7;   // block 100 starts the second chunk
+    Put(image, 0, QtAtom(end, "mdat"));
+    const auto tail = QtAtom(1, "mdat");
+    std::memcpy(&image[end], tail.data(), 8);
+    Put(image, 150, Jpeg());
+    // A CRW file closed by a movie start, then pictures: they must still come back.
+    Put(image, 200, {0x49, 0x49, 0x1A, 0x00, 0x00, 0x00, 'H', 'E', 'A', 'P', 'C', 'C', 'D', 'R'});
+    Put(image, 210, QtAtom(512 * 2, "mdat"));
+    Put(image, 250, Jpeg());
+    Put(image, 280, Jpeg());
+    const std::string card = home.File("chains.img");
+    ASSERT_TRUE(px::test::WriteFile(card, image));
+    ASSERT_TRUE(Recover(Attach(card))) << error;
+    EXPECT_TRUE(files.count("movie(1).mov"));
+    EXPECT_TRUE(files.count("IMAGE_000.JPG"));
+    EXPECT_TRUE(files.count("IMAGE_001.CRW"));
+    EXPECT_TRUE(files.count("movie(2).mov"));
+    EXPECT_TRUE(files.count("IMAGE_002.JPG")) << "a picture after the movie that closed the CRW file";
+    EXPECT_TRUE(files.count("IMAGE_003.JPG"));
+}
+
+TEST_F(RecoveryTest, MovieOpenToTheEndIsAnnouncedUnderItsOwnName)
+{
+    auto image = Blocks(100);
+    Put(image, 10, QtAtom(0, "mdat"));   // no size: the movie stays open to the card's end
+    Put(image, 40, Jpeg());
+    const std::string card = home.File("open.img");
+    ASSERT_TRUE(px::test::WriteFile(card, image));
+    struct Finished : CListener {
+        std::vector<std::string> names;
+        Finished() { Bus().AddListener("Finished", this); }
+        ~Finished() override { Bus().RemoveListener(this); }
+        void OnMessage(CSingleMsg& msg) override
+        {
+            auto* status = dynamic_cast<CTransferStatus*>(msg.Attached);
+            if (msg.Code == MsgCode::TransferStatus && status && status->Kind == StatusKind::FileFinished)
+                names.push_back(status->FilePath.GetFileName());
+        }
+    } finished;
+    ASSERT_TRUE(Recover(Attach(card))) << error;
+    std::sort(finished.names.begin(), finished.names.end());
+    EXPECT_EQ(finished.names, (std::vector<std::string>{"IMAGE_000.JPG", "movie(1).mov"}));
+    EXPECT_EQ(files["movie(1).mov"].size(), 90u * 512);
+}
+
 TEST_F(RecoveryTest, RunFolderThatCannotBeMadeFailsTheRun)
 {
     auto image = Blocks(20);
@@ -259,6 +309,7 @@ TEST_F(RecoveryTest, RunFolderThatCannotBeMadeFailsTheRun)
     status.Settings.WorkFolder.SetPath(home.File("blocker/work/"), true);
     status.Settings.FileTypes = kAllTypes;
     status.SelectedDrive = static_cast<uint32_t>(letter);
+    status.SetError("an earlier run's error");   // the record outlives runs
     CImageRecovery job(&status, info);
     EXPECT_FALSE(job.Run());
     EXPECT_NE(job.GetError().find("Not a directory"), std::string::npos) << job.GetError();
