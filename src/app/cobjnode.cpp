@@ -432,8 +432,16 @@ CObjNode* CObjNode::FindByTag(std::string_view tag)
 
 void CObjNode::AddChild(CObjNode* child)
 {
-    if (!child)
+    if (!child || child == this)
         return;
+    // A node is owned by one list, once: listed twice it would be deleted twice.
+    if (child->m_pParent == this) {
+        for (CObjNode* listed : m_children)
+            if (listed == child)
+                return;
+    } else if (child->m_pParent) {
+        child->m_pParent->RemoveChild(child);
+    }
     child->m_pParent = this;
     m_children.Append(child);
 }

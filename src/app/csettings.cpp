@@ -379,10 +379,14 @@ bool CSettings::LoadSettings()
     if (!Trim(home).empty()) {
         // A home folder that is not there would fail every picture check at start-up:
         // the installed one serves instead.
-        if (IsDirectory(Trim(home)))
+        if (IsDirectory(Trim(home))) {
             m_strHomeFolder = Trim(home);
-        else
+        } else {
+            // Kept for the next save: a folder on a disk that is not mounted today is
+            // still the user's choice.
+            m_strMissingHomeFolder = Trim(home);
             Log().Outcome(LogMark::Fail, "Home folder missing, using " + InstalledHomeFolder());
+        }
     }
 
     const std::string recovered = ReadText(*store, KeyRecovered);
@@ -437,7 +441,7 @@ bool CSettings::SaveSettings()
     const auto put = [&](const char* key, const std::string& value) {
         store->setValue(key, QString::fromStdString(value));
     };
-    put(KeyHome, m_strHomeFolder);
+    put(KeyHome, m_strHomeFolder.empty() ? m_strMissingHomeFolder : m_strHomeFolder);
     put(KeyRecovered, m_record.WorkFolder.GetText());
     put(KeySave, m_record.SaveFolder.GetText());
     put(KeyBackup, m_record.BackupFolder.GetText());

@@ -143,7 +143,11 @@ public:
     void SetBackupFolder(const std::string& text);
 
     const std::string& GetHomeFolderText() const { return m_strHomeFolder; }
-    void SetHomeFolderText(const std::string& text) { m_strHomeFolder = text; }
+    void SetHomeFolderText(const std::string& text)
+    {
+        m_strHomeFolder = text;
+        m_strMissingHomeFolder.clear();
+    }
     const std::string& GetHelpFolderText() const { return m_strHelpFolder; }
     void SetHelpFolderText(const std::string& text) { m_strHelpFolder = text; }
 
@@ -199,6 +203,7 @@ private:
 
     SettingsRecord m_record;
     std::string m_strHomeFolder;
+    std::string m_strMissingHomeFolder;   // a stored home folder that does not exist now
     std::string m_strHelpFolder;
     std::string m_strStoreFile;
     LocalClock m_clock;

@@ -238,7 +238,17 @@ bool CDriveDoc::SaveFoundFiles()
     const std::string source = WithoutTrailingSeparator(m_Status.RunFolder.GetText());
     std::string target = WithoutTrailingSeparator(m_Status.Settings.SaveFolder.GetText());
     const std::string name = LastFolderName(source);
-    target = target.empty() ? std::string() : target + "/" + name;
+    if (target.empty()) {
+        // Without a save folder the run would land in whatever folder is current.
+        m_strLastError = "No save folder is chosen";
+        return false;
+    }
+    {
+        // Both ways of moving need the save folder to be there.
+        std::error_code ec;
+        std::filesystem::create_directories(target, ec);
+    }
+    target += "/" + name;
     std::string error;
     if (!m_pFoundList->SaveKept(m_Status.Settings.FilePrefix, error)) {
         m_strLastError = error;
@@ -247,9 +257,8 @@ bool CDriveDoc::SaveFoundFiles()
     bool result = true;
     bool moved = false;
     // On one file system the run folder moves with one rename.
-    if (!source.empty() && !target.empty() && CFilePath::IsSameFileSystem(source, target)) {
+    if (!source.empty() && CFilePath::IsSameFileSystem(source, target)) {
         std::error_code ec;
-        std::filesystem::create_directories(std::filesystem::path(target).parent_path(), ec);
         std::filesystem::rename(source, target, ec);
         moved = !ec;
     }

@@ -197,8 +197,10 @@ void CThumbList::RemoveAll()
         std::lock_guard guard(m_lock);
         ++m_nGeneration;
         freed.swap(m_thumbs);
+        // Under the list's lock, so that a file added from another thread right after
+        // cannot have its thumbnail dropped with the old ones.
+        m_workers.CancelPending();
     }
-    m_workers.CancelPending();
     // freed goes here, outside the lock; a worker that still holds one of its pointers
     // checks the generation under the lock before it touches it.
 }

@@ -87,16 +87,9 @@ bool CCardWipe::Init()
         Status().SetError(refusal);
         return false;
     }
-    if (!CCardJob::Init())
-        return false;
-    // Every request moves 512-byte blocks: on a card with larger blocks the run would
-    // overwrite only the front of each and still end as if the card were erased.
-    if (Status().BlockSize != kBlockBytes) {
-        SetError("Cards with " + std::to_string(Status().BlockSize) + "-byte blocks cannot be erased");
-        Status().SetError(GetError());
-        return false;
-    }
-    return true;
+    // The frame refuses cards of other than 512-byte blocks: every request moves 512-byte
+    // blocks, so an erase would overwrite only the front of each.
+    return CCardJob::Init();
 }
 
 bool CCardWipe::TransferChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone)
@@ -156,6 +149,9 @@ bool CCardFormat::Fail(const std::string& error)
 bool CCardFormat::Run()
 {
     CRunner runner(this);
+    // The record belongs to the card document and outlives runs: this run's error only.
+    Status().ErrorText.clear();
+    Status().HasError = false;
     {
         CMsgProgress show(1, m_nScope, ProgressStep::Show);
         CMsgProgress range(0, m_nScope, ProgressStep::Range, CVariant(3));

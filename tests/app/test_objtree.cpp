@@ -785,3 +785,20 @@ TEST(ObjNodeHostile, TenMegabyteTextsParseInSeconds)
         std::printf("[   info   ] 10 MB of %s: parse and write in %.2f s\n", c.what, seconds);
     }
 }
+
+TEST(ObjNodeTree, AChildIsListedOnceAndMovesBetweenParents)
+{
+    auto* first = new CObjNode();
+    auto* second = new CObjNode();
+    auto* child = new CObjNode();
+    first->AddChild(child);
+    first->AddChild(child);   // listed twice it would be deleted twice
+    EXPECT_EQ(first->GetChildren().GetCount(), 1u);
+    second->AddChild(child);  // moves: one owner only
+    EXPECT_EQ(first->GetChildren().GetCount(), 0u);
+    EXPECT_EQ(second->GetChildren().GetCount(), 1u);
+    first->AddChild(first);   // never its own child
+    EXPECT_EQ(first->GetChildren().GetCount(), 0u);
+    first->DeleteTree();
+    second->DeleteTree();
+}

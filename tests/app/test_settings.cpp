@@ -215,6 +215,10 @@ TEST_F(SettingsTest, GarbageStoreLoadsDefaults)
     EXPECT_EQ(m_settings.GetBackupFolder(), CSettings::DefaultBackupFolder());
     EXPECT_EQ(m_settings.GetHomeFolderText(), "");
     EXPECT_EQ(r.MaxFileSize, 12) << "read like _wtoi: digits up to the first other character";
+    // The missing home folder is not used, but not forgotten either: it may be on a disk
+    // that is not mounted today.
+    ASSERT_TRUE(m_settings.SaveSettings());
+    EXPECT_EQ(QSettings("Tolvex Media", "Pixsalvo3").value("Settings/Home Folder").toString(), "/no/such/home");
 }
 
 TEST_F(SettingsTest, SetFolderTrimsAndRestoresDefault)

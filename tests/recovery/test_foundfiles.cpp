@@ -84,6 +84,18 @@ TEST_F(DocumentSave, AnotherFileSystemMovesFileByFile)
     fs::remove_all(other, ec);
 }
 
+TEST_F(DocumentSave, NoSaveFolderIsAnErrorAndMissingOneIsMade)
+{
+    doc.Settings().SaveFolder.Reset();
+    EXPECT_FALSE(doc.SaveFoundFiles());
+    EXPECT_EQ(doc.GetError(), "No save folder is chosen");
+    EXPECT_TRUE(fs::exists(run + "/IMAGE_000.JPG"));   // nothing renamed, nothing moved
+    EXPECT_EQ(found->GetCount(), 3u);
+    doc.Settings().SaveFolder.SetPath(home.File("new/deeper/"), true);
+    ASSERT_TRUE(doc.SaveFoundFiles()) << doc.GetError();
+    EXPECT_TRUE(fs::exists(home.File("new/deeper/26_12_07_ 10_11_12/Trip_000.JPG")));
+}
+
 TEST_F(DocumentSave, EmptyListSavesNothingAndCleanRemovesTheRun)
 {
     CDriveDoc empty;

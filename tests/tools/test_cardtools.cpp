@@ -313,7 +313,7 @@ TEST_F(CardTools, DestructiveToolsRefuseDrivesThatAreNoCardsWithoutWriting)
         const CDriveInfo info = Card(3000);
         Altered<CCardWipe> wipe(&status, info, [](CDriveInfo& i) { i.m_nBlockSize = 4096; });
         EXPECT_FALSE(wipe.Run());
-        EXPECT_EQ(wipe.GetError(), "Cards with 4096-byte blocks cannot be erased");
+        EXPECT_EQ(wipe.GetError(), "The card reports 4096 bytes per block; only cards of 512-byte blocks can be used");
         EXPECT_EQ(card->WriteCommands(), 0u);
     }
     // The test only reads: a fixed disk may be tested.
