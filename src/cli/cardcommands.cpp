@@ -1,10 +1,13 @@
 // px3 cards, px3 info, px3 eject: the card document's drive list as a terminal shows it.
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
 #include "cli/commands.h"
 #include "cli/session.h"
 #include "device/cdrivedoc.h"
+#include "device/cdrivescsi.h"
+#include "platform/lasterror.h"
 #include "platform/volumetable.h"
 
 namespace px3cli {
@@ -52,6 +55,16 @@ int CmdCards()
     doc.Reload();
     CListView view;
     doc.FillDriveList(view);
+    // Readers that could not be opened for lack of permission are not silently left out.
+    for (char letter : px::VolumeTable::Instance().Letters()) {
+        if (doc.DriveList().Find(letter))
+            continue;
+        CDriveScsi drive;
+        if (drive.OpenVolume(letter) || px::GetLastError() != EACCES)
+            continue;
+        if (const std::string access = px::VolumeTable::Instance().AccessText(letter); !access.empty())
+            std::fprintf(stderr, "px3: %c: %s\n", letter, access.c_str());
+    }
     if (view.Rows.empty()) {
         std::printf("No card found. Insert a card into a card reader, or attach a card image with --card.\n");
         return 0;

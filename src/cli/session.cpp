@@ -3,12 +3,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
 #include "app/clogfile.h"
 #include "app/progresstext.h"
 #include "device/cdrivescsi.h"
+#include "platform/lasterror.h"
 #include "platform/messagepump.h"
 #include "platform/volumetable.h"
 
@@ -114,6 +116,9 @@ bool DescribeCard(char letter, CDriveInfo& info, std::string& message)
     CDriveScsi drive;
     if (!drive.OpenVolume(letter)) {
         message = std::string("cannot open ") + letter + ": " + drive.GetError();
+        if (px::GetLastError() == EACCES)
+            if (const std::string access = px::VolumeTable::Instance().AccessText(letter); !access.empty())
+                message += "\n" + access;
         return false;
     }
     const bool ok = drive.ReadDriveInfo(info);

@@ -43,7 +43,14 @@ void CCardJob::Abort(const std::string& error)
 bool CCardJob::OpenCard()
 {
     if (!m_Drive.OpenVolume(m_DriveInfo.m_Letter)) {
-        SetError("Cannot open drive");
+        std::string error = "Cannot open drive";
+        // A reader the user may not open: say which device and how to get access.
+        if (px::GetLastError() == EACCES) {
+            const std::string access = px::VolumeTable::Instance().AccessText(m_DriveInfo.m_Letter);
+            if (!access.empty())
+                error += ". " + access;
+        }
+        SetError(error);
         return false;
     }
     if (!m_Drive.Lock()) {
@@ -181,6 +188,26 @@ void CCardJob::Close()
     m_Drive.Close();
 }
 
+bool CCardJob::CardGone(CDriveScsi& drive)
+{
+    if (drive.LastScsiStatus() != 2 || drive.LastSenseLength() < 14)
+        return false;
+    const uint8_t key = drive.LastSense()[2] & 0x0F;
+    const uint8_t asc = drive.LastSense()[12];
+    // Only a medium error is a bad block. A card taken out of a reader that stays, or
+    // swapped for another one, would otherwise be read block by block to its end as
+    // "unreadable" (or mixed into this run).
+    if (key == 2 && asc == 0x3A)
+        SetError("The card was taken out of the reader");
+    else if (key == 6)
+        SetError("The card in the reader was changed during the run");
+    else if (key == 2)
+        SetError("The card is not ready: " + CDriveScsi::SenseKeyName(key));
+    else
+        return false;
+    return true;
+}
+
 bool CCardJob::ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone)
 {
     CTransferStatus& s = *m_pStatus;
@@ -191,6 +218,8 @@ bool CCardJob::ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint3
     }
     if (bytesDone >= want && drive.LastScsiStatus() == 0)
         return true;
+    if (CardGone(drive))
+        return false;
     // Some block of the chunk did not come: read them one by one so that only the blocks
     // that really fail are lost, and keep those as zeros so carved files stay aligned.
     for (uint16_t i = 0; i < count; ++i) {
@@ -200,6 +229,8 @@ bool CCardJob::ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint3
             SetError(drive.GetError());
             return false;
         }
+        if (CardGone(drive))
+            return false;
         if (one < 512 || drive.LastScsiStatus() != 0) {
             std::memset(block, 0, 512);
             ++s.UnreadableBlocks;

@@ -80,6 +80,9 @@ protected:
     virtual void BeforeChunks() {}
     // Called in Run after the last chunk's Finish, before the end status.
     virtual void EndOfCard() {}
+    // True (with the error set) when the last request says the card is gone, changed or
+    // not ready: the run cannot go on with this card.
+    bool CardGone(CDriveScsi& drive);
     // Reads count blocks from CurrentBlock into the chunk with the per-block retry.
     bool ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone);
     void SendStatus(int32_t kind) const { m_pStatus->Send(kind, m_nScope); }

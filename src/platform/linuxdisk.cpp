@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -113,6 +114,34 @@ protected:
 
     bool Mounted() const { return !MountsOfDisk(m_source, m_disk).empty(); }
 
+    // Another layer of the system sits on the disk: a device-mapper volume (LVM, LUKS),
+    // a RAID array or swap claims it or one of its partitions through "holders", and the
+    // mount table does not show it.
+    bool HeldBySystem() const
+    {
+        auto held = [](const std::string& folder) {
+            std::error_code ec;
+            return std::filesystem::is_directory(folder, ec) && !std::filesystem::is_empty(folder, ec);
+        };
+        if (held(m_disk.sysPath + "/holders"))
+            return true;
+        for (const std::string& part : m_disk.partitionNames)
+            if (held(m_disk.sysPath + "/" + part + "/holders"))
+                return true;
+        return false;
+    }
+
+    // Stopping or unloading is for cards only: never a fixed disk, never one the system
+    // is using.
+    bool MayEject() const
+    {
+        if (!m_disk.removable)
+            return Fail(ENOTSUP);
+        if (Mounted() || HeldBySystem())
+            return Fail(EBUSY);
+        return true;
+    }
+
     // An exclusive open of the whole disk fails while any of its partitions is mounted
     // or another program holds it exclusively; flock keeps out other instances of this
     // program, which take the same lock. The mount table is asked first, for the FUSE
@@ -154,7 +183,7 @@ protected:
     {
         if (!Present())
             return false;
-        return Mounted() ? Fail(EBUSY) : true;
+        return Mounted() || HeldBySystem() ? Fail(EBUSY) : true;
     }
 
     void Identity(DiskFacts& facts) const
@@ -221,16 +250,14 @@ protected:
 
     bool Eject() override
     {
-        if (!Present())
+        if (!Present() || !MayEject())
             return false;
-        if (Mounted())
-            return Fail(EBUSY);
         ScsiResult result;
         // PREVENT ALLOW MEDIUM REMOVAL, allow. Readers without a lock refuse it with
-        // ILLEGAL REQUEST, which does not stop the eject.
+        // ILLEGAL REQUEST, and the kernel refuses it on a read-only open (a write-protected
+        // card): neither stops the eject.
         const uint8_t allow[6] = {0x1E, 0, 0, 0, 0x00, 0};
-        if (!Send(allow, 6, result))
-            return false;
+        Send(allow, 6, result);
         // START STOP UNIT: LoEj with Start clear unloads the medium.
         const uint8_t unload[6] = {0x1B, 0, 0, 0, 0x02, 0};
         if (!Send(unload, 6, result))
@@ -418,12 +445,17 @@ protected:
         return true;
     }
 
-    // An mmc host slot has no way to push the card out.
+    // An mmc host slot has no way to push the card out: its "eject" writes everything out
+    // and has the kernel read the (new) partition table, so the card can be pulled.
     bool Eject() override
     {
-        if (!Present())
+        if (!Present() || !MayEject())
             return false;
-        return Fail(ENOTSUP);
+        if (::fsync(m_fd) != 0 && errno != EINVAL)
+            return Fail(errno);
+        ::ioctl(m_fd, BLKFLSBUF, 0);
+        ::ioctl(m_fd, BLKRRPART, 0);   // busy while partitions are open: the next insertion reads it
+        return true;
     }
 
 private:

@@ -524,6 +524,28 @@ TEST_F(SgIoTest, EjectAllowsRemovalThenUnloads)
     EXPECT_FALSE(handle->Control(IOCTL_STORAGE_EJECT_MEDIA, nullptr, 0, nullptr, 0, &returned));
     EXPECT_EQ(GetLastError(), EBUSY);
     EXPECT_TRUE(kernel.calls.empty());
+
+    // A partition that LVM or LUKS holds shows no mount, but the disk is in use all the
+    // same: nothing is sent either.
+    WriteMountInfo("");
+    std::filesystem::create_directories(sysPath + "/sdb1/holders/dm-0");
+    EXPECT_FALSE(handle->Control(IOCTL_STORAGE_EJECT_MEDIA, nullptr, 0, nullptr, 0, &returned));
+    EXPECT_EQ(GetLastError(), EBUSY);
+    EXPECT_TRUE(kernel.calls.empty());
+    std::filesystem::remove_all(sysPath + "/sdb1");
+
+    // A write-protected card is open read-only, where the kernel refuses PREVENT ALLOW:
+    // the unload still goes out.
+    kernel.answer = [](sg_io_hdr_t& hdr) {
+        if (hdr.cmdp[0] == 0x1E) {
+            errno = EPERM;
+            return -1;
+        }
+        return 0;
+    };
+    EXPECT_TRUE(handle->Control(IOCTL_STORAGE_EJECT_MEDIA, nullptr, 0, nullptr, 0, &returned));
+    ASSERT_EQ(kernel.calls.size(), 2u);
+    EXPECT_EQ(kernel.calls[1].cdb[0], 0x1B);
 }
 
 TEST_F(SgIoTest, LockIsExclusiveAndRefusedForAMountedCard)

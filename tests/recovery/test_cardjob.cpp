@@ -213,6 +213,36 @@ TEST_F(CardJobTest, ReaderGoneEndsTheRunWithTheDeviceError)
     EXPECT_EQ(status.ErrorText, "No such device");
 }
 
+TEST_F(CardJobTest, CardTakenOutOrSwappedEndsTheRun)
+{
+    // A reader that stays while its card goes: the rest of the card is not read block by
+    // block as "unreadable", the run ends with what happened.
+    const CDriveInfo info = Card(5000);
+    auto card = VolumeTable::Instance().Card(info.m_Letter);
+    CountingJob job(&status, info, JobScope::CardTest);
+    px::SetMessagePump([&] {
+        if (status.CurrentBlock == 1000)
+            card->RemoveCard();
+    });
+    EXPECT_FALSE(job.Run());
+    EXPECT_EQ(job.GetError(), "The card was taken out of the reader");
+    EXPECT_EQ(job.UnreadableBlocks(), 0u);
+    EXPECT_LT(card->ReadCommands(), 20u);
+
+    card->InsertCard();   // the next answer is UNIT ATTENTION: a new card
+    CountingJob swapped(&status, info, JobScope::CardTest);
+    bool pulled = false;
+    px::SetMessagePump([&] {
+        if (status.CurrentBlock == 1000 && !pulled) {
+            pulled = true;
+            card->RemoveCard();
+            card->InsertCard();
+        }
+    });
+    EXPECT_FALSE(swapped.Run());
+    EXPECT_EQ(swapped.GetError(), "The card in the reader was changed during the run");
+}
+
 TEST(TransferStatus, CopiesSendsAndEstimates)
 {
     CTransferStatus status;
