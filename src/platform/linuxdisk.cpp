@@ -599,7 +599,8 @@ Handle OpenLinuxDiskPath(const std::string& path, const SysfsSource& source, SgI
 {
     const std::string name = WholeDiskOfPath(source, path);
     SysfsDisk disk;
-    if (name.empty() || !ReadSysfsDisk(source, name, disk)) {
+    // Only card readers: a path must never open the machine's own disk for writing.
+    if (name.empty() || !ReadSysfsDisk(source, name, disk) || !IsReaderDisk(disk)) {
         SetLastError(ENODEV);
         return nullptr;
     }
