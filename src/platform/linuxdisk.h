@@ -27,9 +27,9 @@ Handle OpenLinuxDisk(const std::string& handlePath, const SysfsDisk& disk, const
                      SgIoctl ioctl = {});
 
 // Opens the whole disk of a node path: a partition node ("/dev/sdb1") is resolved to its
-// disk ("/dev/sdb") first, so a request never reaches a partition. Any disk that sysfs
-// knows can be opened this way, reader or not. Null with the last error set (ENODEV when
-// the path is not a block disk that sysfs knows).
+// disk ("/dev/sdb") first, so a request never reaches a partition. Only card readers
+// can be opened this way. Null with the last error set (ENODEV when the path is not a
+// card reader's disk that sysfs knows).
 Handle OpenLinuxDiskPath(const std::string& path, const SysfsSource& source, SgIoctl ioctl = {});
 
 }  // namespace px
