@@ -64,8 +64,18 @@ bool CCardJob::OpenCard()
         SetError(error);
         return false;
     }
+    const CStorageDeviceDescriptor selected = m_DriveInfo.m_Descriptor;
     if (!m_Drive.ReadDriveInfo(m_DriveInfo)) {
         SetError(m_Drive.GetError());
+        return false;
+    }
+    // The letter may have gone to another device since the card was selected (a reader
+    // unplugged, a stick plugged in): never work on a device the user did not choose.
+    const CStorageDeviceDescriptor& now = m_DriveInfo.m_Descriptor;
+    if (selected.IsValid() && now.IsValid() &&
+        (selected.Vendor != now.Vendor || selected.Product != now.Product || selected.SerialNumber != now.SerialNumber)) {
+        SetError(std::string("The device at ") + m_DriveInfo.m_Letter +
+                 ": is not the card reader that was selected; please select the card again");
         return false;
     }
     return Init();

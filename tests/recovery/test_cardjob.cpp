@@ -120,6 +120,23 @@ TEST_F(CardJobTest, MessageOrderWhenTheCardCannotBeOpened)
     EXPECT_EQ(none.GetError(), "L-Blocks is zerro");
 }
 
+TEST_F(CardJobTest, AnotherDeviceAtTheSelectedLetterIsRefused)
+{
+    const CDriveInfo info = Card(100);
+    const char letter = info.m_Letter;
+    // The reader goes; another one gets its letter before the job starts.
+    VolumeTable::Instance().Detach(letter);
+    const std::string other = home.File("other.img");
+    ASSERT_TRUE(px::test::MakeBlankImage(other, 100 * 512));
+    ASSERT_TRUE(VolumeTable::Instance().Attach(std::string(1, letter) + "=" + other + ",reader=Kingston/DataTraveler/1.0",
+                                              nullptr, nullptr));
+    CountingJob job(&status, info, JobScope::Erase);
+    EXPECT_FALSE(job.Run());
+    EXPECT_EQ(job.GetError(), std::string("The device at ") + letter +
+                                  ": is not the card reader that was selected; please select the card again");
+    EXPECT_EQ(job.blocks, 0u);
+}
+
 TEST_F(CardJobTest, LockedCardIsRefused)
 {
     const CDriveInfo info = Card(10);
