@@ -25,15 +25,17 @@ std::string RemainingText(int64_t seconds)
 
 std::string SizeText(uint64_t bytes)
 {
+    // The quotient is taken in single precision, as the card list has always shown it.
     char text[64];
+    const float value = static_cast<float>(bytes);
     if (bytes > 1073741824ull)
-        std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(bytes) / 1073741824.0);
+        std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(value / 1073741824.0f));
     else if (bytes > 1048576ull)
-        std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1048576.0);
+        std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(value / 1048576.0f));
     else if (bytes > 1024)
-        std::snprintf(text, sizeof text, "%.1f KB", static_cast<double>(bytes) / 1024.0);
+        std::snprintf(text, sizeof text, "%.1f KB", static_cast<double>(value / 1024.0f));
     else
-        std::snprintf(text, sizeof text, "%.1f B", static_cast<double>(bytes));
+        std::snprintf(text, sizeof text, "%.1f B", static_cast<double>(value));
     return text;
 }
 

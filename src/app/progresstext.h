@@ -10,7 +10,7 @@
 // Seconds Remaining" for a number of whole seconds.
 std::string RemainingText(int64_t seconds);
 // The size text: "%.1f GB", "%.1f MB", "%.1f KB" above 2^30, 2^20 and 1024 bytes, else
-// "%.1f B".
+// "%.1f B"; the quotient in single precision.
 std::string SizeText(uint64_t bytes);
 // The progress text of a status record (percentage of blocks, bytes done, card size,
 // remaining time).

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/clogfile.h"
+#include "app/cstringtokenizer.h"
 #include "app/progresstext.h"
 #include "cli/session.h"
 #include "device/cdrivescsi.h"
@@ -170,14 +171,6 @@ int Outcome(const std::string& what, bool ok, const std::string& error)
 
 }  // namespace
 
-std::string GroupedNumber(uint64_t value)
-{
-    std::string digits = std::to_string(value);
-    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3)
-        digits.insert(static_cast<size_t>(i), ",");
-    return digits;
-}
-
 bool Confirm(const std::string& question, std::FILE* in, std::FILE* out)
 {
     std::fprintf(out, "%s [yes/no] ", question.c_str());
@@ -190,12 +183,7 @@ bool Confirm(const std::string& question, std::FILE* in, std::FILE* out)
         std::fprintf(out, "\n");
         return false;
     }
-    size_t begin = 0, end = answer.size();
-    while (begin < end && std::isspace(static_cast<unsigned char>(answer[begin])))
-        ++begin;
-    while (end > begin && std::isspace(static_cast<unsigned char>(answer[end - 1])))
-        --end;
-    std::string word = answer.substr(begin, end - begin);
+    std::string word(CStringTokenizer::Trim(answer));
     for (char& ch : word)
         ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     return word == "yes";
@@ -236,7 +224,7 @@ int CmdTest(const std::string& text)
     }
     // Blocks that could not be read were not verified.
     const uint64_t unread = static_cast<uint64_t>(readErrors) * 512;
-    std::printf("Bytes Verified: %s\n", GroupedNumber(status.BytesDone > unread ? status.BytesDone - unread : 0).c_str());
+    std::printf("Bytes Verified: %s\n", DeviceText::WithCommas(static_cast<int64_t>(status.BytesDone > unread ? status.BytesDone - unread : 0)).c_str());
     std::printf("Read Errors:    %u\n", readErrors);
     std::fflush(stdout);
     const int rc = Outcome(std::string("Card Test ") + letter + ":", ok, error);

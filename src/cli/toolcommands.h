@@ -23,7 +23,4 @@ int CmdErase(const std::string& letter, bool yes);
 // blanks around it ignored). End of input or anything else is a no.
 bool Confirm(const std::string& question, std::FILE* in, std::FILE* out);
 
-// A whole number with thousands commas: 1234567 -> "1,234,567".
-std::string GroupedNumber(uint64_t value);
-
 }  // namespace px3cli

@@ -1,10 +1,12 @@
 #include "device/cdrivedoc.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
 #include "app/cfilepath.h"
 #include "app/clogfile.h"
+#include "app/progresstext.h"
 #include "device/cdrivelistener.h"
 #include "device/cdrivescsi.h"
 #include "platform/volumetable.h"
@@ -160,7 +162,7 @@ void CDriveDoc::FillDriveList(CListView& view, int clientWidth) const
         view.Rows.push_back({LetterText("%c:\\", info->m_Letter),
                              std::string(info->m_Descriptor.RemovableMedia == 1 ? "Removable" : "") + " " +
                                  DeviceNames::DeviceType(info->m_Descriptor.DeviceType),
-                             DeviceText::SizeText(info->DiskSize()), info->m_Descriptor.Vendor,
+                             SizeText(static_cast<uint64_t>(std::max<int64_t>(0, info->DiskSize()))), info->m_Descriptor.Vendor,
                              DeviceNames::BusType(info->m_Descriptor.BusType)});
         view.RowLetters.push_back(info->m_Letter);
     }

@@ -423,18 +423,4 @@ std::string ReportLine(const std::string& label, const std::string& value)
     return line + value;
 }
 
-std::string SizeText(int64_t bytes)
-{
-    char buffer[64];
-    if (bytes > 1073741824LL)
-        std::snprintf(buffer, sizeof buffer, "%.1f GB", static_cast<double>(static_cast<float>(bytes) / 1073741824.0f));
-    else if (bytes > 1048576LL)
-        std::snprintf(buffer, sizeof buffer, "%.1f MB", static_cast<double>(static_cast<float>(bytes) / 1048576.0f));
-    else if (bytes > 1024)
-        std::snprintf(buffer, sizeof buffer, "%.1f KB", static_cast<double>(static_cast<float>(bytes) / 1024.0f));
-    else
-        std::snprintf(buffer, sizeof buffer, "%.1f B", static_cast<double>(static_cast<float>(bytes)));
-    return buffer;
-}
-
 }  // namespace DeviceText

@@ -203,7 +203,4 @@ namespace DeviceText {
 std::string WithCommas(int64_t value);
 // "label" padded with dots to 33 characters, then the value.
 std::string ReportLine(const std::string& label, const std::string& value);
-// A byte count as "%.1f GB", "%.1f MB", "%.1f KB" above 2^30, 2^20 and 1024 bytes, else
-// "%.1f B"; the quotient is taken in single precision.
-std::string SizeText(int64_t bytes);
 }  // namespace DeviceText

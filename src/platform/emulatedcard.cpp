@@ -286,14 +286,6 @@ Handle EmulatedCard::OpenHandle(const std::string& path)
     return std::make_shared<EmulatedHandle>(path, shared_from_this());
 }
 
-bool EmulatedCard::IsBad(uint64_t block) const
-{
-    for (const auto& [first, last] : m_options.badRanges)
-        if (block >= first && block <= last)
-            return true;
-    return false;
-}
-
 uint64_t EmulatedCard::FirstBad(uint64_t first, uint64_t count) const
 {
     uint64_t found = first + count;

@@ -75,7 +75,6 @@ public:
 
 private:
     EmulatedCard() = default;
-    bool IsBad(uint64_t block) const;
     uint64_t FirstBad(uint64_t first, uint64_t count) const;
 
     std::string m_path;

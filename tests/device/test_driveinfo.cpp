@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "app/progresstext.h"
 #include "device/cdriveinfo.h"
 
 namespace {
@@ -87,10 +88,10 @@ TEST(DriveInfo, CommasAndSizeTexts)
     EXPECT_EQ(DeviceText::WithCommas(1234567), "1,234,567");
     EXPECT_EQ(DeviceText::WithCommas(1234567890123456789LL), "1234567,890,123,456,789");   // four commas at most
     EXPECT_EQ(DeviceText::ReportLine("A label that is much longer than 33", "v"), "A label that is much longer than 33v");
-    EXPECT_EQ(DeviceText::SizeText(1024), "1024.0 B");
-    EXPECT_EQ(DeviceText::SizeText(1536), "1.5 KB");
-    EXPECT_EQ(DeviceText::SizeText(1073741824), "1024.0 MB");
-    EXPECT_EQ(DeviceText::SizeText(4009754624LL), "3.7 GB");
+    EXPECT_EQ(SizeText(1024), "1024.0 B");
+    EXPECT_EQ(SizeText(1536), "1.5 KB");
+    EXPECT_EQ(SizeText(1073741824), "1024.0 MB");
+    EXPECT_EQ(SizeText(4009754624LL), "3.7 GB");
 }
 
 TEST(DriveInfo, TablesAndCopies)
