@@ -132,7 +132,7 @@ void BM_FindX3FEnd_Random(benchmark::State& state)
     for (auto _ : state) {
         size_t ends = 0;
         for (size_t off = 0; off < buf.size(); off += kBlock)
-            ends += FindX3FEnd({buf.data() + off, buf.size() - off}, kBlock).has_value();
+            ends += FindX3FEnd(FileWindow{buf.data(), buf.size(), 0}, int64_t(off), int64_t(off + kBlock)).End.has_value();
         benchmark::DoNotOptimize(ends);
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(kBlocks));
@@ -145,7 +145,7 @@ void BM_FindCRWEnd_Random(benchmark::State& state)
     for (auto _ : state) {
         size_t ends = 0;
         for (size_t off = 0; off < buf.size(); off += kBlock)
-            ends += FindCRWEnd({buf.data() + off, buf.size() - off}, kBlock, int64_t(off)).has_value();
+            ends += FindCRWEnd(FileWindow{buf.data(), buf.size(), 0}, int64_t(off), int64_t(off + kBlock)).End.has_value();
         benchmark::DoNotOptimize(ends);
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(kBlocks));

@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <span>
+#include <vector>
 
 #include "app/filetypes.h"
+#include "recovery/signatures.h"
 
 namespace {
 
@@ -30,7 +34,16 @@ const uint8_t* Search(const uint8_t* data, size_t size, size_t from, const char*
 }
 
 uint32_t BE32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]; }
+uint64_t BE64(const uint8_t* p) { return (uint64_t(BE32(p)) << 32) | BE32(p + 4); }
 uint32_t LE32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
+
+// What an atom of size 0 ("to the end of the file") has left: more than any card holds.
+constexpr int64_t kToEnd = int64_t(1) << 62;
+
+// Atoms that follow others at the top level of a movie: the start names but "ftyp", and
+// those of fragmented MP4, which crash-safe recorders write after an empty "moov".
+constexpr const char* kChainNames[] = {"free", "skip", "wide", "pnot", "moov", "mdat", "PICT", "uuid",
+                                       "moof", "mfra", "sidx", "styp", "emsg", "prft"};
 
 }  // namespace
 
@@ -42,6 +55,7 @@ void CAtomObj::Reset()
     AtomType = 0;
     Remaining = 0;
     Done = 0;
+    ToEnd = false;
 }
 
 void CAtomObj::CopyFrom(const CObj& other)
@@ -53,6 +67,7 @@ void CAtomObj::CopyFrom(const CObj& other)
         AtomType = atom->AtomType;
         Remaining = atom->Remaining;
         Done = atom->Done;
+        ToEnd = atom->ToEnd;
     }
 }
 
@@ -79,6 +94,7 @@ void CQTAtomObj::Reset()
 {
     CAtomObj::Reset();
     Size = 0;
+    Size64 = 0;
     std::memset(Name, 0, sizeof Name);
 }
 
@@ -87,6 +103,7 @@ void CQTAtomObj::CopyFrom(const CObj& other)
     CAtomObj::CopyFrom(other);
     if (auto* atom = dynamic_cast<const CQTAtomObj*>(&other); atom && atom != this) {
         Size = atom->Size;
+        Size64 = atom->Size64;
         std::memcpy(Name, atom->Name, sizeof Name);
     }
 }
@@ -102,16 +119,56 @@ int32_t CQTAtomObj::TypeOf(const uint8_t* data, size_t size) const
     return 0;
 }
 
+bool CQTAtomObj::ReadSize(const uint8_t* data, size_t size)
+{
+    Size = BE32(data);
+    if (Size == 1) {
+        // The extended size follows the name: a 64-bit count that includes the 16 bytes.
+        if (size < 16)
+            return false;
+        Size64 = BE64(data + 8);
+        if (Size64 < 16 || Size64 >= static_cast<uint64_t>(kToEnd))
+            return false;
+        Remaining = static_cast<int64_t>(Size64);
+    } else if (Size == 0) {
+        ToEnd = true;
+        Remaining = kToEnd;
+    } else if (Size < 8) {
+        return false;
+    } else {
+        Remaining = Size;
+    }
+    return true;
+}
+
 bool CQTAtomObj::ParseHeader(const uint8_t* data, size_t size)
 {
     Reset();
     AtomType = TypeOf(data, size);
     if (AtomType == 0)
         return false;
-    Size = BE32(data);
-    Remaining = Size;
     std::memcpy(Name, data + 4, 4);
-    return true;
+    return ReadSize(data, size);
+}
+
+bool CQTAtomObj::ParseNext(const uint8_t* data, size_t size)
+{
+    Reset();
+    if (size < 8)
+        return false;
+    for (size_t i = 0; i < std::size(kChainNames); ++i) {
+        if (std::memcmp(data + 4, kChainNames[i], 4) == 0) {
+            AtomType = static_cast<int32_t>(i) + 1;
+            std::memcpy(Name, data + 4, 4);
+            return ReadSize(data, size);
+        }
+    }
+    return false;
+}
+
+size_t CQTAtomObj::HeaderBytes(const uint8_t* data, size_t held) const
+{
+    return held >= 4 && BE32(data) == 1 ? 16 : 8;
 }
 
 int32_t CMP4AtomObj::StartTest(const uint8_t* data, size_t size)
@@ -157,7 +214,8 @@ bool CAVIAtomObj::ParseHeader(const uint8_t* data, size_t size)
     if (AtomType == 0)
         return false;
     Size = LE32(data + 4);
-    Remaining = Size;
+    // The RIFF size does not count the chunk's own 8-byte header.
+    Remaining = int64_t(Size) + 8;
     // The headers are copied only when all their bytes are held: a header that runs past
     // the data is no AVI start we can vouch for.
     const uint8_t* avih = Search(data, size, 0, "avih");
@@ -171,6 +229,17 @@ bool CAVIAtomObj::ParseHeader(const uint8_t* data, size_t size)
     if (!strh || static_cast<size_t>(strh - data) + 64 > size)
         return false;
     std::memcpy(StreamHeader, strh, 64);
+    return true;
+}
+
+bool CAVIAtomObj::ParseNext(const uint8_t* data, size_t size)
+{
+    Reset();
+    if (size < 12 || std::memcmp(data, "RIFF", 4) != 0 || std::memcmp(data + 8, "AVIX", 4) != 0)
+        return false;
+    AtomType = 1;
+    Size = LE32(data + 4);
+    Remaining = int64_t(Size) + 8;
     return true;
 }
 
@@ -203,25 +272,76 @@ void CAtomDoc::Reset()
     CloseMovieFile();
 }
 
-bool CAtomDoc::DetectMovie(const uint8_t* start, const uint8_t* end)
+CAtomObj* CAtomDoc::MatchStart(const uint8_t* start, size_t size)
 {
-    const size_t size = static_cast<size_t>(end - start);
     m_QT.Reset();
     m_AVI.Reset();
     m_MP4.Reset();
-    CAtomObj* match = nullptr;
     for (CAtomObj* prototype : {static_cast<CAtomObj*>(&m_MP4), static_cast<CAtomObj*>(&m_QT),
                                 static_cast<CAtomObj*>(&m_AVI)}) {
-        if (prototype->IsStart(start, size) && prototype->ParseHeader(start, size)) {
-            match = prototype;
-            break;
-        }
+        if (prototype->IsStart(start, size) && prototype->ParseHeader(start, size))
+            return prototype;
     }
+    return nullptr;
+}
+
+bool CAtomDoc::StartsFile(const uint8_t* start, size_t size)
+{
+    const BlockSignature found = RecogniseBlock(std::span<const uint8_t>(start, size), m_pStatus->Settings.FileTypes);
+    return found.Type != FileTypeId::None || MatchStart(start, size) != nullptr;
+}
+
+bool CAtomDoc::ChainGoesOn(const CAtomObj& first, const uint8_t* start, size_t size, uint64_t cardOffset)
+{
+    // A movie's first atom never runs to the end of the file.
+    if (first.ToEnd)
+        return false;
+    const uint64_t cardBytes = m_pListener ? m_pListener->CardBytes() : 0;
+    if (cardBytes == 0)
+        return true;   // nothing to look at: the first header decides
+    const uint64_t next = cardOffset + static_cast<uint64_t>(first.Remaining);
+    if (next >= cardBytes)
+        return next == cardBytes;   // the chain ends with the card, or claims more than it holds
+    uint8_t header[16] = {};
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof header, cardBytes - next));
+    const uint64_t inBlock = static_cast<uint64_t>(first.Remaining);
+    if (inBlock + want <= size)
+        std::memcpy(header, start + inBlock, want);
+    else if (!m_pListener->ReadAhead(next, header, want))
+        return true;   // unreadable: the first header decides, as it always did
+    std::unique_ptr<CAtomObj> probe(static_cast<CAtomObj*>(first.Clone()));
+    if (probe->ParseNext(header, want))
+        return true;
+    // The chain's end: zeros after it (the rest of the file's last cluster), or a block
+    // that starts the next file.
+    if (want >= 8 && std::all_of(header, header + 8, [](uint8_t b) { return b == 0; }))
+        return true;
+    if (next % 512 != 0)
+        return false;
+    std::vector<uint8_t> block(512);
+    if (next + block.size() > cardBytes || !m_pListener->ReadAhead(next, block.data(), block.size()))
+        return false;
+    const BlockSignature found = RecogniseBlock(block, 0xFFFFFFFFu);
+    CQTAtomObj qt;
+    CAVIAtomObj avi;
+    return found.Type != FileTypeId::None || (qt.IsStart(block.data(), block.size()) && qt.ParseHeader(block.data(), block.size())) ||
+           (avi.IsStart(block.data(), block.size()) && avi.ParseHeader(block.data(), block.size()));
+}
+
+bool CAtomDoc::DetectMovie(const uint8_t* start, const uint8_t* end, uint64_t cardOffset)
+{
+    const size_t size = static_cast<size_t>(end - start);
+    CAtomObj* match = MatchStart(start, size);
+    // QuickTime and MP4 starts are four bytes of name: the chain after the first atom
+    // must agree before the blocks that follow are taken into a movie.
+    if (match && match != &m_AVI && !ChainGoesOn(*match, start, size, cardOffset))
+        match = nullptr;
     if (!match)
         return false;
     m_pCurrent.reset(static_cast<CAtomObj*>(match->Clone()));
     m_bWriting = true;
     m_bHeaderPending = false;
+    m_nPending = 0;
     if (!OpenMovieFile())
         return false;
     ContinueMovie(start, end);
@@ -265,62 +385,80 @@ void CAtomDoc::EndMovie()
     m_bWriting = false;
     m_bEnded = true;
     m_bHeaderPending = false;
+    m_nPending = 0;
     CloseMovieFile();
     m_pCurrent.reset();
 }
 
-void CAtomDoc::ContinueMovie(const uint8_t* start, const uint8_t* end)
+void CAtomDoc::AppendMovie(const uint8_t* data, size_t size)
+{
+    if (!m_bWriting || !m_MovieFile.IsOpen() || size == 0 || m_bFileError)
+        return;
+    // Bytes held back from the last block live in m_Pending, which the next pending
+    // header overwrites: they go out at once.
+    const bool held = data == m_Pending;
+    if (!m_MovieFile.Append(data, size) || (held && !m_MovieFile.Flush())) {
+        m_strError = m_MovieFile.GetError();
+        m_bFileError = true;
+    }
+}
+
+size_t CAtomDoc::ContinueMovie(const uint8_t* start, const uint8_t* end)
 {
     const int64_t e = end - start;
     int64_t p = 0;
-    if (m_bHeaderPending && m_pCurrent) {
+    if (!m_pCurrent)
+        return 0;
+    if (m_bHeaderPending) {
         // The last atom ended at (or a few bytes before) the end of the previous block:
         // judge its successor's header before this block is taken into the movie.
         m_bHeaderPending = false;
-        const size_t need = m_pCurrent->HeaderSize();
-        uint8_t header[16] = {};
+        uint8_t header[32] = {};
         std::memcpy(header, m_Pending, m_nPending);
-        const size_t take = std::min<size_t>(need - m_nPending, static_cast<size_t>(e));
+        const size_t take = std::min<size_t>(16, static_cast<size_t>(e));
         std::memcpy(header + m_nPending, start, take);
-        const bool known = m_nPending == 0 ? m_pCurrent->ParseHeader(start, static_cast<size_t>(e))
-                                           : m_pCurrent->ParseHeader(header, m_nPending + take);
         // An atom shorter than the part of its header that the last block held would end
         // before this block: a chain that makes no sense ends here.
-        if (!known || (m_pCurrent->InProgress() && m_pCurrent->Remaining < static_cast<int64_t>(m_nPending))) {
+        if (!m_pCurrent->ParseNext(header, m_nPending + take) ||
+            m_pCurrent->Remaining < static_cast<int64_t>(m_nPending)) {
+            m_nPending = 0;
             EndMovie();
-            return;
+            return 0;
         }
+        AppendMovie(m_Pending, m_nPending);
         p = -static_cast<int64_t>(m_nPending);
         m_nPending = 0;
+    } else if (m_pCurrent->ToEnd && StartsFile(start, static_cast<size_t>(e))) {
+        // An atom "to the end of the file" ends where the next file starts.
+        EndMovie();
+        return 0;
     }
-    if (m_bWriting && m_MovieFile.IsOpen()) {
-        if (!m_MovieFile.Append(start, static_cast<size_t>(e))) {
-            m_strError = m_MovieFile.GetError();
-            m_bFileError = true;
-        }
-    }
-    if (!m_pCurrent || !m_pCurrent->InProgress())
-        return;
-    while (p < e) {
+    int64_t movieBytes = e;
+    bool ended = false;
+    while (m_pCurrent->InProgress() && p < e) {
         p = m_pCurrent->Consume(p, e);
-        if (m_pCurrent->AtEnd()) {
-            const size_t held = static_cast<size_t>(e - p);
-            if (held < m_pCurrent->HeaderSize()) {
-                // The successor's header is not wholly in this block: judge it when the
-                // next block arrives.
-                std::memcpy(m_Pending, start + p, held);
-                m_nPending = held;
-                m_bHeaderPending = true;
-                return;
-            }
-            if (!m_pCurrent->ParseHeader(start + p, held)) {
-                EndMovie();
-                return;
-            }
+        if (!m_pCurrent->AtEnd())
+            continue;
+        const size_t held = static_cast<size_t>(e - p);
+        if (held < m_pCurrent->HeaderBytes(start + p, held)) {
+            // The successor's header is not wholly in this block: its bytes wait for the
+            // next block's verdict.
+            std::memcpy(m_Pending, start + p, held);
+            m_nPending = held;
+            m_bHeaderPending = true;
+            movieBytes = p;
+            break;
         }
-        if (!m_pCurrent->InProgress())
-            return;
+        if (!m_pCurrent->ParseNext(start + p, held)) {
+            movieBytes = p;
+            ended = true;
+            break;
+        }
     }
+    AppendMovie(start, static_cast<size_t>(movieBytes));
+    if (ended)
+        EndMovie();
+    return static_cast<size_t>(movieBytes);
 }
 
 void CAtomDoc::CloseMovieFile()

@@ -75,6 +75,18 @@ bool CCarveFile::Flush()
     return true;
 }
 
+bool CCarveFile::Truncate(uint64_t size)
+{
+    if (m_fd < 0 || !Flush())
+        return false;
+    if (size >= m_written)
+        return true;
+    if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0 || ::lseek(m_fd, static_cast<off_t>(size), SEEK_SET) < 0)
+        return Fail(errno);
+    m_written = size;
+    return true;
+}
+
 bool CCarveFile::Close()
 {
     if (m_fd < 0)

@@ -21,6 +21,8 @@ public:
     bool Append(const uint8_t* data, size_t size);
     // Writes what was appended. False with GetError (the system's text) on failure.
     bool Flush();
+    // Flushes, then cuts the file to size bytes (an end found in bytes already written).
+    bool Truncate(uint64_t size);
     // Flushes and closes; false when a write or the close failed.
     bool Close();
     bool IsOpen() const { return m_fd >= 0; }

@@ -1,11 +1,12 @@
 #include "recovery/cimagerecovery.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <span>
 
 #include "app/clogfile.h"
 #include "app/filetypes.h"
-#include "recovery/signatures.h"
 
 CImageRecovery::CImageRecovery(CTransferStatus* status, const CDriveInfo& info, int32_t scope)
     : CCardJob(status, info, scope), m_MovieDoc(status, this)
@@ -39,6 +40,8 @@ bool CImageRecovery::Init()
     m_MovieDoc.Reset();
     m_nFileBytes = 0;
     m_nExpectedLength = 0;
+    m_nEndNext = 0;
+    m_nCarry = 0;
     return CCardJob::Init();
 }
 
@@ -55,6 +58,7 @@ void CImageRecovery::EndOfCard()
 
 bool CImageRecovery::ProcessChunk(CChunk& chunk)
 {
+    m_pChunkStart = chunk.Buffer;
     m_pChunkEnd = chunk.Buffer + chunk.Valid;
     const bool ok = CCardJob::ProcessChunk(chunk);
     // The read buffer is reused for the next chunk: write what was gathered from it now.
@@ -62,18 +66,61 @@ bool CImageRecovery::ProcessChunk(CChunk& chunk)
         Abort(m_OutputFile.GetError());
     if (!m_MovieDoc.FlushMovieFile() || m_MovieDoc.HasFileError())
         Abort(m_MovieDoc.GetError());
-    m_pChunkEnd = nullptr;
+    m_nCarry = 0;
+    if (m_OutputFile.IsOpen() && (m_nCurrentType == FileTypeId::Crw || m_nCurrentType == FileTypeId::X3f)) {
+        m_nCarry = std::min<size_t>(chunk.Valid, kCarry);
+        std::memcpy(m_Carry.data(), m_pChunkEnd - m_nCarry, m_nCarry);
+    }
+    m_pChunkStart = m_pChunkEnd = nullptr;
     return ok && !Aborted();
+}
+
+uint64_t CImageRecovery::CardBytes() const
+{
+    return static_cast<uint64_t>(Status().BlockCount) * Status().BlockSize;
+}
+
+bool CImageRecovery::ReadAhead(uint64_t at, uint8_t* out, size_t n)
+{
+    const CTransferStatus& s = Status();
+    if (s.BlockSize == 0 || at + n > CardBytes())
+        return false;
+    if (m_pChunkStart) {
+        const uint64_t first = static_cast<uint64_t>(s.CurrentBlock) * s.BlockSize;
+        const uint64_t held = static_cast<uint64_t>(m_pChunkEnd - m_pChunkStart);
+        if (at >= first && at + n <= first + held) {
+            std::memcpy(out, m_pChunkStart + (at - first), n);
+            return true;
+        }
+    }
+    const uint64_t firstBlock = at / s.BlockSize;
+    const uint64_t lastBlock = (at + n - 1) / s.BlockSize;
+    const uint64_t count = lastBlock - firstBlock + 1;
+    if (n == 0 || count > 4)
+        return n == 0;
+    std::vector<uint8_t> buffer(static_cast<size_t>(count * s.BlockSize));
+    uint32_t done = 0;
+    if (!m_Drive.ReadBlocks(buffer.data(), done, static_cast<uint32_t>(firstBlock), static_cast<uint16_t>(count)) ||
+        done < buffer.size() || m_Drive.LastScsiStatus() != 0)
+        return false;
+    std::memcpy(out, buffer.data() + (at - firstBlock * s.BlockSize), n);
+    return true;
 }
 
 void CImageRecovery::ProcessBlock(const uint8_t* block)
 {
     CTransferStatus& s = Status();
     const uint32_t n = s.BlockSize;
-    if (!m_MovieDoc.IsWriting())
-        m_MovieDoc.DetectMovie(block, block + n);
-    else
-        m_MovieDoc.ContinueMovie(block, block + n);
+    bool detect = !m_MovieDoc.IsWriting();
+    if (!detect) {
+        // A movie that ended right before this block lets the block start the next one.
+        const size_t taken = m_MovieDoc.ContinueMovie(block, block + n);
+        detect = taken == 0 && !m_MovieDoc.IsWriting() && !m_MovieDoc.HasFileError();
+    }
+    if (detect) {
+        const uint64_t chunkOffset = m_pChunkStart ? static_cast<uint64_t>(block - m_pChunkStart) : 0;
+        m_MovieDoc.DetectMovie(block, block + n, static_cast<uint64_t>(s.CurrentBlock) * n + chunkOffset);
+    }
     if (m_MovieDoc.HasFileError()) {
         Abort(m_MovieDoc.GetError());
         return;
@@ -113,7 +160,9 @@ void CImageRecovery::StartFile(const uint8_t* block)
     CTransferStatus& s = Status();
     Finish();
     if (m_nCurrentType == FileTypeId::Wav)
-        m_nExpectedLength = m_nPendingExpected;
+        m_nExpectedLength = static_cast<int64_t>(m_nPendingExpected);
+    // The end rules start with the second block, as the file's own header fills the first.
+    m_nEndNext = s.BlockSize;
     char name[64];
     const std::string_view extension = TypeExtension(m_nCurrentType);
     std::snprintf(name, sizeof name, "%s_%03d.%.*s", "IMAGE", static_cast<int>(m_FoundNames.size()),
@@ -130,8 +179,43 @@ void CImageRecovery::StartFile(const uint8_t* block)
         Abort(m_OutputFile.GetError());
         return;
     }
-    Write(block, s.BlockSize);
+    // A sound shorter than a block ends inside it.
+    const bool whole = m_nExpectedLength > 0 && m_nExpectedLength <= static_cast<int64_t>(s.BlockSize);
+    Write(block, whole ? static_cast<size_t>(m_nExpectedLength) : s.BlockSize);
     s.Send(StatusKind::FileStarted, Scope());
+    if (whole) {
+        Finish();
+        m_nCurrentType = 0;
+        s.FileSize = 0;
+    }
+}
+
+void CImageRecovery::EndFileAt(const uint8_t* block, int64_t before, int64_t end)
+{
+    if (end <= before) {
+        if (!m_OutputFile.Truncate(static_cast<uint64_t>(end)))
+            Abort(m_OutputFile.GetError());
+    } else {
+        Write(block, static_cast<size_t>(end - before));
+    }
+    Finish();
+    m_nCurrentType = 0;
+    Status().FileSize = 0;
+}
+
+FileWindow CImageRecovery::Window(const uint8_t* block, int64_t before)
+{
+    const size_t back = static_cast<size_t>(block - m_pChunkStart);
+    const size_t ahead = static_cast<size_t>(m_pChunkEnd - block);
+    if (back > 0 || m_nCarry == 0) {
+        const size_t keep = std::min(back, kCarry);
+        return FileWindow{block - keep, keep + ahead, before - static_cast<int64_t>(keep)};
+    }
+    // The chunk's first block: the previous chunk's last bytes go in front, in a copy.
+    const size_t take = std::min(ahead, kWindowAhead);
+    std::memcpy(m_Window.data(), m_Carry.data(), m_nCarry);
+    std::memcpy(m_Window.data() + m_nCarry, block, take);
+    return FileWindow{m_Window.data(), m_nCarry + take, before - static_cast<int64_t>(m_nCarry)};
 }
 
 void CImageRecovery::ContinueFile(const uint8_t* block)
@@ -140,28 +224,34 @@ void CImageRecovery::ContinueFile(const uint8_t* block)
         return;
     CTransferStatus& s = Status();
     const uint32_t n = s.BlockSize;
+    const int64_t before = static_cast<int64_t>(s.FileSize);
     s.FileSize += n;
-    const std::span<const uint8_t> held(block, m_pChunkEnd && m_pChunkEnd > block ? size_t(m_pChunkEnd - block) : n);
-    if (FileComplete(s.FileSize, s.Settings.MaxFileSize, m_nCurrentType, m_nExpectedLength)) {
+    if (FileComplete(static_cast<int64_t>(s.FileSize), s.Settings.MaxFileSize, m_nExpectedLength)) {
+        // A length the file tells ends it exactly; the maximum size after a whole block.
+        if (m_nExpectedLength > 0 && static_cast<int64_t>(s.FileSize) >= m_nExpectedLength) {
+            EndFileAt(block, before, m_nExpectedLength);
+            return;
+        }
         Write(block, n);
         Finish();
         m_nCurrentType = 0;
         s.FileSize = 0;
         return;
     }
-    if (m_nCurrentType == FileTypeId::X3f) {
-        if (auto end = FindX3FEnd(held, n)) {
-            Write(block, *end);
-            Finish();
-            m_nCurrentType = 0;
-            return;
-        }
-    } else if (m_nCurrentType == FileTypeId::Crw) {
-        if (auto end = FindCRWEnd(held, n, m_nFileBytes)) {
-            Write(block, *end);
-            Finish();
-            m_nCurrentType = 0;
-            return;
+    if (m_pChunkStart && m_nExpectedLength == 0 &&
+        (m_nCurrentType == FileTypeId::X3f || m_nCurrentType == FileTypeId::Crw)) {
+        const FileWindow window = Window(block, before);
+        const int64_t to = before + n;
+        const EndSearch search = m_nCurrentType == FileTypeId::X3f ? FindX3FEnd(window, m_nEndNext, to)
+                                                                   : FindCRWEnd(window, m_nEndNext, to);
+        m_nEndNext = search.Next;
+        if (search.End) {
+            if (*search.End <= window.End()) {
+                EndFileAt(block, before, *search.End);
+                return;
+            }
+            // The X3F directory's last word is still to come.
+            m_nExpectedLength = *search.End;
         }
     }
     Write(block, n);

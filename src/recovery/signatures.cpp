@@ -38,14 +38,33 @@ constexpr uint8_t kSecd[] = {'S', 'E', 'C', 'd'};
 
 constexpr uint32_t kTiffFamily = TypeBit::Tif | TypeBit::Nef | TypeBit::Dcr | TypeBit::Pef;
 
-// Offset of the data size word in the canonical 44-byte WAVE header, and what the header
-// holds besides the data (44 bytes less the 8 of the RIFF chunk header).
-constexpr size_t kWaveDataSizeOffset = 40;
-constexpr uint64_t kWaveHeaderExtra = 36;
+// A RIFF WAVE file holds at least "WAVE", a fmt chunk (8 + 16 bytes) and a data chunk
+// header (8 bytes) after its own 8-byte chunk header.
+constexpr uint32_t kWaveMinRiffSize = 4 + 24 + 8;
+constexpr size_t kRiffHeader = 8;
 
-// Root heap of a CRW file: 26-byte file header, 2-byte record count, 10-byte records.
-constexpr size_t kCrwFourRecords = 26 + 2 + 4 * 10;
-constexpr size_t kCrwThreeRecords = 26 + 2 + 3 * 10;
+// ID3v2 tag header: "ID3", major version 2, 3 or 4, a revision below 0xFF, flags whose
+// low four bits are clear, and a 28-bit size in four bytes whose top bits are clear.
+constexpr size_t kId3Header = 10;
+
+// Root heap of a CRW file: 26-byte file header, then the heap; its record table is a
+// 2-byte count and 10-byte records (type, size, heap offset), followed by the closing word.
+constexpr int64_t kCrwHeapStart = 26;
+constexpr int64_t kCrwRecord = 10;
+constexpr int64_t kCrwFourRecords = kCrwHeapStart + 2 + 4 * kCrwRecord;
+constexpr int64_t kCrwThreeRecords = kCrwHeapStart + 2 + 3 * kCrwRecord;
+// Bits 14 and 15 of a record type say where its data is: 0 in the heap, 0x4000 in the
+// record itself; the other two values are not used.
+constexpr uint16_t kCrwStorageMask = 0xC000;
+constexpr uint16_t kCrwInRecord = 0x4000;
+
+// X3F directory: "SECd", version, entry count, then 12-byte entries (offset, length,
+// type); the file's last 4 bytes hold the directory's offset. The cameras write a handful
+// of entries (PROP, IMAG, IMA2, CAMF); 64 bounds the directory to 784 bytes, well inside
+// the window the recovery keeps.
+constexpr int64_t kX3fDirHeader = 12;
+constexpr int64_t kX3fEntry = 12;
+constexpr uint32_t kX3fMaxEntries = 64;
 
 // True when the n bytes at p hold sig at offset off.
 template <size_t N>
@@ -57,6 +76,17 @@ inline bool Has(const uint8_t* p, size_t n, size_t off, const uint8_t (&sig)[N])
 inline uint32_t Le32(const uint8_t* p)
 {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+inline uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+
+inline bool IsId3Header(const uint8_t* p, size_t n)
+{
+    if (!Has(p, n, 0, kId3) || n < kId3Header)
+        return false;
+    if (p[3] < 2 || p[3] > 4 || p[4] == 0xFF || (p[5] & 0x0F) != 0)
+        return false;
+    return ((p[6] | p[7] | p[8] | p[9]) & 0x80) == 0;
 }
 
 inline BlockSignature Found(int32_t type)
@@ -84,7 +114,7 @@ BlockSignature RecogniseBlock(std::span<const uint8_t> block, uint32_t sel)
     case 'I':
         if ((sel & (TypeBit::Arw | TypeBit::Sr2)) && Has(p, n, 0, kArw))
             return Found(FileTypeId::Arw);
-        if ((sel & TypeBit::Mp3) && Has(p, n, 0, kId3))
+        if ((sel & TypeBit::Mp3) && IsId3Header(p, n))
             return Found(FileTypeId::Mp3);
         if ((sel & kTiffFamily) && Has(p, n, 0, kTiffII))
             return Found(FileTypeId::Tif);
@@ -113,14 +143,8 @@ BlockSignature RecogniseBlock(std::span<const uint8_t> block, uint32_t sel)
         break;
 
     case 'R':
-        if ((sel & TypeBit::Wave) && Has(p, n, 0, kRiff) && Has(p, n, 8, kWave)) {
-            BlockSignature found = Found(FileTypeId::Wav);
-            // Summed in 64 bits: a header that leaves the size at 0xFFFFFFFF (a recorder
-            // that never finished the file) must not wrap round to a 35-byte limit.
-            if (n >= kWaveDataSizeOffset + 4)
-                found.ExpectedLength = uint64_t(Le32(p + kWaveDataSizeOffset)) + kWaveHeaderExtra;
-            return found;
-        }
+        if ((sel & TypeBit::Wave) && Has(p, n, 0, kRiff) && Has(p, n, 8, kWave))
+            return BlockSignature{FileTypeId::Wav, WaveLength(p, n)};
         break;
 
     case 'G':
@@ -165,66 +189,130 @@ BlockSignature RecogniseBlock(std::span<const uint8_t> block, uint32_t sel)
     return {};
 }
 
-bool FileComplete(int64_t fileSize, int64_t maxFileSize, int32_t type, uint64_t expectedLength)
+uint64_t WaveLength(const uint8_t* p, size_t n)
 {
-    if (fileSize > maxFileSize)
-        return true;
-    return type == FileTypeId::Wav && expectedLength > 0 && fileSize > 0 && uint64_t(fileSize) > expectedLength;
+    if (n < 12)
+        return 0;
+    const uint32_t riff = Le32(p + 4);
+    if (riff < kWaveMinRiffSize || riff == 0xFFFFFFFF)
+        return 0;
+    const uint64_t length = uint64_t(riff) + kRiffHeader;
+    // Walk the chunks the bytes hold up to the data chunk: a recorder that never finished
+    // its header leaves the data size at 0 (or all ones) while the samples follow.
+    uint64_t at = 12;
+    while (at + 8 <= n && at + 8 <= length) {
+        const uint32_t size = Le32(p + at + 4);
+        if (std::memcmp(p + at, "data", 4) == 0)
+            return size == 0 || size == 0xFFFFFFFF ? 0 : length;
+        at += 8 + uint64_t(size) + (size & 1);
+    }
+    return length;
 }
 
-std::optional<size_t> FindX3FEnd(std::span<const uint8_t> held, size_t blockSize)
+bool FileComplete(int64_t fileSize, int64_t maxFileSize, int64_t expectedLength)
 {
-    const uint8_t* p = held.data();
-    const size_t n = held.size();
-    const size_t starts = std::min(blockSize, n);
-    size_t k = 0;
-    while (k < starts) {
-        const void* s = std::memchr(p + k, kSecd[0], starts - k);
-        if (s == nullptr)
+    return fileSize > maxFileSize || (expectedLength > 0 && fileSize >= expectedLength);
+}
+
+namespace {
+
+inline bool IsTagChar(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+
+// The X3F directory at file offset k: nullopt when it is not wholly in the window, else
+// whether it is a plausible directory (and then the file's length in *end).
+std::optional<bool> X3fDirectory(const FileWindow& w, int64_t k, int64_t* end)
+{
+    if (!w.Holds(k, kX3fDirHeader))
+        return std::nullopt;
+    const uint8_t* d = w.At(k);
+    const uint32_t version = Le32(d + 4);
+    const uint32_t entries = Le32(d + 8);
+    if (version >> 16 < 1 || version >> 16 > 4 || entries < 1 || entries > kX3fMaxEntries)
+        return false;
+    const int64_t size = kX3fDirHeader + kX3fEntry * entries;
+    if (!w.Holds(k, size_t(size)))
+        return std::nullopt;
+    for (uint32_t i = 0; i < entries; ++i) {
+        const uint8_t* e = d + kX3fDirHeader + kX3fEntry * i;
+        if (uint64_t(Le32(e)) + Le32(e + 4) > uint64_t(k))
+            return false;
+        if (!IsTagChar(e[8]) || !IsTagChar(e[9]) || !IsTagChar(e[10]) || !IsTagChar(e[11]))
+            return false;
+    }
+    // The last word points back to the directory; it may lie past the data read.
+    if (w.Holds(k + size, 4) && Le32(w.At(k + size)) != uint64_t(k))
+        return false;
+    *end = k + size + 4;
+    return true;
+}
+
+// The CRW record table that the closing word at file offset word names (v, heap-relative)
+// with `records` entries: nullopt when the table is not in the window.
+std::optional<bool> CrwTable(const FileWindow& w, int64_t v, int64_t records)
+{
+    const int64_t table = kCrwHeapStart + v;
+    if (!w.Holds(table, size_t(2 + records * kCrwRecord)))
+        return std::nullopt;
+    const uint8_t* t = w.At(table);
+    if (Le16(t) != records)
+        return false;
+    for (int64_t i = 0; i < records; ++i) {
+        const uint8_t* r = t + 2 + i * kCrwRecord;
+        const uint16_t storage = Le16(r) & kCrwStorageMask;
+        if (storage == kCrwInRecord)
+            continue;
+        if (storage != 0 || int64_t(Le32(r + 2)) + int64_t(Le32(r + 6)) > v)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+EndSearch FindX3FEnd(const FileWindow& w, int64_t from, int64_t to)
+{
+    int64_t k = std::max<int64_t>({from, w.First, 0});
+    while (k < to) {
+        const int64_t last = std::min(to, w.End());
+        if (k >= last)
             break;
-        k = size_t(static_cast<const uint8_t*>(s) - p);
-        // The directory is the marker, a version word, the entry count and 12 bytes per
-        // entry; the file's last 4 bytes, right after it, point back to the directory.
-        // The count word must be in the data held.
-        if (k + 12 <= n && std::memcmp(p + k, kSecd, sizeof kSecd) == 0) {
-            const uint64_t entries = Le32(p + k + 8);
-            const uint64_t end = uint64_t(k) + 4 + 12 * (entries + 1);
-            return size_t(std::min<uint64_t>(end, n));
+        const void* s = std::memchr(w.At(k), kSecd[0], size_t(last - k));
+        if (s == nullptr) {
+            k = last;
+            break;
+        }
+        k = w.First + (static_cast<const uint8_t*>(s) - w.Data);
+        if (!w.Holds(k, sizeof kSecd))
+            break;
+        if (std::memcmp(w.At(k), kSecd, sizeof kSecd) == 0) {
+            int64_t end = 0;
+            const std::optional<bool> plausible = X3fDirectory(w, k, &end);
+            if (!plausible)
+                return EndSearch{std::nullopt, k};
+            if (*plausible)
+                return EndSearch{end, k};
         }
         ++k;
     }
-    return std::nullopt;
+    return EndSearch{std::nullopt, std::max(from, std::min(k, to))};
 }
 
-std::optional<size_t> FindCRWEnd(std::span<const uint8_t> held, size_t blockSize, int64_t fileOffset)
+EndSearch FindCRWEnd(const FileWindow& w, int64_t from, int64_t to)
 {
-    const uint8_t* p = held.data();
-    const size_t n = held.size();
-    // The word, read as signed, is non-zero and equals the file offset P + i.
-    auto matches = [fileOffset](const uint8_t* at, size_t i) {
-        const int32_t word = int32_t(Le32(at));
-        return word != 0 && int64_t(word) - int64_t(i) == fileOffset;
+    // The word, read as signed, is non-zero and equals v.
+    auto matches = [&w](int64_t word, int64_t v) {
+        const int32_t value = int32_t(Le32(w.At(word)));
+        return value != 0 && int64_t(value) == v;
     };
-    // While both words lie wholly in the data held, a 32-bit compare sorts out the
-    // misses (nearly every word) before the exact test.
-    const size_t bothHeld = n >= kCrwFourRecords + 4 ? std::min(blockSize, n - kCrwFourRecords - 3) : 0;
-    size_t i = 0;
-    for (; i < bothHeld; ++i) {
-        const uint32_t want = uint32_t(uint64_t(fileOffset) + i);
-        if (Le32(p + kCrwFourRecords + i) == want && matches(p + kCrwFourRecords + i, i))
-            return kCrwFourRecords + i + 4;
-        if (Le32(p + kCrwThreeRecords + i) == want && matches(p + kCrwThreeRecords + i, i))
-            return kCrwThreeRecords + i + 4;
+    for (int64_t v = std::max<int64_t>(from, 0); v < to; ++v) {
+        const int64_t four = v + kCrwFourRecords;
+        const int64_t three = v + kCrwThreeRecords;
+        if (four + 4 > w.End())
+            return EndSearch{std::nullopt, v};
+        if (w.Holds(four, 4) && matches(four, v) && CrwTable(w, v, 4).value_or(false))
+            return EndSearch{four + 4, v};
+        if (w.Holds(three, 4) && matches(three, v) && CrwTable(w, v, 3).value_or(false))
+            return EndSearch{three + 4, v};
     }
-    // Near the end of the data held only the three-entry word may still be whole.
-    for (; i < blockSize; ++i) {
-        const size_t at = kCrwThreeRecords + i;
-        if (at + 4 > n)
-            break;  // every later word lies further out
-        if (kCrwFourRecords + i + 4 <= n && matches(p + kCrwFourRecords + i, i))
-            return kCrwFourRecords + i + 4;
-        if (matches(p + at, i))
-            return at + 4;
-    }
-    return std::nullopt;
+    return EndSearch{std::nullopt, std::max(from, to)};
 }

@@ -106,9 +106,9 @@ TEST_F(RecoveryTest, DeletedCameraFilesComeBackWhole)
             if (bytes.size() < original.size() || !std::equal(original.begin(), original.end(), bytes.begin()))
                 continue;
             found = true;
-            // Movies and WAVE files end at their own end, rounded up to the block.
+            // Movies and WAVE files end exactly at their own end.
             if (IsVideoFile(lower) || IsWaveFile(lower))
-                EXPECT_EQ(bytes.size(), (original.size() + 511) / 512 * 512) << name << " as " << carved;
+                EXPECT_EQ(bytes.size(), original.size()) << name << " as " << carved;
         }
         EXPECT_TRUE(found) << name << " did not come back";
         ++checked;
@@ -145,14 +145,17 @@ TEST_F(RecoveryTest, WhereFilesEnd)
     Put(image, 0, Jpeg());
     image[512 + 5] = 0x11;   // JPEG data in blocks 1 to 3
     Put(image, 4, Jpeg());   // a JPEG right behind the first one
-    // A WAVE file whose header says 600 bytes: it ends with its second block, and the
-    // zeros behind it are skipped.
+    // A WAVE file whose header says 600 bytes: it ends 88 bytes into its second block,
+    // and the zeros behind it are skipped.
     std::vector<uint8_t> wave(44, 0);
     std::memcpy(&wave[0], "RIFF", 4);
+    wave[4] = (600 - 8) & 0xFF;
+    wave[5] = (600 - 8) >> 8;
     std::memcpy(&wave[8], "WAVEfmt ", 8);
+    wave[16] = 16;
     std::memcpy(&wave[36], "data", 4);
-    wave[40] = (600 - 36) & 0xFF;
-    wave[41] = (600 - 36) >> 8;
+    wave[40] = (600 - 44) & 0xFF;
+    wave[41] = (600 - 44) >> 8;
     Put(image, 10, wave);
     Put(image, 20, Jpeg());   // then a JPEG that runs into the zeros up to the next file
     Put(image, 30, QtAtom(512 * 3, "mdat"));   // a movie of three blocks
@@ -164,7 +167,7 @@ TEST_F(RecoveryTest, WhereFilesEnd)
     EXPECT_EQ(files["IMAGE_000.JPG"].size(), 4u * 512);
     EXPECT_EQ(files["IMAGE_000.JPG"][512 + 5], 0x11);
     EXPECT_EQ(files["IMAGE_001.JPG"].size(), 6u * 512);   // blocks of zeros are appended: no end rule fired
-    EXPECT_EQ(files["IMAGE_002.WAV"].size(), 2u * 512);
+    EXPECT_EQ(files["IMAGE_002.WAV"].size(), 600u);
     EXPECT_EQ(files["IMAGE_003.JPG"].size(), 4096u + 512);   // past the maximum size: closed
     EXPECT_EQ(files["movie(1).mov"].size(), 3u * 512);
     // The last JPEG also stops after the block that takes it past the maximum size.
@@ -217,12 +220,14 @@ TEST_F(RecoveryTest, BadCardsEndCleanly)
     check("headers.img", headers);
     EXPECT_EQ(files.size(), 500u);
 
-    // Atom chains with odd sizes, the last header cut by the end of the card.
+    // Atom chains with odd sizes, the last header cut by the end of the card. A first atom
+    // of size 0 starts no movie: the picture behind it comes back.
     auto atoms = Blocks(400);
     Put(atoms, 10, QtAtom(0, "moov"));
     Put(atoms, 11, Jpeg());
     check("atom0.img", atoms);
-    EXPECT_TRUE(files.count("movie(1).mov"));
+    EXPECT_FALSE(files.count("movie(1).mov"));
+    EXPECT_TRUE(files.count("IMAGE_000.JPG"));
     atoms = Blocks(400);
     Put(atoms, 10, QtAtom(1, "mdat"));
     Put(atoms, 20, QtAtom(7, "free"));
@@ -244,13 +249,15 @@ TEST_F(RecoveryTest, BadCardsEndCleanly)
 
 TEST_F(RecoveryTest, MovieChainsAcrossBlocksAndWhatFollowsThem)
 {
-    // A chain whose next header starts 7 bytes before a chunk's end and claims a size of 1:
-    // nothing may be read before the next chunk's buffer.
+    // A chain whose next header starts 7 bytes before a chunk's end with a 64-bit size:
+    // nothing may be read before the next chunk's buffer, and the movie ends where the
+    // chain does.
     auto image = Blocks(300);
     const size_t end = 100 * 512 - 7;   // block 100 starts the second chunk
     Put(image, 0, QtAtom(end, "mdat"));
     const auto tail = QtAtom(1, "mdat");
     std::memcpy(&image[end], tail.data(), 8);
+    image[end + 15] = 16;   // the extended size: the 16 header bytes alone
     Put(image, 150, Jpeg());
     // A CRW file closed by a movie start, then pictures: they must still come back.
     Put(image, 200, {0x49, 0x49, 0x1A, 0x00, 0x00, 0x00, 'H', 'E', 'A', 'P', 'C', 'C', 'D', 'R'});
@@ -260,7 +267,7 @@ TEST_F(RecoveryTest, MovieChainsAcrossBlocksAndWhatFollowsThem)
     const std::string card = home.File("chains.img");
     ASSERT_TRUE(px::test::WriteFile(card, image));
     ASSERT_TRUE(Recover(Attach(card))) << error;
-    EXPECT_TRUE(files.count("movie(1).mov"));
+    EXPECT_EQ(files["movie(1).mov"].size(), end + 16);
     EXPECT_TRUE(files.count("IMAGE_000.JPG"));
     EXPECT_TRUE(files.count("IMAGE_001.CRW"));
     EXPECT_TRUE(files.count("movie(2).mov"));
@@ -268,11 +275,18 @@ TEST_F(RecoveryTest, MovieChainsAcrossBlocksAndWhatFollowsThem)
     EXPECT_TRUE(files.count("IMAGE_003.JPG"));
 }
 
-TEST_F(RecoveryTest, MovieOpenToTheEndIsAnnouncedUnderItsOwnName)
+// An atom of size 0 runs "to the end of the file": the movie ends at the next block that
+// starts a file, or with the card, and is announced under its own name either way.
+TEST_F(RecoveryTest, MovieToTheEndOfItsFileEndsAtTheNextFile)
 {
     auto image = Blocks(100);
-    Put(image, 10, QtAtom(0, "mdat"));   // no size: the movie stays open to the card's end
+    auto movie = QtAtom(16, "ftyp");
+    movie.insert(movie.end(), {'q', 't', ' ', ' ', 0, 0, 0, 0});
+    const auto open = QtAtom(0, "mdat");
+    movie.insert(movie.end(), open.begin(), open.end());
+    Put(image, 10, movie);
     Put(image, 40, Jpeg());
+    Put(image, 60, movie);
     const std::string card = home.File("open.img");
     ASSERT_TRUE(px::test::WriteFile(card, image));
     struct Finished : CListener {
@@ -288,8 +302,10 @@ TEST_F(RecoveryTest, MovieOpenToTheEndIsAnnouncedUnderItsOwnName)
     } finished;
     ASSERT_TRUE(Recover(Attach(card))) << error;
     std::sort(finished.names.begin(), finished.names.end());
-    EXPECT_EQ(finished.names, (std::vector<std::string>{"IMAGE_000.JPG", "movie(1).mov"}));
-    EXPECT_EQ(files["movie(1).mov"].size(), 90u * 512);
+    EXPECT_EQ(finished.names, (std::vector<std::string>{"IMAGE_000.JPG", "movie(1).mov", "movie(2).mov"}));
+    EXPECT_EQ(files["movie(1).mov"].size(), 30u * 512);
+    EXPECT_EQ(files["IMAGE_000.JPG"].size(), 20u * 512);
+    EXPECT_EQ(files["movie(2).mov"].size(), 40u * 512);
 }
 
 TEST_F(RecoveryTest, RunFolderThatCannotBeMadeFailsTheRun)
