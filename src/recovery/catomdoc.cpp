@@ -312,10 +312,8 @@ bool CAtomDoc::ChainGoesOn(const CAtomObj& first, const uint8_t* start, size_t s
     std::unique_ptr<CAtomObj> probe(static_cast<CAtomObj*>(first.Clone()));
     if (probe->ParseNext(header, want))
         return true;
-    // The chain's end: zeros after it (the rest of the file's last cluster), or a block
-    // that starts the next file.
-    if (want >= 8 && std::all_of(header, header + 8, [](uint8_t b) { return b == 0; }))
-        return true;
+    // The chain's end: a block that starts the next file. (Not zeros: a false start in
+    // picture data would pass wherever the card is empty.)
     if (next % 512 != 0)
         return false;
     std::vector<uint8_t> block(512);

@@ -12,70 +12,14 @@
 #include "device/cdrivescsi.h"
 #include "platform/volumetable.h"
 #include "recovery/cimagerecovery.h"
+#include "recoveryjob.h"
 #include "support/fixtures.h"
 
 namespace fs = std::filesystem;
 using px::VolumeTable;
-using px::test::TempHome;
+using namespace px::test;
 
 namespace {
-
-constexpr uint32_t kAllTypes = 0xFFFFFFFF;
-
-class RecoveryTest : public ::testing::Test {
-protected:
-    void SetUp() override { VolumeTable::Instance().DetachAll(); }
-    void TearDown() override { VolumeTable::Instance().DetachAll(); }
-
-    char Attach(const std::string& path)
-    {
-        char letter = 0;
-        std::string error;
-        EXPECT_TRUE(VolumeTable::Instance().Attach(path, &letter, &error)) << error;
-        return letter;
-    }
-    // Runs a recovery of the card; the files it made, by name.
-    bool Recover(char letter, uint32_t types = kAllTypes, int32_t maxSize = DefaultMaxFileSize)
-    {
-        CDriveScsi drive;
-        EXPECT_TRUE(drive.OpenVolume(letter));
-        CDriveInfo info;
-        drive.ReadDriveInfo(info);
-        drive.Close();
-        status.Reset();
-        status.Settings.FileTypes = types;
-        status.Settings.MaxFileSize = maxSize;
-        status.Settings.WorkFolder.SetPath(home.File("work/"), true);
-        status.SelectedDrive = static_cast<uint32_t>(letter);
-        CImageRecovery job(&status, info);
-        const bool ok = job.Run();
-        error = job.GetError();
-        folder = job.DestinationFolder();
-        files.clear();
-        if (!folder.empty())
-            for (const auto& entry : fs::directory_iterator(folder))
-                files[entry.path().filename().string()] = px::test::ReadFile(entry.path().string());
-        return ok;
-    }
-    static std::vector<uint8_t> Blocks(size_t count) { return std::vector<uint8_t>(count * 512, 0); }
-    static void Put(std::vector<uint8_t>& image, size_t block, const std::vector<uint8_t>& bytes)
-    {
-        std::memcpy(&image[block * 512], bytes.data(), bytes.size());
-    }
-
-    TempHome home;
-    CTransferStatus status;
-    std::string error, folder;
-    std::map<std::string, std::vector<uint8_t>> files;
-};
-
-std::vector<uint8_t> Jpeg() { return {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0}; }
-
-std::vector<uint8_t> QtAtom(uint32_t size, const char* name)
-{
-    return {uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size),
-            uint8_t(name[0]), uint8_t(name[1]), uint8_t(name[2]), uint8_t(name[3])};
-}
 
 TEST_F(RecoveryTest, DeletedCameraFilesComeBackWhole)
 {
