@@ -134,7 +134,8 @@ public:
     // For a block while no movie is followed: true when a movie starts at it. cardOffset
     // is the block's byte offset on the card. A QuickTime or MP4 start counts only when
     // its first atom is at least 8 bytes and the header after it goes on with the chain
-    // or marks its end (the card's end, or a block that starts a file).
+    // or marks its end (the card's end, a block that starts a file, or zeros within the
+    // next two chunks).
     bool DetectMovie(const uint8_t* start, const uint8_t* end, uint64_t cardOffset);
     // For a block while a movie is followed: the number of the block's bytes that belong
     // to the movie (all while the chain goes on; 0 when it ended before this block, which
