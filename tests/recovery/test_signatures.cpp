@@ -316,6 +316,8 @@ struct Held {
     Bytes bytes;
     int64_t first;
     FileWindow Window(size_t n) const { return FileWindow{bytes.data(), std::min(n, bytes.size()), first}; }
+    // What the next block's window holds: the same bytes from 512 on.
+    Held NextBlock() const { return Held{Bytes(bytes.begin() + 512, bytes.end()), first + 512}; }
 };
 
 // An X3F directory at file offset k of h with the given entries (offset, length, type),
@@ -391,8 +393,7 @@ TEST(FindX3FEnd, DirectoryAcrossTheDataReadWaitsForTheNextChunk)
     EXPECT_EQ(first.End, std::nullopt);
     EXPECT_EQ(first.Next, k);
     // The next block's window (the tail of the last chunk in front) finds it.
-    Held next{Bytes(h.bytes.begin() + 512, h.bytes.end()), h.first + 512};
-    EXPECT_EQ(FindX3FEnd(next.Window(2048), first.Next, p + 1024).End, std::optional<int64_t>(end));
+    EXPECT_EQ(FindX3FEnd(h.NextBlock().Window(2048), first.Next, p + 1024).End, std::optional<int64_t>(end));
     // The directory is whole but its last word is not read yet: the end is past the data.
     const size_t dirEnd = size_t(end - 4 - h.first);
     EXPECT_EQ(FindX3FEnd(h.Window(dirEnd), p, p + 512).End, std::optional<int64_t>(end));
@@ -441,8 +442,7 @@ TEST(FindCRWEnd, WordAcrossTheDataReadIsFoundInTheNextChunk)
     const EndSearch last = FindCRWEnd(h.Window(chunkEnd), p, p + 512);
     EXPECT_EQ(last.End, std::nullopt);
     EXPECT_LE(last.Next, v);
-    Held next{Bytes(h.bytes.begin() + 512, h.bytes.end()), h.first + 512};
-    EXPECT_EQ(FindCRWEnd(next.Window(2560), last.Next, p + 1024).End, std::optional<int64_t>(end));
+    EXPECT_EQ(FindCRWEnd(h.NextBlock().Window(2560), last.Next, p + 1024).End, std::optional<int64_t>(end));
 }
 
 // Random data of random sizes for both end rules: ends only after the positions examined,
