@@ -104,6 +104,7 @@ public:
     // to start from), or when a level cannot be made.
     bool CreateFolder();
     const std::string& GetError() const { return m_strError; }
+    void SetError(std::string text) { m_strError = std::move(text); }
 
     uint32_t GetAttributes() const { return m_nAttributes; }
     int64_t GetCreationTime() const { return m_nCreationTime; }

@@ -1,16 +1,21 @@
 #include "app/ctransferstatus.h"
 
-#include <cmath>
-#include <ctime>
+#include <sys/stat.h>
 
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
+
+#include "platform/lasterror.h"
 
 CTransferStatus::CTransferStatus() { Reset(); }
 
 CTransferStatus::CTransferStatus(Timed)
 {
     Reset();
-    StartTime = COleDateTime::Now();
+    MarkStart();
     Kind = StatusKind::Timed;
 }
 
@@ -49,6 +54,7 @@ void CTransferStatus::Reset()
 {
     CObj::Reset();
     StartTime = COleDateTime(0.0, COleDateTime::valid);
+    StartTick = -1;
     EndTime = COleDateTime(0.0, COleDateTime::valid);
     Kind = 0;
     Flags1 = 0;
@@ -71,6 +77,7 @@ void CTransferStatus::Reset()
 void CTransferStatus::CopyFields(const CTransferStatus& other)
 {
     StartTime = other.StartTime;
+    StartTick = other.StartTick;
     EndTime = other.EndTime;
     Kind = other.Kind;
     Flags1 = other.Flags1;
@@ -113,14 +120,25 @@ void CTransferStatus::SetError(const std::string& text)
     HasError = true;
 }
 
+void CTransferStatus::MarkStart()
+{
+    StartTime = COleDateTime::Now();
+    StartTick = COleDateTime::MonotonicSeconds();
+}
+
 COleDateTimeSpan CTransferStatus::EstimateRemaining() const
 {
-    const COleDateTime now = COleDateTime::Now();
-    if (now.m_status != COleDateTime::valid || StartTime.m_status != COleDateTime::valid) {
-        const bool null = now.m_status == COleDateTime::null || StartTime.m_status == COleDateTime::null;
-        return COleDateTimeSpan(0.0, null ? COleDateTimeSpan::null : COleDateTimeSpan::invalid);
+    COleDateTimeSpan elapsed;
+    if (StartTick >= 0) {
+        elapsed = COleDateTimeSpan::FromSeconds(COleDateTime::MonotonicSeconds() - StartTick);
+    } else {
+        const COleDateTime now = COleDateTime::Now();
+        if (now.m_status != COleDateTime::valid || StartTime.m_status != COleDateTime::valid) {
+            const bool null = now.m_status == COleDateTime::null || StartTime.m_status == COleDateTime::null;
+            return COleDateTimeSpan(0.0, null ? COleDateTimeSpan::null : COleDateTimeSpan::invalid);
+        }
+        elapsed = COleDateTimeSpan(now.m_dt - StartTime.m_dt);
     }
-    const COleDateTimeSpan elapsed(now.m_dt - StartTime.m_dt);
     if (BytesDone == 0)
         return COleDateTimeSpan(0.0);
     if (elapsed.m_status != COleDateTimeSpan::valid)
@@ -162,17 +180,27 @@ bool CTransferStatus::MakeRunFolder()
     if (!folder.empty() && folder.back() != '/')
         folder += '/';
     folder += stamp;
-    // Two runs in the same second would share a folder and the second would overwrite the
-    // first one's IMAGE_000...: a folder that already holds files gets a number.
+    // The work folder first (with its parents), then the run folder with an exclusive
+    // create: two runs started in the same second, or a name planted in a work folder
+    // that others may write to (a link, say), never give a folder that is not this run's
+    // own; the next "_N" is taken instead.
+    CFilePath work(folder.substr(0, folder.size() - std::strlen(stamp)), true);
+    bool ok = work.CreateFolder();
     std::string unique = folder;
-    std::error_code ec;
-    for (int n = 2; std::filesystem::is_directory(unique, ec) && !std::filesystem::is_empty(unique, ec) && n < 1000;
-         ++n)
+    int error = 0;
+    for (int n = 2; ok; ++n) {
+        if (::mkdir(unique.c_str(), 0777) == 0)
+            break;
+        error = errno;
+        if (error != EEXIST || n >= 10000) {
+            ok = false;
+            break;
+        }
         unique = folder + "_" + std::to_string(n);
+    }
     CFilePath path(unique + "/", true);
-    bool ok = true;
-    if (!path.Exists())
-        ok = path.CreateFolder();
+    if (!ok)
+        path.SetError(error != 0 ? px::SystemErrorText(error) : work.GetError());
     RunFolder = path;
     return ok;
 }

@@ -54,8 +54,11 @@ public:
 
     // Sends a status of this kind and scope at once (a sending record destroyed).
     void Send(int32_t kind, int32_t scope) const;
+    // StartTime now, and the start of the elapsed time on the monotonic clock.
+    void MarkStart();
     // The remaining time of the run from the bytes done so far; a zero span before any
-    // byte is done.
+    // byte is done. The elapsed time comes from the monotonic clock when MarkStart set
+    // the start (else from StartTime).
     COleDateTimeSpan EstimateRemaining() const;
     // Makes this run's folder under the settings' work folder, named by the local time
     // ("%y_%m_%d_ %H_%M_%S"). False with ErrorText "Drive is not selected" when no card is
@@ -64,6 +67,7 @@ public:
     void SetError(const std::string& text);
 
     COleDateTime StartTime{0.0, COleDateTime::valid};
+    double StartTick = -1;   // COleDateTime::MonotonicSeconds at MarkStart; -1 when unset
     COleDateTime EndTime{0.0, COleDateTime::valid};
     int32_t Kind = 0;
     uint32_t Flags1 = 0;

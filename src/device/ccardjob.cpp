@@ -24,7 +24,7 @@ void CCardJob::OnMessage(CSingleMsg& msg)
         m_bCancelRequested = msg.Value1.GetType() == CVariant::Type::I4 && msg.Value1.ToInt() == 1;
 }
 
-void CCardJob::Started() { m_pStatus->StartTime = COleDateTime::Now(); }
+void CCardJob::Started() { m_pStatus->MarkStart(); }
 
 void CCardJob::Finished()
 {

@@ -1,5 +1,6 @@
 #include "jobs/coledatetime.h"
 
+#include <chrono>
 #include <cmath>
 
 namespace {
@@ -29,6 +30,13 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d)
 void COleDateTime::SetClock(std::function<std::time_t()> clock) { Clock() = std::move(clock); }
 
 std::time_t COleDateTime::NowSeconds() { return Clock() ? Clock()() : std::time(nullptr); }
+
+double COleDateTime::MonotonicSeconds()
+{
+    if (Clock())
+        return static_cast<double>(Clock()());
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 COleDateTime COleDateTime::Now() { return FromTime(NowSeconds()); }
 

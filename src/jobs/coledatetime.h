@@ -19,6 +19,10 @@ public:
     static COleDateTime FromTime(std::time_t seconds);
     // The clock as seconds since 1970.
     static std::time_t NowSeconds();
+    // Seconds of a clock that only goes forward (steady): what elapsed times are measured
+    // with, so a change of the wall clock or of daylight saving never turns them negative.
+    // While a test clock is set, that clock.
+    static double MonotonicSeconds();
     // Replaces the clock (seconds since 1970) for tests; an empty function restores it.
     static void SetClock(std::function<std::time_t()> clock);
 

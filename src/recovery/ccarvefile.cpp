@@ -24,7 +24,7 @@ bool CCarveFile::Create(const std::string& path)
     m_error.clear();
     m_failed = false;
     m_written = 0;
-    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (m_fd < 0) {
         m_error = "Cannot create " + path + ": " + px::SystemErrorText(errno);
         return false;

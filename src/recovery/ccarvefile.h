@@ -14,7 +14,8 @@ public:
     CCarveFile(const CCarveFile&) = delete;
     CCarveFile& operator=(const CCarveFile&) = delete;
 
-    // Creates (or truncates) the file for writing. False with GetError on failure.
+    // Creates the file for writing; a name that exists (a file, or a link planted there)
+    // is never opened or followed. False with GetError on failure.
     bool Create(const std::string& path);
     // Appends bytes; they stay in the caller's buffer until the next Flush. False with
     // GetError when an earlier write failed.

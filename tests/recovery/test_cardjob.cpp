@@ -1,7 +1,9 @@
 // The card job frame: message order, progress period, chunking, cancel, read faults.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -271,6 +273,26 @@ TEST(TransferStatus, CopiesSendsAndEstimates)
     status.BytesDone = 1000;
     EXPECT_NEAR(status.EstimateRemaining().TotalSeconds(), 300.0, 0.01);
     COleDateTime::SetClock({});
+
+    // A run across the end of daylight saving: the local clock goes back an hour, the
+    // elapsed time does not.
+    const char* zone = std::getenv("TZ");
+    const std::string savedZone = zone ? zone : "";
+    ::setenv("TZ", "Europe/Berlin", 1);
+    ::tzset();
+    COleDateTime::SetClock([] { return std::time_t(1792889940); });   // 25 Oct 2026, 02:59 CEST
+    CTransferStatus run;
+    run.MarkStart();
+    COleDateTime::SetClock([] { return std::time_t(1792889940 + 120); });   // 02:01 CET
+    run.Capacity = 4000;
+    run.BytesDone = 1000;
+    EXPECT_NEAR(run.EstimateRemaining().TotalSeconds(), 360.0, 0.01);
+    COleDateTime::SetClock({});
+    if (zone)
+        ::setenv("TZ", savedZone.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
 
     status.FileSize = 77;
     status.ErrorText = "x";

@@ -252,6 +252,37 @@ TEST_F(RecoveryTest, MovieToTheEndOfItsFileEndsAtTheNextFile)
     EXPECT_EQ(files["movie(2).mov"].size(), 40u * 512);
 }
 
+// Runs started in the same second never share a folder, and a name planted in the work
+// folder (a link to another user's folder, say) is passed over, never written through.
+TEST_F(RecoveryTest, EveryRunHasAFolderOfItsOwn)
+{
+    auto image = Blocks(40);
+    for (size_t b = 0; b < 40; b += 4)
+        Put(image, b, Jpeg());
+    const std::string card = home.File("c.img");
+    ASSERT_TRUE(px::test::WriteFile(card, image));
+    const char letter = Attach(card);
+    COleDateTime::SetClock([] { return std::time_t(1765000000); });
+    ASSERT_TRUE(Recover(letter)) << error;
+    const std::string first = folder;
+    const auto firstFiles = files;
+    ASSERT_TRUE(Recover(letter)) << error;
+    const std::string second = folder;
+    const std::string victim = home.File("victim");
+    fs::create_directories(victim);
+    fs::create_symlink(victim, first.substr(0, first.size() - 1) + "_3");
+    ASSERT_TRUE(Recover(letter)) << error;
+    COleDateTime::SetClock({});
+    EXPECT_EQ(second.substr(0, second.size() - 1), first.substr(0, first.size() - 1) + "_2");
+    EXPECT_EQ(folder.substr(0, folder.size() - 1), first.substr(0, first.size() - 1) + "_4");
+    EXPECT_TRUE(fs::is_empty(victim));
+    std::map<std::string, std::vector<uint8_t>> again;
+    for (const auto& entry : fs::directory_iterator(first))
+        again[entry.path().filename().string()] = px::test::ReadFile(entry.path().string());
+    EXPECT_EQ(again, firstFiles);
+    EXPECT_EQ(firstFiles.size(), 10u);
+}
+
 TEST_F(RecoveryTest, RunFolderThatCannotBeMadeFailsTheRun)
 {
     auto image = Blocks(20);
