@@ -136,7 +136,8 @@ std::string NotReadyText(const CDriveInfo& info, char letter)
 {
     if ((info.m_Sense.ScsiStatus & 0x3E) == 0)
         return {};
-    const bool noMedium = info.m_Sense.Valid && (info.m_Sense.Sense[2] & 0x0F) == 2;
+    const px::SenseData sense = px::ParseSense(info.m_Sense.Sense, info.m_Sense.Valid ? sizeof info.m_Sense.Sense : 0);
+    const bool noMedium = sense.Valid && sense.Key == px::SenseKey::NotReady;
     return noMedium ? std::string("there is no card in the reader at ") + letter + ":"
                     : std::string("the card in ") + letter + ": is not ready";
 }

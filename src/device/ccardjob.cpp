@@ -1,5 +1,6 @@
 #include "device/ccardjob.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/clogfile.h"
@@ -96,6 +97,8 @@ bool CCardJob::Init()
     s.FileSize = 0;
     s.BlockSize = 512;
     s.UnreadableBlocks = 0;
+    m_nDeadRun = 0;
+    m_bDeadArea = false;
     m_InitTime = COleDateTime::NowSeconds();
     const int64_t size = m_DriveInfo.DiskSize();
     const int32_t blocks = m_DriveInfo.BlockCount();
@@ -200,10 +203,11 @@ void CCardJob::Close()
 
 bool CCardJob::CardGone(CDriveScsi& drive)
 {
-    if (drive.LastScsiStatus() != 2 || drive.LastSenseLength() < 14)
+    const px::SenseData sense = drive.LastSenseData();
+    if (drive.LastScsiStatus() != px::ScsiStatus::CheckCondition || !sense.Valid)
         return false;
-    const uint8_t key = drive.LastSense()[2] & 0x0F;
-    const uint8_t asc = drive.LastSense()[12];
+    const uint8_t key = sense.Key;
+    const uint8_t asc = sense.Asc;
     // Only a medium error is a bad block. A card taken out of a reader that stays, or
     // swapped for another one, would otherwise be read block by block to its end as
     // "unreadable" (or mixed into this run).
@@ -220,34 +224,87 @@ bool CCardJob::CardGone(CDriveScsi& drive)
 
 bool CCardJob::ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone)
 {
-    CTransferStatus& s = *m_pStatus;
     const uint32_t want = static_cast<uint32_t>(count) * 512;
-    if (!drive.ReadBlocks(chunk.Buffer, bytesDone, s.CurrentBlock, count)) {
+    if (!drive.ReadBlocks(chunk.Buffer, bytesDone, m_pStatus->CurrentBlock, count)) {
         SetError(drive.GetError());
         return false;
     }
-    if (bytesDone >= want && drive.LastScsiStatus() == 0)
+    // NO SENSE and RECOVERED ERROR with every byte moved: the data is good, as it came.
+    if (drive.LastTransferComplete(want)) {
+        m_bDeadArea = false;
+        m_nDeadRun = 0;
         return true;
+    }
     if (CardGone(drive))
         return false;
+    if (m_bDeadArea) {
+        // Inside a dead area: the blocks moved before the first bad one are kept, the
+        // chunk's end is tried from the back, the rest is not asked for again.
+        const uint16_t head = static_cast<uint16_t>(std::min<uint32_t>(bytesDone / 512, count));
+        bytesDone = want;
+        return SkipDeadBlocks(drive, chunk, head, count);
+    }
     // Some block of the chunk did not come: read them one by one so that only the blocks
     // that really fail are lost, and keep those as zeros so carved files stay aligned.
     for (uint16_t i = 0; i < count; ++i) {
+        if (i > 0 && CancelledBetweenBlocks())
+            return false;
         uint8_t* block = chunk.Buffer + static_cast<size_t>(i) * 512;
         uint32_t one = 0;
-        if (!drive.ReadBlocks(block, one, s.CurrentBlock + i, 1)) {
+        if (!drive.ReadBlocks(block, one, m_pStatus->CurrentBlock + i, 1)) {
             SetError(drive.GetError());
             return false;
         }
         if (CardGone(drive))
             return false;
-        if (one < 512 || drive.LastScsiStatus() != 0) {
-            std::memset(block, 0, 512);
-            ++s.UnreadableBlocks;
+        if (drive.LastTransferComplete(512)) {
+            m_nDeadRun = 0;
+            continue;
+        }
+        std::memset(block, 0, 512);
+        ++m_pStatus->UnreadableBlocks;
+        if (++m_nDeadRun >= kDeadRun) {
+            m_bDeadArea = true;
+            bytesDone = want;
+            return SkipDeadBlocks(drive, chunk, static_cast<uint16_t>(i + 1), count);
         }
     }
     bytesDone = want;
     return true;
+}
+
+bool CCardJob::SkipDeadBlocks(CDriveScsi& drive, CChunk& chunk, uint16_t from, uint16_t count)
+{
+    uint16_t end = count;
+    while (end > from) {
+        if (CancelledBetweenBlocks())
+            return false;
+        uint8_t* block = chunk.Buffer + static_cast<size_t>(end - 1) * 512;
+        uint32_t one = 0;
+        if (!drive.ReadBlocks(block, one, m_pStatus->CurrentBlock + end - 1, 1)) {
+            SetError(drive.GetError());
+            return false;
+        }
+        if (CardGone(drive))
+            return false;
+        if (!drive.LastTransferComplete(512))
+            break;
+        --end;
+    }
+    if (end < count) {
+        // The card reads again at the chunk's end: the dead area is behind.
+        m_bDeadArea = false;
+        m_nDeadRun = 0;
+    }
+    std::memset(chunk.Buffer + static_cast<size_t>(from) * 512, 0, static_cast<size_t>(end - from) * 512);
+    m_pStatus->UnreadableBlocks += end - from;
+    return true;
+}
+
+bool CCardJob::CancelledBetweenBlocks()
+{
+    px::PumpMessages();
+    return m_bCancelRequested;
 }
 
 bool CCardJob::TransferChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone)

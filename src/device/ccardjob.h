@@ -83,9 +83,18 @@ protected:
     // True (with the error set) when the last request says the card is gone, changed or
     // not ready: the run cannot go on with this card.
     bool CardGone(CDriveScsi& drive);
-    // Reads count blocks from CurrentBlock into the chunk with the per-block retry.
+    // Reads count blocks from CurrentBlock into the chunk. A chunk that does not come
+    // whole is read again block by block; after kDeadRun unreadable blocks in a row the
+    // area counts as dead and later failing chunks are not asked for block by block (only
+    // their end, from the back, to find where the card reads again). Unreadable blocks are
+    // zeros and counted. False with the error when a request fails or the card is gone,
+    // false without one when a Cancel came between two blocks.
     bool ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone);
     void SendStatus(int32_t kind) const { m_pStatus->Send(kind, m_nScope); }
+
+    // Unreadable blocks in a row after which an area counts as dead: with a reader that
+    // takes its whole time-out over each, a dead area read block by block would take hours.
+    static constexpr uint32_t kDeadRun = 8;
 
     bool m_bStopped = false;
     std::time_t m_InitTime = 0;
@@ -96,4 +105,14 @@ protected:
     CDriveInfo m_DriveInfo;
     std::string m_strError;
     bool m_bAborted = false;
+
+private:
+    // Blocks from..count-1 of a chunk in a dead area: tried from the chunk's end backwards
+    // while they read; the others are zeros and counted unreadable.
+    bool SkipDeadBlocks(CDriveScsi& drive, CChunk& chunk, uint16_t from, uint16_t count);
+    // Lets the front end run; true when a Cancel came.
+    bool CancelledBetweenBlocks();
+
+    uint32_t m_nDeadRun = 0;
+    bool m_bDeadArea = false;
 };

@@ -178,13 +178,12 @@ bool CDriveScsi::TestUnitReady(CUnitStatus& status)
     if (!Send(cdb, 6, px::spt::DATA_UNSPECIFIED, nullptr, 0))
         return false;
     status.ScsiStatus = m_lastStatus;
-    if (m_lastStatus <= 1) {
+    // The sense counts only when a whole fixed record came back.
+    const px::SenseData sense = m_lastSenseLength >= 18 ? LastSenseData() : px::SenseData{};
+    if (m_lastStatus <= 1 || (sense.Valid && sense.Key == px::SenseKey::NoSense))
         status.Ready = true;
-    } else if (m_lastSenseLength >= 18 && (m_lastSense[2] & 0x0F) == 0) {
-        status.Ready = true;
-    }
-    if (m_lastSenseLength >= 18)
-        status.SenseKey = m_lastSense[2] & 0x0F;
+    if (sense.Valid)
+        status.SenseKey = sense.Key;
     status.StatusText = StatusText(m_lastStatus, m_lastSense, m_lastSenseLength);
     return true;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "device/cdrive.h"
+#include "platform/sense.h"
 
 class CDriveScsi : public CDrive {
 public:
@@ -38,6 +39,13 @@ public:
     const uint8_t* LastSense() const { return m_lastSense; }
     uint8_t LastSenseLength() const { return m_lastSenseLength; }
     uint32_t LastBytesMoved() const { return m_lastMoved; }
+    // The last request's sense, decoded (not Valid when none came back).
+    px::SenseData LastSenseData() const { return px::ParseSense(m_lastSense, m_lastSenseLength); }
+    // True when the last request moved asked bytes of good data (see px::TransferComplete).
+    bool LastTransferComplete(uint32_t asked) const
+    {
+        return px::TransferComplete(m_lastStatus, LastSenseData(), m_lastMoved, asked);
+    }
 
     // The status text of a pass-through answer: "SCSI Status ... " with the status and,
     // when sense bytes came back, the sense lines (CR LF between lines).

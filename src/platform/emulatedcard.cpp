@@ -25,7 +25,7 @@ constexpr uint32_t kBlock = 512;
 // SCSI status bytes and sense keys the reader answers with.
 constexpr uint8_t kGood = 0x00;
 constexpr uint8_t kCheckCondition = 0x02;
-constexpr uint8_t kNotReady = 0x2, kMediumError = 0x3, kIllegalRequest = 0x5, kUnitAttention = 0x6,
+constexpr uint8_t kRecoveredError = 0x1, kNotReady = 0x2, kMediumError = 0x3, kIllegalRequest = 0x5, kUnitAttention = 0x6,
                   kDataProtect = 0x7;
 
 void SetSense(ScsiResult& result, uint8_t key, uint8_t asc, uint8_t ascq, int64_t information = -1)
@@ -133,7 +133,9 @@ bool EmulatedCardOptions::Parse(const std::string& option, std::string* error)
         empty = true;
     } else if (key == "short" && eq == std::string::npos) {
         shortTransfers = true;
-    } else if (key == "bad") {
+    } else if (key == "garbage" && eq == std::string::npos) {
+        garbage = true;
+    } else if (key == "bad" || key == "recovered") {
         const auto dash = value.find('-');
         uint64_t first = 0, last = 0;
         if (dash == std::string::npos) {
@@ -145,17 +147,17 @@ bool EmulatedCardOptions::Parse(const std::string& option, std::string* error)
         }
         if (last < first)
             return fail("Bad block range '" + value + "': the last block is before the first");
-        badRanges.emplace_back(first, last);
+        (key == "bad" ? badRanges : recoveredRanges).emplace_back(first, last);
     } else if (key == "pull") {
         uint64_t n = 0;
         if (!ParseNumber(value, n))
             return fail("pull needs a request count: pull=N");
         pullAfter = static_cast<int64_t>(n);
-    } else if (key == "slow") {
+    } else if (key == "slow" || key == "failslow") {
         uint64_t ms = 0;
         if (!ParseNumber(value, ms) || ms > 60000)
-            return fail("slow needs milliseconds up to 60000: slow=MS");
-        slowMs = static_cast<int>(ms);
+            return fail(key + " needs milliseconds up to 60000: " + key + "=MS");
+        (key == "slow" ? slowMs : failSlowMs) = static_cast<int>(ms);
     } else if (key == "reader") {
         const auto a = value.find('/');
         const auto b = a == std::string::npos ? a : value.find('/', a + 1);
@@ -168,7 +170,8 @@ bool EmulatedCardOptions::Parse(const std::string& option, std::string* error)
             return fail("reader identity too long: VENDOR up to 8, PRODUCT up to 16, REV up to 4 characters");
     } else {
         return fail("Unknown card option '" + option +
-                    "' (known: bad=FIRST-LAST, readonly, empty, pull=N, short, slow=MS, reader=VENDOR/PRODUCT/REV)");
+                    "' (known: bad=FIRST-LAST, readonly, empty, pull=N, short, slow=MS, failslow=MS, "
+                    "recovered=FIRST-LAST, garbage, reader=VENDOR/PRODUCT/REV)");
     }
     return true;
 }
@@ -297,6 +300,14 @@ uint64_t EmulatedCard::FirstBad(uint64_t first, uint64_t count) const
     return found;
 }
 
+bool EmulatedCard::TouchesRecovered(uint64_t first, uint64_t count) const
+{
+    for (const auto& [lo, hi] : m_options.recoveredRanges)
+        if (hi >= first && lo < first + count)
+            return true;
+    return false;
+}
+
 bool EmulatedCard::Facts(DiskFacts& facts)
 {
     std::lock_guard lock(m_mutex);
@@ -422,10 +433,18 @@ bool EmulatedCard::Execute(const ScsiRequest& request, ScsiResult& result)
             done += static_cast<size_t>(n);
         }
         result.transferred = static_cast<uint32_t>(done);
+        if (done < count * kBlock) {
+            if (m_options.garbage)
+                std::memset(request.data + done, 0xA5, count * kBlock - done);
+            if (m_options.failSlowMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(m_options.failSlowMs));
+        }
         if (done < good * kBlock) {
             SetSense(result, kMediumError, 0x11, 0x00, static_cast<int64_t>(first + done / kBlock));
         } else if (bad < first + count && !m_options.shortTransfers) {
             SetSense(result, kMediumError, 0x11, 0x00, static_cast<int64_t>(bad));   // unrecovered read error
+        } else if (TouchesRecovered(first, count)) {
+            SetSense(result, kRecoveredError, 0x17, 0x01);   // recovered data with retries
         }
         return true;
     }

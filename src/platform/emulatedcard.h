@@ -9,6 +9,12 @@
 //   short           a request that reaches a bad block stops there with GOOD status,
 //                   as readers that hide errors do: only the bytes moved tell
 //   slow=MS         every SCSI request takes MS milliseconds more
+//   failslow=MS     a request that meets a bad block takes MS milliseconds more (the
+//                   reader's own retries before it gives up)
+//   recovered=FIRST-LAST  blocks the reader reads only with retries: every byte moves,
+//                   answered CHECK CONDITION, RECOVERED ERROR 1/17/01
+//   garbage         a request that meets a bad block leaves garbage (not zeros) in the
+//                   part of the data area it did not fill
 //   reader=VENDOR/PRODUCT/REV   the inquiry identity
 #include <atomic>
 #include <cstdint>
@@ -23,12 +29,15 @@
 namespace px {
 
 struct EmulatedCardOptions {
-    std::vector<std::pair<uint64_t, uint64_t>> badRanges;   // inclusive block ranges
+    std::vector<std::pair<uint64_t, uint64_t>> badRanges;         // inclusive block ranges
+    std::vector<std::pair<uint64_t, uint64_t>> recoveredRanges;   // inclusive block ranges
     bool readOnly = false;
     bool empty = false;
     int64_t pullAfter = -1;       // requests served before the reader vanishes; -1 never
     bool shortTransfers = false;
     int slowMs = 0;
+    int failSlowMs = 0;
+    bool garbage = false;
     std::string vendor = "Generic";
     std::string product = "Card Image";
     std::string revision = "1.00";
@@ -76,6 +85,7 @@ public:
 private:
     EmulatedCard() = default;
     uint64_t FirstBad(uint64_t first, uint64_t count) const;
+    bool TouchesRecovered(uint64_t first, uint64_t count) const;
 
     std::string m_path;
     EmulatedCardOptions m_options;

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "platform/lasterror.h"
+#include "platform/sense.h"
 #include "platform/winioctl.h"
 
 namespace px {
@@ -264,9 +265,9 @@ protected:
             return false;
         if (result.status == 0)
             return true;
-        const uint8_t key = result.senseLength >= 14 ? result.sense[2] & 0x0F : 0;
-        const uint8_t asc = result.senseLength >= 14 ? result.sense[12] : 0;
-        if (key == kNotReady && asc == 0x3A)
+        const SenseData sense = ParseSense(result.sense, result.senseLength);
+        const uint8_t key = sense.Key;
+        if (sense.Valid && key == kNotReady && sense.Asc == 0x3A)
             return true;   // the slot is empty already
         return Fail(key == kIllegalRequest ? ENOTSUP : EIO);
     }
@@ -317,7 +318,8 @@ private:
                 present = true;
                 return true;
             }
-            const bool unitAttention = result.senseLength >= 3 && (result.sense[2] & 0x0F) == kUnitAttention;
+            const SenseData sense = ParseSense(result.sense, result.senseLength);
+            const bool unitAttention = sense.Valid && sense.Key == kUnitAttention;
             if (!unitAttention)
                 return true;
         }

@@ -5,10 +5,12 @@
 namespace {
 
 constexpr uint32_t kBlockBytes = 512;   // what one block of a READ(10) or WRITE(10) moves
-constexpr uint8_t kNotReady = 0x02;
-constexpr uint8_t kDataProtect = 0x07;
 
-uint8_t SenseKeyOf(const CUnitSense& sense) { return sense.Valid ? sense.Sense[2] & 0x0F : 0; }
+uint8_t SenseKeyOf(const CUnitSense& sense)
+{
+    const px::SenseData data = px::ParseSense(sense.Sense, sense.Valid ? sizeof sense.Sense : 0);
+    return data.Valid ? data.Key : 0;
+}
 
 }  // namespace
 
@@ -19,27 +21,31 @@ std::string CardRefusal(const CDriveInfo& info)
         return drive + " is not a removable memory card (a fixed disk or an unknown device): only memory cards "
                        "can be formatted or erased";
     if ((info.m_Sense.ScsiStatus & 0x3E) != 0) {
-        if (SenseKeyOf(info.m_Sense) == kNotReady)
+        if (SenseKeyOf(info.m_Sense) == px::SenseKey::NotReady)
             return "There is no card in " + drive;
         return "The card in " + drive + " is not ready";
     }
     return {};
 }
 
-std::string ShortWriteText(const CDriveScsi& drive, uint32_t firstBlock, uint32_t asked, uint32_t done)
+std::string ShortWriteText(uint8_t status, const px::SenseData& sense, uint32_t firstBlock, uint32_t asked,
+                           uint32_t done)
 {
-    uint8_t key = 0;
-    if ((drive.LastScsiStatus() & 0x3E) == 0x02 && drive.LastSenseLength() >= 3)
-        key = drive.LastSense()[2] & 0x0F;
-    const bool senseFailed = key != 0x00 && key != 0x01;   // NO SENSE and RECOVERED ERROR wrote the data
-    if (done >= asked && !senseFailed)
+    if (px::TransferComplete(status, sense, done, asked))
         return {};
+    const bool checked = (status & 0x3E) == px::ScsiStatus::CheckCondition && sense.Valid &&
+                         sense.Key != px::SenseKey::NoSense && sense.Key != px::SenseKey::RecoveredError;
     const std::string moved = std::to_string(done) + " of " + std::to_string(asked) + " bytes written";
     std::string text = "Write failed at block " + std::to_string(firstBlock) + ": ";
-    text += senseFailed ? CDriveScsi::SenseKeyName(key) + " (" + moved + ")" : moved;
-    if (key == kDataProtect)
+    text += checked ? CDriveScsi::SenseKeyName(sense.Key) + " (" + moved + ")" : moved;
+    if (checked && sense.Key == px::SenseKey::DataProtect)
         text += " - the card is write-protected";
     return text;
+}
+
+std::string ShortWriteText(const CDriveScsi& drive, uint32_t firstBlock, uint32_t asked, uint32_t done)
+{
+    return ShortWriteText(drive.LastScsiStatus(), drive.LastSenseData(), firstBlock, asked, done);
 }
 
 // ---- CCardTest ----
@@ -165,8 +171,6 @@ bool CCardFormat::Run()
         std::string error = m_Drive.GetError();
         if (error.empty())
             error = "The card could not be formatted";
-        else if (error.find(CDriveScsi::SenseKeyName(kDataProtect)) != std::string::npos)
-            error += " - the card is write-protected";
         return Fail(error);
     }
     { CMsgProgress position(2, m_nScope, std::string()); }

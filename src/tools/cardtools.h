@@ -20,6 +20,9 @@ std::string CardRefusal(const CDriveInfo& info);
 // is write-protected". Empty when the request wrote all it was asked and ended without an
 // error sense (NO SENSE and RECOVERED ERROR count as written).
 std::string ShortWriteText(const CDriveScsi& drive, uint32_t firstBlock, uint32_t asked, uint32_t done);
+// The same from a status byte and decoded sense (a drive without SCSI: GOOD, no sense).
+std::string ShortWriteText(uint8_t status, const px::SenseData& sense, uint32_t firstBlock, uint32_t asked,
+                           uint32_t done);
 
 // The read test: the frame's run with a chunk operation that only reads. Blocks that
 // cannot be read even one by one are counted (ReadErrors) and the test goes on; a request

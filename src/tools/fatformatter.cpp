@@ -9,6 +9,7 @@
 #include "device/cdriveinfo.h"
 #include "device/cdrivescsi.h"
 #include "tools/bootcode.h"
+#include "tools/cardtools.h"
 
 namespace {
 
@@ -590,17 +591,10 @@ bool FormatFat(CDrive& drive, const CFatParameters& p, const CFatEnvironment& en
             return false;   // the drive holds the system's error
         // A request that went through may still have written nothing: a write-protected
         // card answers CHECK CONDITION with DATA PROTECT, and some readers stop short.
-        std::string senseKey;
-        if (scsi && (scsi->LastScsiStatus() & 0x3E) == 0x02 && scsi->LastSenseLength() >= 3) {
-            const uint8_t key = scsi->LastSense()[2] & 0x0F;
-            if (key != 0x00 && key != 0x01)   // NO SENSE and RECOVERED ERROR wrote the data
-                senseKey = CDriveScsi::SenseKeyName(key);
-        }
-        if (done < asked || !senseKey.empty()) {
-            std::string text = "Write failed at block " + std::to_string(block) + ": ";
-            const std::string moved = std::to_string(done) + " of " + std::to_string(asked) + " bytes written";
-            text += senseKey.empty() ? moved : senseKey + " (" + moved + ")";
-            drive.SetError(text, false);
+        const std::string failed = scsi ? ShortWriteText(*scsi, block, asked, done)
+                                        : ShortWriteText(px::ScsiStatus::Good, {}, block, asked, done);
+        if (!failed.empty()) {
+            drive.SetError(failed, false);
             return false;
         }
         block += count;

@@ -1,6 +1,7 @@
 // The card job frame: message order, progress period, chunking, cancel, read faults.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -179,6 +180,25 @@ TEST_F(CardJobTest, CancelInTheLastChunkStillFinishes)
     EXPECT_EQ(early.blocks, 100u);
 }
 
+// A Cancel reaches a job that reads a failing chunk block by block between two blocks,
+// not after the whole chunk (a minute and more with a reader's time-outs).
+TEST_F(CardJobTest, CancelBetweenBlocksOfAFailingChunk)
+{
+    const CDriveInfo info = Card(300, ",bad=100-199,failslow=40");
+    int pumps = 0;
+    px::SetMessagePump([&pumps] {
+        if (++pumps == 2)   // after chunk 0, then between the first two blocks of chunk 1
+            CMsgSend cancel(MsgCode::Cancel, CVariant(1));
+    });
+    CountingJob job(&status, info, JobScope::CardTest);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(job.Run());
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(job.GetError(), "Canceled by user");
+    EXPECT_LT(seconds, 1.0);
+    EXPECT_EQ(VolumeTable::Instance().Card(info.m_Letter)->ReadCommands(), 3u);
+}
+
 TEST_F(CardJobTest, ProgressPeriodAtOneBillionBytes)
 {
     // 1,953,125 blocks are exactly 1,000,000,000 bytes: the period is a hundredth.
@@ -206,7 +226,9 @@ TEST_F(CardJobTest, UnreadableBlocksAreReadAgainOneByOne)
     EXPECT_EQ(job.GetError(), "11 blocks of the card could not be read and counted as zeros");
     EXPECT_TRUE(status.HasError);
     const auto card = VolumeTable::Instance().Card(info.m_Letter);
-    EXPECT_EQ(card->ReadCommands(), 10u + 2 * 100);   // ten chunks, two of them again by block
+    // Ten chunks, two of them again by block; after eight bad blocks in a row the rest of
+    // the chunk is read from its end back, and the ninth bad block ends that.
+    EXPECT_EQ(card->ReadCommands(), 10u + 2 * 100 - 1);
 
     // A reader that stops short without saying so is caught by the byte count.
     const CDriveInfo quiet = Card(300, ",bad=150,short");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -281,6 +282,59 @@ TEST_F(RecoveryTest, EveryRunHasAFolderOfItsOwn)
         again[entry.path().filename().string()] = px::test::ReadFile(entry.path().string());
     EXPECT_EQ(again, firstFiles);
     EXPECT_EQ(firstFiles.size(), 10u);
+}
+
+// What a reader says about its data decides what is kept: RECOVERED ERROR with every byte
+// moved is good data, kept as it came; a failed read's leftovers are never carved.
+TEST_F(RecoveryTest, RecoveredDataIsKeptAndFailedReadsAreZeros)
+{
+    auto image = Blocks(400);
+    std::mt19937 random(3);
+    for (size_t i = 512; i < image.size(); ++i)
+        image[i] = uint8_t(random() | 1);
+    Put(image, 0, Jpeg());
+    Put(image, 200, Jpeg());
+    const std::string card = home.File("faults.img");
+    ASSERT_TRUE(px::test::WriteFile(card, image));
+    const char letter = Attach(card + ",recovered=50-60,bad=250,garbage");
+    ASSERT_FALSE(Recover(letter, TypeBit::Jpg) && error.empty());
+    EXPECT_EQ(status.UnreadableBlocks, 1u);
+    EXPECT_EQ(files["IMAGE_000.JPG"], std::vector<uint8_t>(image.begin(), image.begin() + 200 * 512));
+    auto second = std::vector<uint8_t>(image.begin() + 200 * 512, image.end());
+    std::fill(second.begin() + 50 * 512, second.begin() + 51 * 512, 0);
+    EXPECT_EQ(files["IMAGE_001.JPG"], second);
+    // Four chunks, the one with the bad block again by block: the recovered blocks were
+    // not asked for twice.
+    EXPECT_EQ(VolumeTable::Instance().Card(letter)->ReadCommands(), 4u + 100);
+}
+
+// A card whose last quarter is dead: the scan moves through it in chunks instead of
+// asking for each block (each failure costs the reader's retries), and every picture
+// before it comes back.
+TEST_F(RecoveryTest, DyingCardSkipsItsDeadArea)
+{
+    auto image = Blocks(20000);
+    for (size_t b = 0; b < 20000; b += 100)
+        Put(image, b, Jpeg());
+    const std::string card = home.File("dying.img");
+    ASSERT_TRUE(px::test::WriteFile(card, image));
+    auto timed = [&](const std::string& options) {
+        const auto start = std::chrono::steady_clock::now();
+        Recover(Attach(card + options), TypeBit::Jpg);
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    const double good = timed(",slow=1");
+    EXPECT_EQ(files.size(), 200u);
+    const double dying = timed(",slow=1,failslow=2,bad=15000-19999");
+    EXPECT_EQ(status.UnreadableBlocks, 5000u);
+    EXPECT_NE(error.find("5000 blocks"), std::string::npos) << error;
+    // The last picture before the dead area takes its zeros up to the card's end.
+    for (size_t n = 0; n < 150; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "IMAGE_%03zu.JPG", n);
+        EXPECT_EQ(files[name].size(), n < 149 ? 100u * 512 : 5100u * 512) << name;
+    }
+    EXPECT_LE(dying, 3 * good) << "good card " << good << " s, dying card " << dying << " s";
 }
 
 TEST_F(RecoveryTest, RunFolderThatCannotBeMadeFailsTheRun)
