@@ -17,6 +17,9 @@ int main(int argc, char** argv)
     std::signal(SIGXFSZ, SIG_IGN);
     CLI::App app{"Pixsalvo 3: recover pictures from camera memory cards, test, format and erase cards."};
     app.require_subcommand(1);
+    app.footer("Exit status: 0 done; 1 the job failed (px3 test: some blocks could not be read); 2 bad "
+               "arguments or no usable card, nothing done; 3 px3 recover went to the end but some blocks "
+               "could not be read (they count as zeros); 130 cancelled with Ctrl-C.");
     std::vector<std::string> cards;
     app.add_option("--card", cards,
                    "Attach a card image as an emulated card reader: [LETTER=]PATH[,option...]. Options: "

@@ -279,6 +279,7 @@ int CmdRecover(const RecoverOptions& options)
     std::vector<std::string> foundNames;
     std::string folder;
     std::string jobError;
+    JobOutcome outcome = JobOutcome::NotRun;
     {
         ProgressPrinter progress(JobScope::Recovery);
         CancelOnInterrupt cancel;
@@ -291,6 +292,7 @@ int CmdRecover(const RecoverOptions& options)
         foundNames = job.FoundNames();
         folder = job.DestinationFolder();
         jobError = job.GetError();
+        outcome = job.Outcome();
         if (job.MovieDoc().MovieCount() > 0) {
             for (int i = 1; i <= job.MovieDoc().MovieCount(); ++i)
                 foundNames.push_back("movie(" + std::to_string(i) + ")");
@@ -311,14 +313,16 @@ int CmdRecover(const RecoverOptions& options)
         std::fprintf(stderr, "px3: %s\n", jobError.c_str());
         if (saving && !folder.empty())
             std::fprintf(stderr, "px3: nothing was saved; the files found so far are in %s\n", folder.c_str());
-        return jobError == "Canceled by user" ? 130 : 1;
+        return ExitStatus(outcome);
     }
     if (!jobError.empty())
         std::fprintf(stderr, "px3: %s\n", jobError.c_str());
-    if (saving)
-        return SaveFound(doc, *found, options, folder);
+    if (saving) {
+        const int saved = SaveFound(doc, *found, options, folder);
+        return saved != 0 ? saved : ExitStatus(outcome);
+    }
     std::printf("Finished\n");
-    return 0;
+    return ExitStatus(outcome);
 }
 
 }  // namespace px3cli

@@ -142,4 +142,18 @@ std::string NotReadyText(const CDriveInfo& info, char letter)
                     : std::string("the card in ") + letter + ": is not ready";
 }
 
+int ExitStatus(JobOutcome outcome)
+{
+    switch (outcome) {
+    case JobOutcome::Finished:
+        return ExitCode::Ok;
+    case JobOutcome::UnreadableBlocks:
+        return ExitCode::Unreadable;
+    case JobOutcome::Cancelled:
+        return ExitCode::Cancelled;
+    default:
+        return ExitCode::Failed;
+    }
+}
+
 }  // namespace px3cli

@@ -6,10 +6,24 @@
 
 #include "app/csettings.h"
 #include "app/ctransferstatus.h"
+#include "device/ccardjob.h"
 #include "device/cdriveinfo.h"
 #include "jobs/cmsg.h"
 
 namespace px3cli {
+
+// Exit statuses of px3 (--help and the README say the same).
+namespace ExitCode {
+constexpr int Ok = 0;
+constexpr int Failed = 1;         // the job failed (or px3 test found unreadable blocks)
+constexpr int Usage = 2;          // bad arguments, no such card, nothing done
+constexpr int Unreadable = 3;     // px3 recover went to the end, but blocks could not be read
+constexpr int Cancelled = 130;    // Ctrl-C
+}  // namespace ExitCode
+
+// The exit status of a job's outcome: 0 finished, 3 finished with unreadable blocks,
+// 130 cancelled, 1 for every failure.
+int ExitStatus(JobOutcome outcome);
 
 class Session {
 public:

@@ -155,12 +155,12 @@ std::string CardLine(char letter, const CDriveInfo& info)
 }
 
 // The end of a tool run: the log's outcome, the error or "Finished", the exit status.
-int Outcome(const std::string& what, bool ok, const std::string& error)
+int Outcome(const std::string& what, bool ok, JobOutcome outcome, const std::string& error)
 {
     if (!ok) {
         Log().Outcome("-FAIL", what + " ==> " + error);
         std::fprintf(stderr, "px3: %s\n", error.c_str());
-        return error == "Canceled by user" ? 130 : 1;
+        return ExitStatus(outcome);
     }
     Log().Outcome("-OK", error.empty() ? what : what + " ==> " + error);
     if (!error.empty())
@@ -213,6 +213,7 @@ int CmdTest(const std::string& text)
     bool ok = false;
     std::string error;
     uint32_t readErrors = 0;
+    JobOutcome outcome = JobOutcome::NotRun;
     {
         ToolProgress progress(JobScope::CardTest, "Testing...");
         CancelOnInterrupt cancel;
@@ -221,13 +222,14 @@ int CmdTest(const std::string& text)
         progress.Done();
         error = job.GetError();
         readErrors = job.ReadErrors();
+        outcome = job.Outcome();
     }
     // Blocks that could not be read were not verified.
     const uint64_t unread = static_cast<uint64_t>(readErrors) * 512;
     std::printf("Bytes Verified: %s\n", DeviceText::WithCommas(static_cast<int64_t>(status.BytesDone > unread ? status.BytesDone - unread : 0)).c_str());
     std::printf("Read Errors:    %u\n", readErrors);
     std::fflush(stdout);
-    const int rc = Outcome(std::string("Card Test ") + letter + ":", ok, error);
+    const int rc = Outcome(std::string("Card Test ") + letter + ":", ok, outcome, error);
     // The test ran to its end, but a card with read errors fails it: scripts can tell.
     return rc == 0 && readErrors > 0 ? 1 : rc;
 }
@@ -251,16 +253,20 @@ int CmdFormat(const std::string& text, bool yes)
     Log().BeginScope(std::string("Format ") + letter + ":");
     bool ok = false;
     std::string error;
+    JobOutcome outcome = JobOutcome::NotRun;
     {
         ToolProgress progress(JobScope::Format, "Formatting...", true);
+        // Ctrl-C is taken between the format's steps: never in the middle of its writes.
+        CancelOnInterrupt cancel;
         CCardFormat job(&status, info);
         ok = job.Run();
         progress.Done();
         error = job.GetError();
+        outcome = job.Outcome();
     }
     if (ok)
         std::printf("%s\n", kFormatDone);
-    return Outcome(std::string("Format ") + letter + ":", ok, error);
+    return Outcome(std::string("Format ") + letter + ":", ok, outcome, error);
 }
 
 int CmdErase(const std::string& text, bool yes)
@@ -282,6 +288,7 @@ int CmdErase(const std::string& text, bool yes)
     Log().BeginScope(std::string("Erase ") + letter + ":");
     bool ok = false;
     std::string error;
+    JobOutcome outcome = JobOutcome::NotRun;
     {
         ToolProgress progress(JobScope::Erase, "Erasing...");
         CancelOnInterrupt cancel;
@@ -289,8 +296,9 @@ int CmdErase(const std::string& text, bool yes)
         ok = job.Run();
         progress.Done();
         error = job.GetError();
+        outcome = job.Outcome();
     }
-    return Outcome(std::string("Erase ") + letter + ":", ok, error);
+    return Outcome(std::string("Erase ") + letter + ":", ok, outcome, error);
 }
 
 void RegisterToolCommands(CLI::App& app, Context& context)

@@ -38,6 +38,19 @@ void CCardJob::Abort(const std::string& error)
     if (!m_bAborted) {
         m_bAborted = true;
         SetError(error);
+        SetOutcome(JobOutcome::FileError);
+    }
+}
+
+void CCardJob::RequestFailed(const CDrive& drive)
+{
+    const int code = px::GetLastError();
+    if (code == ENODEV || code == ENXIO || code == ENOMEDIUM) {
+        SetError("The card reader or the card went away (" + drive.GetError() + ")");
+        SetOutcome(JobOutcome::CardGone);
+    } else {
+        SetError(drive.GetError());
+        SetOutcome(JobOutcome::DeviceError);
     }
 }
 
@@ -129,9 +142,16 @@ bool CCardJob::Run()
     // The record belongs to the card document and outlives runs: this run's error only.
     m_pStatus->ErrorText.clear();
     m_pStatus->HasError = false;
+    m_Outcome = JobOutcome::NotRun;
     SendStatus(StatusKind::JobStarted);
-    if (!ConnectToDestination() || !OpenCard())
+    if (!ConnectToDestination()) {
+        SetOutcome(JobOutcome::FileError);
         return false;
+    }
+    if (!OpenCard()) {
+        SetOutcome(JobOutcome::DeviceError);
+        return false;
+    }
     BeforeChunks();
 
     CTransferStatus& s = *m_pStatus;
@@ -170,16 +190,19 @@ bool CCardJob::Run()
     failed = failed || m_bAborted;
     SendStatus(StatusKind::JobEnded);
     if (m_bCancelRequested) {
+        m_Outcome = JobOutcome::Cancelled;
         SetError("Canceled by user");
         return false;
     }
     if (failed) {
         if (m_strError.empty())
             SetError(m_Drive.GetError());
+        SetOutcome(JobOutcome::DeviceError);
         s.SetError(m_strError);
         Log().Outcome("-FAIL", "Run ==> " + m_strError);
         return false;
     }
+    m_Outcome = s.UnreadableBlocks > 0 ? JobOutcome::UnreadableBlocks : JobOutcome::Finished;
     if (s.UnreadableBlocks > 0) {
         SetError(std::to_string(s.UnreadableBlocks) +
                  (s.UnreadableBlocks == 1 ? " block" : " blocks") +
@@ -217,8 +240,12 @@ bool CCardJob::CardGone(CDriveScsi& drive)
         SetError("The card in the reader was changed during the run");
     else if (key == 2)
         SetError("The card is not ready: " + CDriveScsi::SenseKeyName(key));
+    else if (key == px::SenseKey::IllegalRequest && asc == 0x21)
+        SetError("The card is smaller than when the run started (block " + std::to_string(m_pStatus->CurrentBlock) +
+                 " is past its end)");
     else
         return false;
+    SetOutcome(JobOutcome::CardGone);
     return true;
 }
 
@@ -226,7 +253,7 @@ bool CCardJob::ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint3
 {
     const uint32_t want = static_cast<uint32_t>(count) * 512;
     if (!drive.ReadBlocks(chunk.Buffer, bytesDone, m_pStatus->CurrentBlock, count)) {
-        SetError(drive.GetError());
+        RequestFailed(drive);
         return false;
     }
     // NO SENSE and RECOVERED ERROR with every byte moved: the data is good, as it came.
@@ -252,7 +279,7 @@ bool CCardJob::ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint3
         uint8_t* block = chunk.Buffer + static_cast<size_t>(i) * 512;
         uint32_t one = 0;
         if (!drive.ReadBlocks(block, one, m_pStatus->CurrentBlock + i, 1)) {
-            SetError(drive.GetError());
+            RequestFailed(drive);
             return false;
         }
         if (CardGone(drive))
@@ -282,7 +309,7 @@ bool CCardJob::SkipDeadBlocks(CDriveScsi& drive, CChunk& chunk, uint16_t from, u
         uint8_t* block = chunk.Buffer + static_cast<size_t>(end - 1) * 512;
         uint32_t one = 0;
         if (!drive.ReadBlocks(block, one, m_pStatus->CurrentBlock + end - 1, 1)) {
-            SetError(drive.GetError());
+            RequestFailed(drive);
             return false;
         }
         if (CardGone(drive))

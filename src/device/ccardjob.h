@@ -19,6 +19,19 @@
 #include "device/cdrivescsi.h"
 #include "jobs/cmsg.h"
 
+// How a run ended, for the front ends to act on (exit status, the page's words) without
+// reading the error text.
+enum class JobOutcome {
+    NotRun,            // Run was not called, or has not returned yet
+    Finished,          // every block went through
+    UnreadableBlocks,  // went to the end, but some blocks could not be read (zeros)
+    Cancelled,         // the user cancelled
+    CardGone,          // the card or the reader went away, the card was changed or shrank
+    DeviceError,       // the card could not be opened, locked or read or written
+    WriteProtected,    // a write was refused: the card is write-protected
+    FileError,         // what the job stores could not be written (run folder, carved files)
+};
+
 // A chunk: the buffer, its size in bytes and the number of valid bytes in it.
 struct CChunk {
     uint8_t* Buffer = nullptr;
@@ -64,6 +77,7 @@ public:
 
     void SetError(const std::string& text) { m_strError = text; }
     const std::string& GetError() const { return m_strError; }
+    JobOutcome Outcome() const { return m_Outcome; }
     bool CancelRequested() const { return m_bCancelRequested; }
     CTransferStatus& Status() const { return *m_pStatus; }
     const CDriveInfo& DriveInfo() const { return m_DriveInfo; }
@@ -91,6 +105,16 @@ protected:
     // false without one when a Cancel came between two blocks.
     bool ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone);
     void SendStatus(int32_t kind) const { m_pStatus->Send(kind, m_nScope); }
+    // Names how the run is ending; the first cause named stays (a later DeviceError does
+    // not hide that the card went away).
+    void SetOutcome(JobOutcome outcome)
+    {
+        if (m_Outcome == JobOutcome::NotRun || m_Outcome == JobOutcome::Finished)
+            m_Outcome = outcome;
+    }
+    // The error of a failed request: when the system says the device is gone, the reader
+    // or the card went away (CardGone), else the device's error (DeviceError).
+    void RequestFailed(const CDrive& drive);
 
     // Unreadable blocks in a row after which an area counts as dead: with a reader that
     // takes its whole time-out over each, a dead area read block by block would take hours.
@@ -105,6 +129,7 @@ protected:
     CDriveInfo m_DriveInfo;
     std::string m_strError;
     bool m_bAborted = false;
+    JobOutcome m_Outcome = JobOutcome::NotRun;
 
 private:
     // Blocks from..count-1 of a chunk in a dead area: tried from the chunk's end backwards

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/messagepump.h"
+
 namespace {
 
 constexpr uint32_t kBlockBytes = 512;   // what one block of a READ(10) or WRITE(10) moves
@@ -103,11 +105,14 @@ bool CCardWipe::TransferChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, 
     const uint32_t first = Status().CurrentBlock;
     const uint32_t asked = static_cast<uint32_t>(count) * kBlockBytes;
     if (!drive.WriteBlocks(chunk.Buffer, bytesDone, first, count)) {
-        SetError(drive.GetError());
+        RequestFailed(drive);
         return false;
     }
     const std::string failed = ShortWriteText(drive, first, asked, bytesDone);
     if (!failed.empty()) {
+        const px::SenseData sense = drive.LastSenseData();
+        SetOutcome(sense.Valid && sense.Key == px::SenseKey::DataProtect ? JobOutcome::WriteProtected
+                                                                         : JobOutcome::DeviceError);
         SetError(failed);
         return false;
     }
@@ -158,26 +163,48 @@ bool CCardFormat::Run()
     // The record belongs to the card document and outlives runs: this run's error only.
     Status().ErrorText.clear();
     Status().HasError = false;
+    m_Outcome = JobOutcome::NotRun;
     {
         CMsgProgress show(1, m_nScope, ProgressStep::Show);
         CMsgProgress range(0, m_nScope, ProgressStep::Range, CVariant(3));
         CMsgProgress position(0, m_nScope, std::string());
     }
-    if (!OpenCard())
+    if (!OpenCard()) {
+        SetOutcome(JobOutcome::DeviceError);
         return Fail(GetError());
+    }
     { CMsgProgress position(1, m_nScope, std::string()); }
-
+    // A Cancel is taken before the first write or after the last one: a file system
+    // written in part would leave a card that neither the camera nor a computer reads.
+    px::PumpMessages();
+    if (m_bCancelRequested) {
+        m_Outcome = JobOutcome::Cancelled;
+        return Fail("Canceled by user: nothing was written");
+    }
     if (!Format(m_Drive, m_DriveInfo, Label, m_environment)) {
         std::string error = m_Drive.GetError();
         if (error.empty())
             error = "The card could not be formatted";
-        return Fail(error);
+        const px::SenseData sense = m_Drive.LastSenseData();
+        if (sense.Valid && sense.Key == px::SenseKey::DataProtect)
+            SetOutcome(JobOutcome::WriteProtected);
+        else
+            RequestFailed(m_Drive);
+        return Fail(m_Outcome == JobOutcome::CardGone ? GetError() : error);
     }
     { CMsgProgress position(2, m_nScope, std::string()); }
+    px::PumpMessages();
+    if (m_bCancelRequested) {
+        m_Outcome = JobOutcome::Cancelled;
+        return Fail("Canceled by user: the new file system was written whole; the card was not ejected");
+    }
 
     // Ejected while still locked, so nothing can mount the half-known card in between;
     // the unlock and close follow from the runner's Close.
-    if (!m_Drive.Eject())
+    if (!m_Drive.Eject()) {
+        SetOutcome(JobOutcome::DeviceError);
         return Fail("The card was formatted but could not be ejected: " + m_Drive.GetError());
+    }
+    m_Outcome = JobOutcome::Finished;
     return true;
 }

@@ -64,6 +64,23 @@ TEST_F(CliRecover, InterruptCancelsThroughTheBus)
     EXPECT_NE(out.find("exit=130"), std::string::npos) << out;
 }
 
+// Scripts tell a clean run from one with unreadable blocks, and from a card that shrank.
+TEST_F(CliRecover, UnreadableBlocksAndAShrinkingCardDoNotExitZero)
+{
+    std::string out;
+    EXPECT_EQ(Sh(Px3("--card E=" + Quote(card + ",bad=3000-3009") + " recover E --types all"), &out), 3) << out;
+    EXPECT_NE(out.find("px3: 10 blocks of the card could not be read"), std::string::npos) << out;
+    EXPECT_EQ(Sh(Px3("--card E=" + Quote(card + ",bad=0-49151") + " recover E --types all"), &out), 3) << out;
+    EXPECT_NE(out.find("Files found: 0"), std::string::npos) << out;
+
+    const std::string cmd = "(" + std::string(PX3_EXE) + " --card E=" + Quote(card + ",slow=20") +
+                            " recover E --types all 2>&1 & pid=$!; sleep 1; truncate -s 1M " + Quote(card) +
+                            "; wait $pid; echo exit=$?)";
+    Sh(cmd, &out);
+    EXPECT_NE(out.find("px3: The card is smaller than when the run started"), std::string::npos) << out;
+    EXPECT_NE(out.find("exit=1\n"), std::string::npos) << out;
+}
+
 TEST_F(CliRecover, AFullDiskEndsTheRunWithTheError)
 {
     std::string out;

@@ -52,7 +52,7 @@ TEST_F(CliTools, TestPrintsTheSummaryAndCountsReadErrors)
 
     // A reader that goes away in the middle: the device's error, no "Finished".
     EXPECT_EQ(Sh(Px3(Card(",pull=60") + "test E"), &out), 1) << out;
-    EXPECT_TRUE(Has(out, "px3: No such device")) << out;
+    EXPECT_TRUE(Has(out, "px3: The card reader or the card went away (No such device)")) << out;
     EXPECT_FALSE(Has(out, "Finished")) << out;
 
     // A card without a file system the platform can read.
@@ -99,6 +99,28 @@ TEST_F(CliTools, InterruptStopsTheEraseAsCancelled)
     EXPECT_TRUE(std::all_of(image.begin(), image.begin() + 100 * 512, [](uint8_t b) { return b == 0; }))
         << "the erase had started";
     EXPECT_TRUE(std::equal(image.end() - 512, image.end(), original.end() - 512)) << "the erase went on to the end";
+}
+
+// Ctrl-C during a format: taken between its steps, so the card holds either its old file
+// system or a whole new one, never a half-written system area.
+TEST_F(CliTools, InterruptDuringFormatNeverLeavesHalfASystemArea)
+{
+    std::string out;
+    Sh("(" + std::string(PX3_EXE) + " " + Card(",slow=150") +
+           "format E --yes 2>&1 & pid=$!; sleep 1.2; kill -INT $pid; wait $pid; echo exit=$?)",
+       &out);
+    EXPECT_TRUE(Has(out, "px3: Canceled by user: ")) << out;
+    EXPECT_TRUE(Has(out, "exit=130")) << out;
+    EXPECT_FALSE(Has(out, "Finished")) << out;
+    if (Unchanged())
+        return;
+    const std::vector<uint8_t> image = px::test::ReadFile(card);
+    const uint64_t start = Get32(&image[446 + 8]), size = Get32(&image[446 + 12]);
+    ASSERT_LE((start + size) * 512, image.size());
+    const std::string part = home.File("part.img");
+    ASSERT_TRUE(px::test::WriteFile(part, std::vector<uint8_t>(image.begin() + start * 512,
+                                                               image.begin() + (start + size) * 512)));
+    EXPECT_EQ(Sh("fsck.fat -n " + Quote(part) + " 2>&1", &out), 0) << out;
 }
 
 TEST_F(CliTools, WriteProtectedCardFailsEraseAndFormat)

@@ -245,13 +245,14 @@ TEST_F(CardJobTest, ReaderGoneEndsTheRunWithTheDeviceError)
     Recorder recorder;
     CountingJob job(&status, info, JobScope::Recovery);
     EXPECT_FALSE(job.Run());
-    EXPECT_EQ(job.GetError(), "No such device");
+    EXPECT_EQ(job.GetError(), "The card reader or the card went away (No such device)");
+    EXPECT_EQ(job.Outcome(), JobOutcome::CardGone);
     EXPECT_LT(job.blocks, 2000u);
     EXPECT_GT(job.blocks, 0u);
     EXPECT_EQ(job.finishes, 1);
     EXPECT_EQ(recorder.Count("S8"), 1);
     EXPECT_EQ(recorder.events.back(), "10");
-    EXPECT_EQ(status.ErrorText, "No such device");
+    EXPECT_EQ(status.ErrorText, job.GetError());
 }
 
 TEST_F(CardJobTest, CardTakenOutOrSwappedEndsTheRun)
