@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,8 @@ struct RecoverOptions {
 struct SettingsOptions {
     std::vector<std::string> brands, types;
     std::string workFolder, saveFolder, prefix;
-    long long maxSize = -1;
+    long long maxSize = kMaxSizeNotGiven;
+    static constexpr long long kMaxSizeNotGiven = LLONG_MIN;
 };
 
 // File-type mask of extension names ("jpg", "nef", "all"...); false with a message.

@@ -22,8 +22,9 @@ int main(int argc, char** argv)
                "could not be read (they count as zeros); 130 cancelled with Ctrl-C.");
     std::vector<std::string> cards;
     app.add_option("--card", cards,
-                   "Attach a card image as an emulated card reader: [LETTER=]PATH[,option...]. Options: "
-                   "bad=FIRST-LAST, readonly, empty, pull=N, short, slow=MS, reader=VENDOR/PRODUCT/REV")
+                   "Attach a card image as an emulated card reader: [LETTER=]PATH[,option...] (LETTER B to Y; "
+                   "a comma in PATH is written twice). Options: bad=FIRST-LAST, readonly, empty, pull=N, short, "
+                   "slow=MS, failslow=MS, recovered=FIRST-LAST, garbage, reader=VENDOR/PRODUCT/REV")
         ->type_name("SPEC");
 
     px3cli::Context context;

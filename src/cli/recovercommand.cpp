@@ -16,6 +16,7 @@
 #include "device/cdrivedoc.h"
 #include "recovery/cfoundfiles.h"
 #include "recovery/cimagerecovery.h"
+#include "recovery/csaveimages.h"
 
 namespace px3cli {
 
@@ -51,7 +52,13 @@ std::vector<std::string> SplitList(const std::vector<std::string>& items)
 bool TypesFromNames(const std::vector<std::string>& names, uint32_t& mask, std::string& error)
 {
     mask = 0;
-    for (const std::string& raw : SplitList(names)) {
+    const std::vector<std::string> list = SplitList(names);
+    if (list.empty()) {
+        // An empty list would scan the whole card for nothing.
+        error = "no file type given (name extensions such as jpg,nef,mov, or all)";
+        return false;
+    }
+    for (const std::string& raw : list) {
         std::string name = raw;
         if (!name.empty() && name[0] == '.')
             name.erase(0, 1);
@@ -189,16 +196,24 @@ int SaveFound(CDriveDoc& doc, CFoundFiles& found, const RecoverOptions& options,
         doc.Settings().FilePrefix = options.prefix;
     std::printf("Saving %zu of %zu files as %s_NNN...\n", kept, count,
                 doc.Settings().FilePrefix.empty() ? "FILE" : doc.Settings().FilePrefix.c_str());
-    if (!doc.SaveFoundFiles()) {
-        std::fprintf(stderr, "px3: saving failed: %s\n", doc.GetError().c_str());
-        return 1;
-    }
     // The run folder keeps its name under the save folder.
     std::string name = runFolder;
     while (!name.empty() && name.back() == '/')
         name.pop_back();
     name = name.substr(name.find_last_of('/') + 1);
     const std::string target = saveFolder + "/" + name;
+    if (!doc.SaveFoundFiles()) {
+        // Nothing is lost: a file that could not be moved stays where it was.
+        std::fprintf(stderr, "px3: saving failed: %s\n", doc.GetError().c_str());
+        std::error_code exists;
+        const bool some = std::filesystem::exists(target, exists);
+        const bool left = std::filesystem::exists(runFolder, exists) && !std::filesystem::is_empty(runFolder, exists);
+        if (some)
+            std::fprintf(stderr, "px3: the files saved so far are in %s\n", target.c_str());
+        if (left)
+            std::fprintf(stderr, "px3: the files not saved are still in %s\n", runFolder.c_str());
+        return 1;
+    }
     std::printf("Saved into: %s\n", target.c_str());
     std::printf("Finished\n");
     return 0;
@@ -250,6 +265,15 @@ int CmdRecover(const RecoverOptions& options)
         std::fprintf(stderr, "px3: --prefix and --keep go with --save FOLDER\n");
         return 2;
     }
+    if (saving) {
+        // The name the saved files get is checked before the card is scanned.
+        const std::string prefix = options.prefix.empty() ? settings.FilePrefix : options.prefix;
+        const std::string problem = FilePrefixProblem(prefix);
+        if (!problem.empty()) {
+            std::fprintf(stderr, "px3: --prefix '%s': %s\n", prefix.c_str(), problem.c_str());
+            return 2;
+        }
+    }
     if (!options.keep.empty()) {
         uint32_t unused = 0;
         if (!TypesFromNames(options.keep, unused, error)) {
@@ -276,7 +300,6 @@ int CmdRecover(const RecoverOptions& options)
                 SizeText(static_cast<uint64_t>(info.DiskSize())).c_str(), settings.WorkFolder.GetText().c_str());
     std::fflush(stdout);
     bool ok = false;
-    std::vector<std::string> foundNames;
     std::string folder;
     std::string jobError;
     JobOutcome outcome = JobOutcome::NotRun;
@@ -289,23 +312,27 @@ int CmdRecover(const RecoverOptions& options)
         progress.Done();
         if (options.thumbnails)
             found->Thumbs().WaitForThumbnails();
-        foundNames = job.FoundNames();
         folder = job.DestinationFolder();
         jobError = job.GetError();
         outcome = job.Outcome();
-        if (job.MovieDoc().MovieCount() > 0) {
-            for (int i = 1; i <= job.MovieDoc().MovieCount(); ++i)
-                foundNames.push_back("movie(" + std::to_string(i) + ")");
-        }
     }
+    // What the run folder holds: a file that could not be made is no file found.
     std::map<std::string, int> byType;
-    for (const std::string& name : status.RunFolder.GetText().empty() ? std::vector<std::string>{} : foundNames) {
-        const size_t dot = name.rfind('.');
-        byType[dot == std::string::npos ? "movie" : Lower(name.substr(dot + 1))]++;
+    size_t filesFound = 0;
+    std::error_code ec;
+    std::filesystem::directory_iterator it, end;
+    if (!folder.empty())
+        it = std::filesystem::directory_iterator(folder, ec);
+    for (; !ec && it != end; it.increment(ec)) {
+        if (!it->is_regular_file(ec))
+            continue;
+        const std::string name = it->path().filename().string();
+        ++filesFound;
+        byType[name.rfind("movie(", 0) == 0 ? "movie" : Extension(name)]++;
     }
     if (!folder.empty())
         std::printf("Run folder: %s\n", folder.c_str());
-    std::printf("Files found: %u", status.FileCount);
+    std::printf("Files found: %zu", filesFound);
     for (const auto& [type, count] : byType)
         std::printf("  %s %d", type.c_str(), count);
     std::printf("\n");

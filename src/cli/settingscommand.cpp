@@ -46,9 +46,10 @@ int CmdSettings(const SettingsOptions& options)
         settings.SetSaveFolder(absolute(options.saveFolder));
         changed = true;
     }
-    if (options.maxSize >= 0) {
-        if (options.maxSize > 0x7FFFFFFF) {
-            std::fprintf(stderr, "px3: --max-size is at most 2147483647 bytes\n");
+    if (options.maxSize != SettingsOptions::kMaxSizeNotGiven) {
+        // A maximum of 0 or less would end every file after its first block.
+        if (options.maxSize < 1 || options.maxSize > 0x7FFFFFFF) {
+            std::fprintf(stderr, "px3: --max-size is from 1 to 2147483647 bytes\n");
             return 2;
         }
         record.MaxFileSize = static_cast<int32_t>(options.maxSize);

@@ -175,11 +175,21 @@ bool Confirm(const std::string& question, std::FILE* in, std::FILE* out)
 {
     std::fprintf(out, "%s [yes/no] ", question.c_str());
     std::fflush(out);
+    // An answer is a word: a longer line (a prompt fed from /dev/zero, say) is no yes, and
+    // is not kept beyond this many bytes.
+    constexpr size_t kLongestAnswer = 64;
     std::string answer;
+    bool tooLong = false;
     int c = 0;
-    while ((c = std::fgetc(in)) != EOF && c != '\n')
-        answer += static_cast<char>(c);
-    if (c == EOF && answer.empty()) {
+    while ((c = std::fgetc(in)) != EOF && c != '\n') {
+        if (answer.size() < kLongestAnswer)
+            answer += static_cast<char>(c);
+        else
+            tooLong = true;
+        if (tooLong && answer.size() >= kLongestAnswer)
+            break;   // no need to read on: the answer is no
+    }
+    if ((c == EOF && answer.empty()) || tooLong) {
         std::fprintf(out, "\n");
         return false;
     }

@@ -35,15 +35,22 @@ bool VolumeTable::Attach(const std::string& spec, char* letterOut, std::string* 
     if (rest.size() >= 2 && rest[1] == '=' && std::isalpha(static_cast<unsigned char>(rest[0]))) {
         letter = static_cast<char>(std::toupper(static_cast<unsigned char>(rest[0])));
         rest = rest.substr(2);
+        // A is the floppy's and Z the card device refuses (it stands for "no drive"); C is
+        // a letter like the others here, as no system disk ever gets one.
+        if (letter < 'B' || letter > 'Y')
+            return fail(std::string("Drive letter ") + letter + ": cannot be given to a card image (use B to Y)");
     }
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (true) {
-        const size_t comma = rest.find(',', start);
-        parts.push_back(rest.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (comma == std::string::npos)
-            break;
-        start = comma + 1;
+    // Options follow the path after commas; a comma of the path itself is written twice.
+    std::vector<std::string> parts(1);
+    for (size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] != ',') {
+            parts.back() += rest[i];
+        } else if (parts.size() == 1 && i + 1 < rest.size() && rest[i + 1] == ',') {
+            parts.back() += ',';
+            ++i;
+        } else {
+            parts.emplace_back();
+        }
     }
     const std::string path = parts.front();
     if (path.empty())
@@ -61,7 +68,7 @@ bool VolumeTable::Attach(const std::string& spec, char* letterOut, std::string* 
 
     std::lock_guard lock(m_mutex);
     if (letter == 0) {
-        for (char c = 'D'; c <= 'Z'; ++c) {
+        for (char c = 'D'; c <= 'Y'; ++c) {
             if (!m_cards.count(c) && !m_readers.count(c)) {
                 letter = c;
                 break;

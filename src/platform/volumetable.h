@@ -36,10 +36,11 @@ class VolumeTable {
 public:
     static VolumeTable& Instance();
 
-    // Attaches a card image: "[LETTER=]PATH[,option...]" (options: see EmulatedCardOptions).
-    // The letter is the one asked for, or the first free one from D (a card reader's
-    // letter is not free). False with a message for a bad option, a letter in use, no free
-    // letter, or an image that cannot be opened.
+    // Attaches a card image: "[LETTER=]PATH[,option...]" (options: see EmulatedCardOptions;
+    // a comma of the path is written twice). The letter is the one asked for (B to Y), or
+    // the first free one from D to Y (a card reader's letter is not free; Z is never
+    // given). False with a message for a bad option, a letter in use, no free letter, or an
+    // image that cannot be opened.
     bool Attach(const std::string& spec, char* letterOut, std::string* error);
     // Attaches every card of PX3_CARDS ("E=/a.img;F=/b.img"). False with a message at the
     // first one that fails (the ones before it stay attached).

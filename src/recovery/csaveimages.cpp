@@ -152,3 +152,19 @@ bool CCleanImages::Run()
         Log().Outcome("-FAIL", "Clean ==> " + m_strError);
     return m_strError.empty();
 }
+
+std::string FilePrefixProblem(const std::string& prefix)
+{
+    // The length that still fits a file name with "_NNN(k).ext" behind it on every system.
+    constexpr size_t kLongestPrefix = 60;
+    static const std::string kAllowed = "qwertyuiopasdfghjklzxcvbnmQWERTYUIOPASDFGHJKLZXCVBNM0123456789_";
+    const size_t first = prefix.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return "File prefix must be entered.";
+    if (prefix.size() > kLongestPrefix)
+        return "File prefix is too long.";
+    for (char c : prefix)
+        if (kAllowed.find(c) == std::string::npos)
+            return std::string("The character '") + c + "' is not allowed in the file name prefix.";
+    return {};
+}

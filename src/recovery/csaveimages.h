@@ -25,6 +25,13 @@
 class CThumb;
 class CThumbList;
 
+// The save page's rules for a file name prefix, in their order: not empty after trimming
+// blanks ("File prefix must be entered."), at most 60 characters ("File prefix is too
+// long."), only letters a to z in both cases, digits and underscore ("The character '%c'
+// is not allowed in the file name prefix." with the first other character). The warning
+// text, or empty when the prefix may be used.
+std::string FilePrefixProblem(const std::string& prefix);
+
 class CPX3SaveImages : public CListener, public CObj, public CWorker {
 public:
     // list: the found list (not owned; may be null: nothing to do). The prefix is trimmed

@@ -121,6 +121,61 @@ TEST_F(CliRecover, SavesTheKeptFilesUnderThePrefix)
     EXPECT_NE(out.find("--prefix and --keep go with --save FOLDER"), std::string::npos) << out;
 }
 
+// Arguments that could only waste a scan are refused before the card is read: no types,
+// a maximum size that ends every file, a prefix the save page would refuse.
+TEST_F(CliRecover, PointlessArgumentsAreRefusedBeforeTheScan)
+{
+    std::string out;
+    const std::string px3 = "--card E=" + Quote(card) + " ";
+    EXPECT_EQ(Sh(Px3(px3 + "recover E --types ''"), &out), 2) << out;
+    EXPECT_NE(out.find("no file type given"), std::string::npos) << out;
+    for (const char* size : {"0", "-5"}) {
+        EXPECT_EQ(Sh(Px3("settings --max-size=" + std::string(size)), &out), 2) << out;
+        EXPECT_NE(out.find("--max-size is from 1"), std::string::npos) << out;
+    }
+    const std::string save = " --save " + Quote(home.File("out"));
+    const std::string sixty(60, 'a');
+    EXPECT_EQ(Sh(Px3(px3 + "recover E --types jpg" + save + " --prefix " + sixty + "b"), &out), 2) << out;
+    EXPECT_NE(out.find("File prefix is too long."), std::string::npos) << out;
+    EXPECT_EQ(Sh(Px3(px3 + "recover E --types jpg" + save + " --prefix 'Day one'"), &out), 2) << out;
+    EXPECT_NE(out.find("The character ' ' is not allowed in the file name prefix."), std::string::npos) << out;
+    EXPECT_FALSE(fs::exists(home.File("Pictures/Pixsalvo/Tmp")) && !fs::is_empty(home.File("Pictures/Pixsalvo/Tmp")));
+    EXPECT_EQ(Sh(Px3(px3 + "recover E --types jpg" + save + " --prefix " + sixty), &out), 0) << out;
+}
+
+// A save that cannot be written says why and where every file is; none is lost.
+TEST_F(CliRecover, AFailedSaveSaysWhyAndWhereTheFilesAre)
+{
+    std::string out;
+    // A small file system of its own (the tests run as root, as CI does): the files are
+    // copied there, not renamed, until it is full.
+    const std::string small = home.File("small");
+    fs::create_directories(small);
+    ASSERT_EQ(Sh("mount -t tmpfs -o size=256k tmpfs " + Quote(small) + " 2>&1", &out), 0) << out;
+    struct Unmount {
+        std::string path;
+        ~Unmount() { px::test::Run("umount " + Quote(path)); }
+    } unmount{small};
+    const int rc = Sh(Px3("--card E=" + Quote(card) + " recover E --types all --save " + Quote(small + "/out") +
+                          " --prefix Trip"),
+                      &out);
+    EXPECT_EQ(rc, 1) << out;
+    EXPECT_NE(out.find("px3: saving failed: "), std::string::npos) << out;
+    EXPECT_NE(out.find("No space left on device"), std::string::npos) << out;
+    EXPECT_NE(out.find("px3: the files saved so far are in " + small + "/out/"), std::string::npos) << out;
+    EXPECT_NE(out.find("px3: the files not saved are still in " + home.File("Pictures/Pixsalvo/Tmp/")),
+              std::string::npos)
+        << out;
+    // Every file found is in one place or the other, whole or not at all in the save folder.
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(out, match, std::regex("Files found: ([0-9]+)"))) << out;
+    size_t files = 0;
+    for (const std::string& folder : {small + "/out", home.File("Pictures/Pixsalvo/Tmp")})
+        for (const auto& entry : fs::recursive_directory_iterator(folder))
+            files += entry.is_regular_file();
+    EXPECT_EQ(files, std::stoul(match[1])) << out;
+}
+
 TEST_F(CliRecover, CardsGoThroughTheCardDocumentAndLog)
 {
     std::string out;

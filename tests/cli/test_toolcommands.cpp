@@ -76,6 +76,9 @@ TEST_F(CliTools, EraseAsksAndOnlyYesGoesOn)
     }
     EXPECT_EQ(Sh(Px3(Card() + "erase E </dev/null"), &out), 1) << out;
     EXPECT_TRUE(Unchanged());
+    // An endless line is no answer (and is not read into memory whole).
+    EXPECT_EQ(Sh(Px3(Card() + "erase E </dev/zero"), &out), 1) << out;
+    EXPECT_TRUE(Unchanged());
 
     ASSERT_EQ(Sh("printf ' Yes \\n' | " + Px3(Card() + "erase E"), &out), 0) << out;
     EXPECT_TRUE(Has(out, "Finished")) << out;

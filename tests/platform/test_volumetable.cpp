@@ -63,7 +63,32 @@ TEST_F(VolumeTableTest, BadAttachSpecsAreClearErrors)
     EXPECT_FALSE(table.Attach(a + ",reader=VENDORTOOLONG/P/R", nullptr, &error));
     EXPECT_FALSE(table.Attach("E=", nullptr, &error));
     EXPECT_FALSE(table.Attach(home.Path(), nullptr, &error));   // a folder is no image
+    // Letters A and Z, and signs that are no letters, are refused.
+    for (const char* letter : {"A=", "Z=", "z="})
+        EXPECT_FALSE(table.Attach(letter + a, nullptr, &error)) << letter;
+    EXPECT_NE(error.find("use B to Y"), std::string::npos) << error;
     EXPECT_TRUE(table.Letters().empty());
+}
+
+TEST_F(VolumeTableTest, TwentySecondImageIsTheLastAndCommasStayInPaths)
+{
+    auto& table = VolumeTable::Instance();
+    std::string error;
+    const std::string a = home.File("a.img");
+    ASSERT_TRUE(px::test::MakeBlankImage(a, 1 << 20));
+    char letter = 0;
+    for (int i = 0; i < 22; ++i)
+        ASSERT_TRUE(table.Attach(a, &letter, &error)) << i << ": " << error;
+    EXPECT_EQ(letter, 'Y');
+    EXPECT_FALSE(table.Attach(a, &letter, &error));
+    EXPECT_NE(error.find("No free drive letter"), std::string::npos) << error;
+    table.DetachAll();
+
+    const std::string comma = home.File("trip, day 2.img");
+    ASSERT_TRUE(px::test::MakeBlankImage(comma, 1 << 20));
+    ASSERT_TRUE(table.Attach("E=" + home.File("trip,, day 2.img") + ",readonly", &letter, &error)) << error;
+    EXPECT_EQ(table.Card('E')->ImagePath(), comma);
+    EXPECT_TRUE(table.Card('E')->Options().readOnly);
 }
 
 TEST_F(VolumeTableTest, EnvironmentListAttachesEveryCard)
