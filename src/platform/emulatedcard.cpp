@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/lasterror.h"
+#include "platform/sgio.h"
 #include "platform/winioctl.h"
 
 namespace px {
@@ -22,33 +23,9 @@ namespace {
 
 constexpr uint32_t kBlock = 512;
 
-// SCSI status bytes and sense keys the reader answers with.
-constexpr uint8_t kGood = 0x00;
-constexpr uint8_t kCheckCondition = 0x02;
+// Sense keys the reader answers with.
 constexpr uint8_t kRecoveredError = 0x1, kNotReady = 0x2, kMediumError = 0x3, kIllegalRequest = 0x5, kUnitAttention = 0x6,
                   kDataProtect = 0x7;
-
-void SetSense(ScsiResult& result, uint8_t key, uint8_t asc, uint8_t ascq, int64_t information = -1)
-{
-    result.status = kCheckCondition;
-    std::memset(result.sense, 0, sizeof result.sense);
-    result.sense[0] = 0x70;                  // current error, fixed format
-    if (information >= 0) {
-        result.sense[0] |= 0x80;             // the information field is valid
-        PutBE32(result.sense + 3, static_cast<uint32_t>(information));
-    }
-    result.sense[2] = key;
-    result.sense[7] = 10;                    // additional length: 18 bytes in all
-    result.sense[12] = asc;
-    result.sense[13] = ascq;
-    result.senseLength = 18;
-}
-
-void CopyPadded(uint8_t* to, const std::string& text, size_t width)
-{
-    std::memset(to, ' ', width);
-    std::memcpy(to, text.data(), std::min(width, text.size()));
-}
 
 bool ParseNumber(const std::string& text, uint64_t& value)
 {
@@ -346,112 +323,60 @@ bool EmulatedCard::Execute(const ScsiRequest& request, ScsiResult& result)
         return false;
     }
     ++m_commands;
-    result = ScsiResult{};
-    const uint8_t* cdb = request.cdb;
-    const uint8_t op = cdb[0];
+    return ExecuteCommand(request, result);
+}
 
-    if (op == 0x12) {   // INQUIRY: answered with or without a card
-        uint8_t inquiry[36] = {};
-        inquiry[0] = 0x00;        // direct-access block device, connected
-        inquiry[1] = 0x80;        // removable medium
-        inquiry[2] = 0x02;        // SCSI-2
-        inquiry[3] = 0x02;        // response data format 2
-        inquiry[4] = 31;          // additional length: 36 bytes in all
-        CopyPadded(inquiry + 8, m_options.vendor, 8);
-        CopyPadded(inquiry + 16, m_options.product, 16);
-        CopyPadded(inquiry + 32, m_options.revision, 4);
-        const uint32_t n = std::min<uint32_t>({request.dataLength, 36u, cdb[4]});
-        if (request.data && n)
-            std::memcpy(request.data, inquiry, n);
-        result.transferred = n;
-        return true;
-    }
+bool EmulatedCard::Ready(ScsiResult& result, uint64_t& blocks)
+{
     if (!m_present) {
-        SetSense(result, kNotReady, 0x3A, 0x00);   // medium not present
+        MakeSense(result, kNotReady, 0x3A, 0x00);   // medium not present
         return true;
     }
     if (m_unitAttention) {
         m_unitAttention = false;
-        SetSense(result, kUnitAttention, 0x28, 0x00);   // not ready to ready change
+        MakeSense(result, kUnitAttention, 0x28, 0x00);   // not ready to ready change
         return true;
     }
-    const uint64_t blocks = BlockCount();
-    switch (op) {
-    case 0x00:   // TEST UNIT READY
-        return true;
-    case 0x25: {   // READ CAPACITY(10)
-        if (request.dataLength < 8 || !request.data) {
-            SetSense(result, kIllegalRequest, 0x24, 0x00);
-            return true;
-        }
-        const uint64_t last = blocks == 0 ? 0 : blocks - 1;
-        PutBE32(request.data, last > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(last));
-        PutBE32(request.data + 4, kBlock);
-        result.transferred = 8;
-        return true;
-    }
-    case 0x28:     // READ(10)
-    case 0x2A: {   // WRITE(10)
-        const bool write = op == 0x2A;
-        const uint64_t first = GetBE32(cdb + 2);
-        const uint64_t count = GetBE16(cdb + 7);
-        if (write)
-            ++m_writes;
-        else
-            ++m_reads;
-        if (first + count > blocks) {
-            SetSense(result, kIllegalRequest, 0x21, 0x00, static_cast<int64_t>(first));   // LBA out of range
-            return true;
-        }
-        if (count * kBlock > request.dataLength || (count && !request.data) ||
-            request.direction != (write ? spt::DATA_OUT : spt::DATA_IN)) {
-            SetSense(result, kIllegalRequest, 0x24, 0x00);   // invalid field in CDB
-            return true;
-        }
-        if (write) {
-            if (!m_writable) {
-                SetSense(result, kDataProtect, 0x27, 0x00);   // write protected
-                return true;
-            }
-            const ssize_t n = ::pwrite(m_fd, request.data, count * kBlock, static_cast<off_t>(first * kBlock));
-            if (n < 0 || static_cast<uint64_t>(n) != count * kBlock) {
-                result.transferred = n > 0 ? static_cast<uint32_t>(n) : 0;
-                SetSense(result, kMediumError, 0x0C, 0x00, static_cast<int64_t>(first));   // write error
-            } else {
-                result.transferred = static_cast<uint32_t>(n);
-            }
-            return true;
-        }
-        const uint64_t bad = FirstBad(first, count);
-        const uint64_t good = bad - first;
-        size_t done = 0;
-        while (done < good * kBlock) {
-            const ssize_t n = ::pread(m_fd, request.data + done, good * kBlock - done,
-                                      static_cast<off_t>(first * kBlock + done));
-            if (n <= 0)
-                break;
-            done += static_cast<size_t>(n);
-        }
-        result.transferred = static_cast<uint32_t>(done);
-        if (done < count * kBlock) {
-            if (m_options.garbage)
-                std::memset(request.data + done, 0xA5, count * kBlock - done);
-            if (m_options.failSlowMs > 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(m_options.failSlowMs));
-        }
-        if (done < good * kBlock) {
-            SetSense(result, kMediumError, 0x11, 0x00, static_cast<int64_t>(first + done / kBlock));
-        } else if (bad < first + count && !m_options.shortTransfers) {
-            SetSense(result, kMediumError, 0x11, 0x00, static_cast<int64_t>(bad));   // unrecovered read error
-        } else if (TouchesRecovered(first, count)) {
-            SetSense(result, kRecoveredError, 0x17, 0x01);   // recovered data with retries
+    blocks = BlockCount();
+    return true;
+}
+
+bool EmulatedCard::Transfer(bool write, uint64_t first, uint64_t count, uint8_t* data, ScsiResult& result)
+{
+    if (write) {
+        const ssize_t n = ::pwrite(m_fd, data, count * kBlock, static_cast<off_t>(first * kBlock));
+        if (n < 0 || static_cast<uint64_t>(n) != count * kBlock) {
+            result.transferred = n > 0 ? static_cast<uint32_t>(n) : 0;
+            MakeSense(result, kMediumError, 0x0C, 0x00, static_cast<int64_t>(first));   // write error
+        } else {
+            result.transferred = static_cast<uint32_t>(n);
         }
         return true;
     }
-    default:
-        SetSense(result, kIllegalRequest, 0x20, 0x00);   // invalid command operation code
-        return true;
+    const uint64_t bad = FirstBad(first, count);
+    const uint64_t good = bad - first;
+    size_t done = 0;
+    while (done < good * kBlock) {
+        const ssize_t n = ::pread(m_fd, data + done, good * kBlock - done, static_cast<off_t>(first * kBlock + done));
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
     }
+    result.transferred = static_cast<uint32_t>(done);
+    if (done < count * kBlock) {
+        if (m_options.garbage)
+            std::memset(data + done, 0xA5, count * kBlock - done);
+        if (m_options.failSlowMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_options.failSlowMs));
+    }
+    if (done < good * kBlock) {
+        MakeSense(result, kMediumError, 0x11, 0x00, static_cast<int64_t>(first + done / kBlock));
+    } else if (bad < first + count && !m_options.shortTransfers) {
+        MakeSense(result, kMediumError, 0x11, 0x00, static_cast<int64_t>(bad));   // unrecovered read error
+    } else if (TouchesRecovered(first, count)) {
+        MakeSense(result, kRecoveredError, 0x17, 0x01);   // recovered data with retries
+    }
+    return true;
 }
 
 }  // namespace px

@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/blocktarget.h"
 #include "platform/devicehandle.h"
 
 namespace px {
@@ -46,7 +47,7 @@ struct EmulatedCardOptions {
     bool Parse(const std::string& option, std::string* error);
 };
 
-class EmulatedCard : public std::enable_shared_from_this<EmulatedCard> {
+class EmulatedCard : public std::enable_shared_from_this<EmulatedCard>, private BlockTarget {
 public:
     // Opens the image (read-write, or read-only when the file cannot be written, which
     // then behaves as a write-protected card). Null with a message when it cannot.
@@ -85,6 +86,12 @@ public:
 private:
     EmulatedCard() = default;
     uint64_t FirstBad(uint64_t first, uint64_t count) const;
+    // The reader's side of the shared target (called with m_mutex held).
+    Identity InquiryIdentity() const override { return {m_options.vendor, m_options.product, m_options.revision}; }
+    bool Ready(ScsiResult& result, uint64_t& blocks) override;
+    void Arrived(bool write) override { ++(write ? m_writes : m_reads); }
+    bool WriteProtected() const override { return !m_writable; }
+    bool Transfer(bool write, uint64_t first, uint64_t count, uint8_t* data, ScsiResult& result) override;
     bool TouchesRecovered(uint64_t first, uint64_t count) const;
 
     std::string m_path;

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/blocktarget.h"
 #include "platform/lasterror.h"
 #include "platform/sense.h"
 #include "platform/winioctl.h"
@@ -349,7 +350,7 @@ struct FreeDeleter {
 
 // An SD card in an mmc host: no SCSI below, so the commands the card device sends are
 // answered here from plain block I/O.
-class BlockDiskHandle : public LinuxDiskHandle {
+class BlockDiskHandle : public LinuxDiskHandle, private BlockTarget {
 public:
     BlockDiskHandle(std::string path, SysfsDisk disk, SysfsSource source, int fd, bool readOnly, bool direct)
         : LinuxDiskHandle(std::move(path), std::move(disk), std::move(source), fd, readOnly), m_direct(direct)
@@ -363,20 +364,14 @@ protected:
             return Fail(EINVAL);
         if (!Present())
             return false;
-        result = ScsiResult{};
-        const uint8_t* cdb = request.cdb;
-        switch (cdb[0]) {
-        case 0x12:   // INQUIRY
-            return Inquiry(request, result);
-        case 0x00:   // TEST UNIT READY
-        case 0x25:   // READ CAPACITY(10)
-        case 0x28:   // READ(10)
-        case 0x2A:   // WRITE(10)
-            break;
-        default:
-            MakeSense(result, kIllegalRequest, 0x20, 0x00);   // invalid command operation code
-            return true;
-        }
+        return ExecuteCommand(request, result);
+    }
+
+    // The target's side: the disk's identity from sysfs, its size, its block I/O.
+    BlockTarget::Identity InquiryIdentity() const override { return {m_disk.vendor, m_disk.product, m_disk.revision}; }
+
+    bool Ready(ScsiResult& result, uint64_t& blocks) override
+    {
         uint64_t bytes = 0;
         if (!Size(bytes)) {
             const int error = errno;
@@ -384,46 +379,18 @@ protected:
                 return Fail(error);
             bytes = 0;
         }
-        const uint64_t blocks = bytes / kBlock;
-        if (blocks == 0) {
+        blocks = bytes / kBlock;
+        if (blocks == 0)
             MakeSense(result, kNotReady, 0x3A, 0x00);   // medium not present
-            return true;
-        }
-        if (cdb[0] == 0x00)
-            return true;
-        if (cdb[0] == 0x25) {
-            if (request.dataLength < 8 || !request.data) {
-                MakeSense(result, kIllegalRequest, 0x24, 0x00);
-                return true;
-            }
-            const uint64_t last = blocks - 1;
-            PutBE32(request.data, last > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(last));
-            PutBE32(request.data + 4, kBlock);
-            result.transferred = 8;
-            return true;
-        }
-        if (request.cdbLength < 10) {
-            MakeSense(result, kIllegalRequest, 0x24, 0x00);
-            return true;
-        }
-        const bool write = cdb[0] == 0x2A;
-        const uint64_t first = GetBE32(cdb + 2);
-        const uint64_t count = GetBE16(cdb + 7);
-        if (first + count > blocks) {
-            MakeSense(result, kIllegalRequest, 0x21, 0x00, static_cast<int64_t>(first));   // LBA out of range
-            return true;
-        }
-        if (count * kBlock > request.dataLength || (count && !request.data) ||
-            request.direction != (write ? spt::DATA_OUT : spt::DATA_IN)) {
-            MakeSense(result, kIllegalRequest, 0x24, 0x00);   // invalid field in CDB
-            return true;
-        }
-        if (write && m_readOnly) {
-            MakeSense(result, kDataProtect, 0x27, 0x00);
-            return true;
-        }
+        return true;
+    }
+
+    bool WriteProtected() const override { return m_readOnly; }
+
+    bool Transfer(bool write, uint64_t first, uint64_t count, uint8_t* data, ScsiResult& result) override
+    {
         uint64_t moved = 0;
-        const int error = Transfer(write, first, count, request.data, moved);
+        const int error = Move(write, first, count, data, moved);
         result.transferred = static_cast<uint32_t>(moved);
         if (error == 0)
             return true;
@@ -435,7 +402,7 @@ protected:
         if (!Present())
             return false;
         facts = DiskFacts{};
-        Identity(facts);
+        LinuxDiskHandle::Identity(facts);
         uint64_t bytes = 0;
         if (!Size(bytes)) {
             if (errno != ENOMEDIUM)
@@ -461,33 +428,6 @@ protected:
     }
 
 private:
-    bool Inquiry(const ScsiRequest& request, ScsiResult& result)
-    {
-        const uint8_t* cdb = request.cdb;
-        if (request.cdbLength < 6 || (cdb[1] & 0x01)) {
-            MakeSense(result, kIllegalRequest, 0x24, 0x00);   // no vital product data pages
-            return true;
-        }
-        uint8_t inquiry[36] = {};
-        inquiry[0] = 0x00;   // direct-access block device
-        inquiry[1] = 0x80;   // removable medium
-        inquiry[2] = 0x02;   // SCSI-2
-        inquiry[3] = 0x02;   // response data format 2
-        inquiry[4] = 31;     // additional length: 36 bytes in all
-        auto place = [&](size_t at, const std::string& text, size_t width) {
-            std::memset(inquiry + at, ' ', width);
-            std::memcpy(inquiry + at, text.data(), std::min(width, text.size()));
-        };
-        place(8, m_disk.vendor, 8);
-        place(16, m_disk.product, 16);
-        place(32, m_disk.revision, 4);
-        const uint32_t n = std::min<uint32_t>({request.dataLength, 36u, cdb[4]});
-        if (request.data && n)
-            std::memcpy(request.data, inquiry, n);
-        result.transferred = n;
-        return true;
-    }
-
     // The disk's size in bytes; false with errno set.
     bool Size(uint64_t& bytes) const
     {
@@ -529,7 +469,7 @@ private:
 
     // Moves count blocks from or to the disk; returns 0 or the errno that stopped it, with
     // the bytes moved before that.
-    int Transfer(bool write, uint64_t first, uint64_t count, uint8_t* data, uint64_t& moved)
+    int Move(bool write, uint64_t first, uint64_t count, uint8_t* data, uint64_t& moved)
     {
         moved = 0;
         const size_t length = static_cast<size_t>(count * kBlock);

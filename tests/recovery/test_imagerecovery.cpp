@@ -52,8 +52,9 @@ TEST_F(RecoveryTest, DeletedCameraFilesComeBackWhole)
                 continue;
             found = true;
             // Movies and WAVE files end exactly at their own end.
-            if (IsVideoFile(lower) || IsWaveFile(lower))
+            if (IsVideoFile(lower) || IsWaveFile(lower)) {
                 EXPECT_EQ(bytes.size(), original.size()) << name << " as " << carved;
+            }
         }
         EXPECT_TRUE(found) << name << " did not come back";
         ++checked;
@@ -148,8 +149,9 @@ TEST_F(RecoveryTest, BadCardsEndCleanly)
         const char letter = Attach(card);
         Recover(letter, kAllTypes, maxSize);
         for (const auto& [file, bytes] : files)
-            if (!file.starts_with("movie("))
+            if (!file.starts_with("movie(")) {
                 EXPECT_LE(bytes.size(), size_t(maxSize) + 512) << name << ": " << file;
+            }
         EXPECT_EQ(VolumeTable::Instance().Card(letter)->WriteCommands(), 0u);
         VolumeTable::Instance().Detach(letter);
     };
