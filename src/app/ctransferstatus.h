@@ -80,9 +80,10 @@ public:
     uint64_t Capacity = 0;
     uint64_t BytesDone = 0;
     uint32_t FileSize = 0;
-    uint32_t BlockCount = 0;
-    uint32_t CurrentBlock = 0;
-    uint32_t BlocksProcessed = 0;
+    // Block counts and positions are 64-bit: cards of 2^31 blocks and more (1 TB) exist.
+    uint64_t BlockCount = 0;
+    uint64_t CurrentBlock = 0;
+    uint64_t BlocksProcessed = 0;
     uint32_t BlockSize = 0;
     uint32_t FileCount = 0;
     int32_t Scope = 0;
@@ -91,7 +92,7 @@ public:
     bool HasError = false;
     bool SendOnDestroy = false;
     // Blocks that could not be read even one by one in this run (they count as zeros).
-    uint32_t UnreadableBlocks = 0;
+    uint64_t UnreadableBlocks = 0;
 
 private:
     void CopyFields(const CTransferStatus& other);

@@ -222,7 +222,7 @@ int CmdTest(const std::string& text)
     Log().BeginScope(std::string("Card Test ") + letter + ":");
     bool ok = false;
     std::string error;
-    uint32_t readErrors = 0;
+    uint64_t readErrors = 0;
     JobOutcome outcome = JobOutcome::NotRun;
     {
         ToolProgress progress(JobScope::CardTest, "Testing...");
@@ -237,7 +237,7 @@ int CmdTest(const std::string& text)
     // Blocks that could not be read were not verified.
     const uint64_t unread = static_cast<uint64_t>(readErrors) * 512;
     std::printf("Bytes Verified: %s\n", DeviceText::WithCommas(static_cast<int64_t>(status.BytesDone > unread ? status.BytesDone - unread : 0)).c_str());
-    std::printf("Read Errors:    %u\n", readErrors);
+    std::printf("Read Errors:    %llu\n", static_cast<unsigned long long>(readErrors));
     std::fflush(stdout);
     const int rc = Outcome(std::string("Card Test ") + letter + ":", ok, outcome, error);
     // The test ran to its end, but a card with read errors fails it: scripts can tell.

@@ -114,10 +114,10 @@ bool CCardJob::Init()
     m_bDeadArea = false;
     m_InitTime = COleDateTime::NowSeconds();
     const int64_t size = m_DriveInfo.DiskSize();
-    const int32_t blocks = m_DriveInfo.BlockCount();
+    const int64_t blocks = m_DriveInfo.BlockCount();
     const int32_t blockSize = m_DriveInfo.BytesPerSector();
     s.Capacity = size > 0 ? static_cast<uint64_t>(size) : 0;
-    s.BlockCount = blocks > 0 ? static_cast<uint32_t>(blocks) : 0;
+    s.BlockCount = blocks > 0 ? static_cast<uint64_t>(blocks) : 0;
     s.BlockSize = blockSize > 0 ? static_cast<uint32_t>(blockSize) : 0;
     if (s.BlockCount == 0) {
         SetError("L-Blocks is zerro");
@@ -131,7 +131,11 @@ bool CCardJob::Init()
         return false;
     }
     CMsgProgress show(1, m_nScope, ProgressStep::Show);
-    CMsgProgress range(0, m_nScope, ProgressStep::Range, CVariant(static_cast<int32_t>(s.BlockCount)));
+    m_nProgressShift = 0;
+    while ((s.BlockCount >> m_nProgressShift) > 0x7FFFFFFFull)
+        ++m_nProgressShift;
+    CMsgProgress range(0, m_nScope, ProgressStep::Range,
+                       CVariant(static_cast<int32_t>(s.BlockCount >> m_nProgressShift)));
     CMsgProgress position(0, m_nScope, std::string());
     return true;
 }
@@ -161,10 +165,14 @@ bool CCardJob::Run()
     std::vector<uint8_t> buffer(static_cast<size_t>(s.BlockSize) * ChunkBlocks);
     uint64_t sinceProgress = 0;
     bool failed = false;
+    if (m_nFirstBlock > 0 && m_nFirstBlock < s.BlockCount) {
+        s.CurrentBlock = m_nFirstBlock;
+        s.BytesDone = m_nFirstBlock * s.BlockSize;
+    }
     while (s.CurrentBlock < s.BlockCount) {
         if (!buffer.empty())
             std::memset(buffer.data(), 0, buffer.size());
-        const uint32_t left = s.BlockCount - s.CurrentBlock;
+        const uint64_t left = s.BlockCount - s.CurrentBlock;
         const uint16_t count = left >= ChunkBlocks ? ChunkBlocks : static_cast<uint16_t>(left);
         CChunk chunk{buffer.data(), static_cast<uint32_t>(buffer.size()), 0};
         uint32_t done = 0;
@@ -176,7 +184,7 @@ bool CCardJob::Run()
         s.BytesDone += done;
         sinceProgress += done;
         if (sinceProgress >= period) {
-            CMsgProgress progress(static_cast<int32_t>(s.CurrentBlock), m_nScope, std::string());
+            CMsgProgress progress(static_cast<int32_t>(s.CurrentBlock >> m_nProgressShift), m_nScope, std::string());
             SendStatus(StatusKind::Progress);
             sinceProgress = 0;
         }

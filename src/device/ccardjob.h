@@ -83,7 +83,9 @@ public:
     const CDriveInfo& DriveInfo() const { return m_DriveInfo; }
     int32_t Scope() const { return m_nScope; }
     // Blocks of this run that could not be read.
-    uint32_t UnreadableBlocks() const { return m_pStatus->UnreadableBlocks; }
+    uint64_t UnreadableBlocks() const { return m_pStatus->UnreadableBlocks; }
+    // Starts the next run at this block instead of 0 (tests of the end of large cards).
+    void SetFirstBlock(uint64_t block) { m_nFirstBlock = block; }
 
 protected:
     // Stops the run after the current block with this error (a carved file that cannot
@@ -139,5 +141,9 @@ private:
     bool CancelledBetweenBlocks();
 
     uint32_t m_nDeadRun = 0;
+    uint64_t m_nFirstBlock = 0;
+    // Progress messages carry 32-bit block numbers: positions are shifted right by this
+    // much so that the card's block count fits.
+    int m_nProgressShift = 0;
     bool m_bDeadArea = false;
 };

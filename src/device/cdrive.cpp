@@ -210,10 +210,10 @@ bool CDrive::ReadDriveInfo(CDriveInfo& info)
     info.m_Letter = m_Letter;
     const bool inquiry = Inquiry(info.m_Inquiry);
     info.m_Inquiry.SetValid(inquiry);
-    uint32_t lastBlock = 0;
+    uint64_t lastBlock = 0;
     uint16_t blockSize = 0;
     if (ReadCapacity(lastBlock, blockSize)) {
-        info.m_nBlockCount = lastBlock == 0 ? 0 : static_cast<int32_t>(lastBlock + 1);
+        info.m_nBlockCount = lastBlock == 0 ? 0 : static_cast<int64_t>(lastBlock + 1);
         info.m_nBlockSize = blockSize;
     }
     const bool media = GetMediaTypes(info.m_Media);
@@ -225,7 +225,7 @@ bool CDrive::ReadDriveInfo(CDriveInfo& info)
     return inquiry || media || geometry || descriptor;
 }
 
-bool CDrive::ReadCapacity(uint32_t&, uint16_t&) { return true; }
+bool CDrive::ReadCapacity(uint64_t&, uint16_t&) { return true; }
 
 bool CDrive::SendVendorWrite(const uint8_t*, uint32_t) { return false; }
 

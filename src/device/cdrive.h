@@ -37,7 +37,8 @@ public:
     virtual bool Close();
     virtual bool IsOpen() const { return m_hDevice != nullptr; }
 
-    virtual bool ReadBlocks(uint8_t* buffer, uint32_t& bytesDone, uint32_t firstBlock, uint16_t count) = 0;
+    // Block addresses are 64-bit: cards past 2^32 blocks (2 TiB) are read with READ(16).
+    virtual bool ReadBlocks(uint8_t* buffer, uint32_t& bytesDone, uint64_t firstBlock, uint16_t count) = 0;
     virtual bool Inquiry(CInquiryData& record) = 0;
     virtual bool IdentifyDevice(CIdentifyData& record) = 0;
     virtual bool QueryDeviceDescriptor(CStorageDeviceDescriptor& record);
@@ -49,8 +50,8 @@ public:
     // descriptor. True when any of the queries succeeded.
     virtual bool ReadDriveInfo(CDriveInfo& info);
     // The base class knows no capacity: true with the outputs untouched.
-    virtual bool ReadCapacity(uint32_t& lastBlock, uint16_t& blockSize);
-    virtual bool WriteBlocks(const uint8_t* buffer, uint32_t& bytesDone, uint32_t firstBlock, uint16_t count) = 0;
+    virtual bool ReadCapacity(uint64_t& lastBlock, uint16_t& blockSize);
+    virtual bool WriteBlocks(const uint8_t* buffer, uint32_t& bytesDone, uint64_t firstBlock, uint16_t count) = 0;
     virtual bool SendVendorWrite(const uint8_t* buffer, uint32_t length);
     virtual unsigned GetDriveType();
     virtual bool Dismount();

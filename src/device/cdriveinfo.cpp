@@ -70,17 +70,17 @@ int CDriveInfo::ReaderClass() const
     return 0;
 }
 
-int32_t CDriveInfo::BlockCount() const
+int64_t CDriveInfo::BlockCount() const
 {
-    int32_t count = 0;
+    int64_t count = 0;
     if (m_GeometryEx.IsValid()) {
         const int64_t bytes = m_GeometryEx.BytesPerSector;
-        count = bytes > 0 ? static_cast<int32_t>(m_GeometryEx.DiskSize / bytes) : 0;
+        count = bytes > 0 ? static_cast<int64_t>(m_GeometryEx.DiskSize) / bytes : 0;
     } else if (m_nBlockCount > 0) {
         count = m_nBlockCount;
     } else if (m_Media.IsValid()) {
-        count = static_cast<int32_t>(m_Media.NumberMediaSides * m_Media.SectorsPerTrack * m_Media.TracksPerCylinder *
-                                     static_cast<uint32_t>(m_Media.Cylinders));
+        count = static_cast<int64_t>(m_Media.NumberMediaSides) * m_Media.SectorsPerTrack * m_Media.TracksPerCylinder *
+                static_cast<int64_t>(m_Media.Cylinders);
     }
     if (ReaderClass() == 4)
         count -= 1;

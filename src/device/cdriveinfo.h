@@ -27,7 +27,7 @@ public:
 
     // 4 for the readers that report one block more than the card has, else 0.
     int ReaderClass() const;
-    int32_t BlockCount() const;
+    int64_t BlockCount() const;
     int32_t BytesPerSector() const;
     int64_t DiskSize() const;
     std::string MediaTypeText() const;
@@ -46,7 +46,7 @@ public:
     CFileInfo m_FileInfo;
     CUnitSense m_Sense;
     char m_Letter = 0;
-    int32_t m_nBlockCount = 0;   // from READ CAPACITY; 0 when unknown
+    int64_t m_nBlockCount = 0;   // from READ CAPACITY; 0 when unknown
     int32_t m_nBlockSize = 0;    // from READ CAPACITY; 0 when unknown
 };
 

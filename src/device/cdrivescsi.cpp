@@ -1,5 +1,6 @@
 #include "device/cdrivescsi.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -87,36 +88,61 @@ bool CDriveScsi::Send(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, 
 
 const uint8_t* CDriveScsi::Data() const { return m_request.data() + kDataOffset; }
 
-bool CDriveScsi::ReadBlocks(uint8_t* buffer, uint32_t& bytesDone, uint32_t firstBlock, uint16_t count)
+uint8_t CDriveScsi::BlockCommand(uint8_t cdb[16], bool write, uint64_t firstBlock, uint16_t count)
+{
+    std::memset(cdb, 0, 16);
+    const uint64_t last = firstBlock + (count ? count - 1 : 0);
+    if (last <= 0xFFFFFFFFull) {
+        cdb[0] = write ? 0x2A : 0x28;
+        px::PutBE32(cdb + 2, static_cast<uint32_t>(firstBlock));
+        cdb[7] = uint8_t(count >> 8);
+        cdb[8] = uint8_t(count);
+        return 10;
+    }
+    cdb[0] = write ? 0x8A : 0x88;
+    px::PutBE64(cdb + 2, firstBlock);
+    px::PutBE32(cdb + 10, count);
+    return 16;
+}
+
+bool CDriveScsi::ReadBlocks(uint8_t* buffer, uint32_t& bytesDone, uint64_t firstBlock, uint16_t count)
 {
     bytesDone = 0;
-    const uint8_t cdb[10] = {0x28, 0, uint8_t(firstBlock >> 24), uint8_t(firstBlock >> 16), uint8_t(firstBlock >> 8),
-                             uint8_t(firstBlock), 0, uint8_t(count >> 8), uint8_t(count), 0};
-    if (!Send(cdb, 10, px::spt::DATA_IN, nullptr, count * kBlock))
+    uint8_t cdb[16];
+    const uint8_t length = BlockCommand(cdb, false, firstBlock, count);
+    if (!Send(cdb, length, px::spt::DATA_IN, nullptr, count * kBlock))
         return false;
     std::memcpy(buffer, Data(), count * kBlock);
     bytesDone = m_lastMoved;
     return true;
 }
 
-bool CDriveScsi::WriteBlocks(const uint8_t* buffer, uint32_t& bytesDone, uint32_t firstBlock, uint16_t count)
+bool CDriveScsi::WriteBlocks(const uint8_t* buffer, uint32_t& bytesDone, uint64_t firstBlock, uint16_t count)
 {
     bytesDone = 0;
-    const uint8_t cdb[10] = {0x2A, 0, uint8_t(firstBlock >> 24), uint8_t(firstBlock >> 16), uint8_t(firstBlock >> 8),
-                             uint8_t(firstBlock), 0, uint8_t(count >> 8), uint8_t(count), 0};
-    if (!Send(cdb, 10, px::spt::DATA_OUT, buffer, count * kBlock))
+    uint8_t cdb[16];
+    const uint8_t length = BlockCommand(cdb, true, firstBlock, count);
+    if (!Send(cdb, length, px::spt::DATA_OUT, buffer, count * kBlock))
         return false;
     bytesDone = m_lastMoved;
     return true;
 }
 
-bool CDriveScsi::ReadCapacity(uint32_t& lastBlock, uint16_t& blockSize)
+bool CDriveScsi::ReadCapacity(uint64_t& lastBlock, uint16_t& blockSize)
 {
     const uint8_t cdb[10] = {0x25};
     if (!Send(cdb, 10, px::spt::DATA_IN, nullptr, 8))
         return false;
     lastBlock = px::GetBE32(Data());
-    const uint32_t length = px::GetBE32(Data() + 4);
+    uint32_t length = px::GetBE32(Data() + 4);
+    if (lastBlock == 0xFFFFFFFFull && m_lastStatus == 0) {
+        // SERVICE ACTION IN(16), READ CAPACITY(16): a 64-bit last block, 32 bytes answered.
+        const uint8_t cdb16[16] = {0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0};
+        if (Send(cdb16, 16, px::spt::DATA_IN, nullptr, 32) && m_lastStatus == 0 && m_lastMoved >= 12) {
+            lastBlock = px::GetBE64(Data());
+            length = px::GetBE32(Data() + 8);
+        }
+    }
     blockSize = length == 0 ? 512 : static_cast<uint16_t>(length);
     return true;
 }
@@ -140,10 +166,11 @@ bool CDriveScsi::IdentifyDevice(CIdentifyData& record)
         return false;
     record.Fill(Data(), 512);
     if (record.LbaSectors() == 0) {
-        uint32_t lastBlock = 0;
+        uint64_t lastBlock = 0;
         uint16_t blockSize = 0;
         if (ReadCapacity(lastBlock, blockSize)) {
-            const uint32_t blocks = lastBlock + 1;
+            // The identify record's LBA count has 28 bits: larger cards say all of them.
+            const uint32_t blocks = static_cast<uint32_t>(std::min<uint64_t>(lastBlock + 1, 0x0FFFFFFF));
             record.m_words[60] = static_cast<uint16_t>(blocks);
             record.m_words[61] = static_cast<uint16_t>(blocks >> 16);
         }

@@ -17,12 +17,14 @@ public:
     // Reads count blocks of 512 bytes. On success count*512 bytes are copied into the
     // buffer and bytesDone is the number of bytes the device moved (a short transfer or
     // a CHECK CONDITION still succeeds: see LastScsiStatus). bytesDone is 0 on failure.
-    bool ReadBlocks(uint8_t* buffer, uint32_t& bytesDone, uint32_t firstBlock, uint16_t count) override;
-    bool WriteBlocks(const uint8_t* buffer, uint32_t& bytesDone, uint32_t firstBlock, uint16_t count) override;
+    // READ(10)/WRITE(10), or READ(16)/WRITE(16) for blocks past 2^32 - 1.
+    bool ReadBlocks(uint8_t* buffer, uint32_t& bytesDone, uint64_t firstBlock, uint16_t count) override;
+    bool WriteBlocks(const uint8_t* buffer, uint32_t& bytesDone, uint64_t firstBlock, uint16_t count) override;
     bool Inquiry(CInquiryData& record) override;
     bool IdentifyDevice(CIdentifyData& record) override;
-    // Last block and block length (512 when the device says 0).
-    bool ReadCapacity(uint32_t& lastBlock, uint16_t& blockSize) override;
+    // Last block and block length (512 when the device says 0): READ CAPACITY(10), and
+    // READ CAPACITY(16) when the card is too large for it (last block 0xFFFFFFFF).
+    bool ReadCapacity(uint64_t& lastBlock, uint16_t& blockSize) override;
     bool SendVendorWrite(const uint8_t* buffer, uint32_t length) override;
     // The base description, then TEST UNIT READY into its sense record; true only when
     // both succeeded.
@@ -62,6 +64,8 @@ private:
     bool Send(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, const uint8_t* dataOut,
               uint32_t dataLength);
     const uint8_t* Data() const;
+    // The READ or WRITE command for the range: 10 bytes while it fits 32-bit addresses.
+    static uint8_t BlockCommand(uint8_t cdb[16], bool write, uint64_t firstBlock, uint16_t count);
 
     std::vector<uint8_t> m_request;
     uint8_t m_lastStatus = 0;

@@ -30,7 +30,7 @@ std::string CardRefusal(const CDriveInfo& info)
     return {};
 }
 
-std::string ShortWriteText(uint8_t status, const px::SenseData& sense, uint32_t firstBlock, uint32_t asked,
+std::string ShortWriteText(uint8_t status, const px::SenseData& sense, uint64_t firstBlock, uint32_t asked,
                            uint32_t done)
 {
     if (px::TransferComplete(status, sense, done, asked))
@@ -45,7 +45,7 @@ std::string ShortWriteText(uint8_t status, const px::SenseData& sense, uint32_t 
     return text;
 }
 
-std::string ShortWriteText(const CDriveScsi& drive, uint32_t firstBlock, uint32_t asked, uint32_t done)
+std::string ShortWriteText(const CDriveScsi& drive, uint64_t firstBlock, uint32_t asked, uint32_t done)
 {
     return ShortWriteText(drive.LastScsiStatus(), drive.LastSenseData(), firstBlock, asked, done);
 }
@@ -102,7 +102,7 @@ bool CCardWipe::Init()
 
 bool CCardWipe::TransferChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone)
 {
-    const uint32_t first = Status().CurrentBlock;
+    const uint64_t first = Status().CurrentBlock;
     const uint32_t asked = static_cast<uint32_t>(count) * kBlockBytes;
     if (!drive.WriteBlocks(chunk.Buffer, bytesDone, first, count)) {
         RequestFailed(drive);

@@ -19,9 +19,9 @@ std::string CardRefusal(const CDriveInfo& info);
 // asked to: "Write failed at block N: DATA PROTECT (0 of 51200 bytes written) - the card
 // is write-protected". Empty when the request wrote all it was asked and ended without an
 // error sense (NO SENSE and RECOVERED ERROR count as written).
-std::string ShortWriteText(const CDriveScsi& drive, uint32_t firstBlock, uint32_t asked, uint32_t done);
+std::string ShortWriteText(const CDriveScsi& drive, uint64_t firstBlock, uint32_t asked, uint32_t done);
 // The same from a status byte and decoded sense (a drive without SCSI: GOOD, no sense).
-std::string ShortWriteText(uint8_t status, const px::SenseData& sense, uint32_t firstBlock, uint32_t asked,
+std::string ShortWriteText(uint8_t status, const px::SenseData& sense, uint64_t firstBlock, uint32_t asked,
                            uint32_t done);
 
 // The read test: the frame's run with a chunk operation that only reads. Blocks that
@@ -40,7 +40,7 @@ public:
     // Reads the chunk; the data is not examined.
     bool TransferChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone) override;
 
-    uint32_t ReadErrors() const { return UnreadableBlocks(); }
+    uint64_t ReadErrors() const { return UnreadableBlocks(); }
 };
 
 // The erase: the frame's run with a chunk operation that writes the frame's zero-filled

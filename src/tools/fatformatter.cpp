@@ -13,6 +13,9 @@
 
 namespace {
 
+// The most sectors a FAT32 boot sector (BPB_TotSec32) and an MBR partition entry can count.
+constexpr int64_t kMaxFatSectors = 0xFFFFFFFFll;
+
 // The block transport moves 512 bytes per block.
 constexpr uint32_t kBlockSize = 512;
 // The formatter writes the system area in requests of this many blocks.
@@ -604,6 +607,15 @@ bool FormatFat(CDrive& drive, const CFatParameters& p, const CFatEnvironment& en
 
 bool Format(CDrive& drive, const CDriveInfo& info, const std::string& label, const CFatEnvironment& environment)
 {
+    // FAT32 counts sectors in 32 bits, and so does the partition table that cameras read:
+    // a card of 2^32 blocks (2 TiB) or more cannot be covered.
+    if (info.BlockCount() > static_cast<int64_t>(kMaxFatSectors)) {
+        drive.SetError("The card holds " + DeviceText::WithCommas(info.BlockCount()) +
+                           " blocks: FAT32 and its partition table cover at most " +
+                           DeviceText::WithCommas(kMaxFatSectors) + " (2 TiB), so it cannot be formatted in the camera layout",
+                       false);
+        return false;
+    }
     CFatParameters p;
     p.TotalSectors = static_cast<uint32_t>(info.BlockCount());
     p.BytesPerSector = static_cast<uint32_t>(info.BytesPerSector());

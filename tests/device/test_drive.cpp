@@ -295,7 +295,7 @@ TEST(ScsiAnswers, ReadCapacityBlockLengthZeroAndLastBlockZero)
         return true;
     };
     ScriptedDrive drive(handle);
-    uint32_t last = 7;
+    uint64_t last = 7;
     uint16_t length = 7;
     ASSERT_TRUE(drive.ReadCapacity(last, length));
     EXPECT_EQ(last, 0u);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
 
@@ -337,6 +338,44 @@ TEST_F(RecoveryTest, DyingCardSkipsItsDeadArea)
         EXPECT_EQ(files[name].size(), n < 149 ? 100u * 512 : 5100u * 512) << name;
     }
     EXPECT_LE(dying, 3 * good) << "good card " << good << " s, dying card " << dying << " s";
+}
+
+// The end of a 3 TB card, past block 2^32: the pictures there come back, a movie's atom
+// chain is looked up across the chunk, and the run ends with the card.
+TEST_F(RecoveryTest, PicturesAtTheEndOfA3TBCard)
+{
+    const uint64_t blocks = 3000000000000ull / 512;
+    const std::string card = home.File("large.img");
+    ASSERT_TRUE(px::test::MakeBlankImage(card, blocks * 512));
+    auto tail = Blocks(300);
+    Put(tail, 10, Jpeg());
+    Put(tail, 50, QtAtom(512 * 100, "mdat"));
+    Put(tail, 150, QtAtom(8, "moov"));
+    Put(tail, 200, Jpeg());
+    {
+        std::fstream out(card, std::ios::in | std::ios::out | std::ios::binary);
+        out.seekp(static_cast<std::streamoff>((blocks - 300) * 512));
+        out.write(reinterpret_cast<const char*>(tail.data()), static_cast<std::streamsize>(tail.size()));
+        ASSERT_TRUE(out.good());
+    }
+    const char letter = Attach(card);
+    CDriveScsi drive;
+    ASSERT_TRUE(drive.OpenVolume(letter));
+    CDriveInfo info;
+    drive.ReadDriveInfo(info);
+    drive.Close();
+    status.Reset();
+    status.Settings.FileTypes = kAllTypes;
+    status.Settings.MaxFileSize = DefaultMaxFileSize;
+    status.Settings.WorkFolder.SetPath(home.File("work/"), true);
+    status.SelectedDrive = static_cast<uint32_t>(letter);
+    CImageRecovery job(&status, info);
+    job.SetFirstBlock(blocks - 300);
+    ASSERT_TRUE(job.Run()) << job.GetError();
+    EXPECT_EQ(status.CurrentBlock, blocks);
+    EXPECT_EQ(job.FoundNames(), (std::vector<std::string>{"IMAGE_000.JPG", "IMAGE_001.JPG"}));
+    EXPECT_EQ(fs::file_size(job.DestinationFolder() + "movie(1).mov"), 512u * 100 + 8);
+    EXPECT_EQ(fs::file_size(job.DestinationFolder() + "IMAGE_001.JPG"), 100u * 512);
 }
 
 TEST_F(RecoveryTest, RunFolderThatCannotBeMadeFailsTheRun)

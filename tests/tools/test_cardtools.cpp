@@ -348,3 +348,94 @@ TEST(CardRefusal, JudgesTheDescription)
 }
 
 }  // namespace
+
+namespace {
+
+// The 512 bytes at block `at` of an image file.
+std::vector<uint8_t> ImageBlock(const std::string& path, uint64_t at)
+{
+    std::vector<uint8_t> block(512);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const ssize_t n = fd >= 0 ? ::pread(fd, block.data(), 512, static_cast<off_t>(at * 512)) : -1;
+    if (fd >= 0)
+        ::close(fd);
+    return n == 512 ? block : std::vector<uint8_t>{};
+}
+
+}  // namespace
+
+// Cards of 2^31 blocks and more (1.5 TB and 3 TB cards are sold), as sparse images: the
+// description, READ and WRITE past 2^31 and 2^32 through the card device, jobs at the end
+// of the card, and a format that FAT32 cannot cover.
+TEST_F(CardTools, CardsOfTerabytes)
+{
+    for (const uint64_t bytes : {1500000000000ull, 3000000000000ull}) {
+        SCOPED_TRACE(bytes);
+        const uint64_t blocks = bytes / 512;
+        const std::string image = home.File("large.img");
+        ASSERT_TRUE(px::test::MakeBlankImage(image, bytes));
+        char letter = 0;
+        std::string error;
+        ASSERT_TRUE(VolumeTable::Instance().Attach(image, &letter, &error)) << error;
+        auto large = VolumeTable::Instance().Card(letter);
+        CDriveScsi drive;
+        ASSERT_TRUE(drive.OpenVolume(letter));
+        CDriveInfo info;
+        drive.ReadDriveInfo(info);
+        uint64_t last = 0;
+        uint16_t length = 0;
+        ASSERT_TRUE(drive.ReadCapacity(last, length));
+        EXPECT_EQ(last, blocks - 1);
+        EXPECT_EQ(info.BlockCount(), static_cast<int64_t>(blocks));
+        EXPECT_NE(info.Report().find(DeviceText::WithCommas(static_cast<int64_t>(blocks))), std::string::npos);
+
+        for (const uint64_t at : {(1ull << 31) + 7, (1ull << 32) + 7}) {
+            if (at >= blocks)
+                continue;
+            std::vector<uint8_t> mark(512, 0x5A);
+            std::memcpy(mark.data(), &at, sizeof at);
+            uint32_t done = 0;
+            ASSERT_TRUE(drive.WriteBlocks(mark.data(), done, at, 1));
+            EXPECT_EQ(done, 512u);
+            std::vector<uint8_t> back(512);
+            ASSERT_TRUE(drive.ReadBlocks(back.data(), done, at, 1));
+            EXPECT_EQ(back, mark) << at;
+            EXPECT_EQ(ImageBlock(image, at), mark) << "block " << at << " is at its place in the image";
+        }
+        drive.Close();
+
+        // A test over the last 250 blocks starts with the card's counts and ends with it.
+        CTransferStatus runStatus;
+        CCardTest test(&runStatus, info);
+        test.SetFirstBlock(blocks - 250);
+        ASSERT_TRUE(test.Run()) << test.GetError();
+        EXPECT_EQ(runStatus.BlockCount, blocks);
+        EXPECT_EQ(runStatus.CurrentBlock, blocks);
+        EXPECT_EQ(runStatus.Capacity, bytes);
+
+        // An erase of the last 150 blocks: zeros there and nothing written before them.
+        const std::vector<uint8_t> marked(512, 0x77);
+        {
+            const int fd = ::open(image.c_str(), O_WRONLY | O_CLOEXEC);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(::pwrite(fd, marked.data(), 512, static_cast<off_t>((blocks - 151) * 512)), 512);
+            ASSERT_EQ(::pwrite(fd, marked.data(), 512, static_cast<off_t>((blocks - 1) * 512)), 512);
+            ::close(fd);
+        }
+        CCardWipe wipe(&runStatus, info);
+        wipe.SetFirstBlock(blocks - 150);
+        ASSERT_TRUE(wipe.Run()) << wipe.GetError();
+        EXPECT_EQ(ImageBlock(image, blocks - 151), marked);
+        EXPECT_EQ(ImageBlock(image, blocks - 1), std::vector<uint8_t>(512, 0));
+
+        // FAT32 counts 2^32 - 1 sectors at most: a larger card is refused, nothing written.
+        if (blocks > 0xFFFFFFFFull) {
+            const uint64_t writes = large->WriteCommands();
+            CCardFormat format(&runStatus, info);
+            EXPECT_FALSE(format.Run());
+            EXPECT_NE(format.GetError().find("(2 TiB), so it cannot be formatted"), std::string::npos) << format.GetError();
+            EXPECT_EQ(large->WriteCommands(), writes);
+        }
+        VolumeTable::Instance().Detach(letter);
+    }
+}

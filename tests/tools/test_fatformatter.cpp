@@ -44,11 +44,11 @@ public:
         uint16_t count;
         const uint8_t* buffer;
     };
-    bool ReadBlocks(uint8_t*, uint32_t& done, uint32_t, uint16_t) override { return (done = 0, false); }
+    bool ReadBlocks(uint8_t*, uint32_t& done, uint64_t, uint16_t) override { return (done = 0, false); }
     bool Inquiry(CInquiryData&) override { return false; }
     bool IdentifyDevice(CIdentifyData&) override { return false; }
     std::string BusName() const override { return "Memory"; }
-    bool WriteBlocks(const uint8_t* buffer, uint32_t& done, uint32_t first, uint16_t count) override
+    bool WriteBlocks(const uint8_t* buffer, uint32_t& done, uint64_t first, uint16_t count) override
     {
         done = 0;
         m_writes.push_back({first, count, buffer});
