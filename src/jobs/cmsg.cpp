@@ -1,6 +1,7 @@
 #include "jobs/cmsg.h"
 
 #include <algorithm>
+#include <cassert>
 
 CSingleMsg::~CSingleMsg()
 {
@@ -99,8 +100,18 @@ CMsgProgress::CMsgProgress(int32_t position, int32_t scope, const std::string& t
     Bus().Send(*this);
 }
 
+void CMsgBox::AssertOwnerThread()
+{
+#ifndef NDEBUG
+    if (m_owner == std::thread::id())
+        m_owner = std::this_thread::get_id();
+    assert(m_owner == std::this_thread::get_id() && "the message bus is used from a second thread");
+#endif
+}
+
 void CMsgBox::AddListener(const std::string& name, CListener* listener)
 {
+    AssertOwnerThread();
     if (!listener || name.empty() || IsRegistered(listener))
         return;
     listener->m_strName = name;
@@ -109,6 +120,7 @@ void CMsgBox::AddListener(const std::string& name, CListener* listener)
 
 void CMsgBox::RemoveListener(CListener* listener)
 {
+    AssertOwnerThread();
     if (!listener)
         return;
     if (m_depth > 0) {
@@ -121,6 +133,7 @@ void CMsgBox::RemoveListener(CListener* listener)
 
 void CMsgBox::Send(CSingleMsg& msg)
 {
+    AssertOwnerThread();
     ++m_depth;
     // Index-based so that listeners appended during delivery are reached and the
     // vector may grow while we walk it.

@@ -3,6 +3,7 @@
 // CMsgSend delivers it at once, in registration order, to every registered listener.
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "jobs/cobj.h"
@@ -124,8 +125,13 @@ public:
     bool IsRegistered(const CListener* listener) const;
 
 private:
+    // The bus is not locked: it belongs to the thread that used it first (the user
+    // interface thread, or px3's main thread). Debug builds assert that it stays there.
+    void AssertOwnerThread();
+
     std::vector<CListener*> m_listeners;   // null marks an entry removed during delivery
     int m_depth = 0;
+    std::thread::id m_owner;
 };
 
 CMsgBox& Bus();

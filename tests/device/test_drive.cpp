@@ -219,7 +219,7 @@ TEST_F(CardTest, LockIsExclusiveAndCloseUnlocks)
 
 TEST_F(CardTest, DriveInfoAndReportOfAnImage)
 {
-    const char letter = Attach(2048, ",reader=Lexar/CF Reader/2.07");
+    const char letter = Attach(2048, ",reader=Quillon/CF Reader/2.07");
     CDriveScsi drive;
     ASSERT_TRUE(drive.OpenVolume(letter));
     CDriveInfo info;
@@ -236,7 +236,7 @@ TEST_F(CardTest, DriveInfoAndReportOfAnImage)
         "Bytes Per Sector.................512\r\n"
         "Media Type.......................Removable\r\n"
         "Blocks...........................2,048\r\n"
-        "Reader Vendor....................Lexar\r\n"
+        "Reader Vendor....................Quillon\r\n"
         "Reader Name......................CF Reader\r\n"
         "Reader Revision..................2.07\r\n"
         "Bus Type.........................Usb\r\n"

@@ -129,11 +129,11 @@ void BuildMachine(FakeSysfs& sys)
     sys.Write("devices/pci0000:00/0000:00:14.0/usb2/2-2/idVendor", "152d");
     sys.Write("devices/pci0000:00/0000:00:14.0/usb2/2-2/serial", "DD564198838B5");
     sys.Host(kUasHost, "uas");
-    sys.ScsiDisk(kUasHost, 0, "sdd", "JMicron", "Generic         ", "0", false, 1953525168, 8, 48, "sg3");
+    sys.ScsiDisk(kUasHost, 0, "sdd", "Brisko", "Generic         ", "0", false, 1953525168, 8, 48, "sg3");
     // The machine's own SATA disk and optical drive.
     sys.Host(kSataHost, "ahci");
     const std::string sda =
-        sys.ScsiDisk(kSataHost, 0, "sda", "ATA     ", "Samsung SSD 860 ", "0", false, 976773168, 8, 0, "sg0");
+        sys.ScsiDisk(kSataHost, 0, "sda", "ATA     ", "Vantor SSD 860  ", "0", false, 976773168, 8, 0, "sg0");
     sys.Partition(sda, "sda1", 8, 1);
     sys.Host(kOpticalHost, "ahci");
     sys.ScsiDisk(kOpticalHost, 0, "sr0", "HL-DT-ST", "DVDRAM GH24NSD1 ", "5", true, 0, 11, 0, "sg4");

@@ -131,7 +131,7 @@ TEST_F(CardJobTest, AnotherDeviceAtTheSelectedLetterIsRefused)
     VolumeTable::Instance().Detach(letter);
     const std::string other = home.File("other.img");
     ASSERT_TRUE(px::test::MakeBlankImage(other, 100 * 512));
-    ASSERT_TRUE(VolumeTable::Instance().Attach(std::string(1, letter) + "=" + other + ",reader=Kingston/DataTraveler/1.0",
+    ASSERT_TRUE(VolumeTable::Instance().Attach(std::string(1, letter) + "=" + other + ",reader=Marlow/DataStick/1.0",
                                               nullptr, nullptr));
     CountingJob job(&status, info, JobScope::Erase);
     EXPECT_FALSE(job.Run());
