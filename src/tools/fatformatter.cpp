@@ -32,8 +32,34 @@ constexpr uint32_t kMaxClusters12 = 4084;
 constexpr uint32_t kMaxClusters16 = 0xFFF4;
 constexpr uint32_t kMaxClusters32 = 0xFFFFFF5;
 
-// Two FAT entries (media and end-of-chain marks) precede cluster 2.
+// Two FAT entries (media and end-of-chain marks) precede cluster 2, the first data
+// cluster (FAT32's root directory starts there).
 constexpr uint32_t kReservedFatEntries = 2;
+constexpr uint32_t kFirstDataCluster = 2;
+// Sector sizes a FAT boot sector may state: powers of two from 128 to 4,096; 512 when the
+// card does not say.
+constexpr uint32_t kDefaultSectorSize = 512;
+constexpr uint32_t kMinSectorSize = 128;
+constexpr uint32_t kMaxSectorSize = 4096;
+// A track of 32 sectors when the card gives no geometry (the classic flash card's).
+constexpr uint32_t kDefaultSectorsPerTrack = 32;
+// Two FAT copies: what every camera and reader expects.
+constexpr uint32_t kDefaultFatCopies = 2;
+// The type by volume size when none is asked for (mkfs.fat's choice): FAT12 up to 8,400
+// sectors (4 MB), FAT32 above 1,048,576 sectors (512 MB), FAT16 between.
+constexpr uint32_t kFat12UpTo = 8400;
+constexpr uint32_t kFat32Above = 1048576;
+// Bytes of the largest FAT12 FAT: 4,085 entries of 12 bits, rounded as mkfs.fat does.
+constexpr uint32_t kFat12MaxFatBytes = 6130;
+// Clusters of at most 64 sectors (32 KB): larger ones are not read by every system.
+constexpr uint32_t kMaxSectorsPerCluster = 64;
+// FAT32: 32 reserved sectors, the backup boot sector at sector 6 (where every reader
+// looks for it).
+constexpr uint32_t kFat32ReservedSectors = 32;
+constexpr uint32_t kBackupBootSector = 6;
+// Media bytes: F8 a fixed (partitioned) disk, F0 a removable medium without a table.
+constexpr uint8_t kMediaFixed = 0xF8;
+constexpr uint8_t kMediaRemovable = 0xF0;
 // Default root directory of FAT12 and FAT16: 512 entries, 16 KB.
 constexpr uint32_t kDefaultRootEntries = 512;
 constexpr uint32_t kDirEntrySize = 32;
@@ -197,8 +223,21 @@ bool CFatFormatter::Compute(const CFatOptions& o)
     m_error.clear();
     m_fat = m_spf = m_rootSectors = m_clusters = m_bsec = 0;
     ReleaseImage();
-    CFatBpb& b = m_bpb;
 
+    uint32_t fat = 0;
+    uint32_t firstFree = 0;
+    if (!TakeGivenFields(o, fat) || !ReservePartitionTrack(o) || !ChooseClusterSize(fat))
+        return false;
+    PlaceInfoSectors(fat, firstFree);
+    if (!ChooseReservedSectors(fat, firstFree) || !SizeFatAndClusters(o, fat))
+        return false;
+    FillTotals(fat);
+    return true;
+}
+
+bool CFatFormatter::TakeGivenFields(const CFatOptions& o, uint32_t& fat)
+{
+    CFatBpb& b = m_bpb;
     // Given geometry, sector size, size and hidden sectors first.
     if (o.Heads)
         b.Heads = o.Heads;
@@ -211,9 +250,9 @@ bool CFatFormatter::Compute(const CFatOptions& o)
     if (o.HiddenGiven)
         b.HiddenSectors = o.HiddenSectors;
     if (b.BytesPerSector == 0)
-        b.BytesPerSector = 512;
+        b.BytesPerSector = kDefaultSectorSize;
     const uint32_t bps = b.BytesPerSector;
-    if (bps < 128 || bps > 4096 || (bps & (bps - 1)) != 0)
+    if (bps < kMinSectorSize || bps > kMaxSectorSize || (bps & (bps - 1)) != 0)
         return Fail("Invalid sector size " + std::to_string(bps));
 
     if (o.TotalSectors) {
@@ -228,9 +267,10 @@ bool CFatFormatter::Compute(const CFatOptions& o)
         }
     }
 
-    uint32_t fat = o.FatType;
+    fat = o.FatType;
     if (fat != 0 && fat != 12 && fat != 16 && fat != 32)
         return Fail("Invalid FAT type " + std::to_string(fat));
+    // Only FAT32 has an information or a backup boot sector.
     if (fat == 0 && o.RootEntries == 0 && (o.InfoSector || o.BackupSector))
         fat = 32;
 
@@ -248,11 +288,16 @@ bool CFatFormatter::Compute(const CFatOptions& o)
         b.InfoSector = o.InfoSector;
     if (o.BackupSector)
         b.BackupSector = o.BackupSector;
+    return true;
+}
 
+bool CFatFormatter::ReservePartitionTrack(const CFatOptions& o)
+{
+    CFatBpb& b = m_bpb;
     // The partition starts one track in; the volume loses that track and any hidden
     // sectors given before it.
     if (o.PartitionTable) {
-        const uint32_t track = b.SectorsPerTrack ? b.SectorsPerTrack : 32;
+        const uint32_t track = b.SectorsPerTrack ? b.SectorsPerTrack : kDefaultSectorsPerTrack;
         const uint64_t lost = uint64_t(track) + (o.HiddenGiven ? o.HiddenSectors : 0);
         if (uint64_t(b.TotalSectors32) <= lost || uint64_t(b.HiddenSectors) + track > 0xFFFFFFFFull)
             return Fail("The card is too small for a FAT file system");
@@ -260,16 +305,20 @@ bool CFatFormatter::Compute(const CFatOptions& o)
         b.TotalSectors32 -= static_cast<uint32_t>(lost);
     }
     if (b.NumberOfFats == 0)
-        b.NumberOfFats = 2;
-    const uint32_t nft = b.NumberOfFats;
-    uint32_t bsec = b.TotalSectors32;
-    if (bsec == 0)
+        b.NumberOfFats = kDefaultFatCopies;
+    if (b.TotalSectors32 == 0)
         return Fail("The card is too small for a FAT file system");
+    return true;
+}
 
-    // Sectors per cluster.
+bool CFatFormatter::ChooseClusterSize(uint32_t& fat)
+{
+    CFatBpb& b = m_bpb;
+    const uint32_t bsec = b.TotalSectors32;
+    const uint32_t bps = b.BytesPerSector;
     uint32_t spc = 0;
     if (fat == 0)
-        fat = bsec <= 8400 ? 12 : bsec > 1048576 ? 32 : 16;
+        fat = bsec <= kFat12UpTo ? 12 : bsec > kFat32Above ? 32 : 16;
     if (fat == 16) {
         spc = ClusterSize(kClusters16, bsec);
         // The table has no FAT16 cluster size up to 8,400 sectors: two-sector clusters
@@ -280,13 +329,16 @@ bool CFatFormatter::Compute(const CFatOptions& o)
             fat = 12;
     }
     if (fat == 12) {
+        // The smallest clusters that keep the volume under FAT12's 4,085 clusters, with
+        // the FATs (at most 4,085 entries of 1.5 bytes each: 6,130 bytes, counted as
+        // in mkfs.fat) and the root directory taken off first.
         const uint32_t rootEntries = b.RootEntries ? b.RootEntries : kDefaultRootEntries;
-        const uint64_t overhead =
-            uint64_t(nft) * ((2 * bps + 12260) / (2 * bps)) + CeilDiv(rootEntries, bps / kDirEntrySize);
+        const uint64_t overhead = uint64_t(b.NumberOfFats) * ((2 * bps + kFat12MaxFatBytes * 2) / (2 * bps)) +
+                                  CeilDiv(rootEntries, bps / kDirEntrySize);
         spc = 1;
-        while (overhead + uint64_t(spc) * 4085 < bsec) {
+        while (overhead + uint64_t(spc) * (kMaxClusters12 + 1) < bsec) {
             spc *= 2;
-            if (spc == 64)
+            if (spc == kMaxSectorsPerCluster)
                 break;
         }
     }
@@ -298,41 +350,58 @@ bool CFatFormatter::Compute(const CFatOptions& o)
         b.RootEntries = 0;
     }
     b.SectorsPerCluster = spc;
+    return true;
+}
 
+void CFatFormatter::PlaceInfoSectors(uint32_t fat, uint32_t& firstFree)
+{
+    CFatBpb& b = m_bpb;
     // FAT32's FS information sector and backup boot sector, and the first reserved
     // sector left free after them.
-    uint32_t firstFree = 0;
-    if (fat == 32) {
-        if (b.InfoSector == 0)
-            b.InfoSector = 1;
-        firstFree = b.InfoSector == kNoSector ? 1 : b.InfoSector + 1;
-        if (b.BackupSector && b.BackupSector != kNoSector) {
-            firstFree = std::max(firstFree, b.BackupSector + 1);
-        } else if (b.BackupSector != kNoSector) {
-            // Sector 6 is where every FAT32 reader looks for the backup.
-            if (firstFree > 6) {
-                b.BackupSector = firstFree;
-                ++firstFree;
-            } else {
-                b.BackupSector = 6;
-                firstFree = 7;
-            }
+    firstFree = 0;
+    if (fat != 32)
+        return;
+    if (b.InfoSector == 0)
+        b.InfoSector = 1;
+    firstFree = b.InfoSector == kNoSector ? 1 : b.InfoSector + 1;
+    if (b.BackupSector && b.BackupSector != kNoSector) {
+        firstFree = std::max(firstFree, b.BackupSector + 1);
+    } else if (b.BackupSector != kNoSector) {
+        if (firstFree > kBackupBootSector) {
+            b.BackupSector = firstFree;
+            ++firstFree;
+        } else {
+            b.BackupSector = kBackupBootSector;
+            firstFree = kBackupBootSector + 1;
         }
     }
+}
 
+bool CFatFormatter::ChooseReservedSectors(uint32_t fat, uint32_t firstFree)
+{
+    CFatBpb& b = m_bpb;
     if (b.ReservedSectors) {
         if (fat != 32 && b.RootEntries == 0)
             b.RootEntries = kDefaultRootEntries;
         if (fat == 32 && b.ReservedSectors < firstFree)
             return Fail("Too few reserved sectors for the FAT32 information sectors");
     } else if (fat == 32) {
-        b.ReservedSectors = std::max<uint32_t>(32, firstFree);
+        b.ReservedSectors = std::max<uint32_t>(kFat32ReservedSectors, firstFree);
     } else {
-        b.ReservedSectors = 1;
+        b.ReservedSectors = 1;   // the boot sector alone
         if (b.RootEntries == 0)
             b.RootEntries = kDefaultRootEntries;
     }
+    return true;
+}
 
+bool CFatFormatter::SizeFatAndClusters(const CFatOptions& o, uint32_t fat)
+{
+    CFatBpb& b = m_bpb;
+    const uint32_t bps = b.BytesPerSector;
+    const uint32_t nft = b.NumberOfFats;
+    const uint32_t spc = b.SectorsPerCluster;
+    uint32_t bsec = b.TotalSectors32;
     const uint32_t nibbles = fat / 4;   // half-bytes per FAT entry: 3, 4 or 8
     const uint32_t rds = static_cast<uint32_t>(CeilDiv(uint64_t(b.RootEntries) * kDirEntrySize, bps));
     uint64_t x1 = uint64_t(b.ReservedSectors) + rds + uint64_t(nft) * (o.SectorsPerFat ? o.SectorsPerFat : 1);
@@ -347,6 +416,7 @@ bool CFatFormatter::Compute(const CFatOptions& o)
         spf = CeilDiv((cls + kReservedFatEntries) * nibbles, uint64_t(bps) * 2);
         x1 += (spf - 1) * nft;
     }
+    // FAT12 and FAT16 count their FAT sectors in 16 bits.
     if (spf == 0 || x1 >= bsec || (fat != 32 && spf > 0xFFFF))
         return Fail("The card is too small for a FAT file system");
 
@@ -381,11 +451,22 @@ bool CFatFormatter::Compute(const CFatOptions& o)
     if (cl < minClusters)
         return Fail("No valid FAT" + std::to_string(fat) + " layout fits the card (" + std::to_string(cl) +
                     " clusters)");
+    m_spf = static_cast<uint32_t>(spf);
+    m_rootSectors = rds;
+    m_clusters = static_cast<uint32_t>(cl);
+    m_bsec = bsec;
+    return true;
+}
 
+void CFatFormatter::FillTotals(uint32_t fat)
+{
+    CFatBpb& b = m_bpb;
+    const uint32_t bsec = m_bsec;
+    // Media byte: a fixed disk (partitioned) or a removable medium without a table.
     if (b.Media == 0)
-        b.Media = b.HiddenSectors ? 0xF8 : 0xF0;
+        b.Media = b.HiddenSectors ? kMediaFixed : kMediaRemovable;
     if (fat == 32)
-        b.RootCluster = 2;
+        b.RootCluster = kFirstDataCluster;
 
     // The 16-bit total when the volume ends inside the first 65,536 sectors; the 32-bit
     // total otherwise, always for FAT32. The 32-bit total follows a volume that was
@@ -399,18 +480,12 @@ bool CFatFormatter::Compute(const CFatOptions& o)
     }
     if (fat == 32) {
         b.SectorsPerFat16 = 0;
-        b.SectorsPerFat32 = static_cast<uint32_t>(spf);
+        b.SectorsPerFat32 = m_spf;
     } else {
-        b.SectorsPerFat16 = static_cast<uint32_t>(spf);
+        b.SectorsPerFat16 = m_spf;
         b.SectorsPerFat32 = 0;
     }
-
     m_fat = fat;
-    m_spf = static_cast<uint32_t>(spf);
-    m_rootSectors = rds;
-    m_clusters = static_cast<uint32_t>(cl);
-    m_bsec = bsec;
-    return true;
 }
 
 void CFatFormatter::ReleaseImage()

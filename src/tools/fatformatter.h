@@ -127,6 +127,21 @@ public:
 
 private:
     bool Fail(const std::string& text);
+    // The steps of Compute, in their order.
+    // The fields the options give, the default geometry, the FAT type asked for.
+    bool TakeGivenFields(const CFatOptions& options, uint32_t& fat);
+    // The track before the partition (and hidden sectors) come off the volume.
+    bool ReservePartitionTrack(const CFatOptions& options);
+    // The FAT type by size when none was asked for, and the sectors per cluster.
+    bool ChooseClusterSize(uint32_t& fat);
+    // FAT32's information and backup boot sectors; firstFree is the first sector after.
+    void PlaceInfoSectors(uint32_t fat, uint32_t& firstFree);
+    bool ChooseReservedSectors(uint32_t fat, uint32_t firstFree);
+    // Sectors per FAT and the cluster count, the volume cut where its FAT or its type
+    // cannot count further.
+    bool SizeFatAndClusters(const CFatOptions& options, uint32_t fat);
+    // Media byte, root cluster, the 16- or 32-bit totals and FAT sizes.
+    void FillTotals(uint32_t fat);
     void BuildPartitionTable(uint8_t* sector) const;
     void BuildBootSector(uint8_t* sector) const;
     void BuildInfoSector(uint8_t* sector) const;

@@ -40,7 +40,7 @@ CFatEnvironment FixedEnvironment(std::optional<uint32_t> serial = 0x1234ABCD)
 class MemoryDrive : public CDrive {
 public:
     struct Write {
-        uint32_t first;
+        uint64_t first;
         uint16_t count;
         const uint8_t* buffer;
     };
