@@ -221,22 +221,19 @@ int SaveFound(CDriveDoc& doc, CFoundFiles& found, const RecoverOptions& options,
 
 }  // namespace
 
-int CmdRecover(const RecoverOptions& options)
+namespace {
+
+// The settings of this run: the stored ones with the command's brands, types and work
+// folder. Exit status 2 with the message printed when an argument is wrong, else 0.
+int RunSettings(const RecoverOptions& options, const SettingsRecord& stored, SettingsRecord& settings)
 {
-    const char letter = ParseLetter(options.letter);
-    if (!letter) {
-        std::fprintf(stderr, "px3: '%s' is not a drive letter\n", options.letter.c_str());
-        return 2;
-    }
-    Session session;
-    SettingsRecord settings;
-    CopySettings(session.Settings().Record(), settings);
+    settings = stored;
     std::string error;
     if (!options.brands.empty()) {
         uint32_t brands = 0;
         if (!BrandsFromNames(options.brands, brands, error)) {
             std::fprintf(stderr, "px3: %s\n", error.c_str());
-            return 2;
+            return ExitCode::Usage;
         }
         settings.Brands = brands;
         settings.FileTypes = DefaultTypes(brands);
@@ -245,7 +242,7 @@ int CmdRecover(const RecoverOptions& options)
         uint32_t mask = 0;
         if (!TypesFromNames(options.types, mask, error)) {
             std::fprintf(stderr, "px3: %s\n", error.c_str());
-            return 2;
+            return ExitCode::Usage;
         }
         settings.FileTypes = mask;
     }
@@ -254,69 +251,66 @@ int CmdRecover(const RecoverOptions& options)
         settings.WorkFolder.SetPath(std::filesystem::absolute(options.workFolder, ec).lexically_normal().string() + "/",
                                     true);
     }
+    return ExitCode::Ok;
+}
 
-    CDriveInfo info;
-    if (!DescribeCard(letter, info, error)) {
-        std::fprintf(stderr, "px3: %s\n", error.c_str());
-        return 2;
-    }
+// The save arguments, checked before the card is scanned: --prefix and --keep go with
+// --save, the prefix follows the save page's rules, the kept types exist.
+int CheckSaveArguments(const RecoverOptions& options, const SettingsRecord& settings)
+{
     const bool saving = !options.saveFolder.empty();
     if (!saving && (!options.prefix.empty() || !options.keep.empty())) {
         std::fprintf(stderr, "px3: --prefix and --keep go with --save FOLDER\n");
-        return 2;
+        return ExitCode::Usage;
     }
     if (saving) {
-        // The name the saved files get is checked before the card is scanned.
         const std::string prefix = options.prefix.empty() ? settings.FilePrefix : options.prefix;
         const std::string problem = FilePrefixProblem(prefix);
         if (!problem.empty()) {
             std::fprintf(stderr, "px3: --prefix '%s': %s\n", prefix.c_str(), problem.c_str());
-            return 2;
+            return ExitCode::Usage;
         }
     }
     if (!options.keep.empty()) {
         uint32_t unused = 0;
+        std::string error;
         if (!TypesFromNames(options.keep, unused, error)) {
             std::fprintf(stderr, "px3: --keep: %s\n", error.c_str());
-            return 2;
+            return ExitCode::Usage;
         }
     }
-    CDriveDoc doc;
-    auto foundFiles = std::make_unique<CFoundFiles>();
-    foundFiles->Thumbs().SetMakeThumbnails(options.thumbnails);
-    CFoundFiles* found = foundFiles.get();
-    doc.SetFoundList(std::move(foundFiles));
-    doc.Reload();
-    doc.SelectDrive(letter);
-    if (!doc.SelectedLoaded() || !doc.SelectedInfo().IsCard()) {
-        std::fprintf(stderr, "px3: %c: holds no card that can be read%s%s\n", letter, doc.GetError().empty() ? "" : ": ",
-                     doc.GetError().c_str());
-        return 2;
-    }
-    CTransferStatus& status = doc.Status();
-    CopySettings(settings, status.Settings);
+    return ExitCode::Ok;
+}
 
-    std::printf("Recovering %s from %c: (%s) into %s\n", TypeNames(settings.FileTypes).c_str(), letter,
-                SizeText(static_cast<uint64_t>(info.DiskSize())).c_str(), settings.WorkFolder.GetText().c_str());
-    std::fflush(stdout);
+struct ScanResult {
     bool ok = false;
     std::string folder;
-    std::string jobError;
+    std::string error;
     JobOutcome outcome = JobOutcome::NotRun;
-    {
-        ProgressPrinter progress(JobScope::Recovery);
-        CancelOnInterrupt cancel;
-        FoundFileAdder adder(*found);
-        CImageRecovery job(&status, doc.SelectedInfo(), JobScope::Recovery);
-        ok = job.Run();
-        progress.Done();
-        if (options.thumbnails)
-            found->Thumbs().WaitForThumbnails();
-        folder = job.DestinationFolder();
-        jobError = job.GetError();
-        outcome = job.Outcome();
-    }
-    // What the run folder holds: a file that could not be made is no file found.
+};
+
+// The recovery job over the selected card, with the progress line and Ctrl-C.
+ScanResult Scan(CDriveDoc& doc, CFoundFiles& found, bool thumbnails)
+{
+    ScanResult result;
+    ProgressPrinter progress(JobScope::Recovery);
+    CancelOnInterrupt cancel;
+    FoundFileAdder adder(found);
+    CImageRecovery job(&doc.Status(), doc.SelectedInfo(), JobScope::Recovery);
+    result.ok = job.Run();
+    progress.Done();
+    if (thumbnails)
+        found.Thumbs().WaitForThumbnails();
+    result.folder = job.DestinationFolder();
+    result.error = job.GetError();
+    result.outcome = job.Outcome();
+    return result;
+}
+
+// "Run folder: ..." and "Files found: N  jpg 3  movie 1 ...": what the run folder holds
+// (a file that could not be made is no file found).
+void PrintFound(const std::string& folder)
+{
     std::map<std::string, int> byType;
     size_t filesFound = 0;
     std::error_code ec;
@@ -336,20 +330,65 @@ int CmdRecover(const RecoverOptions& options)
     for (const auto& [type, count] : byType)
         std::printf("  %s %d", type.c_str(), count);
     std::printf("\n");
-    if (!ok) {
-        std::fprintf(stderr, "px3: %s\n", jobError.c_str());
-        if (saving && !folder.empty())
-            std::fprintf(stderr, "px3: nothing was saved; the files found so far are in %s\n", folder.c_str());
-        return ExitStatus(outcome);
+}
+
+}  // namespace
+
+int CmdRecover(const RecoverOptions& options)
+{
+    const char letter = ParseLetter(options.letter);
+    if (!letter) {
+        std::fprintf(stderr, "px3: '%s' is not a drive letter\n", options.letter.c_str());
+        return ExitCode::Usage;
     }
-    if (!jobError.empty())
-        std::fprintf(stderr, "px3: %s\n", jobError.c_str());
+    Session session;
+    SettingsRecord stored, settings;
+    CopySettings(session.Settings().Record(), stored);
+    if (const int rc = RunSettings(options, stored, settings))
+        return rc;
+    CDriveInfo info;
+    std::string error;
+    if (!DescribeCard(letter, info, error)) {
+        std::fprintf(stderr, "px3: %s\n", error.c_str());
+        return ExitCode::Usage;
+    }
+    if (const int rc = CheckSaveArguments(options, settings))
+        return rc;
+
+    CDriveDoc doc;
+    auto foundFiles = std::make_unique<CFoundFiles>();
+    foundFiles->Thumbs().SetMakeThumbnails(options.thumbnails);
+    CFoundFiles* found = foundFiles.get();
+    doc.SetFoundList(std::move(foundFiles));
+    doc.Reload();
+    doc.SelectDrive(letter);
+    if (!doc.SelectedLoaded() || !doc.SelectedInfo().IsCard()) {
+        std::fprintf(stderr, "px3: %c: holds no card that can be read%s%s\n", letter, doc.GetError().empty() ? "" : ": ",
+                     doc.GetError().c_str());
+        return ExitCode::Usage;
+    }
+    CopySettings(settings, doc.Status().Settings);
+    std::printf("Recovering %s from %c: (%s) into %s\n", TypeNames(settings.FileTypes).c_str(), letter,
+                SizeText(static_cast<uint64_t>(info.DiskSize())).c_str(), settings.WorkFolder.GetText().c_str());
+    std::fflush(stdout);
+
+    const ScanResult scan = Scan(doc, *found, options.thumbnails);
+    PrintFound(scan.folder);
+    const bool saving = !options.saveFolder.empty();
+    if (!scan.ok) {
+        std::fprintf(stderr, "px3: %s\n", scan.error.c_str());
+        if (saving && !scan.folder.empty())
+            std::fprintf(stderr, "px3: nothing was saved; the files found so far are in %s\n", scan.folder.c_str());
+        return ExitStatus(scan.outcome);
+    }
+    if (!scan.error.empty())
+        std::fprintf(stderr, "px3: %s\n", scan.error.c_str());
     if (saving) {
-        const int saved = SaveFound(doc, *found, options, folder);
-        return saved != 0 ? saved : ExitStatus(outcome);
+        const int saved = SaveFound(doc, *found, options, scan.folder);
+        return saved != 0 ? saved : ExitStatus(scan.outcome);
     }
     std::printf("Finished\n");
-    return ExitStatus(outcome);
+    return ExitStatus(scan.outcome);
 }
 
 }  // namespace px3cli
