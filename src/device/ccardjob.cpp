@@ -170,8 +170,8 @@ bool CCardJob::Run()
         s.BytesDone = m_nFirstBlock * s.BlockSize;
     }
     while (s.CurrentBlock < s.BlockCount) {
-        if (!buffer.empty())
-            std::memset(buffer.data(), 0, buffer.size());
+        // No clearing of the buffer: a read fills every block it hands on (zeros for the
+        // blocks it could not read).
         const uint64_t left = s.BlockCount - s.CurrentBlock;
         const uint16_t count = left >= ChunkBlocks ? ChunkBlocks : static_cast<uint16_t>(left);
         CChunk chunk{buffer.data(), static_cast<uint32_t>(buffer.size()), 0};

@@ -44,9 +44,17 @@ std::string Format(const char* format, unsigned a, unsigned b = 0, unsigned c = 
 std::vector<uint8_t> CDriveScsi::BuildRequest(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction,
                                               uint32_t dataLength)
 {
+    std::vector<uint8_t> request(72 + dataLength, 0);
+    FillRequest(request.data(), cdb, cdbLength, direction, dataLength);
+    return request;
+}
+
+void CDriveScsi::FillRequest(uint8_t* b, const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, uint32_t dataLength)
+{
     const uint32_t total = 72 + dataLength;
-    std::vector<uint8_t> request(total, 0);
-    uint8_t* b = request.data();
+    // The header, the total size and the sense area; the data area is the caller's.
+    std::memset(b, 0, kDataOffset);
+    std::memset(b + kDataOffset + dataLength, 0, total - kDataOffset - dataLength);
     px::Put16(b + px::spt::Length, px::spt::HeaderSize);
     b[px::spt::CdbLength] = cdbLength;
     b[px::spt::SenseInfoLength] = kSenseWanted;
@@ -57,13 +65,16 @@ std::vector<uint8_t> CDriveScsi::BuildRequest(const uint8_t* cdb, uint8_t cdbLen
     px::Put32(b + px::spt::SenseInfoOffset, kSenseOffset);
     std::memcpy(b + px::spt::Cdb, cdb, cdbLength);
     px::Put32(b + kTotalSizeOffset, total);
-    return request;
 }
 
 bool CDriveScsi::Send(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, const uint8_t* dataOut,
                       uint32_t dataLength)
 {
-    m_request = BuildRequest(cdb, cdbLength, direction, dataLength);
+    // One request buffer for every command: a chunk's 51,200 bytes are not allocated and
+    // cleared again for each READ.
+    if (m_request.size() != 72 + static_cast<size_t>(dataLength))
+        m_request.resize(72 + static_cast<size_t>(dataLength));
+    FillRequest(m_request.data(), cdb, cdbLength, direction, dataLength);
     if (dataOut && dataLength)
         std::memcpy(m_request.data() + kDataOffset, dataOut, dataLength);
     const uint32_t size = static_cast<uint32_t>(m_request.size());
@@ -112,7 +123,11 @@ bool CDriveScsi::ReadBlocks(uint8_t* buffer, uint32_t& bytesDone, uint64_t first
     const uint8_t length = BlockCommand(cdb, false, firstBlock, count);
     if (!Send(cdb, length, px::spt::DATA_IN, nullptr, count * kBlock))
         return false;
-    std::memcpy(buffer, Data(), count * kBlock);
+    // The bytes moved; the rest of the buffer is zeros, whatever the device left there.
+    const uint32_t moved = std::min<uint32_t>(m_lastMoved, count * kBlock);
+    std::memcpy(buffer, Data(), moved);
+    if (moved < count * kBlock)
+        std::memset(buffer + moved, 0, count * kBlock - moved);
     bytesDone = m_lastMoved;
     return true;
 }

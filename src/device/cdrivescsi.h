@@ -64,6 +64,9 @@ private:
     bool Send(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, const uint8_t* dataOut,
               uint32_t dataLength);
     const uint8_t* Data() const;
+    // Writes the header, total size and an empty sense area of a request of dataLength
+    // bytes at b (72 + dataLength bytes); the data area is left as it is.
+    static void FillRequest(uint8_t* b, const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, uint32_t dataLength);
     // The READ or WRITE command for the range: 10 bytes while it fits 32-bit addresses.
     static uint8_t BlockCommand(uint8_t cdb[16], bool write, uint64_t firstBlock, uint16_t count);
 

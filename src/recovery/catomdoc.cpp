@@ -34,6 +34,12 @@ const uint8_t* Search(const uint8_t* data, size_t size, size_t from, const char*
 }
 
 uint32_t BE32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]; }
+// An atom name as the big-endian word its four bytes make.
+constexpr uint32_t NameWord(const char (&name)[5])
+{
+    return (uint32_t(uint8_t(name[0])) << 24) | (uint32_t(uint8_t(name[1])) << 16) | (uint32_t(uint8_t(name[2])) << 8) |
+           uint8_t(name[3]);
+}
 uint64_t BE64(const uint8_t* p) { return (uint64_t(BE32(p)) << 32) | BE32(p + 4); }
 uint32_t LE32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
 
@@ -114,11 +120,15 @@ void CQTAtomObj::CopyFrom(const CObj& other)
 
 int32_t CQTAtomObj::TypeOf(const uint8_t* data, size_t size) const
 {
-    static const char* const kNames[] = {"free", "skip", "wide", "pnot", "moov", "mdat", "PICT", "ftyp", "uuid"};
+    // Every block of a card is asked: the name is compared as one word, not as text.
+    static constexpr uint32_t kNames[] = {NameWord("free"), NameWord("skip"), NameWord("wide"),
+                                          NameWord("pnot"), NameWord("moov"), NameWord("mdat"),
+                                          NameWord("PICT"), NameWord("ftyp"), NameWord("uuid")};
     if (size < 8)
         return 0;
+    const uint32_t name = BE32(data + 4);
     for (int i = 0; i < 9; ++i)
-        if (std::memcmp(data + 4, kNames[i], 4) == 0)
+        if (name == kNames[i])
             return i + 1;
     return 0;
 }
@@ -206,9 +216,9 @@ void CAVIAtomObj::CopyFrom(const CObj& other)
 
 int32_t CAVIAtomObj::TypeOf(const uint8_t* data, size_t size) const
 {
-    if (size < 16)
+    if (size < 16 || BE32(data) != NameWord("RIFF"))
         return 0;
-    return std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "AVI LIST", 8) == 0 ? 1 : 0;
+    return std::memcmp(data + 8, "AVI LIST", 8) == 0 ? 1 : 0;
 }
 
 bool CAVIAtomObj::ParseHeader(const uint8_t* data, size_t size)
