@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "app/clogfile.h"
 #include "platform/lasterror.h"
@@ -44,12 +45,20 @@ void CCardJob::Abort(const std::string& error)
 
 void CCardJob::RequestFailed(const CDrive& drive)
 {
-    const int code = px::GetLastError();
+    CReadResult answer;
+    answer.Errno = px::GetLastError();
+    answer.Error = drive.GetError();
+    RequestFailed(answer);
+}
+
+void CCardJob::RequestFailed(const CReadResult& answer)
+{
+    const int code = answer.Errno;
     if (code == ENODEV || code == ENXIO || code == ENOMEDIUM) {
-        SetError("The card reader or the card went away (" + drive.GetError() + ")");
+        SetError("The card reader or the card went away (" + answer.Error + ")");
         SetOutcome(JobOutcome::CardGone);
     } else {
-        SetError(drive.GetError());
+        SetError(answer.Error);
         SetOutcome(JobOutcome::DeviceError);
     }
 }
@@ -169,14 +178,27 @@ bool CCardJob::Run()
         s.CurrentBlock = m_nFirstBlock;
         s.BytesDone = m_nFirstBlock * s.BlockSize;
     }
+    std::unique_ptr<CChunkReader> reader;
+    if (ReadsAhead())
+        reader = std::make_unique<CChunkReader>(m_Drive, m_DriveMutex, s.CurrentBlock, s.BlockCount, ChunkBlocks,
+                                                kReadAheadChunks);
     while (s.CurrentBlock < s.BlockCount) {
         // No clearing of the buffer: a read fills every block it hands on (zeros for the
         // blocks it could not read).
         const uint64_t left = s.BlockCount - s.CurrentBlock;
         const uint16_t count = left >= ChunkBlocks ? ChunkBlocks : static_cast<uint16_t>(left);
         CChunk chunk{buffer.data(), static_cast<uint32_t>(buffer.size()), 0};
+        CReadSlot* slot = reader ? reader->Next() : nullptr;
+        if (slot) {
+            chunk.Buffer = slot->Buffer.data();
+            chunk.Size = static_cast<uint32_t>(slot->Buffer.size());
+            chunk.Prefetched = &slot->Result;
+        }
         uint32_t done = 0;
-        if (!TransferChunk(m_Drive, chunk, count, done)) {
+        const bool transferred = TransferChunk(m_Drive, chunk, count, done);
+        if (slot)
+            reader->Release(slot);
+        if (!transferred) {
             failed = true;
             break;
         }
@@ -192,6 +214,7 @@ bool CCardJob::Run()
         if (m_bCancelRequested)
             break;
     }
+    reader.reset();
     Finish();
     EndOfCard();
     // Closing the last file may fail too (a full disk): that ends the run as a failure.
@@ -232,10 +255,10 @@ void CCardJob::Close()
     m_Drive.Close();
 }
 
-bool CCardJob::CardGone(CDriveScsi& drive)
+bool CCardJob::CardGone(const CReadResult& answer)
 {
-    const px::SenseData sense = drive.LastSenseData();
-    if (drive.LastScsiStatus() != px::ScsiStatus::CheckCondition || !sense.Valid)
+    const px::SenseData& sense = answer.Sense;
+    if (!answer.RequestOk || answer.Status != px::ScsiStatus::CheckCondition || !sense.Valid)
         return false;
     const uint8_t key = sense.Key;
     const uint8_t asc = sense.Asc;
@@ -260,17 +283,20 @@ bool CCardJob::CardGone(CDriveScsi& drive)
 bool CCardJob::ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone)
 {
     const uint32_t want = static_cast<uint32_t>(count) * 512;
-    if (!drive.ReadBlocks(chunk.Buffer, bytesDone, m_pStatus->CurrentBlock, count)) {
-        RequestFailed(drive);
+    const CReadResult answer =
+        chunk.Prefetched ? *chunk.Prefetched : ReadBlocks(drive, chunk.Buffer, m_pStatus->CurrentBlock, count);
+    bytesDone = answer.BytesDone;
+    if (!answer.RequestOk) {
+        RequestFailed(answer);
         return false;
     }
     // NO SENSE and RECOVERED ERROR with every byte moved: the data is good, as it came.
-    if (drive.LastTransferComplete(want)) {
+    if (answer.Complete(want)) {
         m_bDeadArea = false;
         m_nDeadRun = 0;
         return true;
     }
-    if (CardGone(drive))
+    if (CardGone(answer))
         return false;
     if (m_bDeadArea) {
         // Inside a dead area: the blocks moved before the first bad one are kept, the
@@ -285,14 +311,14 @@ bool CCardJob::ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint3
         if (i > 0 && CancelledBetweenBlocks())
             return false;
         uint8_t* block = chunk.Buffer + static_cast<size_t>(i) * 512;
-        uint32_t one = 0;
-        if (!drive.ReadBlocks(block, one, m_pStatus->CurrentBlock + i, 1)) {
-            RequestFailed(drive);
+        const CReadResult one = ReadBlocks(drive, block, m_pStatus->CurrentBlock + i, 1);
+        if (!one.RequestOk) {
+            RequestFailed(one);
             return false;
         }
-        if (CardGone(drive))
+        if (CardGone(one))
             return false;
-        if (drive.LastTransferComplete(512)) {
+        if (one.Complete(512)) {
             m_nDeadRun = 0;
             continue;
         }
@@ -315,14 +341,14 @@ bool CCardJob::SkipDeadBlocks(CDriveScsi& drive, CChunk& chunk, uint16_t from, u
         if (CancelledBetweenBlocks())
             return false;
         uint8_t* block = chunk.Buffer + static_cast<size_t>(end - 1) * 512;
-        uint32_t one = 0;
-        if (!drive.ReadBlocks(block, one, m_pStatus->CurrentBlock + end - 1, 1)) {
-            RequestFailed(drive);
+        const CReadResult one = ReadBlocks(drive, block, m_pStatus->CurrentBlock + end - 1, 1);
+        if (!one.RequestOk) {
+            RequestFailed(one);
             return false;
         }
-        if (CardGone(drive))
+        if (CardGone(one))
             return false;
-        if (!drive.LastTransferComplete(512))
+        if (!one.Complete(512))
             break;
         --end;
     }

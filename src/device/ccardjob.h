@@ -15,6 +15,7 @@
 
 #include "app/ctransferstatus.h"
 #include "app/cworker.h"
+#include "device/cchunkreader.h"
 #include "device/cdriveinfo.h"
 #include "device/cdrivescsi.h"
 #include "jobs/cmsg.h"
@@ -37,6 +38,9 @@ struct CChunk {
     uint8_t* Buffer = nullptr;
     uint32_t Size = 0;
     uint32_t Valid = 0;
+    // The answer of the READ that filled Buffer ahead of the scan; null when the chunk is
+    // still to be read.
+    const CReadResult* Prefetched = nullptr;
 };
 
 class CCardJob : public CListener, public CWorker {
@@ -96,9 +100,18 @@ protected:
     virtual void BeforeChunks() {}
     // Called in Run after the last chunk's Finish, before the end status.
     virtual void EndOfCard() {}
-    // True (with the error set) when the last request says the card is gone, changed or
-    // not ready: the run cannot go on with this card.
-    bool CardGone(CDriveScsi& drive);
+    // True (with the error set) when the answer says the card is gone, changed, not ready
+    // or smaller than it was: the run cannot go on with this card.
+    bool CardGone(const CReadResult& answer);
+    // Jobs that only read the card (recovery, test) have their chunks read ahead on a
+    // thread of their own.
+    virtual bool ReadsAhead() const { return false; }
+    // One READ of the job's own (a block again, a look ahead) while a reader thread may
+    // share the device.
+    CReadResult ReadBlocks(CDriveScsi& drive, uint8_t* buffer, uint64_t firstBlock, uint16_t count)
+    {
+        return ReadLocked(drive, m_DriveMutex, buffer, firstBlock, count);
+    }
     // Reads count blocks from CurrentBlock into the chunk. A chunk that does not come
     // whole is read again block by block; after kDeadRun unreadable blocks in a row the
     // area counts as dead and later failing chunks are not asked for block by block (only
@@ -117,6 +130,7 @@ protected:
     // The error of a failed request: when the system says the device is gone, the reader
     // or the card went away (CardGone), else the device's error (DeviceError).
     void RequestFailed(const CDrive& drive);
+    void RequestFailed(const CReadResult& answer);
 
     // Unreadable blocks in a row after which an area counts as dead: with a reader that
     // takes its whole time-out over each, a dead area read block by block would take hours.
@@ -132,6 +146,11 @@ protected:
     std::string m_strError;
     bool m_bAborted = false;
     JobOutcome m_Outcome = JobOutcome::NotRun;
+    // Every request on m_Drive while a reader thread runs goes through this mutex.
+    std::mutex m_DriveMutex;
+    // Chunks read ahead: eight of 51,200 bytes keep the reader busy through the scan's
+    // writes and cost 400 KB.
+    static constexpr size_t kReadAheadChunks = 8;
 
 private:
     // Blocks from..count-1 of a chunk in a dead area: tried from the chunk's end backwards

@@ -99,9 +99,8 @@ bool CImageRecovery::ReadAhead(uint64_t at, uint8_t* out, size_t n)
     if (n == 0 || count > 4)
         return n == 0;
     std::vector<uint8_t> buffer(static_cast<size_t>(count * s.BlockSize));
-    uint32_t done = 0;
-    if (!m_Drive.ReadBlocks(buffer.data(), done, firstBlock, static_cast<uint16_t>(count)) ||
-        done < buffer.size() || m_Drive.LastScsiStatus() != 0)
+    if (!ReadBlocks(m_Drive, buffer.data(), firstBlock, static_cast<uint16_t>(count)).Complete(
+            static_cast<uint32_t>(buffer.size())))
         return false;
     std::memcpy(out, buffer.data() + (at - firstBlock * s.BlockSize), n);
     return true;

@@ -39,6 +39,7 @@ public:
     bool ConnectToDestination() override { return true; }
     // Reads the chunk; the data is not examined.
     bool TransferChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone) override;
+    bool ReadsAhead() const override { return true; }
 
     uint64_t ReadErrors() const { return UnreadableBlocks(); }
 };
