@@ -288,6 +288,10 @@ void CAtomDoc::Reset()
 
 CAtomObj* CAtomDoc::MatchStart(const uint8_t* start, size_t size)
 {
+    // Every prototype needs a known atom name at bytes 4 to 7 or "RIFF" at the start: the
+    // other blocks of a card (nearly all) are passed over with two compares.
+    if (size < 8 || (m_QT.TypeOf(start, size) == 0 && BE32(start) != NameWord("RIFF")))
+        return nullptr;
     m_QT.Reset();
     m_AVI.Reset();
     m_MP4.Reset();
