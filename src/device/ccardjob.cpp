@@ -182,6 +182,13 @@ bool CCardJob::Run()
     if (ReadsAhead())
         reader = std::make_unique<CChunkReader>(m_Drive, m_DriveMutex, s.CurrentBlock, s.BlockCount, ChunkBlocks,
                                                 kReadAheadChunks);
+    std::vector<CReadSlot*> held;
+    auto releaseHeld = [&] {
+        FlushChunks();
+        for (CReadSlot* slot : held)
+            reader->Release(slot);
+        held.clear();
+    };
     while (s.CurrentBlock < s.BlockCount) {
         // No clearing of the buffer: a read fills every block it hands on (zeros for the
         // blocks it could not read).
@@ -196,8 +203,13 @@ bool CCardJob::Run()
         }
         uint32_t done = 0;
         const bool transferred = TransferChunk(m_Drive, chunk, count, done);
-        if (slot)
-            reader->Release(slot);
+        if (slot) {
+            held.push_back(slot);
+            if (held.size() >= kHeldChunks)
+                releaseHeld();
+        } else {
+            FlushChunks();
+        }
         if (!transferred) {
             failed = true;
             break;
@@ -214,6 +226,8 @@ bool CCardJob::Run()
         if (m_bCancelRequested)
             break;
     }
+    if (reader)
+        releaseHeld();
     reader.reset();
     Finish();
     EndOfCard();

@@ -106,6 +106,11 @@ protected:
     // Jobs that only read the card (recovery, test) have their chunks read ahead on a
     // thread of their own.
     virtual bool ReadsAhead() const { return false; }
+    // Writes out what the job gathered from the chunks it was handed (their buffers are
+    // reused after this). Called after each chunk, or, while chunks are read ahead, after
+    // a few of them (ChunksHeld), so that a file's spans of several chunks go out in one
+    // write.
+    virtual void FlushChunks() {}
     // One READ of the job's own (a block again, a look ahead) while a reader thread may
     // share the device.
     CReadResult ReadBlocks(CDriveScsi& drive, uint8_t* buffer, uint64_t firstBlock, uint16_t count)
@@ -151,6 +156,9 @@ protected:
     // Chunks read ahead: eight of 51,200 bytes keep the reader busy through the scan's
     // writes and cost 400 KB.
     static constexpr size_t kReadAheadChunks = 8;
+    // Chunks whose buffers stay valid after they were processed: the scan's writes gather
+    // up to 200 KB, and the reader keeps three buffers to fill.
+    static constexpr size_t kHeldChunks = 4;
 
 private:
     // Blocks from..count-1 of a chunk in a dead area: tried from the chunk's end backwards

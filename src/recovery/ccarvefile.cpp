@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "platform/lasterror.h"
@@ -38,14 +40,16 @@ bool CCarveFile::Append(const uint8_t* data, size_t size)
         return false;
     if (size == 0)
         return true;
-    if (m_pending && m_pending + m_pendingSize == data) {
-        m_pendingSize += size;
-        return true;
+    if (!m_spans.empty()) {
+        iovec& last = m_spans.back();
+        if (static_cast<const uint8_t*>(last.iov_base) + last.iov_len == data) {
+            last.iov_len += size;
+            return true;
+        }
+        if (m_spans.size() >= kMaxSpans && !Flush())
+            return false;
     }
-    if (!Flush())
-        return false;
-    m_pending = data;
-    m_pendingSize = size;
+    m_spans.push_back(iovec{const_cast<uint8_t*>(data), size});
     return true;
 }
 
@@ -53,25 +57,28 @@ bool CCarveFile::Flush()
 {
     if (m_failed)
         return false;
-    while (m_pendingSize > 0) {
-        const ssize_t n = ::write(m_fd, m_pending, m_pendingSize);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            m_pending = nullptr;
-            m_pendingSize = 0;
-            return Fail(errno);
+    size_t first = 0;
+    while (first < m_spans.size()) {
+        const int count = static_cast<int>(std::min<size_t>(m_spans.size() - first, IOV_MAX));
+        const ssize_t n = ::writev(m_fd, m_spans.data() + first, count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int code = n < 0 ? errno : ENOSPC;
+            m_spans.clear();
+            return Fail(code);
         }
-        if (n == 0) {
-            m_pending = nullptr;
-            m_pendingSize = 0;
-            return Fail(ENOSPC);
-        }
-        m_pending += n;
-        m_pendingSize -= static_cast<size_t>(n);
         m_written += static_cast<uint64_t>(n);
+        // Step over what was written; a span written in part keeps its rest.
+        size_t left = static_cast<size_t>(n);
+        while (first < m_spans.size() && left >= m_spans[first].iov_len)
+            left -= m_spans[first++].iov_len;
+        if (left > 0) {
+            m_spans[first].iov_base = static_cast<uint8_t*>(m_spans[first].iov_base) + left;
+            m_spans[first].iov_len -= left;
+        }
     }
-    m_pending = nullptr;
+    m_spans.clear();
     return true;
 }
 

@@ -1,11 +1,14 @@
 #pragma once
-// The file a recovery writes: appends of consecutive bytes of the read buffer are
-// gathered into one write, so a file that takes a whole chunk costs one system call, and
-// no block is copied. Whatever was appended must be flushed (Flush or Close) before the
-// read buffer is reused.
+// The file a recovery writes: appends are gathered, consecutive bytes into one span and
+// the spans of several read buffers into one writev, so a file that takes several chunks
+// costs one system call, and no block is copied. Whatever was appended must be flushed
+// (Flush or Close) before a read buffer it came from is reused.
+#include <sys/uio.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class CCarveFile {
 public:
@@ -37,8 +40,9 @@ private:
     int m_fd = -1;
     std::string m_path;
     std::string m_error;
-    const uint8_t* m_pending = nullptr;
-    size_t m_pendingSize = 0;
+    // The spans appended and not yet written; a flush writes them when there are this many.
+    static constexpr size_t kMaxSpans = 64;
+    std::vector<iovec> m_spans;
     uint64_t m_written = 0;
     bool m_failed = false;
 };

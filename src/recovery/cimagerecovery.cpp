@@ -61,11 +61,6 @@ bool CImageRecovery::ProcessChunk(CChunk& chunk)
     m_pChunkStart = chunk.Buffer;
     m_pChunkEnd = chunk.Buffer + chunk.Valid;
     const bool ok = CCardJob::ProcessChunk(chunk);
-    // The read buffer is reused for the next chunk: write what was gathered from it now.
-    if (m_OutputFile.IsOpen() && !m_OutputFile.Flush())
-        Abort(m_OutputFile.GetError());
-    if (!m_MovieDoc.FlushMovieFile() || m_MovieDoc.HasFileError())
-        Abort(m_MovieDoc.GetError());
     m_nCarry = 0;
     if (m_OutputFile.IsOpen() && (m_nCurrentType == FileTypeId::Crw || m_nCurrentType == FileTypeId::X3f)) {
         m_nCarry = std::min<size_t>(chunk.Valid, kCarry);
@@ -73,6 +68,15 @@ bool CImageRecovery::ProcessChunk(CChunk& chunk)
     }
     m_pChunkStart = m_pChunkEnd = nullptr;
     return ok && !Aborted();
+}
+
+void CImageRecovery::FlushChunks()
+{
+    // The chunks' buffers are reused next: write what was gathered from them now.
+    if (m_OutputFile.IsOpen() && !m_OutputFile.Flush())
+        Abort(m_OutputFile.GetError());
+    if (!m_MovieDoc.FlushMovieFile() || m_MovieDoc.HasFileError())
+        Abort(m_MovieDoc.GetError());
 }
 
 uint64_t CImageRecovery::CardBytes() const

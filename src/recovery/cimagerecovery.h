@@ -35,6 +35,7 @@ public:
     }
     uint64_t CardBytes() const override;
     bool ReadsAhead() const override { return true; }
+    void FlushChunks() override;
     // Card bytes for the movie document's look ahead: from the read buffer when it holds
     // them, else read from the card (a block or two, only where a movie may start).
     bool ReadAhead(uint64_t at, uint8_t* out, size_t n) override;
