@@ -24,7 +24,7 @@ int main(int argc, char** argv)
     app.add_option("--card", cards,
                    "Attach a card image as an emulated card reader: [LETTER=]PATH[,option...] (LETTER B to Y; "
                    "a comma in PATH is written twice). Options: bad=FIRST-LAST, readonly, empty, pull=N, short, "
-                   "slow=MS, failslow=MS, recovered=FIRST-LAST, garbage, reader=VENDOR/PRODUCT/REV")
+                   "slow=MS, failslow=MS, recovered=FIRST-LAST, garbage, rate=MBPS, reader=VENDOR/PRODUCT/REV")
         ->type_name("SPEC");
 
     px3cli::Context context;

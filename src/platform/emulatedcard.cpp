@@ -130,6 +130,11 @@ bool EmulatedCardOptions::Parse(const std::string& option, std::string* error)
         if (!ParseNumber(value, n))
             return fail("pull needs a request count: pull=N");
         pullAfter = static_cast<int64_t>(n);
+    } else if (key == "rate") {
+        uint64_t rate = 0;
+        if (!ParseNumber(value, rate) || rate == 0 || rate > 100000)
+            return fail("rate needs megabytes a second from 1 to 100000: rate=MBPS");
+        rateMBps = static_cast<uint32_t>(rate);
     } else if (key == "slow" || key == "failslow") {
         uint64_t ms = 0;
         if (!ParseNumber(value, ms) || ms > 60000)
@@ -148,7 +153,7 @@ bool EmulatedCardOptions::Parse(const std::string& option, std::string* error)
     } else {
         return fail("Unknown card option '" + option +
                     "' (known: bad=FIRST-LAST, readonly, empty, pull=N, short, slow=MS, failslow=MS, "
-                    "recovered=FIRST-LAST, garbage, reader=VENDOR/PRODUCT/REV)");
+                    "recovered=FIRST-LAST, garbage, rate=MBPS, reader=VENDOR/PRODUCT/REV)");
     }
     return true;
 }
@@ -341,8 +346,22 @@ bool EmulatedCard::Ready(ScsiResult& result, uint64_t& blocks)
     return true;
 }
 
+void EmulatedCard::Pace(uint64_t bytes)
+{
+    if (m_options.rateMBps == 0)
+        return;
+    // The bus is busy for bytes / rate after the previous transfer, or from now when it
+    // was idle; a sleep that woke late (a few milliseconds at most) is made up, so the
+    // rate holds over a run.
+    const auto now = std::chrono::steady_clock::now();
+    const auto start = std::max(now - std::chrono::milliseconds(5), m_busyUntil);
+    m_busyUntil = start + std::chrono::nanoseconds(bytes * 1000 / m_options.rateMBps);
+    std::this_thread::sleep_until(m_busyUntil);
+}
+
 bool EmulatedCard::Transfer(bool write, uint64_t first, uint64_t count, uint8_t* data, ScsiResult& result)
 {
+    Pace(count * kBlock);
     if (write) {
         const ssize_t n = ::pwrite(m_fd, data, count * kBlock, static_cast<off_t>(first * kBlock));
         if (n < 0 || static_cast<uint64_t>(n) != count * kBlock) {

@@ -15,8 +15,11 @@
 //                   answered CHECK CONDITION, RECOVERED ERROR 1/17/01
 //   garbage         a request that meets a bad block leaves garbage (not zeros) in the
 //                   part of the data area it did not fill
+//   rate=MBPS       the card moves at most MBPS megabytes (10^6 bytes) a second, as a
+//                   reader of that bus speed does
 //   reader=VENDOR/PRODUCT/REV   the inquiry identity
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -38,6 +41,7 @@ struct EmulatedCardOptions {
     bool shortTransfers = false;
     int slowMs = 0;
     int failSlowMs = 0;
+    uint32_t rateMBps = 0;   // 0: as fast as the image file
     bool garbage = false;
     std::string vendor = "Generic";
     std::string product = "Card Image";
@@ -93,6 +97,8 @@ private:
     bool WriteProtected() const override { return !m_writable; }
     bool Transfer(bool write, uint64_t first, uint64_t count, uint8_t* data, ScsiResult& result) override;
     bool TouchesRecovered(uint64_t first, uint64_t count) const;
+    // Waits until a transfer of this many bytes would have passed the bus (rate=).
+    void Pace(uint64_t bytes);
 
     std::string m_path;
     EmulatedCardOptions m_options;
@@ -103,6 +109,7 @@ private:
     bool m_unitAttention = false;
     bool m_vanished = false;
     std::atomic<uint64_t> m_reads{0}, m_writes{0}, m_commands{0}, m_changes{0};
+    std::chrono::steady_clock::time_point m_busyUntil{};
 };
 
 }  // namespace px
