@@ -14,6 +14,7 @@
 #include "app/progresstext.h"
 #include "cli/session.h"
 #include "device/cdrivescsi.h"
+#include "platform/lasterror.h"
 #include "platform/volumetable.h"
 #include "tools/cardtools.h"
 
@@ -129,11 +130,10 @@ int CheckDrive(const std::string& text, bool destructive, char& letter, CDriveIn
     CDriveScsi drive;
     if (drive.OpenVolume(letter) && !drive.Lock()) {
         const std::string why = drive.GetError();
+        const bool busyDevice = px::GetLastError() == EBUSY;
         drive.Close();
         std::fprintf(stderr, "px3: %c: is in use (%s)", letter, why.c_str());
-        const std::string busy = why.find(std::strerror(EBUSY)) != std::string::npos
-                                     ? px::VolumeTable::Instance().BusyText(letter)
-                                     : std::string();
+        const std::string busy = busyDevice ? px::VolumeTable::Instance().BusyText(letter) : std::string();
         std::fprintf(stderr, "%s%s\n", busy.empty() ? "" : "\n", busy.c_str());
         return 2;
     }

@@ -221,6 +221,7 @@ void EmulatedCard::InsertCard()
     if (!m_present) {
         m_present = true;
         m_unitAttention = true;   // "not ready to ready change, medium may have changed"
+        m_recentAt = {};
         ++m_changes;
     }
 }
@@ -342,8 +343,18 @@ bool EmulatedCard::Ready(ScsiResult& result, uint64_t& blocks)
         MakeSense(result, kUnitAttention, 0x28, 0x00);   // not ready to ready change
         return true;
     }
-    blocks = BlockCount();
+    blocks = RecentBlockCount();
     return true;
+}
+
+uint64_t EmulatedCard::RecentBlockCount()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (m_recentAt == std::chrono::steady_clock::time_point{} || now - m_recentAt > std::chrono::milliseconds(50)) {
+        m_recentBlocks = BlockCount();
+        m_recentAt = now;
+    }
+    return m_recentBlocks;
 }
 
 void EmulatedCard::Pace(uint64_t bytes)

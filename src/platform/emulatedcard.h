@@ -99,6 +99,9 @@ private:
     bool TouchesRecovered(uint64_t first, uint64_t count) const;
     // Waits until a transfer of this many bytes would have passed the bus (rate=).
     void Pace(uint64_t bytes);
+    // The block count as of at most 50 ms ago: the image is not asked for its size on
+    // every command, and an image cut short during a run is still noticed at once.
+    uint64_t RecentBlockCount();
 
     std::string m_path;
     EmulatedCardOptions m_options;
@@ -110,6 +113,8 @@ private:
     bool m_vanished = false;
     std::atomic<uint64_t> m_reads{0}, m_writes{0}, m_commands{0}, m_changes{0};
     std::chrono::steady_clock::time_point m_busyUntil{};
+    uint64_t m_recentBlocks = 0;
+    std::chrono::steady_clock::time_point m_recentAt{};
 };
 
 }  // namespace px
