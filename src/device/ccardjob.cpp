@@ -200,6 +200,7 @@ bool CCardJob::Run()
             chunk.Buffer = slot->Buffer.data();
             chunk.Size = static_cast<uint32_t>(slot->Buffer.size());
             chunk.Prefetched = &slot->Result;
+            chunk.Reader = reader.get();
         }
         uint32_t done = 0;
         const bool transferred = TransferChunk(m_Drive, chunk, count, done);
@@ -317,6 +318,14 @@ bool CCardJob::ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint3
         // chunk's end is tried from the back, the rest is not asked for again.
         const uint16_t head = static_cast<uint16_t>(std::min<uint32_t>(bytesDone / 512, count));
         bytesDone = want;
+        // When the chunk after it read nothing either, the dead area goes on through this
+        // one: no request of its own (each costs a dying card's retries).
+        const CReadResult* next = chunk.Reader ? chunk.Reader->PeekNext() : nullptr;
+        if (next && next->RequestOk && next->BytesDone == 0 && next->Status == px::ScsiStatus::CheckCondition) {
+            std::memset(chunk.Buffer + static_cast<size_t>(head) * 512, 0, static_cast<size_t>(count - head) * 512);
+            m_pStatus->UnreadableBlocks += count - head;
+            return true;
+        }
         return SkipDeadBlocks(drive, chunk, head, count);
     }
     // Some block of the chunk did not come: read them one by one so that only the blocks

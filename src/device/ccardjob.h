@@ -41,6 +41,8 @@ struct CChunk {
     // The answer of the READ that filled Buffer ahead of the scan; null when the chunk is
     // still to be read.
     const CReadResult* Prefetched = nullptr;
+    // The reader that reads ahead, for a look at the next chunk's answer.
+    CChunkReader* Reader = nullptr;
 };
 
 class CCardJob : public CListener, public CWorker {

@@ -70,6 +70,13 @@ CReadSlot* CChunkReader::Next()
     return slot;
 }
 
+const CReadResult* CChunkReader::PeekNext()
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_filled.empty() || m_done; });
+    return m_filled.empty() ? nullptr : &m_filled.front()->Result;
+}
+
 void CChunkReader::Release(CReadSlot* slot)
 {
     std::lock_guard lock(m_mutex);

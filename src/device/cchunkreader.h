@@ -51,6 +51,9 @@ public:
 
     // The next chunk in order, waiting for it; null when no more will come.
     CReadSlot* Next();
+    // The answer of the chunk after the one last taken, waiting for it; null when none
+    // will come. The chunk stays queued for Next.
+    const CReadResult* PeekNext();
     // Hands a chunk back for the next read.
     void Release(CReadSlot* slot);
     // Stops the thread after its current request and waits for it.
