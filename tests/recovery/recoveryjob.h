@@ -32,8 +32,17 @@ protected:
         EXPECT_TRUE(px::VolumeTable::Instance().Attach(path, &letter, &error)) << error;
         return letter;
     }
-    // Runs a recovery of the card; the files it made, by name.
-    bool Recover(char letter, uint32_t types = kAllTypes, int32_t maxSize = DefaultMaxFileSize)
+    // A card image of these bytes, attached.
+    char AttachImage(const std::string& name, const std::vector<uint8_t>& image)
+    {
+        const std::string path = home.File(name);
+        EXPECT_TRUE(px::test::WriteFile(path, image));
+        return Attach(path);
+    }
+    // A card of `count` blocks with a JPEG header every `every` blocks.
+    static std::vector<uint8_t> JpegEvery(size_t count, size_t every);
+    // Runs a recovery of the card (from firstBlock on); the files it made, by name.
+    bool Recover(char letter, uint32_t types = kAllTypes, int32_t maxSize = DefaultMaxFileSize, uint64_t firstBlock = 0)
     {
         CDriveScsi drive;
         EXPECT_TRUE(drive.OpenVolume(letter));
@@ -46,6 +55,7 @@ protected:
         status.Settings.WorkFolder.SetPath(home.File("work/"), true);
         status.SelectedDrive = static_cast<uint32_t>(letter);
         CImageRecovery job(&status, info);
+        job.SetFirstBlock(firstBlock);
         const bool ok = job.Run();
         error = job.GetError();
         folder = job.DestinationFolder();
@@ -73,6 +83,14 @@ inline std::vector<uint8_t> QtAtom(uint32_t size, const char* name)
 {
     return {uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size),
             uint8_t(name[0]), uint8_t(name[1]), uint8_t(name[2]), uint8_t(name[3])};
+}
+
+inline std::vector<uint8_t> RecoveryTest::JpegEvery(size_t count, size_t every)
+{
+    auto image = Blocks(count);
+    for (size_t b = 0; b < count; b += every)
+        Put(image, b, Jpeg());
+    return image;
 }
 
 }  // namespace px::test

@@ -260,12 +260,7 @@ TEST_F(RecoveryTest, MovieToTheEndOfItsFileEndsAtTheNextFile)
 // folder (a link to another user's folder, say) is passed over, never written through.
 TEST_F(RecoveryTest, EveryRunHasAFolderOfItsOwn)
 {
-    auto image = Blocks(40);
-    for (size_t b = 0; b < 40; b += 4)
-        Put(image, b, Jpeg());
-    const std::string card = home.File("c.img");
-    ASSERT_TRUE(px::test::WriteFile(card, image));
-    const char letter = Attach(card);
+    const char letter = AttachImage("c.img", JpegEvery(40, 4));
     COleDateTime::SetClock([] { return std::time_t(1765000000); });
     ASSERT_TRUE(Recover(letter)) << error;
     const std::string first = folder;
@@ -316,11 +311,8 @@ TEST_F(RecoveryTest, RecoveredDataIsKeptAndFailedReadsAreZeros)
 // before it comes back.
 TEST_F(RecoveryTest, DyingCardSkipsItsDeadArea)
 {
-    auto image = Blocks(20000);
-    for (size_t b = 0; b < 20000; b += 100)
-        Put(image, b, Jpeg());
     const std::string card = home.File("dying.img");
-    ASSERT_TRUE(px::test::WriteFile(card, image));
+    ASSERT_TRUE(px::test::WriteFile(card, JpegEvery(20000, 100)));
     auto timed = [&](const std::string& options) {
         const auto start = std::chrono::steady_clock::now();
         Recover(Attach(card + options), TypeBit::Jpg);
@@ -358,24 +350,12 @@ TEST_F(RecoveryTest, PicturesAtTheEndOfA3TBCard)
         out.write(reinterpret_cast<const char*>(tail.data()), static_cast<std::streamsize>(tail.size()));
         ASSERT_TRUE(out.good());
     }
-    const char letter = Attach(card);
-    CDriveScsi drive;
-    ASSERT_TRUE(drive.OpenVolume(letter));
-    CDriveInfo info;
-    drive.ReadDriveInfo(info);
-    drive.Close();
-    status.Reset();
-    status.Settings.FileTypes = kAllTypes;
-    status.Settings.MaxFileSize = DefaultMaxFileSize;
-    status.Settings.WorkFolder.SetPath(home.File("work/"), true);
-    status.SelectedDrive = static_cast<uint32_t>(letter);
-    CImageRecovery job(&status, info);
-    job.SetFirstBlock(blocks - 300);
-    ASSERT_TRUE(job.Run()) << job.GetError();
+    ASSERT_TRUE(Recover(Attach(card), kAllTypes, DefaultMaxFileSize, blocks - 300)) << error;
     EXPECT_EQ(status.CurrentBlock, blocks);
-    EXPECT_EQ(job.FoundNames(), (std::vector<std::string>{"IMAGE_000.JPG", "IMAGE_001.JPG"}));
-    EXPECT_EQ(fs::file_size(job.DestinationFolder() + "movie(1).mov"), 512u * 100 + 8);
-    EXPECT_EQ(fs::file_size(job.DestinationFolder() + "IMAGE_001.JPG"), 100u * 512);
+    EXPECT_EQ(files.size(), 3u);
+    EXPECT_EQ(files["IMAGE_000.JPG"].size(), 40u * 512);
+    EXPECT_EQ(files["movie(1).mov"].size(), 512u * 100 + 8);
+    EXPECT_EQ(files["IMAGE_001.JPG"].size(), 100u * 512);
 }
 
 TEST_F(RecoveryTest, RunFolderThatCannotBeMadeFailsTheRun)
