@@ -17,6 +17,7 @@
 
 #include "platform/lasterror.h"
 #include "platform/linuxdisk.h"
+#include "platform/sense.h"
 #include "platform/sgio.h"
 #include "platform/winioctl.h"
 #include "support/fixtures.h"
@@ -170,6 +171,46 @@ protected:
     SysfsSource source;
     FakeKernel kernel;
 };
+
+// One parser for every reader of sense: fixed and descriptor format alike, never past the
+// bytes given; NO SENSE and RECOVERED ERROR with every byte moved are good data.
+TEST(Sense, FixedAndDescriptorFormatsAndGoodData)
+{
+    const uint8_t fixed[18] = {0xF0, 0, 0x03, 0x00, 0x01, 0x02, 0x03, 10, 0, 0, 0, 0, 0x11, 0x01};
+    const px::SenseData f = px::ParseSense(fixed, sizeof fixed);
+    EXPECT_TRUE(f.Valid);
+    EXPECT_EQ(f.Key, px::SenseKey::MediumError);
+    EXPECT_EQ(f.Asc, 0x11);
+    EXPECT_EQ(f.Ascq, 0x01);
+    EXPECT_TRUE(f.HasInformation);
+    EXPECT_EQ(f.Information, 0x010203u);
+    // Cut short: the key is there, the codes are not read.
+    const px::SenseData cut = px::ParseSense(fixed, 12);
+    EXPECT_TRUE(cut.Valid);
+    EXPECT_EQ(cut.Asc, 0);
+    EXPECT_FALSE(px::ParseSense(fixed, 2).Valid);
+    EXPECT_FALSE(px::ParseSense(nullptr, 18).Valid);
+
+    // Descriptor format with a 64-bit information descriptor (a block past 2^32).
+    const uint8_t descriptor[20] = {0x72, 0x03, 0x11, 0x00, 0, 0, 0, 12,
+                                    0x00, 0x0A, 0x80, 0, 0, 0, 0, 0x01, 0, 0, 0, 0x07};
+    const px::SenseData d = px::ParseSense(descriptor, sizeof descriptor);
+    EXPECT_TRUE(d.Valid);
+    EXPECT_EQ(d.Key, px::SenseKey::MediumError);
+    EXPECT_EQ(d.Asc, 0x11);
+    EXPECT_TRUE(d.HasInformation);
+    EXPECT_EQ(d.Information, 0x100000007ull);
+    EXPECT_FALSE(px::ParseSense(descriptor, 19).HasInformation) << "descriptor cut short";
+
+    px::SenseData recovered;
+    recovered.Valid = true;
+    recovered.Key = px::SenseKey::RecoveredError;
+    EXPECT_TRUE(px::TransferComplete(2, recovered, 512, 512));
+    EXPECT_FALSE(px::TransferComplete(2, recovered, 511, 512));
+    EXPECT_FALSE(px::TransferComplete(2, f, 512, 512));
+    EXPECT_TRUE(px::TransferComplete(0, {}, 512, 512));
+    EXPECT_FALSE(px::TransferComplete(2, {}, 512, 512)) << "CHECK CONDITION without sense";
+}
 
 TEST_F(SgIoTest, HeadersForTheCardDeviceCommands)
 {
