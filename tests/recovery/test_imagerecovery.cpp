@@ -12,6 +12,7 @@
 
 #include "app/filetypes.h"
 #include "device/cdrivescsi.h"
+#include "platform/messagepump.h"
 #include "platform/volumetable.h"
 #include "recovery/cimagerecovery.h"
 #include "recoveryjob.h"
@@ -356,6 +357,34 @@ TEST_F(RecoveryTest, PicturesAtTheEndOfA3TBCard)
     EXPECT_EQ(files["IMAGE_000.JPG"].size(), 40u * 512);
     EXPECT_EQ(files["movie(1).mov"].size(), 512u * 100 + 8);
     EXPECT_EQ(files["IMAGE_001.JPG"].size(), 100u * 512);
+}
+
+// The reader thread meets the faults first: a reader that vanishes, a card taken out in
+// the middle of the scan. The run ends with the reason, the files found so far stay and
+// are whole up to where the card went.
+TEST_F(RecoveryTest, ReaderGoneOrCardTakenOutWhileReadingAhead)
+{
+    const auto image = JpegEvery(3000, 100);
+    ASSERT_TRUE(px::test::WriteFile(home.File("pulled.img"), image));
+    EXPECT_FALSE(Recover(Attach(home.File("pulled.img") + ",pull=20"), TypeBit::Jpg));
+    EXPECT_EQ(error, "The card reader or the card went away (No such device)");
+    EXPECT_GT(files.size(), 0u);
+    for (const auto& [name, bytes] : files)
+        EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), image.begin() + 512 * 100 * std::stoul(name.substr(6, 3))))
+            << name;
+
+    VolumeTable::Instance().DetachAll();
+    const char out = AttachImage("out.img", image);
+    auto card = VolumeTable::Instance().Card(out);
+    int pumps = 0;
+    px::SetMessagePump([&] {
+        if (++pumps == 5)
+            card->RemoveCard();
+    });
+    EXPECT_FALSE(Recover(out, TypeBit::Jpg));
+    px::SetMessagePump({});
+    EXPECT_EQ(error, "The card was taken out of the reader");
+    EXPECT_GE(files.size(), 4u);
 }
 
 TEST_F(RecoveryTest, RunFolderThatCannotBeMadeFailsTheRun)
