@@ -1,0 +1,78 @@
+#include "ui/cpx3aapp.h"
+
+#include <QDir>
+#include <QLockFile>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "app/clogfile.h"
+
+CPX3AApp::CPX3AApp() = default;
+
+CPX3AApp::~CPX3AApp() = default;
+
+std::string CPX3AApp::DefaultLockFile()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QDir::tempPath();
+    return (folder + "/PX3").toStdString();
+}
+
+bool CPX3AApp::CheckSkinFiles() const
+{
+    const auto& pictures = SkinPictures();
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        const SkinPicture& picture = pictures[i];
+        for (int n = 0; n <= std::max(picture.Last, 0); ++n) {
+            const std::string path = m_settings.GetSkinFile(picture, n);
+            std::error_code ec;
+            const bool present = std::filesystem::is_regular_file(path, ec);
+            Log().BeginScope(picture.Key);
+            Log().Info("Path:" + path);
+            Log().WriteLine("File ReadStatus", present ? "-OK" : "-FAIL", true);
+            // The splash is the first picture; without it the program still starts.
+            if (!present && i != 0)
+                return false;
+        }
+    }
+    return true;
+}
+
+bool CPX3AApp::Run(const Hooks& hooks)
+{
+    // One instance: a second one says so and starts nothing, not even the log.
+    m_lock = std::make_unique<QLockFile>(QString::fromStdString(m_lockPath.empty() ? DefaultLockFile() : m_lockPath));
+    m_lock->setStaleLockTime(0);
+    if (!m_lock->tryLock(0)) {
+        m_lock.reset();
+        if (hooks.Message)
+            hooks.Message(AlreadyRunningText);
+        return false;
+    }
+    Log().EnableFromCommandLine("LOG", "LOG");
+    Log().Open(CSettings::LogFilePath());
+    Log().StartApp("");
+    m_settings.LoadSettings();
+    Log().Info("Help Path ==>  " + m_settings.GetHelpFile());
+    const bool files = CheckSkinFiles();
+    if (!files) {
+        if (hooks.Message)
+            hooks.Message(FilesMissingText);
+    } else if (hooks.RunMainWindow) {
+        hooks.RunMainWindow(m_settings);
+    }
+    m_lock->unlock();
+    m_lock.reset();
+    Shutdown();
+    return files;
+}
+
+void CPX3AApp::Shutdown()
+{
+    m_settings.SaveSettings();
+    Log().ExitApp("");
+    Log().Close();
+}

@@ -1,0 +1,54 @@
+#pragma once
+// Start-up and shutdown of the wizard. One instance runs at a time; the log is turned on,
+// the settings are read once, every picture of the skin is checked for, and then the
+// main window runs; shutdown saves the settings once and closes the log, whichever way
+// start-up ended. The window system's parts (the message box, the main window) are given
+// as hooks, so the order of start-up is the same with or without a display.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/csettings.h"
+
+class QLockFile;
+
+class CPX3AApp {
+public:
+    static constexpr const char* AlreadyRunningText = "The Pixsalvo 3 is already running";
+    static constexpr const char* FilesMissingText =
+        "Error:\r\nOne or more application files are missing.\r\nPlease, reinstall application";
+
+    struct Hooks {
+        // A plain message box with an OK button.
+        std::function<void(const std::string& text)> Message;
+        // Constructs the main window, runs it until it closes and destroys it.
+        std::function<void(CSettings& settings)> RunMainWindow;
+    };
+
+    CPX3AApp();
+    ~CPX3AApp();
+    CPX3AApp(const CPX3AApp&) = delete;
+    CPX3AApp& operator=(const CPX3AApp&) = delete;
+
+    // The settings of the program (a store file may be set before Run).
+    CSettings& Settings() { return m_settings; }
+    // The single-instance lock file: "PX3" in the runtime folder unless set.
+    void SetLockFile(const std::string& path) { m_lockPath = path; }
+    static std::string DefaultLockFile();
+
+    // Start-up, the main window, shutdown. False when another instance runs (nothing
+    // else was started, no settings were written) or a skin picture is missing (the
+    // error box was shown, shutdown ran).
+    bool Run(const Hooks& hooks);
+
+    // The presence checks of the skin's pictures in their order, each logged; the
+    // splash's result does not count. False at the first other missing file.
+    bool CheckSkinFiles() const;
+
+private:
+    void Shutdown();
+
+    CSettings m_settings;
+    std::string m_lockPath;
+    std::unique_ptr<QLockFile> m_lock;
+};
