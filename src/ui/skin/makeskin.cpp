@@ -238,9 +238,6 @@ int main(int argc, char** argv)
              p.fillRect(QRectF(0, 5 + kMenuHeight, 166, kClientHeight - 5 - kMenuHeight), kSlateDark);
              p.fillRect(QRectF(166, kClientHeight - 94, kClientWidth - 166, 30), QColor(0xea, 0xed, 0xf1));
              p.fillRect(QRectF(166, kClientHeight - 94, kClientWidth - 166, 1), kLine);
-             p.setFont(Font(11));
-             p.setPen(QColor(255, 255, 255, 120));
-             p.drawText(QRectF(0, kClientHeight - 30, 166, 20), Qt::AlignCenter, "Pixsalvo 3");
          })) && ok;
 
     ok = Save(folder, "TopInfoBG.png", TopBar(kRecoveryBarHeight, kBlue)) && ok;

@@ -1,0 +1,171 @@
+#include "ui/cfrmroot.h"
+
+#include <QApplication>
+#include <QToolTip>
+#include <QVBoxLayout>
+
+#include <functional>
+
+namespace {
+
+std::function<void(const QString&, bool)>& StatusHook()
+{
+    static std::function<void(const QString&, bool)> hook;
+    return hook;
+}
+
+}  // namespace
+
+void SetStatusText(const QString& text, bool error)
+{
+    if (StatusHook())
+        StatusHook()(text, error);
+}
+
+void SetStatusTextHook(std::function<void(const QString&, bool)> hook) { StatusHook() = std::move(hook); }
+
+CMFCPageDlg::CMFCPageDlg(int step, const QString& title, const QString& description, QWidget* parent)
+    : QWidget(parent), m_step(step), m_title(title), m_description(description)
+{
+    setAccessibleName(title);
+    hide();
+}
+
+CFrmRoot::CFrmRoot(CDriveDoc& doc, const CStep& step, QWidget* parent)
+    : CMFCPageDlg(step.Step, step.PageTitle, step.Description, parent), m_doc(doc)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 12, 16, 12);
+    m_heading = new QLabel(step.PageTitle, this);
+    QFont font = m_heading->font();
+    font.setPixelSize(15);
+    font.setBold(true);
+    m_heading->setFont(font);
+    m_heading->setAccessibleName(step.PageTitle);
+    layout->addWidget(m_heading);
+    layout->addStretch(1);
+    Bus().AddListener(step.PageTitle.toStdString(), this);
+}
+
+CFrmRoot::~CFrmRoot() { Bus().RemoveListener(this); }
+
+void CFrmRoot::OnPageShow()
+{
+    CMFCPageDlg::OnPageShow();
+    SetStatusText(Description(), false);
+    RefreshControls();
+}
+
+void CFrmRoot::OnPageHide()
+{
+    CloseBalloon();
+    CMFCPageDlg::OnPageHide();
+}
+
+void CFrmRoot::ShowBalloon(QWidget* at, const QString& title, const QString& text)
+{
+    CloseBalloon();
+    m_balloon = text;
+    QWidget* anchor = at ? at : this;
+    QToolTip::showText(anchor->mapToGlobal(QPoint(anchor->width() / 2, anchor->height())),
+                       "<b>" + title.toHtmlEscaped() + "</b><br>" + text.toHtmlEscaped(), anchor);
+}
+
+void CFrmRoot::CloseBalloon()
+{
+    if (!m_balloon.isEmpty())
+        QToolTip::hideText();
+    m_balloon.clear();
+}
+
+bool CFrmRoot::CheckReady()
+{
+    if (m_doc.HasNoCard()) {
+        ShowBalloon(nullptr, "Insert card", "Please insert a memory card into a reader");
+        return false;
+    }
+    if (m_doc.SelectedLetter() == 0) {
+        ShowBalloon(nullptr, "Select card", "Please select a memory card from the list");
+        return false;
+    }
+    return true;
+}
+
+void CFrmRoot::RequestCancel()
+{
+    CMsgSend cancel(MsgCode::Cancel, CVariant(1));
+    RefreshControls();
+}
+
+void CFrmRoot::OnMessage(CSingleMsg& msg)
+{
+    if (msg.Code == MsgCode::JobStarted)
+        m_jobRunning = true;
+    else if (msg.Code == MsgCode::JobFinished)
+        m_jobRunning = false;
+    RefreshControls();
+    OnBusMessage(msg);
+}
+
+void CFrmRoot::OnBusMessage(CSingleMsg& msg)
+{
+    if (!IsActive() || !m_progress || msg.Code != MsgCode::Progress)
+        return;
+    switch (msg.Kind) {
+    case ProgressStep::Show:
+        m_progress->show();
+        break;
+    case ProgressStep::Finished:
+        m_progress->setValue(0);
+        break;
+    case ProgressStep::Position:
+        m_progress->setValue(msg.Value1.ToInt());
+        break;
+    case ProgressStep::Range:
+        m_progress->setRange(msg.Value1.ToInt(), msg.Value2.ToInt());
+        break;
+    case ProgressStep::Query:
+        if (msg.Reply)
+            *msg.Reply = m_jobRunning ? 0 : 1;
+        break;
+    default:
+        break;
+    }
+}
+
+QString CFrmRoot::CardCaption() const
+{
+    if (m_doc.SelectedLetter() == 0)
+        return "Not selected";
+    const CDriveInfo& info = m_doc.SelectedInfo();
+    const bool removable = info.m_Descriptor.RemovableMedia == 1;
+    return QString("%1 %2 (%3:)")
+        .arg(removable ? "Removable" : "", QString::fromStdString(info.m_Descriptor.Product))
+        .arg(QChar(m_doc.SelectedLetter()));
+}
+
+void CMFCPageCtrl::SetArea(const QRect& area)
+{
+    m_area = area;
+    if (m_current)
+        m_current->setGeometry(m_area);
+}
+
+void CMFCPageCtrl::SetCurrent(int step)
+{
+    CMFCPageDlg* page = Page(step);
+    if (!page)
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    CMFCPageDlg* old = m_current;
+    if (old && old != page)
+        old->OnPageHide();
+    m_current = page;
+    page->setGeometry(m_area);
+    page->show();
+    page->raise();
+    if (old && old != page)
+        old->hide();
+    page->OnPageShow();
+    QApplication::restoreOverrideCursor();
+}

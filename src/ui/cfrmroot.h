@@ -1,0 +1,104 @@
+#pragma once
+// The wizard's pages: CMFCPageDlg is what the page control places and switches,
+// CFrmRoot the common behaviour of every page (becoming current and leaving, the checks
+// behind Continue, the card check, message boxes, the card caption, cancel, the progress
+// bar driven by the bus). The page control keeps the pages by step.
+#include <QLabel>
+#include <QMap>
+#include <QPointer>
+#include <QProgressBar>
+#include <QRect>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+
+#include "device/cdrivedoc.h"
+#include "jobs/cmsg.h"
+#include "ui/csteps.h"
+
+class CMFCPageDlg : public QWidget {
+    Q_OBJECT
+public:
+    CMFCPageDlg(int step, const QString& title, const QString& description, QWidget* parent = nullptr);
+
+    int Step() const { return m_step; }
+    const QString& Title() const { return m_title; }
+    const QString& Description() const { return m_description; }
+    CMFCPageDlg* Next() const { return m_next; }
+    CMFCPageDlg* Previous() const { return m_previous; }
+    void SetNext(CMFCPageDlg* page) { m_next = page; }
+    void SetPrevious(CMFCPageDlg* page) { m_previous = page; }
+    bool IsActive() const { return m_active; }
+
+    virtual void OnPageShow() { m_active = true; }
+    virtual void OnPageHide() { m_active = false; }
+
+protected:
+    bool m_active = false;
+
+private:
+    int m_step;
+    QString m_title, m_description;
+    CMFCPageDlg* m_next = nullptr;
+    CMFCPageDlg* m_previous = nullptr;
+};
+
+// Reaches the status line of the running main window (nothing without one).
+void SetStatusText(const QString& text, bool error = false);
+// Installs the main window's status line hook (an empty function removes it).
+void SetStatusTextHook(std::function<void(const QString&, bool)> hook);
+
+class CFrmRoot : public CMFCPageDlg, public CListener {
+    Q_OBJECT
+public:
+    CFrmRoot(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr);
+    ~CFrmRoot() override;
+
+    void OnPageShow() override;
+    void OnPageHide() override;
+    virtual void ResetPage() {}
+    // The card check: present, then selected (a balloon points at `at` when it fails).
+    virtual bool CheckReady();
+    virtual bool CanContinue() { return CheckReady(); }
+    virtual bool CanGoBack() { return Previous() != nullptr; }
+    void RequestCancel();
+    void OnMessage(CSingleMsg& msg) override;
+    virtual void OnBusMessage(CSingleMsg& msg);
+    // "Not selected", or "Removable <product> (E:)".
+    QString CardCaption() const;
+    // The open balloon warning's text (empty when none is open).
+    const QString& BalloonText() const { return m_balloon; }
+    bool JobRunning() const { return m_jobRunning; }
+
+protected:
+    // A balloon warning at a control: at most one per page, closed by the next action.
+    void ShowBalloon(QWidget* at, const QString& title, const QString& text);
+    void CloseBalloon();
+    virtual void RefreshControls() {}
+    CDriveDoc& Document() const { return m_doc; }
+
+    QLabel* m_heading = nullptr;
+    QProgressBar* m_progress = nullptr;
+
+private:
+    CDriveDoc& m_doc;
+    QString m_balloon;
+    bool m_jobRunning = false;
+};
+
+// The pages by step, and the one that is current.
+class CMFCPageCtrl {
+public:
+    void Add(CMFCPageDlg* page) { m_pages.insert(page->Step(), page); }
+    CMFCPageDlg* Page(int step) const { return m_pages.value(step, nullptr); }
+    CMFCPageDlg* Current() const { return m_current; }
+    void SetArea(const QRect& area);
+    // Hides the old page (OnPageHide), places and shows the new one (OnPageShow).
+    void SetCurrent(int step);
+
+private:
+    QMap<int, CMFCPageDlg*> m_pages;
+    QPointer<CMFCPageDlg> m_current;
+    QRect m_area;
+};

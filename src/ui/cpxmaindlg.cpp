@@ -1,0 +1,336 @@
+#include "ui/cpxmaindlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QThread>
+#include <QUrl>
+
+#include "app/clogfile.h"
+#include "platform/volumetable.h"
+
+namespace {
+
+// The layout in pixels (client coordinates): the menu's column is 165 wide, the bars and
+// the page area start at 167 and keep 4 from the right edge; the bottom 94 pixels hold
+// the buttons (30) and the status line (64).
+constexpr int kMenuLeft = 5, kMenuRight = 165, kPageLeft = 167, kRightMargin = 4;
+constexpr int kBarTop = 8, kRecoveryBarBottom = 98, kToolsBarBottom = 128;
+constexpr int kBottomArea = 94, kStatusHeight = 64, kStatusLeft = 166;
+// The background sets the client area; without it, the dialog's 462 x 284 dialog units.
+constexpr int kDefaultWidth = 693, kDefaultHeight = 462;
+// How long the viewer gets to close before the window does.
+constexpr int kCloseViewerMs = 500;
+
+QPushButton* RoundButton(const QString& text, const QString& tip, QWidget* parent)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setToolTip(tip);
+    button->setAccessibleName(QString(text).remove('&'));
+    button->setCursor(Qt::PointingHandCursor);
+    button->setStyleSheet(
+        "QPushButton { background: #2f7dc8; color: white; border: none; border-radius: 11px; padding: 3px 12px;"
+        " font-weight: bold; }"
+        "QPushButton:hover { background: #3a8ad6; } QPushButton:pressed { background: #276aa9; }"
+        "QPushButton:disabled { background: #b7c3cf; color: #eef1f4; }");
+    return button;
+}
+
+}  // namespace
+
+CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), m_settings(settings)
+{
+    setWindowTitle("Pixsalvo 3");
+    setAccessibleName("Pixsalvo 3");
+    // The card document, with the settings and the drives.
+    m_doc.Settings() = m_settings.Record();
+    Bus().AddListener("CDriveDoc", &m_doc);
+    m_doc.Reload();
+
+    m_toolsBar = new CTopListBarDlg(m_doc, QString::fromStdString(m_settings.GetTopToolBgFile()), this);
+    m_recoveryBar = new CTopInfoBar(QString::fromStdString(m_settings.GetTopInfoBgFile()), this);
+    m_menu = new CMenuPanel(this);
+    m_menu->setGeometry(kMenuLeft, kMenuLeft, kMenuRight - kMenuLeft, 363);
+    connect(m_menu, &CMenuPanel::Command, this, &CPXMainDlg::OnMenuCommand);
+
+    m_background = QImage(QString::fromStdString(m_settings.GetBkSkinFile()));
+    setFixedSize(m_background.isNull() ? QSize(kDefaultWidth, kDefaultHeight) : m_background.size());
+    SetRecoveryMenu(true);
+
+    // The pages, in the order of the step table, and the empty default page.
+    for (const CStep& step : StepTable()) {
+        m_ownedPages.push_back(std::make_unique<CFrmRoot>(m_doc, step, this));
+        m_pages.Add(m_ownedPages.back().get());
+    }
+    static const CStep kDefaultStep{Steps::Default, {}, {}, {}, {}};
+    m_ownedPages.push_back(std::make_unique<CFrmRoot>(m_doc, kDefaultStep, this));
+    m_pages.Add(m_ownedPages.back().get());
+    for (int step = Steps::SelectCard; step < Steps::BurnImages; ++step) {
+        m_pages.Page(step)->SetNext(m_pages.Page(step + 1));
+        m_pages.Page(step + 1)->SetPrevious(m_pages.Page(step));
+    }
+
+    // Plain text on "StatusLine_B.jpg" (the "StatLineR" picture), errors on "StatusLine_Y.jpg".
+    m_status = new CPX3StatusLine(QString::fromStdString(m_settings.GetStatLineRFile()),
+                                  QString::fromStdString(m_settings.GetStatLineWFile()), this);
+    SetStatusTextHook([this](const QString& text, bool error) {
+        if (error)
+            m_status->SetErrorText(text);
+        else
+            m_status->SetText(text);
+    });
+
+    m_continue = RoundButton("&Continue", "Go to the next step", this);
+    m_back = RoundButton("Go &Back", "Go to the previous step", this);
+    m_support = RoundButton("&Support", "Go to the Support page", this);
+    connect(m_continue, &QPushButton::clicked, this, &CPXMainDlg::OnContinue);
+    connect(m_back, &QPushButton::clicked, this, &CPXMainDlg::OnBack);
+    connect(m_support, &QPushButton::clicked, this, &CPXMainDlg::OnSupport);
+
+    // The program's menu: what a window menu of the desktop would hold.
+    m_programMenu = new QToolButton(this);
+    m_programMenu->setText("Menu");
+    m_programMenu->setAccessibleName("Menu");
+    m_programMenu->setPopupMode(QToolButton::InstantPopup);
+    m_programMenu->setCursor(Qt::PointingHandCursor);
+    m_programMenu->setStyleSheet(
+        "QToolButton { background: transparent; color: white; border: 1px solid rgba(255, 255, 255, 90);"
+        " border-radius: 11px; padding: 3px 12px; }"
+        "QToolButton:hover { background: rgba(255, 255, 255, 25); } QToolButton::menu-indicator { image: none; }");
+    auto* menu = new QMenu(m_programMenu);
+    menu->addAction("&Help", this, [this] {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(m_settings.GetHelpFile())));
+    })->setShortcut(QKeySequence::HelpContents);
+    menu->addAction("Attach card image...", this, &CPXMainDlg::AttachCardImage);
+    menu->addAction("&About Pixsalvo 3...", this, [this] {
+        QMessageBox::about(this, "About Pixsalvo 3",
+                           QString("Pixsalvo 3\nVersion %1").arg(QApplication::applicationVersion().section('.', 0, 1)));
+    });
+    m_programMenu->setMenu(menu);
+    addActions(menu->actions());
+
+    LayOut();
+    ShowStep(Steps::SelectCard);
+    Bus().AddListener("CPXMainDlg", this);
+    StartCardNotices();
+    RefreshControls();
+}
+
+CPXMainDlg::~CPXMainDlg()
+{
+    Bus().RemoveListener(&m_doc);
+    m_cardTimer.stop();
+    m_watcher.Stop();
+    Bus().RemoveListener(this);
+    SetStatusTextHook({});
+    // Files found and not saved do not outlive the window.
+    m_doc.CleanFoundFiles();
+    m_settings.Record() = m_doc.Settings();
+}
+
+void CPXMainDlg::StartCardNotices()
+{
+    Log().BeginScope("ShellSubscription");
+    const bool started = m_watcher.Start();
+    Log().Outcome(started && m_watcher.HasNotices() ? "-OK" : "-FAIL", "Subscribe");
+    if (started && !m_watcher.HasNotices()) {
+        Log().BeginScope("Running Listener");
+        Log().Outcome(m_watcher.IsPolling() ? "-OK" : "-FAIL", "Run Listener");
+    }
+    connect(&m_cardTimer, &QTimer::timeout, this, [this] { m_watcher.OnTimer(m_doc, m_jobRunning); });
+    m_cardTimer.start(500);
+}
+
+void CPXMainDlg::AttachCardImage()
+{
+    if (m_jobRunning)
+        return;
+    const QString file = QFileDialog::getOpenFileName(this, "Attach card image", QString(), "Card images (*.img *.bin *.dd);;All files (*)");
+    if (file.isEmpty())
+        return;
+    std::string error;
+    if (!px::VolumeTable::Instance().Attach(file.toStdString(), nullptr, &error))
+        SetStatusText(QString::fromStdString(error), true);
+    m_doc.Reload();
+}
+
+void CPXMainDlg::SetRecoveryMenu(bool recovery)
+{
+    m_recoveryMenu = recovery;
+    const SkinPicture& pictures = SkinPictures()[recovery ? 2 : 3];   // "RecoverSelect_#.png", "ToolSelect_#.png"
+    m_menu->SetMenu(recovery ? RecoveryMenu() : ToolsMenu(),
+                    QString::fromStdString(m_settings.GetSkinFolder() + pictures.File));
+    m_menu->update();
+}
+
+void CPXMainDlg::LayOut()
+{
+    const QRect c = rect();
+    const bool recovery = Steps::IsRecovery(m_step == 0 ? Steps::SelectCard : m_step);
+    const int barBottom = recovery ? kRecoveryBarBottom : kToolsBarBottom;
+    m_recoveryBar->setGeometry(QRect(QPoint(c.left() + kPageLeft, c.top() + kBarTop),
+                                     QPoint(c.right() - kRightMargin, c.top() + kRecoveryBarBottom)));
+    m_toolsBar->setGeometry(QRect(QPoint(c.left() + kPageLeft, c.top() + kBarTop),
+                                  QPoint(c.right() - kRightMargin, c.top() + kToolsBarBottom)));
+    m_pages.SetArea(QRect(QPoint(c.left() + kPageLeft, c.top() + barBottom - 1),
+                          QPoint(c.right() - kRightMargin, c.bottom() - kBottomArea)));
+    m_menu->setGeometry(QRect(QPoint(c.left() + kMenuLeft, c.top() + kMenuLeft),
+                              QPoint(c.left() + kMenuRight, c.bottom() - kBottomArea)));
+    m_status->setGeometry(QRect(QPoint(c.left() + kStatusLeft, c.bottom() - kStatusHeight), c.bottomRight()));
+    // Buttons: Back and Continue at the page area's bottom right, Support under the menu.
+    const int buttonTop = c.bottom() - kBottomArea + 4;
+    m_continue->setGeometry(c.right() - kRightMargin - 90, buttonTop, 88, 22);
+    m_back->setGeometry(c.right() - kRightMargin - 186, buttonTop, 88, 22);
+    m_support->setGeometry(20, c.bottom() - 41, 132, 23);
+    m_programMenu->setGeometry(20, c.bottom() - 76, 132, 23);
+}
+
+void CPXMainDlg::resizeEvent(QResizeEvent*) { LayOut(); }
+
+void CPXMainDlg::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    if (m_background.isNull())
+        p.fillRect(rect(), QColor(0xf4, 0xf5, 0xf7));
+    else
+        p.drawImage(QPoint(0, 0), m_background);
+}
+
+void CPXMainDlg::ShowStep(int step)
+{
+    const int previous = m_pages.Current() ? m_pages.Current()->Step() : -1;
+    if (!m_pages.Page(step))
+        return;
+    const bool groupChanged = m_step == 0 || Steps::IsRecovery(step) != Steps::IsRecovery(m_step);
+    m_menu->SelectCommand(step);
+    if (const CStep* s = FindStep(step)) {
+        for (CTopTitleBar* bar : {m_recoveryBar->TitleBar(), m_toolsBar->TitleBar()})
+            bar->SetStep(s->Number, s->Title);
+        if (step == Steps::SelectCard)
+            m_recoveryBar->TitleBar()->SetPicture(QString::fromStdString(m_settings.GetTopBlueFile()));
+        if (step == Steps::TestCard)
+            m_toolsBar->TitleBar()->SetPicture(QString::fromStdString(m_settings.GetTopYellowFile()));
+    }
+    m_step = step;
+    LayOut();
+    m_pages.SetCurrent(step);
+    m_previousStep = previous;
+    if (groupChanged) {
+        const bool recovery = Steps::IsRecovery(step);
+        m_recoveryBar->setVisible(recovery);
+        m_toolsBar->setVisible(!recovery);
+        if (!recovery)
+            m_toolsBar->FillCards();
+    }
+    RefreshControls();
+    CMsgSend changed(MsgCode::PageChanged, CVariant(step), CVariant(previous));
+}
+
+void CPXMainDlg::RefreshControls()
+{
+    CMFCPageDlg* page = m_pages.Current();
+    const bool recovery = Steps::IsRecovery(m_step);
+    m_continue->setEnabled(!m_jobRunning && page && page->Next());
+    m_back->setEnabled(!m_jobRunning && page && page->Previous());
+    m_continue->setVisible(recovery);
+    m_back->setVisible(recovery);
+    m_support->setEnabled(!m_jobRunning);
+    m_menu->setEnabled(!m_jobRunning);
+    m_programMenu->setEnabled(!m_jobRunning);
+}
+
+void CPXMainDlg::OnContinue()
+{
+    auto* page = dynamic_cast<CFrmRoot*>(m_pages.Current());
+    if (m_jobRunning || !page || !page->Next() || !page->CanContinue())
+        return;
+    ShowStep(page->Next()->Step());
+}
+
+void CPXMainDlg::OnBack()
+{
+    auto* page = dynamic_cast<CFrmRoot*>(m_pages.Current());
+    if (m_jobRunning || !page || !page->CanGoBack() || !page->Previous())
+        return;
+    ShowStep(page->Previous()->Step());
+}
+
+void CPXMainDlg::OnSupport()
+{
+    if (m_jobRunning)
+        return;
+    setUpdatesEnabled(false);
+    if (Steps::IsRecovery(m_step))
+        SetRecoveryMenu(false);
+    if (m_step != Steps::Support)
+        ShowStep(Steps::Support);
+    setUpdatesEnabled(true);
+}
+
+void CPXMainDlg::OnMenuCommand(int command)
+{
+    if (m_jobRunning)
+        return;
+    if (command == Steps::StartRecovery) {
+        SetRecoveryMenu(true);
+        ShowStep(Steps::SelectCard);
+    } else if (command == Steps::ViewAllTools) {
+        SetRecoveryMenu(false);
+        ShowStep(Steps::TestCard);
+    } else if (command >= Steps::TestCard && command <= Steps::Support) {
+        ShowStep(command);
+    } else if (command >= Steps::SelectCard && command <= Steps::BurnImages) {
+        // Forward one step at most, through the current page's check; back directly.
+        if (command > m_step)
+            OnContinue();
+        else if (command < m_step)
+            ShowStep(command);
+    }
+}
+
+void CPXMainDlg::OnMessage(CSingleMsg& msg)
+{
+    switch (msg.Code) {
+    case MsgCode::JobStarted:
+        m_jobRunning = true;
+        break;
+    case MsgCode::JobFinished:
+    case MsgCode::Cancel:
+        m_jobRunning = false;
+        break;
+    case MsgCode::ShowPage:
+        ShowStep(msg.Value1.ToInt());
+        break;
+    default:
+        break;
+    }
+    RefreshControls();
+}
+
+void CPXMainDlg::keyPressEvent(QKeyEvent* event)
+{
+    // Escape never closes the window; Enter anywhere is Continue.
+    if (event->key() == Qt::Key_Escape)
+        return;
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        OnContinue();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CPXMainDlg::closeEvent(QCloseEvent* event)
+{
+    if (m_jobRunning) {
+        event->ignore();
+        return;
+    }
+    CMsgSend closeViewer(MsgCode::CloseViewer);
+    QThread::msleep(kCloseViewerMs);
+    event->accept();
+}

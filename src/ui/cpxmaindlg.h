@@ -1,0 +1,81 @@
+#pragma once
+// The main window: the picture menu on the left, the step's top bar, the page area, the
+// status line and the navigation buttons. It owns the card document that every page
+// shares, listens on the bus (jobs starting and ending, pages asked for) and reloads the
+// card list when cards come and go.
+#include <QDialog>
+#include <QImage>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+
+#include <memory>
+
+#include "app/csettings.h"
+#include "device/cdevicewatcher.h"
+#include "device/cdrivedoc.h"
+#include "jobs/cmsg.h"
+#include "ui/cfrmroot.h"
+#include "ui/ctopbars.h"
+#include "widgets/cmenupanel.h"
+#include "widgets/cpx3statusline.h"
+
+class CPXMainDlg : public QDialog, public CListener {
+    Q_OBJECT
+public:
+    explicit CPXMainDlg(CSettings& settings, QWidget* parent = nullptr);
+    ~CPXMainDlg() override;
+
+    // Switches the page area to the step (a step without a page is ignored).
+    void ShowStep(int step);
+    // A click in the picture menu.
+    void OnMenuCommand(int command);
+    void OnContinue();
+    void OnBack();
+    void OnSupport();
+    void OnMessage(CSingleMsg& msg) override;
+
+    int CurrentStep() const { return m_step; }
+    bool JobRunning() const { return m_jobRunning; }
+    CDriveDoc& Document() { return m_doc; }
+    CMenuPanel* Menu() const { return m_menu; }
+    CPX3StatusLine* StatusLine() const { return m_status; }
+    QPushButton* ContinueButton() const { return m_continue; }
+    QPushButton* BackButton() const { return m_back; }
+    QPushButton* SupportButton() const { return m_support; }
+    CFrmRoot* Page(int step) const { return dynamic_cast<CFrmRoot*>(m_pages.Page(step)); }
+    bool ShowsRecoveryMenu() const { return m_recoveryMenu; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void SetRecoveryMenu(bool recovery);
+    void LayOut();
+    void RefreshControls();
+    void StartCardNotices();
+    void AttachCardImage();
+
+    CSettings& m_settings;
+    QImage m_background;
+    CMFCPageCtrl m_pages;
+    CDriveDoc m_doc;
+    int m_step = 0;
+    int m_previousStep = 0;
+    CTopInfoBar* m_recoveryBar = nullptr;
+    CTopListBarDlg* m_toolsBar = nullptr;
+    CMenuPanel* m_menu = nullptr;
+    CPX3StatusLine* m_status = nullptr;
+    QPushButton* m_continue = nullptr;
+    QPushButton* m_back = nullptr;
+    QPushButton* m_support = nullptr;
+    QToolButton* m_programMenu = nullptr;
+    CDeviceWatcher m_watcher;
+    QTimer m_cardTimer;
+    bool m_jobRunning = false;
+    bool m_recoveryMenu = true;
+    std::vector<std::unique_ptr<CFrmRoot>> m_ownedPages;
+};

@@ -1,0 +1,139 @@
+#include "ui/ctopbars.h"
+
+#include <QHeaderView>
+#include <QPainter>
+
+namespace {
+
+// The list's inset inside the tools bar, and its background, RGB(255, 247, 227).
+constexpr int kListInset = 6;
+const QColor kListBackground(255, 247, 227);
+
+}  // namespace
+
+CTopTitleBar::CTopTitleBar(QWidget* parent) : QWidget(parent) { setAccessibleName("Step"); }
+
+void CTopTitleBar::SetStep(const QString& number, const QString& title)
+{
+    m_number = number;
+    m_title = title;
+    setAccessibleName(title);
+    update();
+}
+
+void CTopTitleBar::SetPicture(const QString& file)
+{
+    m_picture = QImage(file);
+    update();
+}
+
+void CTopTitleBar::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    if (m_picture.isNull())
+        p.fillRect(rect(), QColor(0x2f, 0x7d, 0xc8));
+    else
+        p.drawImage(rect(), m_picture);
+    const int h = height();
+    if (!m_number.isEmpty()) {
+        // The step's number in a white disc, the title beside it.
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(255, 255, 255, 235));
+        p.drawEllipse(QRectF(10, (h - 24) / 2.0, 24, 24));
+        QFont numberFont = font();
+        numberFont.setPixelSize(13);
+        numberFont.setBold(true);
+        p.setFont(numberFont);
+        p.setPen(QColor(0x1d, 0x26, 0x31));
+        p.drawText(QRectF(10, (h - 24) / 2.0, 24, 24), Qt::AlignCenter, m_number);
+    }
+    QFont titleFont = font();
+    titleFont.setPixelSize(15);
+    titleFont.setBold(true);
+    p.setFont(titleFont);
+    p.setPen(Qt::white);
+    p.drawText(QRect(44, 0, width() - 50, h), Qt::AlignLeft | Qt::AlignVCenter, m_title);
+}
+
+CTopInfoBar::CTopInfoBar(const QString& background, QWidget* parent)
+    : QWidget(parent), m_background(background), m_title(new CTopTitleBar(this))
+{
+    Bus().AddListener("CTopInfoBar", this);
+}
+
+CTopInfoBar::~CTopInfoBar() { Bus().RemoveListener(this); }
+
+void CTopInfoBar::resizeEvent(QResizeEvent*) { m_title->setGeometry(0, 0, width(), CTopTitleBar::Height); }
+
+void CTopInfoBar::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    if (m_background.isNull())
+        p.fillRect(rect(), QColor(0xf4, 0xf5, 0xf7));
+    else
+        p.drawImage(rect(), m_background);
+}
+
+CTopListBarDlg::CTopListBarDlg(CDriveDoc& doc, const QString& background, QWidget* parent)
+    : QWidget(parent), m_doc(doc), m_background(background), m_title(new CTopTitleBar(this)), m_list(new QTreeWidget(this))
+{
+    m_list->setRootIsDecorated(false);
+    m_list->setAccessibleName("Cards");
+    QPalette palette = m_list->palette();
+    palette.setColor(QPalette::Base, kListBackground);
+    m_list->setPalette(palette);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(m_list, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+        if (item)
+            m_doc.SelectDrive(static_cast<char>(item->data(0, Qt::UserRole).toInt()));
+    });
+    Bus().AddListener("CTopListBarDlg", this);
+}
+
+CTopListBarDlg::~CTopListBarDlg() { Bus().RemoveListener(this); }
+
+void CTopListBarDlg::FillCards()
+{
+    CListView view;
+    m_doc.FillDriveList(view, m_list->viewport()->width());
+    const QSignalBlocker block(m_list);
+    m_list->clear();
+    QStringList titles;
+    for (const CListColumn& column : view.Columns)
+        titles << QString::fromStdString(column.Title);
+    m_list->setHeaderLabels(titles);
+    for (size_t r = 0; r < view.Rows.size(); ++r) {
+        QStringList cells;
+        for (const std::string& cell : view.Rows[r])
+            cells << QString::fromStdString(cell);
+        auto* item = new QTreeWidgetItem(m_list, cells);
+        item->setData(0, Qt::UserRole, r < view.RowLetters.size() ? int(view.RowLetters[r]) : 0);
+        if (int(r) == view.Selected)
+            m_list->setCurrentItem(item);
+    }
+    for (int c = 0; c < int(view.Columns.size()); ++c)
+        m_list->setColumnWidth(c, view.Columns[size_t(c)].Width);
+}
+
+void CTopListBarDlg::OnMessage(CSingleMsg& msg)
+{
+    if (msg.Code == MsgCode::CardListChanged)
+        FillCards();
+}
+
+void CTopListBarDlg::resizeEvent(QResizeEvent*)
+{
+    m_title->setGeometry(0, 0, width(), CTopTitleBar::Height);
+    m_list->setGeometry(kListInset, CTopTitleBar::Height + kListInset, width() - 2 * kListInset,
+                        height() - CTopTitleBar::Height - 2 * kListInset);
+}
+
+void CTopListBarDlg::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    if (m_background.isNull())
+        p.fillRect(rect(), QColor(0xf4, 0xf5, 0xf7));
+    else
+        p.drawImage(rect(), m_background);
+}

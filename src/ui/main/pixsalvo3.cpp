@@ -1,0 +1,36 @@
+// pixsalvo3: the wizard. Cards given in PX3_CARDS ("E=/a.img;F=/b.img") are attached as
+// emulated card readers; the jobs let the window repaint between their chunks.
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+
+#include "platform/messagepump.h"
+#include "platform/volumetable.h"
+#include "ui/cpx3aapp.h"
+#include "ui/cpxmaindlg.h"
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Pixsalvo3");
+    QApplication::setOrganizationName("Tolvex Media");
+    QApplication::setApplicationVersion(PX3_VERSION);
+    std::string error;
+    if (!px::VolumeTable::Instance().AttachFromEnvironment(&error))
+        std::fprintf(stderr, "pixsalvo3: %s\n", error.c_str());
+    px::SetMessagePump([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 50); });
+
+    CPX3AApp program;
+    CPX3AApp::Hooks hooks;
+    hooks.Message = [](const std::string& text) {
+        QMessageBox::information(nullptr, "Pixsalvo 3", QString::fromStdString(text));
+    };
+    hooks.RunMainWindow = [](CSettings& settings) {
+        CPXMainDlg window(settings);
+        window.exec();
+    };
+    program.Run(hooks);
+    px::SetMessagePump({});
+    return 0;
+}

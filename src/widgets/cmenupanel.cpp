@@ -1,0 +1,114 @@
+#include "widgets/cmenupanel.h"
+
+#include <QEnterEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+
+namespace {
+
+// A clickable entry under the mouse: a lighter tone of its colour.
+QColor HoverColour(const QColor& colour) { return colour.lighter(135); }
+
+}  // namespace
+
+CMenuItem::CMenuItem(const CMenuEntry& entry, QWidget* parent) : QLabel(entry.Text, parent), m_entry(entry)
+{
+    QFont f = font();
+    // Entries of 34-pixel rows read at 16 pixels, the small ones at 12; headings a little
+    // smaller than their rows, in bold.
+    f.setPixelSize(entry.Clickable ? std::clamp(entry.Height * 47 / 100, 12, 16) : std::min(14, entry.Height - 4));
+    f.setBold(!entry.Clickable);
+    setFont(f);
+    setAccessibleName(entry.Text);
+    if (!entry.Tooltip.isEmpty())
+        setToolTip(entry.Tooltip);
+    if (entry.Clickable) {
+        setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::TabFocus);
+    }
+    setAttribute(Qt::WA_TranslucentBackground);
+    SetColour(entry.Colour);
+}
+
+void CMenuItem::SetColour(const QColor& colour)
+{
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    setPalette(palette);
+}
+
+void CMenuItem::enterEvent(QEnterEvent* event)
+{
+    if (m_entry.Clickable)
+        SetColour(HoverColour(m_entry.Colour));
+    QLabel::enterEvent(event);
+}
+
+void CMenuItem::leaveEvent(QEvent* event)
+{
+    if (m_entry.Clickable)
+        SetColour(m_entry.Colour);
+    QLabel::leaveEvent(event);
+}
+
+void CMenuItem::mousePressEvent(QMouseEvent* event)
+{
+    if (m_entry.Clickable && event->button() == Qt::LeftButton && isEnabled())
+        emit Clicked(m_entry.Command);
+    QLabel::mousePressEvent(event);
+}
+
+CMenuPanel::CMenuPanel(QWidget* parent) : QWidget(parent)
+{
+    setAccessibleName("Steps");
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void CMenuPanel::SetMenu(const QVector<CMenuEntry>& entries, const QString& picturePattern)
+{
+    qDeleteAll(m_items);
+    m_items.clear();
+    m_pattern = picturePattern;
+    for (const CMenuEntry& entry : entries) {
+        auto* item = new CMenuItem(entry, this);
+        // Entries start 18 pixels in, in rows as high as the table gives them.
+        item->setGeometry(18, entry.Y, width() - 24, entry.Height);
+        connect(item, &CMenuItem::Clicked, this, &CMenuPanel::Command);
+        item->show();
+        m_items.push_back(item);
+    }
+    ShowPicture(0);
+}
+
+const CMenuEntry* CMenuPanel::EntryOf(int command) const
+{
+    for (const CMenuItem* item : m_items)
+        if (item->Entry().Clickable && item->Entry().Command == command)
+            return &item->Entry();
+    return nullptr;
+}
+
+void CMenuPanel::SelectCommand(int command)
+{
+    if (const CMenuEntry* entry = EntryOf(command))
+        ShowPicture(entry->Picture);
+}
+
+void CMenuPanel::ShowPicture(int number)
+{
+    QString file = m_pattern;
+    file.replace('#', QString::number(std::max(number, 0)));
+    m_background = QImage(file);
+    update();
+}
+
+void CMenuPanel::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    if (m_background.isNull())
+        p.fillRect(rect(), QColor(0x2b, 0x37, 0x46));
+    else
+        p.drawImage(QPoint(0, 0), m_background);
+}

@@ -1,0 +1,46 @@
+#include "widgets/cpx3statusline.h"
+
+#include <QPainter>
+
+CPX3StatusLine::CPX3StatusLine(const QString& plainPicture, const QString& errorPicture, QWidget* parent)
+    : QWidget(parent), m_plain(plainPicture), m_errorPicture(errorPicture)
+{
+    setAccessibleName("Status");
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+QRect CPX3StatusLine::TextRect() const
+{
+    return rect().adjusted(TextInsetLeft, TextInset, -TextInset, -TextInset);
+}
+
+void CPX3StatusLine::Show(const QString& text, bool error)
+{
+    if (error != m_error) {
+        m_error = error;
+        m_text = text;
+        ++m_updates;
+        update();
+    } else if (text != m_text) {
+        m_text = text;
+        ++m_updates;
+        update(TextRect());
+    }
+    setAccessibleDescription(m_text);
+}
+
+void CPX3StatusLine::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    const QImage& background = m_error ? m_errorPicture : m_plain;
+    if (background.isNull())
+        p.fillRect(rect(), m_error ? QColor(0xff, 0xf8, 0xe1) : QColor(0xf4, 0xf5, 0xf7));
+    else
+        p.drawImage(rect(), background);
+    // "Tahoma" 11 pixels; the system gives its nearest face where Tahoma is not installed.
+    QFont font("Tahoma");
+    font.setPixelSize(11);
+    p.setFont(font);
+    p.setPen(m_error ? QColor(255, 0, 0) : QColor(0, 0, 0));
+    p.drawText(TextRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, m_text);
+}

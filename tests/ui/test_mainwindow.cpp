@@ -1,0 +1,136 @@
+// The main window's navigation as the user drives it: the menu, Continue, Support, the
+// job-running lock, the first PageChanged, and the status line's repaint rule.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+
+#include "platform/volumetable.h"
+#include "support/fixtures.h"
+#include "ui/cpxmaindlg.h"
+
+namespace {
+
+// The pages changed to, as the bus tells them (step, previous step).
+struct PageChanges : CListener {
+    std::vector<std::pair<int, int>> changes;
+    PageChanges() { Bus().AddListener("PageChanges", this); }
+    ~PageChanges() override { Bus().RemoveListener(this); }
+    void OnMessage(CSingleMsg& msg) override
+    {
+        if (msg.Code == MsgCode::PageChanged)
+            changes.emplace_back(msg.Value1.ToInt(), msg.Value2.ToInt());
+    }
+};
+
+class MainWindow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        static int argc = 1;
+        static char name[] = "test_ui";
+        static char* argv[] = {name, nullptr};
+        static QApplication app(argc, argv);
+    }
+    void SetUp() override
+    {
+        px::VolumeTable::Instance().DetachAll();
+        settings.SetHomeFolderText(home.Path());
+    }
+    void TearDown() override { px::VolumeTable::Instance().DetachAll(); }
+    // A card image attached and selected in the window's document.
+    void InsertCard(CPXMainDlg& window)
+    {
+        const std::string card = home.File("card.img");
+        ASSERT_TRUE(px::test::MakeBlankImage(card, 8 << 20));
+        char letter = 0;
+        std::string error;
+        ASSERT_TRUE(px::VolumeTable::Instance().Attach(card, &letter, &error)) << error;
+        window.Document().Reload();
+        window.Document().SelectDrive(letter);
+    }
+
+    px::test::TempHome home;
+    CSettings settings;
+};
+
+TEST_F(MainWindow, StartsOnSelectCardAndTheMenuMovesOneStepAtMost)
+{
+    PageChanges pages;
+    CPXMainDlg window(settings);
+    ASSERT_FALSE(pages.changes.empty());
+    EXPECT_EQ(pages.changes.front(), std::make_pair(3, -1));
+    EXPECT_EQ(window.CurrentStep(), 3);
+
+    // "Save Images" on step 3: only as far as step 4, and only past step 3's check.
+    window.OnMenuCommand(7);
+    EXPECT_EQ(window.CurrentStep(), 3) << "no card: the check stops it";
+    EXPECT_EQ(window.Page(3)->BalloonText(), "Please insert a memory card into a reader");
+    InsertCard(window);
+    window.OnMenuCommand(7);
+    EXPECT_EQ(window.CurrentStep(), 4);
+
+    // "Select Card" from step 6 goes straight back to 3.
+    CMsgSend show(MsgCode::ShowPage, CVariant(6));
+    EXPECT_EQ(window.CurrentStep(), 6);
+    window.OnMenuCommand(3);
+    EXPECT_EQ(window.CurrentStep(), 3);
+    EXPECT_FALSE(window.BackButton()->isEnabled());
+    EXPECT_TRUE(window.ContinueButton()->isEnabled());
+}
+
+TEST_F(MainWindow, SupportSwitchesToTheToolsOnce)
+{
+    CPXMainDlg window(settings);
+    CMsgSend show(MsgCode::ShowPage, CVariant(5));
+    PageChanges pages;
+    window.OnSupport();
+    EXPECT_EQ(window.CurrentStep(), 13);
+    EXPECT_FALSE(window.ShowsRecoveryMenu());
+    EXPECT_EQ(pages.changes, (std::vector<std::pair<int, int>>{{13, 5}}));
+    window.OnSupport();
+    EXPECT_EQ(pages.changes.size(), 1u) << "Support on the Support step changes nothing";
+    window.OnMenuCommand(2);   // "Start Recovery"
+    EXPECT_TRUE(window.ShowsRecoveryMenu());
+    EXPECT_EQ(window.CurrentStep(), 3);
+}
+
+TEST_F(MainWindow, ARunningJobLocksNavigationAndClosing)
+{
+    CPXMainDlg window(settings);
+    InsertCard(window);
+    CMsgSend show(MsgCode::ShowPage, CVariant(4));
+    {
+        CMsgSend started(MsgCode::JobStarted);
+    }
+    EXPECT_FALSE(window.ContinueButton()->isEnabled());
+    EXPECT_FALSE(window.BackButton()->isEnabled());
+    EXPECT_FALSE(window.SupportButton()->isEnabled());
+    EXPECT_FALSE(window.Menu()->isEnabled());
+    window.OnMenuCommand(3);
+    window.OnSupport();
+    EXPECT_EQ(window.CurrentStep(), 4);
+    QCloseEvent close;
+    QApplication::sendEvent(&window, &close);
+    EXPECT_FALSE(close.isAccepted()) << "closing is refused while a job runs";
+    {
+        CMsgSend finished(MsgCode::JobFinished);
+    }
+    EXPECT_TRUE(window.ContinueButton()->isEnabled());
+    EXPECT_TRUE(window.BackButton()->isEnabled());
+}
+
+TEST_F(MainWindow, StatusLineRepaintsOnlyWhatChanged)
+{
+    CPXMainDlg window(settings);
+    CPX3StatusLine* line = window.StatusLine();
+    line->SetText("Scanning...");
+    const int updates = line->UpdatesRequested();
+    line->SetText("Scanning...");
+    EXPECT_EQ(line->UpdatesRequested(), updates) << "the same plain text twice redraws nothing";
+    line->SetErrorText("Scanning...");
+    EXPECT_EQ(line->UpdatesRequested(), updates + 1) << "an error is drawn on its own background";
+    EXPECT_TRUE(line->IsError());
+}
+
+}  // namespace
