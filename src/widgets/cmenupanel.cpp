@@ -68,7 +68,12 @@ CMenuPanel::CMenuPanel(QWidget* parent) : QWidget(parent)
 
 void CMenuPanel::SetMenu(const QVector<CMenuEntry>& entries, const QString& picturePattern)
 {
-    qDeleteAll(m_items);
+    // The old entries go when control returns to the event loop: a click on one of them
+    // is what changes the menu.
+    for (CMenuItem* item : m_items) {
+        item->hide();
+        item->deleteLater();
+    }
     m_items.clear();
     m_pattern = picturePattern;
     for (const CMenuEntry& entry : entries) {

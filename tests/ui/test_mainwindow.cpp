@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMouseEvent>
 
 #include "platform/volumetable.h"
 #include "support/fixtures.h"
@@ -30,7 +31,10 @@ protected:
         static int argc = 1;
         static char name[] = "test_ui";
         static char* argv[] = {name, nullptr};
-        static QApplication app(argc, argv);
+        // Kept for the process's life and never destroyed: Qt's devices do not survive
+        // the end of the program's static objects.
+        static QApplication* app = new QApplication(argc, argv);
+        (void)app;
     }
     void SetUp() override
     {
@@ -82,6 +86,18 @@ TEST_F(MainWindow, StartsOnSelectCardAndTheMenuMovesOneStepAtMost)
 TEST_F(MainWindow, SupportSwitchesToTheToolsOnce)
 {
     CPXMainDlg window(settings);
+    // A click on "View all Tools" changes the menu under the clicked entry.
+    for (CMenuItem* item : window.Menu()->Items()) {
+        if (item->Entry().Command == 9) {
+            QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), item->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
+                              Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(item, &press);
+            break;
+        }
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(window.CurrentStep(), 10);
+    EXPECT_FALSE(window.ShowsRecoveryMenu());
     CMsgSend show(MsgCode::ShowPage, CVariant(5));
     PageChanges pages;
     window.OnSupport();
