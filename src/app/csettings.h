@@ -74,6 +74,15 @@ std::string DefaultFilePrefix(const std::tm& date);
 // One picture file of the user interface, in the order start-up checks them: its key in
 // the log, its file name in the skin folder, and for numbered files ("#" replaced by 0 up
 // to and including Last) the last number; -1 for a single file.
+// The maker's addresses: its web site (the About box, the support mail), its support page
+// and the mail address support requests go to. They live on a reserved example domain
+// until a reseller sets its own.
+namespace MakerAddress {
+constexpr const char* WebSite = "https://www.tolvex.example/";
+constexpr const char* SupportPage = "https://www.tolvex.example/pxsupport/";
+constexpr const char* SupportMail = "support@tolvex.example";
+}  // namespace MakerAddress
+
 struct SkinPicture {
     const char* Key;
     const char* File;

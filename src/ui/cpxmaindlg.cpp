@@ -13,6 +13,8 @@
 
 #include "app/clogfile.h"
 #include "platform/volumetable.h"
+#include "ui/caboutdlg.h"
+#include "ui/csplashdlg.h"
 
 namespace {
 
@@ -108,8 +110,8 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
     })->setShortcut(QKeySequence::HelpContents);
     menu->addAction("Attach card image...", this, &CPXMainDlg::AttachCardImage);
     menu->addAction("&About Pixsalvo 3...", this, [this] {
-        QMessageBox::about(this, "About Pixsalvo 3",
-                           QString("Pixsalvo 3\nVersion %1").arg(QApplication::applicationVersion().section('.', 0, 1)));
+        if (!m_jobRunning)
+            CAboutDlg(QApplication::applicationVersion(), this).exec();
     });
     m_programMenu->setMenu(menu);
     addActions(menu->actions());
@@ -117,6 +119,8 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
     LayOut();
     ShowStep(Steps::SelectCard);
     Bus().AddListener("CPXMainDlg", this);
+    // The splash over the window while it opens (from the event loop, once it shows).
+    QTimer::singleShot(0, this, [this] { CSplashDlg::Show(QString::fromStdString(m_settings.GetSplashFile()), this); });
     StartCardNotices();
     RefreshControls();
 }

@@ -8,6 +8,7 @@
 
 #include "platform/volumetable.h"
 #include "support/fixtures.h"
+#include "ui/caboutdlg.h"
 #include "ui/cpxmaindlg.h"
 
 namespace {
@@ -147,6 +148,17 @@ TEST_F(MainWindow, StatusLineRepaintsOnlyWhatChanged)
     line->SetErrorText("Scanning...");
     EXPECT_EQ(line->UpdatesRequested(), updates + 1) << "an error is drawn on its own background";
     EXPECT_TRUE(line->IsError());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(AboutBox, VersionFromTheProgramsOwnVersion)
+{
+    EXPECT_EQ(CAboutDlg::VersionText("3.0.0.1"), "Version 3.0");
+    EXPECT_EQ(CAboutDlg::VersionText("12.7"), "Version 12.7");
+    EXPECT_EQ(CAboutDlg::VersionText(""), "Version 0.0");
 }
 
 }  // namespace
