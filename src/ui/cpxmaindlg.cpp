@@ -113,6 +113,8 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
         if (!m_jobRunning)
             CAboutDlg(QApplication::applicationVersion(), this).exec();
     });
+    menu->addSeparator();
+    menu->addAction("&Quit", this, &QWidget::close)->setShortcut(QKeySequence::Quit);
     m_programMenu->setMenu(menu);
     addActions(menu->actions());
 

@@ -1,0 +1,64 @@
+// The real pixsalvo3 on an X server (Xvfb): it opens its main window with an emulated
+// card attached, closes normally, and leaves its settings and the log's exit line.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "support/fixtures.h"
+
+namespace {
+
+TEST(Program, OpensItsWindowOnAnXServerAndClosesNormally)
+{
+    px::test::TempHome home;
+    const std::string card = home.File("card.img");
+    ASSERT_TRUE(px::test::MakeBlankImage(card, 8 << 20));
+    const std::string script = R"SH(
+set -e
+# The program on this X server, whatever platform the test itself runs on.
+unset QT_QPA_PLATFORM
+export HOME="$1" XDG_CONFIG_HOME="$1/.config" XDG_RUNTIME_DIR="$1"
+chmod 700 "$1"
+PX3_CARDS="E=$2" "$3" > "$1/program.log" 2>&1 &
+pid=$!
+start=$(date +%s%N)
+window=""
+for i in $(seq 1 500); do
+  window=$(xdotool search --name '^Pixsalvo 3$' 2>/dev/null | head -1 || true)
+  [ -n "$window" ] && break
+  sleep 0.02
+done
+echo "shown_ms=$(( ($(date +%s%N) - start) / 1000000 ))"
+[ -n "$window" ] || { echo "no window"; kill $pid; exit 1; }
+xdotool getwindowgeometry --shell "$window"
+sleep 0.5
+xdotool key --window "$window" Escape
+sleep 0.6
+xdotool key --window "$window" ctrl+q
+for i in $(seq 1 200); do kill -0 $pid 2>/dev/null || break; sleep 0.05; done
+status=0
+wait $pid || status=$?
+echo "exit=$status"
+)SH";
+    const std::string file = home.File("drive.sh");
+    std::ofstream(file) << script;
+    std::string out;
+    ASSERT_EQ(px::test::Run("xvfb-run -a -s '-screen 0 1024x768x24' bash " + px::test::Quote(file) + " " +
+                                px::test::Quote(home.Path()) + " " + px::test::Quote(card) + " " +
+                                px::test::Quote(PIXSALVO3_EXE) + " 2>&1",
+                            &out),
+              0)
+        << out;
+    EXPECT_NE(out.find("WIDTH=693"), std::string::npos) << out;
+    EXPECT_NE(out.find("HEIGHT=462"), std::string::npos) << out;
+    EXPECT_NE(out.find("exit=0"), std::string::npos) << out;
+    std::ifstream log(home.File("Documents/PX3Log.txt"));
+    std::stringstream text;
+    text << log.rdbuf();
+    EXPECT_NE(text.str().find("==Exit App"), std::string::npos) << text.str();
+    EXPECT_TRUE(std::filesystem::exists(home.File(".config/Tolvex Media/Pixsalvo3.conf")));
+}
+
+}  // namespace
