@@ -1,10 +1,12 @@
 #include "ui/cfrmroot.h"
 
 #include <QApplication>
-#include <QToolTip>
+#include <QMessageBox>
 #include <QVBoxLayout>
 
 #include <functional>
+
+#include "app/progresstext.h"
 
 namespace {
 
@@ -66,16 +68,33 @@ void CFrmRoot::ShowBalloon(QWidget* at, const QString& title, const QString& tex
 {
     CloseBalloon();
     m_balloon = text;
-    QWidget* anchor = at ? at : this;
-    QToolTip::showText(anchor->mapToGlobal(QPoint(anchor->width() / 2, anchor->height())),
-                       "<b>" + title.toHtmlEscaped() + "</b><br>" + text.toHtmlEscaped(), anchor);
+    m_balloonTip = CBalloonTip::Show(at ? at : m_heading, title, text);
+    connect(m_balloonTip, &CBalloonTip::Closed, this, [this] { m_balloon.clear(); });
 }
 
 void CFrmRoot::CloseBalloon()
 {
-    if (!m_balloon.isEmpty())
-        QToolTip::hideText();
+    if (m_balloonTip)
+        m_balloonTip->close();
     m_balloon.clear();
+}
+
+void CFrmRoot::ShowMessage(const QString& text, const QString& title)
+{
+    SetStatusText(text, false);
+    QMessageBox::information(this, title.isEmpty() ? "Message" : title, text);
+}
+
+int CFrmRoot::Confirm(const QString& text, const QString& title)
+{
+    return QMessageBox::question(this, title.isEmpty() ? "Confirmation" : title, text,
+                                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Cancel);
+}
+
+void CFrmRoot::ShowProgress(const CTransferStatus& status)
+{
+    if (m_progressText)
+        m_progressText->setText(QString::fromStdString(ProgressText(status)));
 }
 
 bool CFrmRoot::CheckReady()

@@ -16,6 +16,7 @@
 #include "device/cdrivedoc.h"
 #include "jobs/cmsg.h"
 #include "ui/csteps.h"
+#include "widgets/cballoontip.h"
 
 class CMFCPageDlg : public QWidget {
     Q_OBJECT
@@ -69,6 +70,13 @@ public:
     QString CardCaption() const;
     // The open balloon warning's text (empty when none is open).
     const QString& BalloonText() const { return m_balloon; }
+    // A message box with an OK button ("Message" when no title), its text first on the
+    // status line.
+    void ShowMessage(const QString& text, const QString& title = {});
+    // Yes, No and Cancel ("Confirmation" when no title): the button pressed; only Yes goes on.
+    int Confirm(const QString& text, const QString& title = {});
+    // The progress text of a status record ("25%    (1.2 GB / 4.0 GB) - ...").
+    void ShowProgress(const CTransferStatus& status);
     bool JobRunning() const { return m_jobRunning; }
 
 protected:
@@ -80,10 +88,12 @@ protected:
 
     QLabel* m_heading = nullptr;
     QProgressBar* m_progress = nullptr;
+    QLabel* m_progressText = nullptr;
 
 private:
     CDriveDoc& m_doc;
     QString m_balloon;
+    QPointer<CBalloonTip> m_balloonTip;
     bool m_jobRunning = false;
 };
 

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 #include "platform/volumetable.h"
@@ -71,6 +72,10 @@ TEST_F(MainWindow, StartsOnSelectCardAndTheMenuMovesOneStepAtMost)
     window.OnMenuCommand(7);
     EXPECT_EQ(window.CurrentStep(), 3) << "no card: the check stops it";
     EXPECT_EQ(window.Page(3)->BalloonText(), "Please insert a memory card into a reader");
+    // The user's next action closes the balloon.
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
+    QApplication::sendEvent(window.Menu(), &key);
+    EXPECT_EQ(window.Page(3)->BalloonText(), "");
     InsertCard(window);
     window.OnMenuCommand(7);
     EXPECT_EQ(window.CurrentStep(), 4);

@@ -1,0 +1,101 @@
+#include "widgets/cballoontip.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRegion>
+#include <QStyle>
+
+namespace {
+
+// The arrow's height, the bubble's padding and its widest text line.
+constexpr int kArrow = 10;
+constexpr int kPadding = 12;
+constexpr int kTextWidth = 280;
+constexpr int kIcon = 24;
+
+// The bubble with its arrow, for a balloon of this size.
+QPainterPath BubblePath(int width, int height)
+{
+    QPainterPath path;
+    path.addRoundedRect(QRectF(0.5, kArrow + 0.5, width - 1, height - kArrow - 1), 8, 8);
+    QPainterPath arrow;
+    const qreal x = kPadding + kIcon / 2.0;
+    arrow.moveTo(x - 8, kArrow + 1);
+    arrow.lineTo(x, 0.5);
+    arrow.lineTo(x + 8, kArrow + 1);
+    arrow.closeSubpath();
+    return path.united(arrow);
+}
+
+QFont TitleFont(const QFont& base)
+{
+    QFont font = base;
+    font.setBold(true);
+    return font;
+}
+
+}  // namespace
+
+CBalloonTip* CBalloonTip::Show(QWidget* control, const QString& title, const QString& text)
+{
+    auto* balloon = new CBalloonTip(title, text);
+    const QPoint tip = control ? control->mapToGlobal(QPoint(control->width() / 2, control->height())) : QPoint();
+    balloon->move(tip - QPoint(kPadding + kIcon / 2, 0));
+    balloon->show();
+    return balloon;
+}
+
+CBalloonTip::CBalloonTip(const QString& title, const QString& text)
+    : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint), m_title(title), m_text(text)
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setAccessibleName(title);
+    setAccessibleDescription(text);
+    const QFontMetrics titleMetrics(TitleFont(font()));
+    const QRect body = fontMetrics().boundingRect(QRect(0, 0, kTextWidth, 1000), Qt::TextWordWrap, text);
+    const int width = kPadding * 3 + kIcon + std::max(body.width(), titleMetrics.horizontalAdvance(title));
+    const int height = kArrow + kPadding * 2 + titleMetrics.height() + 4 + body.height();
+    resize(width, height);
+    // Shaped, not only transparent: without a compositor the corners would show black.
+    setMask(QRegion(BubblePath(width, height).toFillPolygon().toPolygon()));
+    qApp->installEventFilter(this);
+}
+
+CBalloonTip::~CBalloonTip() { qApp->removeEventFilter(this); }
+
+bool CBalloonTip::eventFilter(QObject*, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress)
+        close();
+    return false;
+}
+
+void CBalloonTip::closeEvent(QCloseEvent* event)
+{
+    qApp->removeEventFilter(this);
+    emit Closed();
+    QWidget::closeEvent(event);
+}
+
+void CBalloonTip::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QPainterPath path = BubblePath(width(), height());
+    p.setPen(QPen(QColor(0xc9, 0x9a, 0x2e), 1));
+    p.setBrush(QColor(0xff, 0xfb, 0xec));
+    p.drawPath(path);
+    const QIcon icon = style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    p.drawPixmap(kPadding, kArrow + kPadding, icon.pixmap(kIcon, kIcon));
+    const int left = kPadding * 2 + kIcon;
+    p.setPen(QColor(0x1d, 0x26, 0x31));
+    p.setFont(TitleFont(font()));
+    const QFontMetrics titleMetrics(p.font());
+    p.drawText(QRect(left, kArrow + kPadding, width() - left - kPadding, titleMetrics.height()), Qt::AlignLeft, m_title);
+    p.setFont(font());
+    p.drawText(QRect(left, kArrow + kPadding + titleMetrics.height() + 4, kTextWidth, height()), Qt::TextWordWrap,
+               m_text);
+}

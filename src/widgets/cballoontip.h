@@ -1,0 +1,29 @@
+#pragma once
+// A balloon warning: a small bubble with an icon, a title and a text that points at one
+// control. It closes itself at the user's next action (a click or a key anywhere).
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+class CBalloonTip : public QWidget {
+    Q_OBJECT
+public:
+    // Shows the balloon under the control's centre; the balloon deletes itself on close.
+    static CBalloonTip* Show(QWidget* control, const QString& title, const QString& text);
+    const QString& Title() const { return m_title; }
+    const QString& Text() const { return m_text; }
+
+signals:
+    void Closed();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    CBalloonTip(const QString& title, const QString& text);
+    ~CBalloonTip() override;
+
+    QString m_title, m_text;
+};
