@@ -11,6 +11,7 @@
 #include "support/fixtures.h"
 #include "ui/caboutdlg.h"
 #include "ui/cpxmaindlg.h"
+#include "widgets/ccylinderprogress.h"
 
 namespace {
 
@@ -164,6 +165,39 @@ TEST(AboutBox, VersionFromTheProgramsOwnVersion)
     EXPECT_EQ(CAboutDlg::VersionText("3.0.0.1"), "Version 3.0");
     EXPECT_EQ(CAboutDlg::VersionText("12.7"), "Version 12.7");
     EXPECT_EQ(CAboutDlg::VersionText(""), "Version 0.0");
+}
+
+}  // namespace
+
+namespace {
+
+// A page with a progress bar, as the finding and tool pages have.
+class ProgressPage : public CFrmRoot {
+public:
+    ProgressPage(CDriveDoc& doc) : CFrmRoot(doc, *FindStep(5)) { m_progress = new CCylinderProgress(this); }
+    QProgressBar* Bar() const { return m_progress; }
+};
+
+TEST_F(MainWindow, ProgressStepsReachOnlyTheCurrentPage)
+{
+    CDriveDoc doc;
+    ProgressPage page(doc);
+    auto progress = [](int32_t step, int32_t v1, int32_t v2 = 0) { CMsgProgress msg(v1, 1, step, CVariant(v2)); };
+    progress(ProgressStep::Range, 0, 1000);
+    progress(ProgressStep::Position, 400);
+    EXPECT_NE(page.Bar()->value(), 400) << "a page that is not current changes nothing";
+    page.OnPageShow();
+    progress(ProgressStep::Range, 0, 1000);
+    progress(ProgressStep::Position, 400);
+    EXPECT_EQ(page.Bar()->maximum(), 1000);
+    EXPECT_EQ(page.Bar()->value(), 400);
+    progress(ProgressStep::Finished, 0);
+    EXPECT_EQ(page.Bar()->value(), 0);
+    int32_t reply = -1;
+    {
+        CMsgProgress query(0, 1, ProgressStep::Query, CVariant(0), &reply);
+    }
+    EXPECT_EQ(reply, 1) << "no job runs on the page";
 }
 
 }  // namespace

@@ -1,0 +1,48 @@
+#include "widgets/ccylinderprogress.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace {
+
+// A tube's shading: light along its upper third, darker at the edges.
+QLinearGradient Tube(const QRectF& r, const QColor& colour)
+{
+    QLinearGradient g(r.topLeft(), r.bottomLeft());
+    g.setColorAt(0.0, colour.darker(125));
+    g.setColorAt(0.3, colour.lighter(135));
+    g.setColorAt(1.0, colour.darker(140));
+    return g;
+}
+
+}  // namespace
+
+CCylinderProgress::CCylinderProgress(QWidget* parent) : QProgressBar(parent)
+{
+    setTextVisible(false);
+    setAccessibleName("Progress");
+    setMinimumHeight(18);
+}
+
+void CCylinderProgress::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF r = QRectF(rect()).adjusted(1, 1, -1, -1);
+    const qreal radius = r.height() / 2;
+    QPainterPath tube;
+    tube.addRoundedRect(r, radius, radius);
+    p.setPen(Qt::NoPen);
+    p.fillPath(tube, Tube(r, QColor(0xc9, 0xd1, 0xda)));
+    const qreal span = maximum() > minimum() ? qreal(value() - minimum()) / (maximum() - minimum()) : 0.0;
+    if (span > 0) {
+        QPainterPath done;
+        done.addRoundedRect(QRectF(r.left(), r.top(), std::max(r.height(), r.width() * std::min(span, 1.0)), r.height()),
+                            radius, radius);
+        p.fillPath(done, Tube(r, QColor(0x2f, 0x7d, 0xc8)));
+    }
+    p.setPen(QPen(QColor(0, 0, 0, 40), 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(tube);
+}
