@@ -15,6 +15,7 @@
 #include "platform/volumetable.h"
 #include "ui/caboutdlg.h"
 #include "ui/csplashdlg.h"
+#include "widgets/background.h"
 
 namespace {
 
@@ -201,10 +202,7 @@ void CPXMainDlg::resizeEvent(QResizeEvent*) { LayOut(); }
 void CPXMainDlg::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    if (m_background.isNull())
-        p.fillRect(rect(), QColor(0xf4, 0xf5, 0xf7));
-    else
-        p.drawImage(QPoint(0, 0), m_background);
+    DrawBackground(p, rect(), m_background, QColor(0xf4, 0xf5, 0xf7));
 }
 
 void CPXMainDlg::ShowStep(int step)

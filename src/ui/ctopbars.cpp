@@ -3,6 +3,8 @@
 #include <QHeaderView>
 #include <QPainter>
 
+#include "widgets/background.h"
+
 namespace {
 
 // The list's inset inside the tools bar, and its background, RGB(255, 247, 227).
@@ -31,10 +33,7 @@ void CTopTitleBar::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    if (m_picture.isNull())
-        p.fillRect(rect(), QColor(0x2f, 0x7d, 0xc8));
-    else
-        p.drawImage(rect(), m_picture);
+    DrawBackground(p, rect(), m_picture, QColor(0x2f, 0x7d, 0xc8));
     const int h = height();
     if (!m_number.isEmpty()) {
         // The step's number in a white disc, the title beside it.
@@ -69,10 +68,7 @@ void CTopInfoBar::resizeEvent(QResizeEvent*) { m_title->setGeometry(0, 0, width(
 void CTopInfoBar::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    if (m_background.isNull())
-        p.fillRect(rect(), QColor(0xf4, 0xf5, 0xf7));
-    else
-        p.drawImage(rect(), m_background);
+    DrawBackground(p, rect(), m_background, QColor(0xf4, 0xf5, 0xf7));
 }
 
 CTopListBarDlg::CTopListBarDlg(CDriveDoc& doc, const QString& background, QWidget* parent)
@@ -132,8 +128,5 @@ void CTopListBarDlg::resizeEvent(QResizeEvent*)
 void CTopListBarDlg::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    if (m_background.isNull())
-        p.fillRect(rect(), QColor(0xf4, 0xf5, 0xf7));
-    else
-        p.drawImage(rect(), m_background);
+    DrawBackground(p, rect(), m_background, QColor(0xf4, 0xf5, 0xf7));
 }

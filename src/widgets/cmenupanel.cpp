@@ -4,6 +4,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include "widgets/background.h"
+
 #include <algorithm>
 
 namespace {
@@ -112,8 +114,6 @@ void CMenuPanel::ShowPicture(int number)
 void CMenuPanel::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    if (m_background.isNull())
-        p.fillRect(rect(), QColor(0x2b, 0x37, 0x46));
-    else
-        p.drawImage(QPoint(0, 0), m_background);
+    DrawBackground(p, QRect(QPoint(0, 0), m_background.isNull() ? size() : m_background.size()), m_background,
+                   QColor(0x2b, 0x37, 0x46));
 }

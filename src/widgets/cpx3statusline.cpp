@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+#include "widgets/background.h"
+
 CPX3StatusLine::CPX3StatusLine(const QString& plainPicture, const QString& errorPicture, QWidget* parent)
     : QWidget(parent), m_plain(plainPicture), m_errorPicture(errorPicture)
 {
@@ -32,11 +34,8 @@ void CPX3StatusLine::Show(const QString& text, bool error)
 void CPX3StatusLine::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    const QImage& background = m_error ? m_errorPicture : m_plain;
-    if (background.isNull())
-        p.fillRect(rect(), m_error ? QColor(0xff, 0xf8, 0xe1) : QColor(0xf4, 0xf5, 0xf7));
-    else
-        p.drawImage(rect(), background);
+    DrawBackground(p, rect(), m_error ? m_errorPicture : m_plain,
+                   m_error ? QColor(0xff, 0xf8, 0xe1) : QColor(0xf4, 0xf5, 0xf7));
     // "Tahoma" 11 pixels; the system gives its nearest face where Tahoma is not installed.
     QFont font("Tahoma");
     font.setPixelSize(11);
