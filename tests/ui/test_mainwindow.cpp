@@ -11,6 +11,7 @@
 #include "support/fixtures.h"
 #include "ui/caboutdlg.h"
 #include "ui/cpxmaindlg.h"
+#include "ui/csplashdlg.h"
 #include "widgets/ccylinderprogress.h"
 
 namespace {
@@ -198,6 +199,21 @@ TEST_F(MainWindow, ProgressStepsReachOnlyTheCurrentPage)
         CMsgProgress query(0, 1, ProgressStep::Query, CVariant(0), &reply);
     }
     EXPECT_EQ(reply, 1) << "no job runs on the page";
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MainWindow, SplashCountsItsTicksAndTakesNoRoomWithoutItsPicture)
+{
+    CSplashDlg* missing = CSplashDlg::Show(QString::fromStdString(home.File("none.jpg")), nullptr);
+    EXPECT_EQ(missing->size(), QSize(0, 0));
+    EXPECT_EQ(missing->TicksLeft(), 50) << "5,000 ms in ticks of 100 ms";
+    EXPECT_EQ(CSplashDlg::Show("other.jpg", nullptr), missing) << "at most one splash";
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+    QApplication::sendEvent(missing, &key);
+    EXPECT_EQ(CSplashDlg::Current(), nullptr) << "a key ends it";
 }
 
 }  // namespace
