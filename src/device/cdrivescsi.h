@@ -43,11 +43,6 @@ public:
     uint32_t LastBytesMoved() const { return m_lastMoved; }
     // The last request's sense, decoded (not Valid when none came back).
     px::SenseData LastSenseData() const { return px::ParseSense(m_lastSense, m_lastSenseLength); }
-    // True when the last request moved asked bytes of good data (see px::TransferComplete).
-    bool LastTransferComplete(uint32_t asked) const
-    {
-        return px::TransferComplete(m_lastStatus, LastSenseData(), m_lastMoved, asked);
-    }
 
     // The status text of a pass-through answer: "SCSI Status ... " with the status and,
     // when sense bytes came back, the sense lines (CR LF between lines).

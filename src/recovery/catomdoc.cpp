@@ -303,10 +303,16 @@ CAtomObj* CAtomDoc::MatchStart(const uint8_t* start, size_t size)
     return nullptr;
 }
 
-bool CAtomDoc::StartsFile(const uint8_t* start, size_t size)
+bool CAtomDoc::StartsFile(const uint8_t* start, size_t size, uint32_t selection)
 {
-    const BlockSignature found = RecogniseBlock(std::span<const uint8_t>(start, size), m_pStatus->Settings.FileTypes);
-    return found.Type != FileTypeId::None || MatchStart(start, size) != nullptr;
+    if (RecogniseBlock(std::span<const uint8_t>(start, size), selection).Type != FileTypeId::None)
+        return true;
+    // Prototypes of its own: the document's may hold the movie being judged. An MP4
+    // start is also a QuickTime start (a known atom name at bytes 4 to 7).
+    CQTAtomObj qt;
+    CAVIAtomObj avi;
+    return (qt.IsStart(start, size) && qt.ParseHeader(start, size)) ||
+           (avi.IsStart(start, size) && avi.ParseHeader(start, size));
 }
 
 bool CAtomDoc::ChainGoesOn(const CAtomObj& first, const uint8_t* start, size_t size, uint64_t cardOffset)
@@ -341,11 +347,7 @@ bool CAtomDoc::ChainGoesOn(const CAtomObj& first, const uint8_t* start, size_t s
     std::vector<uint8_t> block(512);
     if (next + block.size() > cardBytes || !m_pListener->ReadAhead(next, block.data(), block.size()))
         return false;
-    const BlockSignature found = RecogniseBlock(block, 0xFFFFFFFFu);
-    CQTAtomObj qt;
-    CAVIAtomObj avi;
-    return found.Type != FileTypeId::None || (qt.IsStart(block.data(), block.size()) && qt.ParseHeader(block.data(), block.size())) ||
-           (avi.IsStart(block.data(), block.size()) && avi.ParseHeader(block.data(), block.size()));
+    return StartsFile(block.data(), block.size(), 0xFFFFFFFFu);
 }
 
 bool CAtomDoc::DetectMovie(const uint8_t* start, const uint8_t* end, uint64_t cardOffset)
@@ -448,7 +450,7 @@ size_t CAtomDoc::ContinueMovie(const uint8_t* start, const uint8_t* end)
         AppendMovie(m_Pending, m_nPending);
         p = -static_cast<int64_t>(m_nPending);
         m_nPending = 0;
-    } else if (m_pCurrent->ToEnd && StartsFile(start, static_cast<size_t>(e))) {
+    } else if (m_pCurrent->ToEnd && StartsFile(start, static_cast<size_t>(e), m_pStatus->Settings.FileTypes)) {
         // An atom "to the end of the file" ends where the next file starts.
         EndMovie();
         return 0;

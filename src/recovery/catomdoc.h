@@ -168,8 +168,8 @@ private:
     // True when the chain of a QuickTime or MP4 movie starting at cardOffset goes on after
     // its first atom (see DetectMovie).
     bool ChainGoesOn(const CAtomObj& first, const uint8_t* start, size_t size, uint64_t cardOffset);
-    // True when a block starts a file of the selection or a movie.
-    bool StartsFile(const uint8_t* start, size_t size);
+    // True when a block starts a file of the selection (bits of TypeBit) or a movie.
+    static bool StartsFile(const uint8_t* start, size_t size, uint32_t selection);
 
     CCarveFile m_MovieFile;
     std::unique_ptr<CAtomObj> m_pCurrent;

@@ -38,7 +38,6 @@ bool CImageRecovery::Init()
     m_nPreviousType = 0;
     m_FoundNames.clear();
     m_MovieDoc.Reset();
-    m_nFileBytes = 0;
     m_nExpectedLength = 0;
     m_nEndNext = 0;
     m_nCarry = 0;
@@ -128,10 +127,8 @@ void CImageRecovery::ProcessBlock(const uint8_t* block)
         Abort(m_MovieDoc.GetError());
         return;
     }
-    if (m_MovieDoc.HoldsBlock()) {
-        m_nFileBytes += n;
+    if (m_MovieDoc.HoldsBlock())
         return;
-    }
     const BlockSignature found = RecogniseBlock(std::span<const uint8_t>(block, n), s.Settings.FileTypes);
     if (found.Type != FileTypeId::None && m_nCurrentType != FileTypeId::Crw) {
         if (found.Type == FileTypeId::OrfPreview && m_nCurrentType == FileTypeId::Orf) {
@@ -142,13 +139,11 @@ void CImageRecovery::ProcessBlock(const uint8_t* block)
             s.FileSize = n;
             m_nPreviousType = m_nCurrentType;
             m_nCurrentType = found.Type;
-            m_nFileBytes = 0;
             m_nPendingExpected = found.ExpectedLength;
             StartFile(block);
             return;
         }
     }
-    m_nFileBytes += n;
     ContinueFile(block);
 }
 

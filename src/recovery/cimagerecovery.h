@@ -64,7 +64,6 @@ private:
     static constexpr size_t kWindowAhead = 2048;
 
     CAtomDoc m_MovieDoc;
-    int64_t m_nFileBytes = 0;
     // The file's length when the file tells it (a WAVE header, an X3F directory), else 0.
     int64_t m_nExpectedLength = 0;
     // The next position the CRW or X3F end rule examines.

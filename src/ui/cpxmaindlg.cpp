@@ -6,7 +6,6 @@
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPainter>
 #include <QThread>
 #include <QUrl>
