@@ -41,5 +41,7 @@ void CPX3StatusLine::paintEvent(QPaintEvent*)
     font.setPixelSize(11);
     p.setFont(font);
     p.setPen(m_error ? QColor(255, 0, 0) : QColor(0, 0, 0));
-    p.drawText(TextRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, m_text);
+    // A message longer than the line (or one with its own line break) wraps rather than
+    // being cut off at the window's edge: the line is tall enough for three rows.
+    p.drawText(TextRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, m_text);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The status line at the bottom of the main window: one line of text, plain (black on the
+// The status line at the bottom of the main window: one message, plain (black on the
 // plain background) or an error (red on the error background). It repaints only what
 // changed: the whole line when the background changed, else the text's rectangle and only
 // when the text differs.
