@@ -303,7 +303,8 @@ void CPXMainDlg::OnMessage(CSingleMsg& msg)
         m_jobRunning = true;
         break;
     case MsgCode::JobFinished:
-    case MsgCode::Cancel:
+        // Only the job's end clears the flag: a cancel request is answered between blocks,
+        // and until then the job still reads the card and writes the run folder.
         m_jobRunning = false;
         break;
     case MsgCode::ShowPage:

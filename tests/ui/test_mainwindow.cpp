@@ -126,6 +126,8 @@ TEST_F(MainWindow, ARunningJobLocksNavigationAndClosing)
     CMsgSend show(MsgCode::ShowPage, CVariant(4));
     {
         CMsgSend started(MsgCode::JobStarted);
+        // A cancel request does not end the job: it stays locked until the job's end.
+        CMsgSend cancel(MsgCode::Cancel, CVariant(1));
     }
     EXPECT_FALSE(window.ContinueButton()->isEnabled());
     EXPECT_FALSE(window.BackButton()->isEnabled());
