@@ -1,7 +1,5 @@
 #include "widgets/cmenupanel.h"
 
-#include <QEnterEvent>
-#include <QMouseEvent>
 #include <QPainter>
 
 #include "widgets/background.h"
@@ -15,8 +13,9 @@ QColor HoverColour(const QColor& colour) { return colour.lighter(135); }
 
 }  // namespace
 
-CMenuItem::CMenuItem(const CMenuEntry& entry, QWidget* parent) : QLabel(entry.Text, parent), m_entry(entry)
+CMenuItem::CMenuItem(const CMenuEntry& entry, QWidget* parent) : QAbstractButton(parent), m_entry(entry)
 {
+    setText(entry.Text);
     QFont f = font();
     // Entries of 34-pixel rows read at 16 pixels, the small ones at 12; headings a little
     // smaller than their rows, in bold.
@@ -29,37 +28,28 @@ CMenuItem::CMenuItem(const CMenuEntry& entry, QWidget* parent) : QLabel(entry.Te
     if (entry.Clickable) {
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::TabFocus);
+        setAttribute(Qt::WA_Hover);   // repainted as the mouse comes and goes
+        connect(this, &QAbstractButton::clicked, this, [this] { emit Clicked(m_entry.Command); });
+    } else {
+        setFocusPolicy(Qt::NoFocus);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
     }
-    setAttribute(Qt::WA_TranslucentBackground);
-    SetColour(entry.Colour);
 }
 
-void CMenuItem::SetColour(const QColor& colour)
+void CMenuItem::paintEvent(QPaintEvent*)
 {
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    setPalette(palette);
-}
-
-void CMenuItem::enterEvent(QEnterEvent* event)
-{
-    if (m_entry.Clickable)
-        SetColour(HoverColour(m_entry.Colour));
-    QLabel::enterEvent(event);
-}
-
-void CMenuItem::leaveEvent(QEvent* event)
-{
-    if (m_entry.Clickable)
-        SetColour(m_entry.Colour);
-    QLabel::leaveEvent(event);
-}
-
-void CMenuItem::mousePressEvent(QMouseEvent* event)
-{
-    if (m_entry.Clickable && event->button() == Qt::LeftButton && isEnabled())
-        emit Clicked(m_entry.Command);
-    QLabel::mousePressEvent(event);
+    QPainter p(this);
+    p.setFont(font());
+    p.setPen(m_entry.Clickable && underMouse() ? HoverColour(m_entry.Colour) : m_entry.Colour);
+    const QRect r = rect().adjusted(0, 0, -2, 0);
+    p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
+    if (hasFocus()) {
+        // The keyboard's place: a thin line under the entry's text.
+        const int width = std::min(r.width(), p.fontMetrics().horizontalAdvance(text()));
+        const int y = r.center().y() + p.fontMetrics().height() / 2;
+        p.setPen(QPen(m_entry.Colour, 1, Qt::DotLine));
+        p.drawLine(0, y, width, y);
+    }
 }
 
 CMenuPanel::CMenuPanel(QWidget* parent) : QWidget(parent)

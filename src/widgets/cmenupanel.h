@@ -1,11 +1,12 @@
 #pragma once
 // The picture menu on the left of the main window: a background picture (one per
-// highlighted entry) with labels at fixed heights. Clickable entries show the hand cursor,
-// change colour while the mouse is over them and report their command when clicked;
-// headings do not react.
+// highlighted entry) with entries at fixed heights. Clickable entries are buttons: they
+// show the hand cursor, change colour while the mouse is over them, take the keyboard
+// focus and report their command when clicked, by mouse, by Space or by an accessibility
+// client's press; headings do not react.
+#include <QAbstractButton>
 #include <QColor>
 #include <QImage>
-#include <QLabel>
 #include <QString>
 #include <QVector>
 #include <QWidget>
@@ -23,7 +24,7 @@ struct CMenuEntry {
     QString Tooltip;
 };
 
-class CMenuItem : public QLabel {
+class CMenuItem : public QAbstractButton {
     Q_OBJECT
 public:
     CMenuItem(const CMenuEntry& entry, QWidget* parent);
@@ -33,13 +34,9 @@ signals:
     void Clicked(int command);
 
 protected:
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
-    void SetColour(const QColor& colour);
-
     CMenuEntry m_entry;
 };
 

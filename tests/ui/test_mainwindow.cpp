@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
-#include <QMouseEvent>
 
 #include "platform/volumetable.h"
 #include "support/fixtures.h"
@@ -94,12 +93,11 @@ TEST_F(MainWindow, StartsOnSelectCardAndTheMenuMovesOneStepAtMost)
 TEST_F(MainWindow, SupportSwitchesToTheToolsOnce)
 {
     CPXMainDlg window(settings);
-    // A click on "View all Tools" changes the menu under the clicked entry.
+    // A press of "View all Tools" (as an accessibility client or the Space key presses it)
+    // changes the menu under the pressed entry.
     for (CMenuItem* item : window.Menu()->Items()) {
         if (item->Entry().Command == 9) {
-            QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), item->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
-                              Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(item, &press);
+            item->click();
             break;
         }
     }
