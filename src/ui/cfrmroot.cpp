@@ -49,7 +49,12 @@ CFrmRoot::CFrmRoot(CDriveDoc& doc, const CStep& step, QWidget* parent)
     Bus().AddListener(step.PageTitle.toStdString(), this);
 }
 
-CFrmRoot::~CFrmRoot() { Bus().RemoveListener(this); }
+CFrmRoot::~CFrmRoot()
+{
+    // The balloon is a window of its own: it goes with its page.
+    CloseBalloon();
+    Bus().RemoveListener(this);
+}
 
 void CFrmRoot::OnPageShow()
 {

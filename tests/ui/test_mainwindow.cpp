@@ -9,6 +9,7 @@
 #include "platform/volumetable.h"
 #include "support/fixtures.h"
 #include "ui/caboutdlg.h"
+#include "widgets/cballoontip.h"
 #include "ui/cpxmaindlg.h"
 #include "ui/csplashdlg.h"
 #include "widgets/ccylinderprogress.h"
@@ -88,6 +89,17 @@ TEST_F(MainWindow, StartsOnSelectCardAndTheMenuMovesOneStepAtMost)
     EXPECT_EQ(window.CurrentStep(), 3);
     EXPECT_FALSE(window.BackButton()->isEnabled());
     EXPECT_TRUE(window.ContinueButton()->isEnabled());
+}
+
+TEST_F(MainWindow, AnOpenBalloonGoesWithItsWindow)
+{
+    {
+        CPXMainDlg window(settings);
+        window.OnMenuCommand(4);
+        ASSERT_NE(window.Page(3)->BalloonText(), "");
+    }
+    for (QWidget* top : QApplication::topLevelWidgets())
+        EXPECT_FALSE(qobject_cast<CBalloonTip*>(top) && top->isVisible()) << "a balloon outlived its window";
 }
 
 TEST_F(MainWindow, SupportSwitchesToTheToolsOnce)
