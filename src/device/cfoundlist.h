@@ -2,6 +2,7 @@
 // The card document's found list, as the card document sees it. The recovery layer
 // implements it over its list of found files with thumbnails.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 class CFoundList {
@@ -9,6 +10,9 @@ public:
     virtual ~CFoundList() = default;
     virtual size_t GetCount() const = 0;
     virtual void AddFile(const std::string& path) = 0;
+    // The files marked to keep, and their total size in bytes.
+    virtual size_t CountKept() const = 0;
+    virtual uint64_t KeptSize() const = 0;
     // Deletes every entry (not the files).
     virtual void Clear() = 0;
     // The rename pass of a save: kept files renamed to "<prefix>_NNN.ext" by list place,

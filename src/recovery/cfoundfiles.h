@@ -13,6 +13,8 @@ public:
 
     size_t GetCount() const override { return m_thumbs.GetCount(); }
     void AddFile(const std::string& path) override { m_thumbs.AddFile(path); }
+    size_t CountKept() const override { return m_thumbs.CountKept(); }
+    uint64_t KeptSize() const override { return m_thumbs.KeptSize(); }
     void Clear() override { m_thumbs.RemoveAll(); }
     // CPX3SaveImages over the list.
     bool SaveKept(const std::string& prefix, std::string& error) override;

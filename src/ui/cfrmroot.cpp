@@ -1,12 +1,14 @@
 #include "ui/cfrmroot.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QVBoxLayout>
 
 #include <functional>
 
 #include "app/progresstext.h"
+#include "device/cinfo.h"
 
 namespace {
 
@@ -100,6 +102,29 @@ void CFrmRoot::ShowProgress(const CTransferStatus& status)
 {
     if (m_progressText)
         m_progressText->setText(QString::fromStdString(ProgressText(status)));
+    SetControlText(ControlId::BytesVerified, QString::fromStdString(DeviceText::WithCommas(int64_t(status.BytesDone))));
+}
+
+void CFrmRoot::ResetPage()
+{
+    SetControlText(ControlId::BytesVerified, "0");
+    SetControlText(ControlId::ReadErrors, "0");
+}
+
+void CFrmRoot::ShowTotals()
+{
+    const CFoundList* found = m_doc.FoundList();
+    SetControlText(ControlId::TotalImages, QString::number(found ? found->CountKept() : 0));
+    SetControlText(ControlId::TotalSize, QString::fromStdString(SizeText(found ? found->KeptSize() : 0)));
+}
+
+void CFrmRoot::SetControlText(int id, const QString& text)
+{
+    QWidget* control = Control(id);
+    if (auto* label = qobject_cast<QLabel*>(control))
+        label->setText(text);
+    else if (auto* edit = qobject_cast<QLineEdit*>(control))
+        edit->setText(text);
 }
 
 bool CFrmRoot::CheckReady()

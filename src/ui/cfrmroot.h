@@ -3,6 +3,7 @@
 // CFrmRoot the common behaviour of every page (becoming current and leaving, the checks
 // behind Continue, the card check, message boxes, the card caption, cancel, the progress
 // bar driven by the bus). The page control keeps the pages by step.
+#include <QHash>
 #include <QLabel>
 #include <QMap>
 #include <QPointer>
@@ -50,6 +51,14 @@ void SetStatusText(const QString& text, bool error = false);
 // Installs the main window's status line hook (an empty function removes it).
 void SetStatusTextHook(std::function<void(const QString&, bool)> hook);
 
+// The identifiers of the controls that the shared page operations fill.
+namespace ControlId {
+constexpr int TotalImages = 1075;   // "Total Images:" / "Number of files:"
+constexpr int TotalSize = 1076;     // "Total Size:" / "Restored images total size:"
+constexpr int BytesVerified = 1079;  // "Bytes Verified:", the byte counter
+constexpr int ReadErrors = 1058;    // "Read Errors:"
+}  // namespace ControlId
+
 class CFrmRoot : public CMFCPageDlg, public CListener {
     Q_OBJECT
 public:
@@ -58,7 +67,8 @@ public:
 
     void OnPageShow() override;
     void OnPageHide() override;
-    virtual void ResetPage() {}
+    // Clears the page's counters before a new run: 1079 and 1058 read "0".
+    virtual void ResetPage();
     // The card check: present, then selected (a balloon points at `at` when it fails).
     virtual bool CheckReady();
     virtual bool CanContinue() { return CheckReady(); }
@@ -75,8 +85,15 @@ public:
     void ShowMessage(const QString& text, const QString& title = {});
     // Yes, No and Cancel ("Confirmation" when no title): the button pressed; only Yes goes on.
     int Confirm(const QString& text, const QString& title = {});
-    // The progress text of a status record ("25%    (1.2 GB / 4.0 GB) - ...").
+    // The progress text of a status record ("25%    (1.2 GB / 4.0 GB) - ..."), and the
+    // bytes done in the page's byte counter (1079) when it has one.
     void ShowProgress(const CTransferStatus& status);
+    // The files marked to keep: their number in 1075, their total size in 1076.
+    void ShowTotals();
+    // The page's control of an identifier (null when the page has none), and its text set
+    // (nothing happens when the page has no such control).
+    QWidget* Control(int id) const { return m_controls.value(id, nullptr); }
+    void SetControlText(int id, const QString& text);
     bool JobRunning() const { return m_jobRunning; }
 
 protected:
@@ -84,6 +101,8 @@ protected:
     void ShowBalloon(QWidget* at, const QString& title, const QString& text);
     void CloseBalloon();
     virtual void RefreshControls() {}
+    // Registers a control under its identifier for the shared operations above.
+    void AddControl(int id, QWidget* control) { m_controls.insert(id, control); }
     CDriveDoc& Document() const { return m_doc; }
 
     QLabel* m_heading = nullptr;
@@ -95,6 +114,7 @@ private:
     QString m_balloon;
     QPointer<CBalloonTip> m_balloonTip;
     bool m_jobRunning = false;
+    QHash<int, QWidget*> m_controls;
 };
 
 // The pages by step, and the one that is current.

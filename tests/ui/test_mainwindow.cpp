@@ -2,6 +2,8 @@
 // job-running lock, the first PageChanged, and the status line's repaint rule.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -154,6 +156,61 @@ TEST_F(MainWindow, ARunningJobLocksNavigationAndClosing)
     }
     EXPECT_TRUE(window.ContinueButton()->isEnabled());
     EXPECT_TRUE(window.BackButton()->isEnabled());
+}
+
+// A found list of sizes, some marked to keep.
+struct FakeFound : CFoundList {
+    std::vector<std::pair<uint64_t, bool>> files;
+    size_t GetCount() const override { return files.size(); }
+    size_t CountKept() const override { return size_t(std::count_if(files.begin(), files.end(), [](auto& f) { return f.second; })); }
+    uint64_t KeptSize() const override
+    {
+        uint64_t total = 0;
+        for (const auto& [size, kept] : files)
+            total += kept ? size : 0;
+        return total;
+    }
+    void AddFile(const std::string&) override {}
+    void Clear() override { files.clear(); }
+    bool SaveKept(const std::string&, std::string&) override { return true; }
+    bool CleanAll(std::string&) override { return true; }
+    bool MoveFolder(const std::string&, const std::string&, std::string&) override { return true; }
+};
+
+// A page with the counters and totals that the shared operations fill.
+struct CountersPage : CFrmRoot {
+    explicit CountersPage(CDriveDoc& doc) : CFrmRoot(doc, CStep{99, "9", "Counters", "Counters", "Counters"})
+    {
+        for (int id : {ControlId::TotalImages, ControlId::TotalSize, ControlId::BytesVerified, ControlId::ReadErrors})
+            AddControl(id, new QLabel("7", this));
+    }
+    QString Text(int id) const { return static_cast<QLabel*>(Control(id))->text(); }
+};
+
+TEST_F(MainWindow, PageCountersAndTotalsCountOnlyKeptFiles)
+{
+    CPXMainDlg window(settings);
+    CountersPage page(window.Document());
+    page.ShowTotals();
+    EXPECT_EQ(page.Text(ControlId::TotalImages), "0") << "no found list yet";
+    EXPECT_EQ(page.Text(ControlId::TotalSize), "0.0 B");
+    auto found = std::make_unique<FakeFound>();
+    found->files = {{1536, true}, {5 << 20, false}, {512, true}};
+    window.Document().SetFoundList(std::move(found));
+    page.ShowTotals();
+    EXPECT_EQ(page.Text(ControlId::TotalImages), "2");
+    EXPECT_EQ(page.Text(ControlId::TotalSize), "2.0 KB");
+
+    CTransferStatus status;
+    status.BytesDone = 1234567;
+    status.Capacity = 8 << 20;
+    status.BlockCount = 16384;
+    page.ShowProgress(status);
+    EXPECT_EQ(page.Text(ControlId::BytesVerified), "1,234,567");
+    EXPECT_EQ(page.Text(ControlId::TotalImages), "2") << "progress leaves the totals alone";
+    page.ResetPage();
+    EXPECT_EQ(page.Text(ControlId::BytesVerified), "0");
+    EXPECT_EQ(page.Text(ControlId::ReadErrors), "0");
 }
 
 TEST_F(MainWindow, StatusLineRepaintsOnlyWhatChanged)
