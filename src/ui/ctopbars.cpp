@@ -76,6 +76,7 @@ CTopListBarDlg::CTopListBarDlg(CDriveDoc& doc, const QString& background, QWidge
 {
     m_list->setRootIsDecorated(false);
     m_list->setAccessibleName("Cards");
+    m_list->header()->setAccessibleName("Card columns");
     QPalette palette = m_list->palette();
     palette.setColor(QPalette::Base, kListBackground);
     m_list->setPalette(palette);

@@ -4,7 +4,11 @@
 
 #include <algorithm>
 
+#include <QAccessible>
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QCloseEvent>
 #include <QKeyEvent>
 
@@ -211,6 +215,25 @@ TEST_F(MainWindow, PageCountersAndTotalsCountOnlyKeptFiles)
     page.ResetPage();
     EXPECT_EQ(page.Text(ControlId::BytesVerified), "0");
     EXPECT_EQ(page.Text(ControlId::ReadErrors), "0");
+}
+
+// Every control that an accessibility client can act on, in both menus, has a name.
+TEST_F(MainWindow, EveryControlHasAnAccessibleName)
+{
+    CPXMainDlg window(settings);
+    InsertCard(window);
+    for (int command : {Steps::ViewAllTools, Steps::StartRecovery}) {
+        window.OnMenuCommand(command);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        for (QWidget* w : window.findChildren<QWidget*>()) {
+            if (!qobject_cast<QAbstractButton*>(w) && !qobject_cast<QAbstractItemView*>(w) &&
+                !qobject_cast<QLineEdit*>(w) && !qobject_cast<QProgressBar*>(w) && !qobject_cast<QComboBox*>(w))
+                continue;
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+            ASSERT_NE(a, nullptr);
+            EXPECT_FALSE(a->text(QAccessible::Name).trimmed().isEmpty()) << w->metaObject()->className();
+        }
+    }
 }
 
 TEST_F(MainWindow, StatusLineRepaintsOnlyWhatChanged)
