@@ -282,6 +282,21 @@ bool CDriveDoc::SaveFoundFiles()
     return result;
 }
 
+void CDriveDoc::SetSaveFolder(const std::string& folder)
+{
+    m_Status.Settings.SaveFolder.SetPath(folder, true);
+    m_bSaved = false;
+}
+
+std::string CDriveDoc::DestinationFolder() const
+{
+    const std::string save = WithoutTrailingSeparator(m_Status.Settings.SaveFolder.GetText());
+    const std::string run = LastFolderName(WithoutTrailingSeparator(m_Status.RunFolder.GetText()));
+    if (!m_bSaved || save.empty() || run.empty())
+        return save;
+    return save + "/" + run;
+}
+
 void CDriveDoc::CleanFoundFiles()
 {
     if (!m_pFoundList)

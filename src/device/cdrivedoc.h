@@ -62,6 +62,12 @@ public:
     bool SaveFoundFiles();
     // Deletes every found file of the last run and empties the list.
     void CleanFoundFiles();
+    // Makes folder the save folder and clears the saved mark: the next save goes there.
+    void SetSaveFolder(const std::string& folder);
+    // Where the files of a save go or went: the save folder, and after a save (while the
+    // saved mark is set) the folder that received them, the save folder joined with the
+    // run folder's name.
+    std::string DestinationFolder() const;
 
     void OnMessage(CSingleMsg& msg) override;
 

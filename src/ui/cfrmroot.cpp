@@ -9,6 +9,8 @@
 
 #include "app/progresstext.h"
 #include "device/cinfo.h"
+#include "ui/pagekit.h"
+#include "widgets/ccylinderprogress.h"
 
 namespace {
 
@@ -35,7 +37,7 @@ CMFCPageDlg::CMFCPageDlg(int step, const QString& title, const QString& descript
     hide();
 }
 
-CFrmRoot::CFrmRoot(CDriveDoc& doc, const CStep& step, QWidget* parent)
+CFrmRoot::CFrmRoot(CDriveDoc& doc, const CStep& step, QWidget* parent, const char* listenerName)
     : CMFCPageDlg(step.Step, step.PageTitle, step.Description, parent), m_doc(doc)
 {
     auto* layout = new QVBoxLayout(this);
@@ -46,9 +48,13 @@ CFrmRoot::CFrmRoot(CDriveDoc& doc, const CStep& step, QWidget* parent)
     font.setBold(true);
     m_heading->setFont(font);
     m_heading->setAccessibleName(step.PageTitle);
+    QPalette palette = m_heading->palette();
+    palette.setColor(QPalette::WindowText, PageColour::Text);
+    m_heading->setPalette(palette);
     layout->addWidget(m_heading);
     layout->addStretch(1);
-    Bus().AddListener(step.PageTitle.toStdString(), this);
+    AddControl(ControlId::Heading, m_heading);
+    Bus().AddListener(listenerName ? std::string(listenerName) : step.PageTitle.toStdString(), this);
 }
 
 CFrmRoot::~CFrmRoot()
@@ -127,17 +133,37 @@ void CFrmRoot::SetControlText(int id, const QString& text)
         edit->setText(text);
 }
 
-bool CFrmRoot::CheckReady()
+bool CFrmRoot::CheckReady() { return CheckCard(Control(ControlId::CardList)); }
+
+bool CFrmRoot::CheckCard(QWidget* at)
 {
     if (m_doc.HasNoCard()) {
-        ShowBalloon(nullptr, "Insert card", "Please insert a memory card into a reader");
+        ShowBalloon(at, "Insert card", "Please insert a memory card into a reader");
         return false;
     }
     if (m_doc.SelectedLetter() == 0) {
-        ShowBalloon(nullptr, "Select card", "Please select a memory card from the list");
+        ShowBalloon(at, "Select card", "Please select a memory card from the list");
         return false;
     }
     return true;
+}
+
+void CFrmRoot::SetHeading(const QString& text)
+{
+    m_heading->setText(text);
+    m_heading->setAccessibleName(text);
+}
+
+void CFrmRoot::MakeProgress()
+{
+    m_progress = new CCylinderProgress(this);
+    m_progress->setRange(0, 100);
+    m_progressText = new QLabel(this);
+    m_progressText->setAccessibleName("Progress text");
+    QPalette palette = m_progressText->palette();
+    palette.setColor(QPalette::WindowText, PageColour::Muted);
+    m_progressText->setPalette(palette);
+    AddControl(ControlId::Progress, m_progress);
 }
 
 void CFrmRoot::RequestCancel()

@@ -57,19 +57,25 @@ constexpr int TotalImages = 1075;   // "Total Images:" / "Number of files:"
 constexpr int TotalSize = 1076;     // "Total Size:" / "Restored images total size:"
 constexpr int BytesVerified = 1079;  // "Bytes Verified:", the byte counter
 constexpr int ReadErrors = 1058;    // "Read Errors:"
+constexpr int Heading = 1015;
+constexpr int Start = 1019;         // Start, or Save on the save page
+constexpr int Cancel = 1020;
+constexpr int Progress = 1021;
+constexpr int CardList = 1041;
 }  // namespace ControlId
 
 class CFrmRoot : public CMFCPageDlg, public CListener {
     Q_OBJECT
 public:
-    CFrmRoot(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr);
+    // listenerName: the page's name on the bus (its class name); the page title when empty.
+    CFrmRoot(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr, const char* listenerName = nullptr);
     ~CFrmRoot() override;
 
     void OnPageShow() override;
     void OnPageHide() override;
     // Clears the page's counters before a new run: 1079 and 1058 read "0".
     virtual void ResetPage();
-    // The card check: present, then selected (a balloon points at `at` when it fails).
+    // The card check, its balloon at the page's card list (1041) when it has one.
     virtual bool CheckReady();
     virtual bool CanContinue() { return CheckReady(); }
     virtual bool CanGoBack() { return Previous() != nullptr; }
@@ -96,6 +102,10 @@ public:
     void SetControlText(int id, const QString& text);
     bool JobRunning() const { return m_jobRunning; }
 
+    // Every page's card check: a card present, then one selected; a balloon points at
+    // `at` (the heading when null) when it fails.
+    bool CheckCard(QWidget* at);
+
 protected:
     // A balloon warning at a control: at most one per page, closed by the next action.
     void ShowBalloon(QWidget* at, const QString& title, const QString& text);
@@ -104,6 +114,10 @@ protected:
     // Registers a control under its identifier for the shared operations above.
     void AddControl(int id, QWidget* control) { m_controls.insert(id, control); }
     CDriveDoc& Document() const { return m_doc; }
+    // The page's heading (control 1015).
+    void SetHeading(const QString& text);
+    // Makes the page's progress bar (1021) and the progress text line under it.
+    void MakeProgress();
 
     QLabel* m_heading = nullptr;
     QProgressBar* m_progress = nullptr;

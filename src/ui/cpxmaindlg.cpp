@@ -12,8 +12,15 @@
 
 #include "app/clogfile.h"
 #include "platform/volumetable.h"
+#include "recovery/cfoundfiles.h"
 #include "ui/caboutdlg.h"
+#include "ui/cfrmfiletypes.h"
+#include "ui/cfrmfindimages.h"
+#include "ui/cfrmpreviewimages.h"
+#include "ui/cfrmsaveimages.h"
+#include "ui/cfrmselectcard.h"
 #include "ui/csplashdlg.h"
+#include "ui/pagekit.h"
 #include "widgets/background.h"
 
 namespace {
@@ -28,19 +35,26 @@ constexpr int kBottomArea = 94, kStatusHeight = 64, kStatusLeft = 166;
 constexpr int kDefaultWidth = 693, kDefaultHeight = 462;
 // How long the viewer gets to close before the window does.
 constexpr int kCloseViewerMs = 500;
+// Thumbnails kept in memory (94 x 78 at 16 bits: 14.7 KB each, so about 30 MB): many
+// screens of the grid, whatever the number of files found.
+constexpr size_t kThumbnailsKept = 2000;
 
-QPushButton* RoundButton(const QString& text, const QString& tip, QWidget* parent)
+std::unique_ptr<CFrmRoot> MakePage(CDriveDoc& doc, const CStep& step, QWidget* parent)
 {
-    auto* button = new QPushButton(text, parent);
-    button->setToolTip(tip);
-    button->setAccessibleName(QString(text).remove('&'));
-    button->setCursor(Qt::PointingHandCursor);
-    button->setStyleSheet(
-        "QPushButton { background: #2f7dc8; color: white; border: none; border-radius: 11px; padding: 3px 12px;"
-        " font-weight: bold; }"
-        "QPushButton:hover { background: #3a8ad6; } QPushButton:pressed { background: #276aa9; }"
-        "QPushButton:disabled { background: #b7c3cf; color: #eef1f4; }");
-    return button;
+    switch (step.Step) {
+    case Steps::SelectCard:
+        return std::make_unique<CFrmSelectCard>(doc, step, parent);
+    case Steps::FileTypes:
+        return std::make_unique<CFrmFileTypes>(doc, step, parent);
+    case Steps::FindImages:
+        return std::make_unique<CFrmFindImages>(doc, step, parent);
+    case Steps::PreviewImages:
+        return std::make_unique<CFrmPreviewImages>(doc, step, parent);
+    case Steps::SaveImages:
+        return std::make_unique<CFrmSaveImages>(doc, step, parent);
+    default:
+        return std::make_unique<CFrmRoot>(doc, step, parent);
+    }
 }
 
 }  // namespace
@@ -64,9 +78,16 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
     setFixedSize(m_background.isNull() ? QSize(kDefaultWidth, kDefaultHeight) : m_background.size());
     SetRecoveryMenu(true);
 
+    // The found list of the recoveries: thumbnails are made as the grid or the scan's
+    // preview asks for them, and only a bounded number is kept.
+    auto found = std::make_unique<CFoundFiles>();
+    found->Thumbs().SetPlaceholders({m_settings.GetVideoImgFile(), m_settings.GetAudioImgFile(), m_settings.GetNoImgFile()});
+    found->Thumbs().SetCacheLimit(kThumbnailsKept);
+    m_doc.SetFoundList(std::move(found));
+
     // The pages, in the order of the step table, and the empty default page.
     for (const CStep& step : StepTable()) {
-        m_ownedPages.push_back(std::make_unique<CFrmRoot>(m_doc, step, this));
+        m_ownedPages.push_back(MakePage(m_doc, step, this));
         m_pages.Add(m_ownedPages.back().get());
     }
     static const CStep kDefaultStep{Steps::Default, {}, {}, {}, {}};
@@ -106,7 +127,7 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
         "QToolButton:hover { background: rgba(255, 255, 255, 25); } QToolButton::menu-indicator { image: none; }");
     auto* menu = new QMenu(m_programMenu);
     menu->addAction("&Help", this, [this] {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(m_settings.GetHelpFile())));
+        Desktop::Open(QString::fromStdString(m_settings.GetHelpFile()));
     })->setShortcut(QKeySequence::HelpContents);
     menu->addAction("Attach card image...", this, &CPXMainDlg::AttachCardImage);
     menu->addAction("&About Pixsalvo 3...", this, [this] {

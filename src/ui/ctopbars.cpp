@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QPainter>
 
+#include "ui/pagekit.h"
 #include "widgets/background.h"
 
 namespace {
@@ -94,23 +95,7 @@ void CTopListBarDlg::FillCards()
 {
     CListView view;
     m_doc.FillDriveList(view, m_list->viewport()->width());
-    const QSignalBlocker block(m_list);
-    m_list->clear();
-    QStringList titles;
-    for (const CListColumn& column : view.Columns)
-        titles << QString::fromStdString(column.Title);
-    m_list->setHeaderLabels(titles);
-    for (size_t r = 0; r < view.Rows.size(); ++r) {
-        QStringList cells;
-        for (const std::string& cell : view.Rows[r])
-            cells << QString::fromStdString(cell);
-        auto* item = new QTreeWidgetItem(m_list, cells);
-        item->setData(0, Qt::UserRole, r < view.RowLetters.size() ? int(view.RowLetters[r]) : 0);
-        if (int(r) == view.Selected)
-            m_list->setCurrentItem(item);
-    }
-    for (int c = 0; c < int(view.Columns.size()); ++c)
-        m_list->setColumnWidth(c, view.Columns[size_t(c)].Width);
+    FillListControl(m_list, view);
 }
 
 void CTopListBarDlg::OnMessage(CSingleMsg& msg)

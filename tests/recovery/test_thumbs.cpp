@@ -10,9 +10,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -797,4 +801,128 @@ TEST_F(ThumbListTest, EmptyingOrDestroyingWhileThumbnailsArePending)
             list.AddFile(jpg);
         // Destroyed here with thumbnails still queued.
     }
+}
+
+// ---- on demand, with a cache limit ---------------------------------------------------
+
+namespace {
+
+// The indices of the thumbnails that hold a bitmap.
+std::vector<size_t> Holding(const CThumbList& list)
+{
+    std::vector<size_t> with;
+    for (size_t i = 0; i < list.GetCount(); ++i)
+        if (list.GetAt(i)->HasThumbnail())
+            with.push_back(i);
+    return with;
+}
+
+}  // namespace
+
+TEST_F(ThumbListTest, CacheLimitKeepsTheMostRecentlyRequested)
+{
+    const std::string jpg = File("IMAGE_015.JPG");
+    MakePicture(jpg, 320, 240, "blue");
+    CThumbList list;
+    list.SetPlaceholders(m_skin);
+    list.SetCacheLimit(3);
+    for (int i = 0; i < 8; ++i)
+        list.AddFile(jpg);
+    // Nothing is made until asked for; the size and the keep mark are there at once.
+    EXPECT_EQ(list.CountPending(), 0u);
+    EXPECT_FALSE(list.GetAt(0)->IsThumbnailReady());
+    EXPECT_EQ(list.KeptSize(), 8 * std::filesystem::file_size(jpg));
+
+    for (size_t i = 0; i < 8; ++i) {
+        list.RequestThumbnails(i, 1);
+        ASSERT_TRUE(list.WaitForThumbnails(60000));
+        EXPECT_LE(Holding(list).size(), 3u) << i;
+    }
+    EXPECT_EQ(Holding(list), (std::vector<size_t> {5, 6, 7}));
+    EXPECT_FALSE(list.GetAt(0)->IsThumbnailReady());
+    // An evicted thumbnail asked for again is made again; the least recent one goes.
+    list.RequestThumbnails(0, 1);
+    ASSERT_TRUE(list.WaitForThumbnails(60000));
+    EXPECT_EQ(Holding(list), (std::vector<size_t> {0, 6, 7}));
+    EXPECT_TRUE(ColourNear(list.CopyThumbnailAt(0), 47, 38, kBlue));
+    // A range larger than the cache takes only as many as it can hold.
+    list.RequestThumbnails(0, 8);
+    ASSERT_TRUE(list.WaitForThumbnails(60000));
+    EXPECT_EQ(Holding(list), (std::vector<size_t> {0, 1, 2}));
+
+    // CopyThumbnailAt gives nothing for a thumbnail not made, but asks for it.
+    EXPECT_TRUE(list.CopyThumbnailAt(7).isNull());
+    EXPECT_TRUE(list.CountPending() == 1 || list.GetAt(7)->IsThumbnailReady());
+    ASSERT_TRUE(list.WaitForThumbnails(60000));
+    EXPECT_TRUE(ColourNear(list.CopyThumbnailAt(7), 47, 38, kBlue));
+    EXPECT_EQ(Holding(list).size(), 3u);
+}
+
+TEST_F(ThumbListTest, SupersededRequestsAreNotMadeAndAReplacedHandlerIsDone)
+{
+    const std::string jpg = File("IMAGE_016.JPG");
+    MakePicture(jpg, 320, 240, "blue");
+    CThumbList list;
+    list.SetPlaceholders(m_skin);
+    list.SetCacheLimit(100);
+    for (int i = 0; i < 12; ++i)
+        list.AddFile(jpg);
+
+    // A handler that holds its worker until released; the other workers then wait to
+    // announce theirs, as calls are made one at a time.
+    std::mutex lock;
+    std::condition_variable changed;
+    bool release = false;
+    std::vector<size_t> first, second;
+    list.SetReadyHandler([&](size_t index) {
+        std::unique_lock guard(lock);
+        first.push_back(index);
+        changed.notify_all();
+        changed.wait(guard, [&] { return release; });
+    });
+    const size_t workers = CThumbList::WorkerThreads;
+    list.RequestThumbnails(0, workers);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (bool held = false; !held; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+        std::lock_guard guard(lock);
+        held = !first.empty();
+        for (size_t i = 0; i < workers; ++i)
+            held = held && list.GetAt(i)->IsThumbnailReady();
+    }
+    // Every worker is held: these wait in the queue, and the scroll moves on before they
+    // start.
+    list.RequestThumbnails(workers, 3);
+    list.RequestThumbnails(10, 2);
+    EXPECT_EQ(list.CountPending(), 2u);
+
+    // Replacing the handler waits for the call in progress.
+    auto replaced = std::async(std::launch::async, [&] {
+        list.SetReadyHandler([&](size_t index) {
+            std::lock_guard guard(lock);
+            second.push_back(index);
+        });
+    });
+    EXPECT_EQ(replaced.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    {
+        std::lock_guard guard(lock);
+        release = true;
+    }
+    changed.notify_all();
+    replaced.get();
+    const size_t announcedBefore = [&] {
+        std::lock_guard guard(lock);
+        return first.size();
+    }();
+    ASSERT_TRUE(list.WaitForThumbnails(60000));
+
+    for (size_t i = 0; i < list.GetCount(); ++i)
+        EXPECT_EQ(list.GetAt(i)->IsThumbnailReady(), i < workers || i >= 10) << i;
+    // Until SetReadyHandler returned the old handler could still be called (for 10 and
+    // 11 too); since then only the new one is.
+    list.RequestThumbnails(5, 1);
+    ASSERT_TRUE(list.WaitForThumbnails(60000));
+    std::lock_guard guard(lock);
+    EXPECT_EQ(first.size(), announcedBefore);
+    EXPECT_NE(std::find(second.begin(), second.end(), 5u), second.end());
 }

@@ -1,0 +1,179 @@
+#include "ui/cfrmpreviewimages.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QPainter>
+#include <QTimer>
+
+#include "app/csettings.h"
+#include "app/filetypes.h"
+#include "recovery/cfoundfiles.h"
+#include "recovery/thumbnailer.h"
+#include "ui/pagekit.h"
+
+namespace {
+
+constexpr int kKeepAllId = 1071, kKeepNoneId = 1072, kSummaryId = 1097;
+// The grid fills the page less 3 pixels at the sides, 30 at the top, 35 at the bottom.
+constexpr int kSide = 3, kTop = 30, kBottom = 35;
+
+CThumbList* FoundThumbs(const CDriveDoc& doc)
+{
+    auto* found = dynamic_cast<CFoundFiles*>(doc.FoundList());
+    return found ? &found->Thumbs() : nullptr;
+}
+
+}  // namespace
+
+CFrmPreviewImages::CFrmPreviewImages(CDriveDoc& doc, const CStep& step, QWidget* parent)
+    : CFrmRoot(doc, step, parent, "CFrmPreviewImages"), m_viewer(new CThumbViewer(this, this)),
+      m_imageViewer(std::make_unique<CImageViewerDlg>(this->window())),
+      m_keepAll(PageButton("Keep All", this)), m_keepNone(PageButton("Keep None", this)),
+      m_summary(ValueLabel("Selected", this))
+{
+    SetHeading("Choose images to save:");
+    m_keepAll->setToolTip("Mark every file to be saved");
+    m_keepNone->setToolTip("Clear every keep mark");
+    AddControl(kKeepAllId, m_keepAll);
+    AddControl(kKeepNoneId, m_keepNone);
+    AddControl(kSummaryId, m_summary);
+    connect(m_keepAll, &QPushButton::clicked, this, [this] { KeepAll(true); });
+    connect(m_keepNone, &QPushButton::clicked, this, [this] { KeepAll(false); });
+    if (const CSettings* settings = TheSettings())
+        m_hint = QImage(QString::fromStdString(settings->GetClickSelectFile()));
+    m_imageViewer->hide();
+    m_viewer->show();
+}
+
+CFrmPreviewImages::~CFrmPreviewImages()
+{
+    // The grid lets go of the document's list before either goes.
+    m_viewer->SetList(nullptr, false);
+}
+
+void CFrmPreviewImages::OnPageShow()
+{
+    CFrmRoot::OnPageShow();
+    m_viewer->SetList(FoundThumbs(Document()), false);
+    m_viewer->Relayout();
+    m_viewer->viewport()->update();
+    RefreshControls();
+}
+
+void CFrmPreviewImages::OnPageHide()
+{
+    CFrmRoot::OnPageHide();
+    m_imageViewer->FreePicture();
+    m_imageViewer->hide();
+}
+
+void CFrmPreviewImages::RefreshControls()
+{
+    const CFoundList* found = Document().FoundList();
+    const size_t kept = found ? found->CountKept() : 0;
+    m_summary->setText(QString("Selected: %1 items, %2").arg(kept).arg(SizeQText(found ? found->KeptSize() : 0)));
+    const bool any = found && found->GetCount() > 0;
+    m_keepAll->setEnabled(any);
+    m_keepNone->setEnabled(any);
+}
+
+void CFrmPreviewImages::KeepAll(bool keep)
+{
+    CloseBalloon();
+    if (CThumbList* thumbs = FoundThumbs(Document()))
+        thumbs->SetAllKept(keep);
+    RefreshControls();
+    m_viewer->viewport()->update();
+}
+
+void CFrmPreviewImages::OnThumbNotice(int kind, CThumb* thumb)
+{
+    CloseBalloon();
+    if (kind == ThumbNotice::KeepChanged)
+        RefreshControls();
+    else if (kind == ThumbNotice::Open && thumb)
+        Open(*thumb);
+}
+
+void CFrmPreviewImages::Open(const CThumb& thumb)
+{
+    const QString path = QString::fromStdString(thumb.GetText());
+    const QString name = QFileInfo(path).fileName();
+    const std::string text = thumb.GetText();
+    if (IsVideoFile(text) || IsSoundFile(text)) {
+        // Players lock or delete what they play; they get a copy in the temporary folder,
+        // under the file's own name.
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        QString folder = QDir::tempPath();
+        if (!folder.endsWith('/') && !folder.endsWith('\\'))
+            folder += '/';
+        const QString target = folder + name;
+        QFile::remove(target);
+        QFile::copy(path, target);   // a failed copy still lets the player try the target
+        // Let the copy settle before the player opens it; the window keeps painting but
+        // takes no input meanwhile.
+        QEventLoop wait;
+        QTimer::singleShot(int(PlayDelayMs(thumb.GetSize())), &wait, &QEventLoop::quit);
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+        if (IsWaveFile(text))
+            Desktop::PlaySound(target);
+        else
+            Desktop::Open(target);
+        QApplication::restoreOverrideCursor();
+        return;
+    }
+    // Pictures, and camera raw files through the preview the camera embedded in them.
+    const ThumbKind kind = ThumbKindOf(text);
+    if (kind == ThumbKind::Picture || kind == ThumbKind::CameraRaw)
+        m_imageViewer->ShowPicture(path, name);
+    else
+        m_imageViewer->ShowNothing(name);
+}
+
+bool CFrmPreviewImages::CheckReady()
+{
+    const CFoundList* found = Document().FoundList();
+    if (found && found->GetCount() > 0) {
+        if (found->CountKept() > 0)
+            return true;
+        ShowBalloon(m_viewer, "Select file(s)", "No files have been selected to save");
+        return false;
+    }
+    ShowBalloon(m_viewer, "No files found", "Media does not contain recognized file types");
+    return false;
+}
+
+void CFrmPreviewImages::OnBusMessage(CSingleMsg& msg)
+{
+    if (msg.Code == MsgCode::CloseViewer) {
+        m_imageViewer->FreePicture();
+        if (m_imageViewer->isVisible())
+            m_imageViewer->hide();
+    }
+    CFrmRoot::OnBusMessage(msg);
+}
+
+void CFrmPreviewImages::paintEvent(QPaintEvent* event)
+{
+    CFrmRoot::paintEvent(event);
+    if (m_hint.isNull())
+        return;
+    // The hint sits in the strip freed at the heading's right end, bottom-aligned with it.
+    const QRect heading = m_heading->geometry();
+    QPainter p(this);
+    p.drawImage(QPoint(heading.right() + 5, heading.bottom() - m_hint.height() + 1), m_hint);
+}
+
+void CFrmPreviewImages::resizeEvent(QResizeEvent*)
+{
+    m_viewer->setGeometry(kSide, kTop, width() - 2 * kSide, height() - kTop - kBottom);
+    if (!m_hint.isNull())
+        m_heading->setMaximumWidth(std::max(0, width() - 32 - m_hint.width() - 5));
+    const int buttonsTop = height() - kBottom + 6;
+    m_keepAll->setGeometry(width() - 196, buttonsTop, 92, 24);
+    m_keepNone->setGeometry(width() - 100, buttonsTop, 92, 24);
+    m_summary->setGeometry(12, buttonsTop, width() - 220, 24);
+}

@@ -1,0 +1,50 @@
+#pragma once
+// The fourth recovery step: the found files as a grid of thumbnails, each with a keep
+// mark; Keep All and Keep None; the number and size of the files kept. Opening a file
+// shows a picture in the viewer window, and plays a movie or a sound with the desktop's
+// program (from a copy in the temporary folder).
+#include <QImage>
+#include <QPushButton>
+
+#include <memory>
+
+#include "ui/cfrmroot.h"
+#include "widgets/cimageviewerdlg.h"
+#include "widgets/cthumbviewer.h"
+
+class CFrmPreviewImages : public CFrmRoot, public CThumbViewerListener {
+    Q_OBJECT
+public:
+    CFrmPreviewImages(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr);
+    ~CFrmPreviewImages() override;
+
+    void OnPageShow() override;
+    void OnPageHide() override;
+    bool CheckReady() override;
+    void OnBusMessage(CSingleMsg& msg) override;
+    void OnThumbNotice(int kind, CThumb* thumb) override;
+    // Opens a found file as a click on its open square does.
+    void Open(const CThumb& thumb);
+    // Marks every found file to keep, or none.
+    void KeepAll(bool keep);
+
+    CThumbViewer* Viewer() const { return m_viewer; }
+    CImageViewerDlg* ImageViewer() const { return m_imageViewer.get(); }
+    QLabel* Summary() const { return m_summary; }
+    // How long the page waits before a movie or sound copied for playing is started:
+    // 1000 ms plus 2 ms for every 20,000 bytes.
+    static int64_t PlayDelayMs(uint64_t size) { return 1000 + int64_t(size) * 2 / 20000; }
+
+protected:
+    void RefreshControls() override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    CThumbViewer* m_viewer;
+    std::unique_ptr<CImageViewerDlg> m_imageViewer;
+    QPushButton* m_keepAll;
+    QPushButton* m_keepNone;
+    QLabel* m_summary;
+    QImage m_hint;   // "ClickSelect.png", beside the heading
+};

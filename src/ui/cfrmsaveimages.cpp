@@ -1,0 +1,258 @@
+#include "ui/cfrmsaveimages.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QStorageInfo>
+
+#include "ui/pagekit.h"
+
+namespace {
+
+constexpr int kLinkId = 1084, kSelectId = 1013, kOpenId = 1014, kPrefixId = 1022, kFreeSpaceId = 1077;
+
+std::function<QString(QWidget*, const QString&)>& FolderChooser()
+{
+    static std::function<QString(QWidget*, const QString&)> chooser;
+    return chooser;
+}
+
+// The free space of the file system that holds folder, or of its nearest existing parent
+// (a save folder is made by the save when it is missing).
+uint64_t FreeBytes(QString folder)
+{
+    QDir dir(folder);
+    while (!dir.exists() && !dir.isRoot() && dir.cdUp()) {
+    }
+    const QStorageInfo storage(dir.absolutePath());
+    return storage.isValid() ? uint64_t(std::max<qint64>(0, storage.bytesAvailable())) : 0;
+}
+
+}  // namespace
+
+CFrmSaveImages::CFrmSaveImages(CDriveDoc& doc, const CStep& step, QWidget* parent)
+    : CFrmRoot(doc, step, parent, "CFrmSaveImages"),
+      m_locationLabel(FieldLabel("Select the location where you wish to save:", this)),
+      m_link(new QPushButton("Click here to open the folder", this)), m_select(PageButton("Select", this)),
+      m_open(PageButton("Open", this)), m_prefixLabel(FieldLabel("Enter a prefix for recovered file names:", this)),
+      m_prefix(new QLineEdit(this)), m_totalImagesLabel(FieldLabel("Total Images:", this)),
+      m_totalImages(ValueLabel("Total Images:", this)), m_totalSizeLabel(FieldLabel("Total Size:", this)),
+      m_totalSize(ValueLabel("Total Size:", this)), m_freeSpaceLabel(FieldLabel("Free Space:", this)),
+      m_freeSpace(ValueLabel("Free Space:", this)), m_save(RoundButton("&Save", "Save the files marked to keep", this)),
+      m_cancel(PageButton("Cancel", this))
+{
+    SetHeading("Save restored images:");
+    m_link->setFlat(true);
+    m_link->setCursor(Qt::PointingHandCursor);
+    m_link->setAccessibleName("Destination folder");
+    m_link->setStyleSheet("QPushButton { border: none; color: #2f7dc8; text-decoration: underline; text-align: left;"
+                          " padding: 0px; background: transparent; }"
+                          "QPushButton:focus { color: #1d5f9e; }");
+    m_select->setToolTip("Choose the folder the files are saved in");
+    m_open->setToolTip("Open the folder in the file manager");
+    m_prefix->setAccessibleName("Enter a prefix for recovered file names:");
+    m_prefix->setMaxLength(255);
+    m_prefix->setStyleSheet("QLineEdit { border: 1px solid #c9d1da; border-radius: 4px; padding: 3px 6px; }"
+                            "QLineEdit:focus { border-color: #2f7dc8; }");
+    m_totalImages->setText("0");
+    m_totalSize->setText("0.0 B");
+    MakeProgress();
+    AddControl(kLinkId, m_link);
+    AddControl(kSelectId, m_select);
+    AddControl(kOpenId, m_open);
+    AddControl(kPrefixId, m_prefix);
+    AddControl(ControlId::TotalImages, m_totalImages);
+    AddControl(ControlId::TotalSize, m_totalSize);
+    AddControl(kFreeSpaceId, m_freeSpace);
+    AddControl(ControlId::Start, m_save);
+    AddControl(ControlId::Cancel, m_cancel);
+    connect(m_link, &QPushButton::clicked, this, [this] { Desktop::Open(QString::fromStdString(Document().DestinationFolder())); });
+    connect(m_select, &QPushButton::clicked, this, &CFrmSaveImages::OnSelect);
+    connect(m_open, &QPushButton::clicked, this, &CFrmSaveImages::OnOpen);
+    connect(m_save, &QPushButton::clicked, this, [this] { OnStart(); });
+    connect(m_cancel, &QPushButton::clicked, this, [this] { RequestCancel(); });
+    connect(m_prefix, &QLineEdit::textEdited, this, [this] {
+        ReadControls();
+        CloseBalloon();
+    });
+    RefreshControls();
+}
+
+void CFrmSaveImages::SetFolderChooser(std::function<QString(QWidget*, const QString&)> chooser)
+{
+    FolderChooser() = std::move(chooser);
+}
+
+QString CFrmSaveImages::DisplayFolder(const QString& folder) const
+{
+    QString text = QDir::toNativeSeparators(folder);
+    const QString home = QDir::homePath();
+    if (text == home || text.startsWith(home + "/"))
+        text = "~" + text.mid(home.size());
+    return m_link->fontMetrics().elidedText(text, Qt::ElideMiddle, std::max(60, m_link->width()));
+}
+
+void CFrmSaveImages::ReadControls() { Document().Settings().FilePrefix = m_prefix->text().toStdString(); }
+
+void CFrmSaveImages::RefreshControls()
+{
+    const SettingsRecord& settings = Document().Settings();
+    const QString prefix = QString::fromStdString(settings.FilePrefix);
+    if (m_prefix->text() != prefix)
+        m_prefix->setText(prefix);
+    m_select->setEnabled(!JobRunning());
+    m_open->setEnabled(!JobRunning());
+    m_save->setEnabled(!JobRunning());
+    m_cancel->setEnabled(JobRunning());
+    const QString folder = QString::fromStdString(settings.SaveFolder.GetText());
+    m_link->setText(DisplayFolder(folder));
+    m_link->setToolTip(QString::fromStdString(Document().DestinationFolder()));
+    ShowTotals();
+    if (!JobRunning())
+        m_freeSpace->setText(SizeQText(FreeBytes(QString::fromStdString(Document().DestinationFolder()))));
+}
+
+bool CFrmSaveImages::CheckDestination(const QString& folder)
+{
+    if (Document().CheckSaveFolder(folder.toStdString()))
+        return true;
+    ShowBalloon(m_select, "Illegal destination", "Destination folder is illegal, please select correct destination folder.");
+    return false;
+}
+
+bool CFrmSaveImages::CheckReady()
+{
+    ReadControls();
+    const std::string runFolder = Document().Status().RunFolder.GetText();
+    const QString prefix = QString::fromStdString(Document().Settings().FilePrefix);
+    if (runFolder.empty()) {
+        ShowBalloon(this, "Internal error", "Recovery folder does not exist.\r\nPlease contact customer service.");
+        return false;
+    }
+    if (m_link->text().trimmed().isEmpty()) {
+        ShowBalloon(m_link, "Entry required", "Destination folder does not exists.\r\nPlease select destination folder.");
+        return false;
+    }
+    if (!CheckDestination(QString::fromStdString(Document().DestinationFolder())))
+        return false;
+    if (prefix.trimmed().isEmpty()) {
+        ShowBalloon(m_prefix, "Entry required", "File prefix must be entered.");
+        return false;
+    }
+    if (prefix.size() > 60) {
+        ShowBalloon(m_prefix, "Entry required", "File prefix is too long.");
+        return false;
+    }
+    static const QString kAllowed = "qwertyuiopasdfghjklzxcvbnmQWERTYUIOPASDFGHJKLZXCVBNM0123456789_";
+    for (const QChar c : prefix) {
+        if (!kAllowed.contains(c)) {
+            ShowBalloon(m_prefix, "Wrong entry", QString("The character '%1' is not allowed in the file name prefix.").arg(c));
+            return false;
+        }
+    }
+    const CFoundList* found = Document().FoundList();
+    if (!found || found->GetCount() == 0) {
+        ShowBalloon(m_totalImages, "Data previously saved", "There are no new files to save.");
+        return false;
+    }
+    return true;
+}
+
+bool CFrmSaveImages::OnStart()
+{
+    if (JobRunning())
+        return false;
+    ResetPage();
+    if (!CheckReady())
+        return false;
+    CloseBalloon();
+    SetStatusText("Saving...");
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool ok = Document().SaveFoundFiles();
+    QApplication::restoreOverrideCursor();
+    if (ok) {
+        ShowBalloon(m_open, "View saved images",
+                    "All selected images have been saved.\r\nClick open button to view saved images.\r\n\r\n"
+                    "Exit application if finished or proceed to next step to burn a CD");
+        SetStatusText("Finished");
+    } else {
+        SetStatusText(QString::fromStdString(Document().GetError()), true);
+    }
+    RefreshControls();
+    return ok;
+}
+
+bool CFrmSaveImages::CanContinue()
+{
+    if (Document().IsSaved())
+        return true;
+    ShowBalloon(m_save, "Save images", "Please save images before proceeding to next step");
+    return false;
+}
+
+void CFrmSaveImages::OnSelect()
+{
+    CloseBalloon();
+    repaint();
+    const QString start = QString::fromStdString(Document().DestinationFolder());
+    const QString chosen = FolderChooser() ? FolderChooser()(this, start)
+                                           : QFileDialog::getExistingDirectory(this, "Select the location where you wish to save", start);
+    if (chosen.isEmpty() || !CheckDestination(chosen))
+        return;
+    SetStatusText("New destination folder selected");
+    Document().SetSaveFolder(chosen.toStdString());
+    RefreshControls();
+    CMsgSend changed(MsgCode::DestinationChanged);
+}
+
+void CFrmSaveImages::OnOpen()
+{
+    CloseBalloon();
+    repaint();
+    QCoreApplication::processEvents();
+    Desktop::Open(QString::fromStdString(Document().DestinationFolder()));
+}
+
+void CFrmSaveImages::OnBusMessage(CSingleMsg& msg)
+{
+    const int scope = msg.Scope.ToInt();
+    if (scope != 0 && scope != JobScope::Recovery && scope != JobScope::Save)
+        return;
+    if (msg.Code == MsgCode::TransferStatus) {
+        if (auto* status = dynamic_cast<CTransferStatus*>(msg.Attached)) {
+            if (status->Kind == StatusKind::Progress) {
+                ShowProgress(*status);
+                return;
+            }
+            if (status->Kind == StatusKind::JobStarted || status->Kind == StatusKind::JobEnded)
+                return;
+        }
+    }
+    CFrmRoot::OnBusMessage(msg);
+}
+
+void CFrmSaveImages::resizeEvent(QResizeEvent*)
+{
+    constexpr int kSide = 16, kButton = 80, kGap = 8;
+    const int w = width(), h = height();
+    m_locationLabel->setGeometry(kSide, 36, w - 2 * kSide, 18);
+    const int linkWidth = w - 2 * kSide - 2 * (kButton + kGap);
+    m_link->setGeometry(kSide, 56, linkWidth, 24);
+    m_select->setGeometry(kSide + linkWidth + kGap, 56, kButton, 24);
+    m_open->setGeometry(w - kSide - kButton, 56, kButton, 24);
+    m_prefixLabel->setGeometry(kSide, 90, w - 2 * kSide, 18);
+    m_prefix->setGeometry(kSide, 110, 300, 26);
+    // The totals in three columns.
+    const int column = (w - 2 * kSide) / 3;
+    const std::array<std::pair<QLabel*, QLabel*>, 3> totals = {
+        std::pair{m_totalImagesLabel, m_totalImages}, {m_totalSizeLabel, m_totalSize}, {m_freeSpaceLabel, m_freeSpace}};
+    for (int i = 0; i < 3; ++i) {
+        totals[size_t(i)].first->setGeometry(kSide + i * column, 146, column - kGap, 18);
+        totals[size_t(i)].second->setGeometry(kSide + i * column, 164, column - kGap, 22);
+    }
+    m_progress->setGeometry(kSide, h - 70, w - 2 * kSide, 14);
+    m_progressText->setGeometry(kSide, h - 54, w - 2 * kSide - 200, 18);
+    m_save->setGeometry(w - kSide - 196, h - 36, 96, 24);
+    m_cancel->setGeometry(w - kSide - 92, h - 36, 92, 24);
+    m_link->setText(DisplayFolder(QString::fromStdString(Document().Settings().SaveFolder.GetText())));
+}

@@ -1,0 +1,66 @@
+#pragma once
+// The fifth recovery step: the destination folder (shown as a link that opens it), the
+// prefix of the saved names, the number and size of the files kept and the free space
+// where they go, and Save, which renames the kept files under the prefix and moves them
+// into the destination.
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <functional>
+
+#include "ui/cfrmroot.h"
+
+class CFrmSaveImages : public CFrmRoot {
+    Q_OBJECT
+public:
+    CFrmSaveImages(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr);
+
+    // The eight checks before a save, in their order; the first failure warns.
+    bool CheckReady() override;
+    bool CanContinue() override;
+    // Saves the kept files; false when the page was not ready or the save failed.
+    bool OnStart();
+    // Select: the folder chooser, then the destination check.
+    void OnSelect();
+    // Open: the destination folder in the desktop's file manager.
+    void OnOpen();
+    void OnBusMessage(CSingleMsg& msg) override;
+
+    // The folder chooser (Qt's by default; tests answer for the user). It gets the folder
+    // to start in and returns the chosen one, empty when the user cancelled.
+    static void SetFolderChooser(std::function<QString(QWidget*, const QString&)> chooser);
+
+    QPushButton* Link() const { return m_link; }
+    QLineEdit* PrefixEdit() const { return m_prefix; }
+    QPushButton* SaveButton() const { return m_save; }
+    QPushButton* SelectButton() const { return m_select; }
+    QPushButton* OpenButton() const { return m_open; }
+    QLabel* FreeSpace() const { return m_freeSpace; }
+    // The short form of a folder that the link shows: the home folder as "~", the middle
+    // of a long path left out.
+    QString DisplayFolder(const QString& folder) const;
+
+protected:
+    void RefreshControls() override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // The destination check: the document accepts the folder, else a warning at Select.
+    bool CheckDestination(const QString& folder);
+    void ReadControls();
+
+    QLabel* m_locationLabel;
+    QPushButton* m_link;
+    QPushButton* m_select;
+    QPushButton* m_open;
+    QLabel* m_prefixLabel;
+    QLineEdit* m_prefix;
+    QLabel* m_totalImagesLabel;
+    QLabel* m_totalImages;
+    QLabel* m_totalSizeLabel;
+    QLabel* m_totalSize;
+    QLabel* m_freeSpaceLabel;
+    QLabel* m_freeSpace;
+    QPushButton* m_save;
+    QPushButton* m_cancel;
+};

@@ -1,0 +1,147 @@
+#include "ui/pagekit.h"
+
+#include <QDesktopServices>
+#include <QHeaderView>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include "app/progresstext.h"
+
+namespace {
+
+std::function<bool(const QString&)>& OpenHook()
+{
+    static std::function<bool(const QString&)> hook;
+    return hook;
+}
+
+std::function<bool(const QString&)>& PlayHook()
+{
+    static std::function<bool(const QString&)> hook;
+    return hook;
+}
+
+}  // namespace
+
+QPushButton* RoundButton(const QString& text, const QString& tip, QWidget* parent)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setToolTip(tip);
+    button->setAccessibleName(QString(text).remove('&'));
+    button->setCursor(Qt::PointingHandCursor);
+    button->setStyleSheet(
+        "QPushButton { background: #2f7dc8; color: white; border: none; border-radius: 11px; padding: 3px 12px;"
+        " font-weight: bold; }"
+        "QPushButton:hover { background: #3a8ad6; } QPushButton:pressed { background: #276aa9; }"
+        "QPushButton:focus { outline: none; border: 2px solid #9cc4ea; }"
+        "QPushButton:disabled { background: #b7c3cf; color: #eef1f4; }");
+    return button;
+}
+
+QPushButton* PageButton(const QString& text, QWidget* parent)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setAccessibleName(QString(text).remove('&'));
+    button->setCursor(Qt::PointingHandCursor);
+    button->setStyleSheet(
+        "QPushButton { background: white; color: #2f7dc8; border: 1px solid #b9cfe6; border-radius: 11px;"
+        " padding: 3px 12px; }"
+        "QPushButton:hover { background: #eef5fc; } QPushButton:pressed { background: #dcebf9; }"
+        "QPushButton:focus { border: 2px solid #2f7dc8; }"
+        "QPushButton:disabled { color: #a9b4bf; border-color: #dde3e9; }");
+    return button;
+}
+
+QLabel* FieldLabel(const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setAccessibleName(text);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, PageColour::Muted);
+    label->setPalette(palette);
+    return label;
+}
+
+QLabel* ValueLabel(const QString& label, QWidget* parent, int pixelSize)
+{
+    auto* value = new QLabel(parent);
+    value->setAccessibleName(label);
+    QFont font = value->font();
+    font.setPixelSize(pixelSize);
+    font.setBold(true);
+    value->setFont(font);
+    QPalette palette = value->palette();
+    palette.setColor(QPalette::WindowText, PageColour::Text);
+    value->setPalette(palette);
+    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return value;
+}
+
+QTreeWidget* ReportList(const QString& name, QWidget* parent)
+{
+    auto* list = new QTreeWidget(parent);
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setAccessibleName(name);
+    list->header()->setAccessibleName(name + " columns");
+    list->setStyleSheet(
+        "QTreeWidget { border: 1px solid #d9dee4; border-radius: 4px; background: white; }"
+        "QTreeWidget::item { padding: 3px 0px; }"
+        "QTreeWidget::item:selected { background: #2f7dc8; color: white; }"
+        "QHeaderView::section { background: #f4f6f8; color: #5b6775; border: none;"
+        " border-bottom: 1px solid #d9dee4; padding: 4px 6px; }");
+    return list;
+}
+
+void FillListControl(QTreeWidget* list, const CListView& view)
+{
+    const QSignalBlocker block(list);
+    list->clear();
+    QStringList titles;
+    for (const CListColumn& column : view.Columns)
+        titles << QString::fromStdString(column.Title);
+    list->setHeaderLabels(titles);
+    for (size_t r = 0; r < view.Rows.size(); ++r) {
+        QStringList cells;
+        for (const std::string& cell : view.Rows[r])
+            cells << QString::fromStdString(cell);
+        auto* item = new QTreeWidgetItem(list, cells);
+        item->setData(0, Qt::UserRole, r < view.RowLetters.size() ? int(view.RowLetters[r]) : 0);
+        if (int(r) == view.Selected) {
+            list->setCurrentItem(item);
+            item->setSelected(true);
+        }
+    }
+    for (int c = 0; c < int(view.Columns.size()); ++c)
+        list->setColumnWidth(c, view.Columns[size_t(c)].Width);
+}
+
+QString SizeQText(uint64_t bytes) { return QString::fromStdString(SizeText(bytes)); }
+
+namespace Desktop {
+
+bool Open(const QString& path)
+{
+    if (OpenHook())
+        return OpenHook()(path);
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+bool PlaySound(const QString& path)
+{
+    if (PlayHook())
+        return PlayHook()(path);
+    // The sound servers' players first; without them, the desktop's program for the file.
+    for (const char* player : {"pw-play", "paplay", "aplay"}) {
+        const QString program = QStandardPaths::findExecutable(player);
+        if (!program.isEmpty() && QProcess::startDetached(program, {path}))
+            return true;
+    }
+    return Open(path);
+}
+
+void SetOpenHook(std::function<bool(const QString&)> hook) { OpenHook() = std::move(hook); }
+void SetPlayHook(std::function<bool(const QString&)> hook) { PlayHook() = std::move(hook); }
+
+}  // namespace Desktop

@@ -1,0 +1,51 @@
+#pragma once
+// What every page is made of: the program's colours, its rounded buttons, field labels,
+// the list controls filled from the card document's list views, and the desktop's
+// services (opening a file or folder, playing a sound), which tests replace.
+#include <QColor>
+#include <QLabel>
+#include <QPushButton>
+#include <QString>
+#include <QTreeWidget>
+
+#include <cstdint>
+#include <functional>
+
+#include "device/cdrivedoc.h"
+
+namespace PageColour {
+const QColor Accent(0x2f, 0x7d, 0xc8);      // buttons, links, the selected row
+const QColor Text(0x1d, 0x26, 0x31);        // headings and values
+const QColor Muted(0x5b, 0x67, 0x75);       // field labels
+const QColor Line(0xd9, 0xde, 0xe4);        // frames of lists and boxes
+const QColor CategoryText(0, 0, 200);       // the file-type page's category headings
+}  // namespace PageColour
+
+// A button in the program's rounded style; its accessible name is its text without the
+// mnemonic mark.
+QPushButton* RoundButton(const QString& text, const QString& tip, QWidget* parent);
+// A quiet button for a page's secondary commands (Select, Open, Keep All...).
+QPushButton* PageButton(const QString& text, QWidget* parent);
+// A field label ("Total Size:") and the value beside it; the value's accessible name is
+// the label's text, so a screen reader reads both.
+QLabel* FieldLabel(const QString& text, QWidget* parent);
+QLabel* ValueLabel(const QString& label, QWidget* parent, int pixelSize = 13);
+// A report-style list in the page's look: no tree decoration, whole rows selected.
+QTreeWidget* ReportList(const QString& name, QWidget* parent);
+// Fills a report list from a list view of the document: the columns with their titles
+// and widths, one item per row with the row's drive letter as its user value, and the
+// view's selected row current. Signals are blocked while it fills.
+void FillListControl(QTreeWidget* list, const CListView& view);
+
+// The byte-count text of the pages ("%.1f GB" ... "%.1f B").
+QString SizeQText(uint64_t bytes);
+
+// The desktop's services. Open hands a file or folder to the desktop's program for it;
+// PlaySound plays a sound file without waiting for it. Both report whether they could be
+// started. Tests install hooks so that no program of the desktop starts.
+namespace Desktop {
+bool Open(const QString& path);
+bool PlaySound(const QString& path);
+void SetOpenHook(std::function<bool(const QString&)> hook);
+void SetPlayHook(std::function<bool(const QString&)> hook);
+}  // namespace Desktop

@@ -1,0 +1,115 @@
+#pragma once
+// The grid of found files: every thumbnail of a list in rows of five, with its keep mark
+// (the square at the cell's lower right) and its open square (lower left), scrolled over
+// the list's extent.
+//
+// Mouse: a left press on the keep square or the inner picture area turns the keep mark
+// over and notifies ThumbNotice::KeepChanged; anywhere else in a cell makes that cell
+// current, and on the open square then notifies ThumbNotice::Open. A press outside every
+// cell does nothing; a double click counts as one more click. Keyboard: the arrow keys,
+// Home and End move the current cell, Space turns its keep mark over, Enter opens it.
+//
+// Painting draws only the cells in the region to repaint, so a card of thousands of files
+// scrolls as quickly as one of ten, and asks the list for the thumbnails of the rows in
+// view and one row on either side (CThumbList::RequestThumbnails): with a list that makes
+// thumbnails on demand, those are the ones made. A cell whose thumbnail is not ready shows
+// its background, frames and squares, and is repainted when the list announces it.
+//
+// The list's cells must have been placed by Relayout: the painting and hit tests find a
+// cell by its row and column. Files added later show after the next Relayout.
+#include <QAbstractScrollArea>
+#include <QImage>
+#include <QRect>
+
+#include <cstddef>
+#include <mutex>
+#include <vector>
+
+class CThumb;
+class CThumbList;
+
+// What the grid tells its listener.
+namespace ThumbNotice {
+constexpr int KeepChanged = 1;  // the keep mark of thumb was turned over
+constexpr int Open = 3;         // the user asked to open thumb's file
+}
+
+class CThumbViewerListener {
+public:
+    virtual ~CThumbViewerListener() = default;
+    // Called on the user-interface thread, after the grid has done its part.
+    virtual void OnThumbNotice(int kind, CThumb* thumb) = 0;
+};
+
+class CThumbViewer : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    // The grid starts with a list of its own (CThumbParams::GridList()). listener may be
+    // null.
+    explicit CThumbViewer(CThumbViewerListener* listener, QWidget* parent = nullptr);
+    ~CThumbViewer() override;
+
+    // Shows list; owned lists are freed by the grid. The previous list is let go (its
+    // ready handler cleared) and freed when it was owned. A null list gives the grid a
+    // fresh list of its own. Call Relayout after the list has its files.
+    void SetList(CThumbList* list, bool owned);
+    CThumbList* List() const { return m_list; }
+    // Places the list's cells in rows of five and sets the scroll range to their extent.
+    void Relayout();
+
+    // The keep square of a cell: 14 x 14, its right and bottom edges 2 pixels inside the
+    // cell's.
+    static QRect KeepSquare(const QRect& cell);
+    // The open square of a cell: 14 x 14, 2 pixels in from the cell's left and bottom.
+    static QRect OpenSquare(const QRect& cell);
+
+    // Cells painted so far, for tests of the repaint rule.
+    size_t CellsPainted() const { return m_nCellsPainted; }
+
+    static constexpr int Columns = 5;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+
+private:
+    // The grid position of the viewport's upper-left corner.
+    QPoint ScrollOffset() const;
+    void UpdateScrollBars();
+    // The laid-out thumbnail whose cell contains the grid point, with its index; null
+    // outside every cell.
+    CThumb* CellAt(QPoint grid, size_t* index = nullptr) const;
+    // Repaints a cell given in grid coordinates.
+    void UpdateCell(const QRect& cell);
+    void PaintCell(QPainter& p, CThumb& thumb) const;
+    // Asks the list for the thumbnails of the rows in view and their neighbours.
+    void RequestVisible();
+    // On the user-interface thread: repaints the cells the list announced.
+    void FlushReady();
+    void Notify(int kind, CThumb* thumb);
+    // Makes the index-th cell current, repaints the old and new ones and scrolls it into
+    // view.
+    void MoveCurrentTo(size_t index);
+    QString ToolTipOf(const CThumb& thumb) const;
+
+    CThumbViewerListener* m_listener;
+    CThumbList* m_list = nullptr;
+    bool m_bOwned = false;
+    size_t m_nLaidOut = 0;  // thumbnails placed by the last Relayout
+    QSize m_extent;
+    QImage m_keepSet, m_keepClear, m_open;
+    size_t m_nCellsPainted = 0;
+
+    // Filled by the list's workers, emptied on the user-interface thread: announcements
+    // are gathered, so a burst of ready thumbnails costs one queued call.
+    std::mutex m_readyLock;
+    std::vector<size_t> m_ready;
+    bool m_bFlushPosted = false;
+};
