@@ -20,11 +20,11 @@
 #include <vector>
 
 #include "app/filetypes.h"
-#include "platform/messagepump.h"
 #include "platform/volumetable.h"
 #include "recovery/cfoundfiles.h"
 #include "ui/cfrmfindimages.h"
 #include "ui/cfrmpreviewimages.h"
+#include "ui/cpx3aapp.h"
 #include "ui/cpxmaindlg.h"
 
 namespace {
@@ -59,7 +59,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    px::SetMessagePump([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 50); });
+    SetWizardMessagePump(true);
     const bool allTypes = !(argc > 3 && std::strcmp(argv[2], "--types") == 0 && std::strcmp(argv[3], "default") == 0);
 
     std::string error;
@@ -117,6 +117,6 @@ int main(int argc, char** argv)
                 "rss_peak_mb=%.1f\n",
                 scan, files, (files + 4) / 5, Median(paints), *std::max_element(paints.begin(), paints.end()),
                 scrollMax, PeakRssMb());
-    px::SetMessagePump({});
+    SetWizardMessagePump(false);
     return ok ? 0 : 1;
 }

@@ -30,6 +30,9 @@ const char* const KeyHelp = "Help Folder";
 const char* const KeyBits = "Bits";
 const char* const KeyPrefix = "FilePrefix";
 const char* const KeySize = "FileSize";
+const char* const KeySupportMail = "Support Mail";
+const char* const KeyUpdateServer = "Update Server";
+const char* const KeyBurnDrive = "Burn Drive";
 
 CSettings* g_settings = nullptr;
 
@@ -427,6 +430,13 @@ bool CSettings::LoadSettings()
     if (size > 0)
         m_record.MaxFileSize = size;
 
+    // The services' addresses: a missing or blank value keeps the maker's.
+    const std::string mail = Trim(ReadText(*store, KeySupportMail));
+    m_strSupportMail = mail.empty() ? MakerAddress::SupportMail : mail;
+    const std::string server = Trim(ReadText(*store, KeyUpdateServer));
+    m_strUpdateServer = server.empty() ? MakerAddress::UpdateServer : server;
+    m_strBurnDrive = Trim(ReadText(*store, KeyBurnDrive));
+
     EnsureFolder(m_record.WorkFolder);
     EnsureFolder(m_record.SaveFolder);
     EnsureFolder(m_record.BackupFolder);
@@ -449,6 +459,9 @@ bool CSettings::SaveSettings()
     put(KeyBits, FormatBits(m_record));
     put(KeyPrefix, m_record.FilePrefix);
     put(KeySize, std::to_string(m_record.MaxFileSize));
+    put(KeySupportMail, m_strSupportMail);
+    put(KeyUpdateServer, m_strUpdateServer);
+    put(KeyBurnDrive, m_strBurnDrive);
     store->endGroup();
     // The store writes its file on sync; a folder or file it cannot write shows there.
     store->sync();

@@ -81,6 +81,8 @@ namespace MakerAddress {
 constexpr const char* WebSite = "https://www.tolvex.example/";
 constexpr const char* SupportPage = "https://www.tolvex.example/pxsupport/";
 constexpr const char* SupportMail = "support@tolvex.example";
+// The server of the update index and the installers (FTP, passive mode).
+constexpr const char* UpdateServer = "ftp.tolvex.example";
 }  // namespace MakerAddress
 
 struct SkinPicture {
@@ -200,6 +202,17 @@ public:
     // base with one trailing "/" or "\" removed, then name (which starts with "/").
     static std::string JoinPath(const std::string& base, const std::string& name);
 
+    // The services' addresses, each its own key so that a reseller (or a test) can point
+    // them elsewhere: "Support Mail", the address support requests go to (the maker's by
+    // default); "Update Server", host[:port] of the update server (the maker's); "Burn
+    // Drive", the recordable drive to write CDs with (empty: the first drive found).
+    const std::string& GetSupportMail() const { return m_strSupportMail; }
+    void SetSupportMail(const std::string& address) { m_strSupportMail = address; }
+    const std::string& GetUpdateServer() const { return m_strUpdateServer; }
+    void SetUpdateServer(const std::string& server) { m_strUpdateServer = server; }
+    const std::string& GetBurnDrive() const { return m_strBurnDrive; }
+    void SetBurnDrive(const std::string& drive) { m_strBurnDrive = drive; }
+
     // Uses an INI file at path instead of the per-user store (tests, portable setups);
     // empty restores the per-user store.
     void SetStoreFile(const std::string& path) { m_strStoreFile = path; }
@@ -215,6 +228,9 @@ private:
     std::string m_strMissingHomeFolder;   // a stored home folder that does not exist now
     std::string m_strHelpFolder;
     std::string m_strStoreFile;
+    std::string m_strSupportMail = MakerAddress::SupportMail;
+    std::string m_strUpdateServer = MakerAddress::UpdateServer;
+    std::string m_strBurnDrive;
     LocalClock m_clock;
 };
 

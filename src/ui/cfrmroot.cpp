@@ -113,6 +113,8 @@ void CFrmRoot::ShowProgress(const CTransferStatus& status)
 
 void CFrmRoot::ResetPage()
 {
+    if (m_progressText)
+        m_progressText->clear();
     SetControlText(ControlId::BytesVerified, "0");
     SetControlText(ControlId::ReadErrors, "0");
 }
@@ -178,7 +180,10 @@ void CFrmRoot::OnMessage(CSingleMsg& msg)
         m_jobRunning = true;
     else if (msg.Code == MsgCode::JobFinished)
         m_jobRunning = false;
-    RefreshControls();
+    // A hidden page is refreshed when it shows: refreshing every page on each of a scan's
+    // messages would count the found list once per page and file found.
+    if (IsActive())
+        RefreshControls();
     OnBusMessage(msg);
 }
 

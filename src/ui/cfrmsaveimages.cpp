@@ -221,7 +221,9 @@ void CFrmSaveImages::OnBusMessage(CSingleMsg& msg)
     if (msg.Code == MsgCode::TransferStatus) {
         if (auto* status = dynamic_cast<CTransferStatus*>(msg.Attached)) {
             if (status->Kind == StatusKind::Progress) {
-                ShowProgress(*status);
+                // A scan's progress is the find page's to show.
+                if (IsActive())
+                    ShowProgress(*status);
                 return;
             }
             if (status->Kind == StatusKind::JobStarted || status->Kind == StatusKind::JobEnded)
@@ -250,8 +252,8 @@ void CFrmSaveImages::resizeEvent(QResizeEvent*)
         totals[size_t(i)].first->setGeometry(kSide + i * column, 146, column - kGap, 18);
         totals[size_t(i)].second->setGeometry(kSide + i * column, 164, column - kGap, 22);
     }
-    m_progress->setGeometry(kSide, h - 70, w - 2 * kSide, 14);
-    m_progressText->setGeometry(kSide, h - 54, w - 2 * kSide - 200, 18);
+    m_progress->setGeometry(kSide, h - 76, w - 2 * kSide, 18);
+    m_progressText->setGeometry(kSide, h - 54, w - 2 * kSide, 18);
     m_save->setGeometry(w - kSide - 196, h - 36, 96, 24);
     m_cancel->setGeometry(w - kSide - 92, h - 36, 92, 24);
     m_link->setText(DisplayFolder(QString::fromStdString(Document().Settings().SaveFolder.GetText())));

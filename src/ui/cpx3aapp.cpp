@@ -1,6 +1,8 @@
 #include "ui/cpx3aapp.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLockFile>
 #include <QStandardPaths>
 
@@ -8,6 +10,7 @@
 #include <filesystem>
 
 #include "app/clogfile.h"
+#include "platform/messagepump.h"
 
 CPX3AApp::CPX3AApp() = default;
 
@@ -75,4 +78,20 @@ void CPX3AApp::Shutdown()
     m_settings.SaveSettings();
     Log().ExitApp("");
     Log().Close();
+}
+
+void SetWizardMessagePump(bool on)
+{
+    if (!on) {
+        px::SetMessagePump({});
+        return;
+    }
+    // How often the window gets to run during a job: about 60 times a second.
+    constexpr qint64 kPumpIntervalMs = 16;
+    px::SetMessagePump([last = QElapsedTimer()]() mutable {
+        if (last.isValid() && last.elapsed() < kPumpIntervalMs)
+            return;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        last.start();
+    });
 }

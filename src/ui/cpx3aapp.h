@@ -52,3 +52,9 @@ private:
     std::string m_lockPath;
     std::unique_ptr<QLockFile> m_lock;
 };
+
+// Lets the window run while a job works: between two of the job's chunks the pending
+// events are processed, at most once every few milliseconds (a repaint per chunk would
+// cost a fast card reader a third of its pace, while 60 frames a second is all an eye
+// sees). Off removes the hook.
+void SetWizardMessagePump(bool on);

@@ -29,6 +29,9 @@ QPainterPath BubblePath(int width, int height)
     return path.united(arrow);
 }
 
+// The texts keep the system's "\r\n" line ends; the painter breaks lines at "\n" alone.
+QString Lines(QString text) { return text.replace("\r\n", "\n"); }
+
 QFont TitleFont(const QFont& base)
 {
     QFont font = base;
@@ -55,7 +58,7 @@ CBalloonTip::CBalloonTip(const QString& title, const QString& text)
     setAccessibleName(title);
     setAccessibleDescription(text);
     const QFontMetrics titleMetrics(TitleFont(font()));
-    const QRect body = fontMetrics().boundingRect(QRect(0, 0, kTextWidth, 1000), Qt::TextWordWrap, text);
+    const QRect body = fontMetrics().boundingRect(QRect(0, 0, kTextWidth, 1000), Qt::TextWordWrap, Lines(text));
     const int width = kPadding * 3 + kIcon + std::max(body.width(), titleMetrics.horizontalAdvance(title));
     const int height = kArrow + kPadding * 2 + titleMetrics.height() + 4 + body.height();
     resize(width, height);
@@ -97,5 +100,5 @@ void CBalloonTip::paintEvent(QPaintEvent*)
     p.drawText(QRect(left, kArrow + kPadding, width() - left - kPadding, titleMetrics.height()), Qt::AlignLeft, m_title);
     p.setFont(font());
     p.drawText(QRect(left, kArrow + kPadding + titleMetrics.height() + 4, kTextWidth, height()), Qt::TextWordWrap,
-               m_text);
+               Lines(m_text));
 }

@@ -43,5 +43,6 @@ void CPX3StatusLine::paintEvent(QPaintEvent*)
     p.setPen(m_error ? QColor(255, 0, 0) : QColor(0, 0, 0));
     // A message longer than the line (or one with its own line break) wraps rather than
     // being cut off at the window's edge: the line is tall enough for three rows.
-    p.drawText(TextRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, m_text);
+    // The system's texts end their lines with "\r\n"; the painter breaks at "\n" alone.
+    p.drawText(TextRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, QString(m_text).replace("\r\n", "\n"));
 }

@@ -49,9 +49,10 @@ public:
     explicit CThumbViewer(CThumbViewerListener* listener, QWidget* parent = nullptr);
     ~CThumbViewer() override;
 
-    // Shows list; owned lists are freed by the grid. The previous list is let go (its
-    // ready handler cleared) and freed when it was owned. A null list gives the grid a
-    // fresh list of its own. Call Relayout after the list has its files.
+    // Shows list, laid out at once (Relayout); owned lists are freed by the grid. The
+    // previous list is let go (its ready handler cleared, so no worker calls into the
+    // grid for it any more) and freed when it was owned. A null list gives the grid a
+    // fresh list of its own. Files added later show after the next Relayout.
     void SetList(CThumbList* list, bool owned);
     CThumbList* List() const { return m_list; }
     // Places the list's cells in rows of five and sets the scroll range to their extent.

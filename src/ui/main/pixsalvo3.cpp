@@ -5,7 +5,6 @@
 
 #include <cstdio>
 
-#include "platform/messagepump.h"
 #include "platform/volumetable.h"
 #include "ui/cpx3aapp.h"
 #include "ui/cpxmaindlg.h"
@@ -19,7 +18,7 @@ int main(int argc, char** argv)
     std::string error;
     if (!px::VolumeTable::Instance().AttachFromEnvironment(&error))
         std::fprintf(stderr, "pixsalvo3: %s\n", error.c_str());
-    px::SetMessagePump([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 50); });
+    SetWizardMessagePump(true);
 
     CPX3AApp program;
     CPX3AApp::Hooks hooks;
@@ -31,6 +30,6 @@ int main(int argc, char** argv)
         window.exec();
     };
     program.Run(hooks);
-    px::SetMessagePump({});
+    SetWizardMessagePump(false);
     return 0;
 }
