@@ -20,6 +20,12 @@ std::function<void(const QString&, bool)>& StatusHook()
     return hook;
 }
 
+std::function<int(int, const QString&, const QString&)>& BoxHook()
+{
+    static std::function<int(int, const QString&, const QString&)> hook;
+    return hook;
+}
+
 }  // namespace
 
 void SetStatusText(const QString& text, bool error)
@@ -92,16 +98,25 @@ void CFrmRoot::CloseBalloon()
     m_balloon.clear();
 }
 
+void SetBoxHook(std::function<int(int, const QString&, const QString&)> hook) { BoxHook() = std::move(hook); }
+
 void CFrmRoot::ShowMessage(const QString& text, const QString& title)
 {
     SetStatusText(text, false);
-    QMessageBox::information(this, title.isEmpty() ? "Message" : title, text);
+    const QString caption = title.isEmpty() ? "Message" : title;
+    if (BoxHook())
+        BoxHook()(BoxKind::Message, text, caption);
+    else
+        QMessageBox::information(this, caption, text);
 }
 
 int CFrmRoot::Confirm(const QString& text, const QString& title)
 {
-    return QMessageBox::question(this, title.isEmpty() ? "Confirmation" : title, text,
-                                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Cancel);
+    const QString caption = title.isEmpty() ? "Confirmation" : title;
+    if (BoxHook())
+        return BoxHook()(BoxKind::Confirm, text, caption);
+    return QMessageBox::question(this, caption, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                                 QMessageBox::Cancel);
 }
 
 void CFrmRoot::ShowProgress(const CTransferStatus& status)
@@ -137,14 +152,14 @@ void CFrmRoot::SetControlText(int id, const QString& text)
 
 bool CFrmRoot::CheckReady() { return CheckCard(Control(ControlId::CardList)); }
 
-bool CFrmRoot::CheckCard(QWidget* at)
+bool CFrmRoot::CheckCard(QWidget* at, const QString& insertText, const QString& selectText)
 {
     if (m_doc.HasNoCard()) {
-        ShowBalloon(at, "Insert card", "Please insert a memory card into a reader");
+        ShowBalloon(at, "Insert card", insertText);
         return false;
     }
     if (m_doc.SelectedLetter() == 0) {
-        ShowBalloon(at, "Select card", "Please select a memory card from the list");
+        ShowBalloon(at, "Select card", selectText);
         return false;
     }
     return true;

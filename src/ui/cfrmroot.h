@@ -46,6 +46,14 @@ private:
     CMFCPageDlg* m_previous = nullptr;
 };
 
+// The answers of the message and confirmation boxes: a test answers for the user. The
+// hook gets the box's kind (BoxKind), text and title and returns the button pressed
+// (QMessageBox::Yes, No, Cancel or Ok); an empty hook shows the real boxes.
+namespace BoxKind {
+constexpr int Message = 0, Confirm = 1;
+}
+void SetBoxHook(std::function<int(int kind, const QString& text, const QString& title)> hook);
+
 // Reaches the status line of the running main window (nothing without one).
 void SetStatusText(const QString& text, bool error = false);
 // Installs the main window's status line hook (an empty function removes it).
@@ -103,8 +111,13 @@ public:
     bool JobRunning() const { return m_jobRunning; }
 
     // Every page's card check: a card present, then one selected; a balloon points at
-    // `at` (the heading when null) when it fails.
-    bool CheckCard(QWidget* at);
+    // `at` (the heading when null) when it fails. The tool pages and the support page
+    // have their own texts.
+    bool CheckCard(QWidget* at, const QString& insertText = "Please insert a memory card into a reader",
+                   const QString& selectText = "Please select a memory card from the list");
+    // The card list of the main window's top bar, where the tools choose their card.
+    void SetCardAnchor(QWidget* list) { m_cardAnchor = list; }
+    QWidget* CardAnchor() const { return m_cardAnchor; }
 
 protected:
     // A balloon warning at a control: at most one per page, closed by the next action.
@@ -129,6 +142,7 @@ private:
     QPointer<CBalloonTip> m_balloonTip;
     bool m_jobRunning = false;
     QHash<int, QWidget*> m_controls;
+    QPointer<QWidget> m_cardAnchor;
 };
 
 // The pages by step, and the one that is current.

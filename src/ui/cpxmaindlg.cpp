@@ -14,11 +14,13 @@
 #include "platform/volumetable.h"
 #include "recovery/cfoundfiles.h"
 #include "ui/caboutdlg.h"
+#include "ui/cfrmcardinfo.h"
 #include "ui/cfrmfiletypes.h"
 #include "ui/cfrmfindimages.h"
 #include "ui/cfrmpreviewimages.h"
 #include "ui/cfrmsaveimages.h"
 #include "ui/cfrmselectcard.h"
+#include "ui/cfrmtoolpages.h"
 #include "ui/csplashdlg.h"
 #include "ui/pagekit.h"
 #include "widgets/background.h"
@@ -52,6 +54,14 @@ std::unique_ptr<CFrmRoot> MakePage(CDriveDoc& doc, const CStep& step, QWidget* p
         return std::make_unique<CFrmPreviewImages>(doc, step, parent);
     case Steps::SaveImages:
         return std::make_unique<CFrmSaveImages>(doc, step, parent);
+    case Steps::TestCard:
+        return std::make_unique<CFrmToolCardTest>(doc, step, parent);
+    case Steps::FormatCard:
+        return std::make_unique<CFrmToolFormat>(doc, step, parent);
+    case Steps::EraseCard:
+        return std::make_unique<CFrmToolWipe>(doc, step, parent);
+    case Steps::Support:
+        return std::make_unique<CFrmCardInfo>(doc, step, parent);
     default:
         return std::make_unique<CFrmRoot>(doc, step, parent);
     }
@@ -88,6 +98,7 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
     // The pages, in the order of the step table, and the empty default page.
     for (const CStep& step : StepTable()) {
         m_ownedPages.push_back(MakePage(m_doc, step, this));
+        m_ownedPages.back()->SetCardAnchor(m_toolsBar->CardList());
         m_pages.Add(m_ownedPages.back().get());
     }
     static const CStep kDefaultStep{Steps::Default, {}, {}, {}, {}};
@@ -126,9 +137,7 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
         " border-radius: 11px; padding: 3px 12px; }"
         "QToolButton:hover { background: rgba(255, 255, 255, 25); } QToolButton::menu-indicator { image: none; }");
     auto* menu = new QMenu(m_programMenu);
-    menu->addAction("&Help", this, [this] {
-        Desktop::Open(QString::fromStdString(m_settings.GetHelpFile()));
-    })->setShortcut(QKeySequence::HelpContents);
+    menu->addAction("&Help", this, &CPXMainDlg::OpenHelp)->setShortcut(QKeySequence::HelpContents);
     menu->addAction("Attach card image...", this, &CPXMainDlg::AttachCardImage);
     menu->addAction("&About Pixsalvo 3...", this, [this] {
         if (!m_jobRunning)
@@ -138,6 +147,9 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
     menu->addAction("&Quit", this, &QWidget::close)->setShortcut(QKeySequence::Quit);
     m_programMenu->setMenu(menu);
     addActions(menu->actions());
+
+    if (auto* support = dynamic_cast<CFrmCardInfo*>(Page(Steps::Support)))
+        connect(support, &CFrmCardInfo::ViewManual, this, &CPXMainDlg::OpenHelp);
 
     LayOut();
     ShowStep(Steps::SelectCard);
@@ -171,6 +183,12 @@ void CPXMainDlg::StartCardNotices()
     }
     connect(&m_cardTimer, &QTimer::timeout, this, [this] { m_watcher.OnTimer(m_doc, m_jobRunning); });
     m_cardTimer.start(500);
+}
+
+void CPXMainDlg::OpenHelp()
+{
+    if (!m_jobRunning)
+        Desktop::Open(QString::fromStdString(m_settings.GetHelpFile()));
 }
 
 void CPXMainDlg::AttachCardImage()

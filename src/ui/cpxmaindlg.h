@@ -33,6 +33,8 @@ public:
     void OnContinue();
     void OnBack();
     void OnSupport();
+    // The manual in the desktop's browser (Help, F1, View Manual).
+    void OpenHelp();
     void OnMessage(CSingleMsg& msg) override;
 
     int CurrentStep() const { return m_step; }

@@ -128,6 +128,13 @@ bool Open(const QString& path)
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
+bool OpenUrl(const QString& url)
+{
+    if (OpenHook())
+        return OpenHook()(url);
+    return QDesktopServices::openUrl(QUrl(url));
+}
+
 bool PlaySound(const QString& path)
 {
     if (PlayHook())

@@ -45,6 +45,9 @@ QString SizeQText(uint64_t bytes);
 // started. Tests install hooks so that no program of the desktop starts.
 namespace Desktop {
 bool Open(const QString& path);
+// A web or mail address ("https://...", "mailto:...") in the desktop's browser or mailer;
+// the open hook gets the address.
+bool OpenUrl(const QString& url);
 bool PlaySound(const QString& path);
 void SetOpenHook(std::function<bool(const QString&)> hook);
 void SetPlayHook(std::function<bool(const QString&)> hook);

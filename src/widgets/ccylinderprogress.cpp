@@ -25,6 +25,13 @@ CCylinderProgress::CCylinderProgress(QWidget* parent) : QProgressBar(parent)
     setMinimumHeight(18);
 }
 
+void CCylinderProgress::SetColours(const QColor& done, const QColor& rest)
+{
+    m_done = done;
+    m_rest = rest;
+    update();
+}
+
 void CCylinderProgress::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
@@ -34,13 +41,13 @@ void CCylinderProgress::paintEvent(QPaintEvent*)
     QPainterPath tube;
     tube.addRoundedRect(r, radius, radius);
     p.setPen(Qt::NoPen);
-    p.fillPath(tube, Tube(r, QColor(0xc9, 0xd1, 0xda)));
+    p.fillPath(tube, Tube(r, m_rest));
     const qreal span = maximum() > minimum() ? qreal(value() - minimum()) / (maximum() - minimum()) : 0.0;
     if (span > 0) {
         QPainterPath done;
         done.addRoundedRect(QRectF(r.left(), r.top(), std::max(r.height(), r.width() * std::min(span, 1.0)), r.height()),
                             radius, radius);
-        p.fillPath(done, Tube(r, QColor(0x2f, 0x7d, 0xc8)));
+        p.fillPath(done, Tube(r, m_done));
     }
     p.setPen(QPen(QColor(0, 0, 0, 40), 1));
     p.setBrush(Qt::NoBrush);

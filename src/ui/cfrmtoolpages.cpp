@@ -1,0 +1,272 @@
+#include "ui/cfrmtoolpages.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "tools/cardtools.h"
+#include "ui/pagekit.h"
+#include "widgets/ccylinderprogress.h"
+
+namespace {
+
+constexpr int kEjectId = 1111;
+constexpr int kBootBlockId = 1059, kFatClustersId = 1060, kDirectoryId = 1061, kFragmentationId = 1062;
+// The tools' progress bar: gold on pale yellow.
+const QColor kToolDone(0xE3, 0xC4, 0x5E);
+const QColor kToolRest(0xFF, 0xEB, 0x90);
+constexpr int kSide = 16;
+
+QLabel* AboutText(const QString& text, QWidget* parent)
+{
+    QLabel* label = FieldLabel(text, parent);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+}  // namespace
+
+CFrmToolPage::CFrmToolPage(CDriveDoc& doc, const CStep& step, const char* listenerName, const QString& heading,
+                           const QString& tool, int32_t scope, QWidget* parent)
+    : CFrmRoot(doc, step, parent, listenerName), m_scope(scope), m_tool(tool),
+      m_start(RoundButton("&Start", "Start the " + tool + " of the selected card", this)),
+      m_cancel(PageButton("Cancel", this)), m_eject(PageButton("Eject Card", this))
+{
+    SetHeading(heading);
+    MakeProgress();
+    if (auto* bar = qobject_cast<CCylinderProgress*>(m_progress))
+        bar->SetColours(kToolDone, kToolRest);
+    m_eject->setToolTip("Eject the selected card from its reader");
+    AddControl(ControlId::Start, m_start);
+    AddControl(ControlId::Cancel, m_cancel);
+    AddControl(kEjectId, m_eject);
+    connect(m_start, &QPushButton::clicked, this, [this] { OnStart(); });
+    connect(m_cancel, &QPushButton::clicked, this, [this] { RequestCancel(); });
+    connect(m_eject, &QPushButton::clicked, this, &CFrmToolPage::OnEject);
+}
+
+bool CFrmToolPage::CheckReady()
+{
+    return CheckCard(CardAnchor(), "Please insert card to " + m_tool, "Please select card to " + m_tool);
+}
+
+void CFrmToolPage::OnEject()
+{
+    if (JobRunning() || !CheckReady())
+        return;
+    Document().EjectSelected();
+}
+
+void CFrmToolPage::RefreshControls()
+{
+    m_start->setEnabled(!JobRunning());
+    m_cancel->setEnabled(JobRunning());
+    m_eject->setEnabled(!JobRunning());
+}
+
+bool CFrmToolPage::RunJob(CCardJob& job, const QString& doing)
+{
+    SetStatusText(doing);
+    const bool ok = job.Run();
+    const std::string error = job.GetError();
+    if (ok && error.empty())
+        SetStatusText("Finished");
+    else
+        SetStatusText(QString::fromStdString(error.empty() ? std::string("The job failed") : error), true);
+    RefreshControls();
+    return ok && error.empty();
+}
+
+bool CFrmToolPage::OwnScope(const CSingleMsg& msg) const
+{
+    const int scope = msg.Scope.ToInt();
+    return scope == 0 || scope == m_scope;
+}
+
+QRect CFrmToolPage::ContentArea() const { return QRect(kSide, 36, width() - 2 * kSide, height() - 36 - 80); }
+
+void CFrmToolPage::resizeEvent(QResizeEvent*)
+{
+    const int w = width(), h = height();
+    m_progress->setGeometry(kSide, h - 76, w - 2 * kSide, 18);
+    m_progressText->setGeometry(kSide, h - 56, w - 2 * kSide, 18);
+    m_start->setGeometry(w - kSide - 292, h - 34, 96, 24);
+    m_cancel->setGeometry(w - kSide - 188, h - 34, 88, 24);
+    m_eject->setGeometry(w - kSide - 92, h - 34, 92, 24);
+}
+
+CFrmToolCardTest::CFrmToolCardTest(CDriveDoc& doc, const CStep& step, QWidget* parent)
+    : CFrmToolPage(doc, step, "CFrmToolCardTest", "Identify potential memory card problems.", "test",
+                   JobScope::CardTest, parent)
+{
+    const std::pair<int, const char*> lines[] = {
+        {ControlId::BytesVerified, "Bytes Verified:"}, {ControlId::ReadErrors, "Read Errors:"},
+        {kBootBlockId, "Boot Block:"}, {kFatClustersId, "FAT Clusters:"},
+        {kDirectoryId, "Directory:"}, {kFragmentationId, "Fragmentation:"}};
+    for (const auto& [id, text] : lines) {
+        QLabel* value = ValueLabel(text, this);
+        m_lines.emplace_back(FieldLabel(text, this), value);
+        AddControl(id, value);
+    }
+    ResetPage();
+}
+
+void CFrmToolCardTest::ResetPage()
+{
+    CFrmRoot::ResetPage();
+    for (int id : {kBootBlockId, kFatClustersId, kDirectoryId, kFragmentationId})
+        SetControlText(id, "N/A");
+}
+
+QString CFrmToolCardTest::Line(int id) const
+{
+    auto* label = qobject_cast<QLabel*>(Control(id));
+    return label ? label->text() : QString();
+}
+
+void CFrmToolCardTest::OnPageShow()
+{
+    CFrmRoot::OnPageShow();
+    ResetPage();
+}
+
+bool CFrmToolCardTest::OnStart()
+{
+    if (JobRunning() || !CheckReady())
+        return false;
+    CloseBalloon();
+    ResetPage();
+    CCardTest job(&Document().Status(), Document().SelectedInfo(), m_scope);
+    SetStatusText("Testing...");
+    // The file system as the card's first partition (or the whole card) shows it.
+    const QString system = QString::fromStdString(Document().GetFileSystemName(Document().SelectedLetter()));
+    const bool readable = !system.isEmpty();
+    SetControlText(kBootBlockId, readable ? "OK" : "FAIL");
+    SetControlText(kFatClustersId, readable ? QString("OK (%1)").arg(system) : "FAIL");
+    SetControlText(kDirectoryId, readable ? "OK" : "FAIL");
+    // No measurement stands behind a fragmentation figure: the line says so.
+    SetControlText(kFragmentationId, "N/A");
+    return RunJob(job, "Testing...");
+}
+
+void CFrmToolCardTest::OnBusMessage(CSingleMsg& msg)
+{
+    if (!OwnScope(msg))
+        return;
+    if (msg.Code == MsgCode::TransferStatus) {
+        if (auto* status = dynamic_cast<CTransferStatus*>(msg.Attached); status && status->Kind == StatusKind::Progress) {
+            ShowProgress(*status);
+            // The blocks that did not read even one by one, as the test meets them.
+            SetControlText(ControlId::ReadErrors, QString::number(status->UnreadableBlocks));
+        }
+        return;
+    }
+    if (msg.Code == MsgCode::CardSelected) {
+        ResetPage();
+        CloseBalloon();
+    }
+    CFrmRoot::OnBusMessage(msg);
+}
+
+void CFrmToolCardTest::resizeEvent(QResizeEvent* event)
+{
+    CFrmToolPage::resizeEvent(event);
+    // The counters on the left, the file system's lines on the right.
+    const QRect area = ContentArea();
+    const int column = area.width() / 2;
+    for (size_t i = 0; i < m_lines.size(); ++i) {
+        const bool counter = i < 2;
+        const int x = area.left() + (counter ? 0 : column);
+        const int row = counter ? int(i) : int(i) - 2;
+        const int y = area.top() + 4 + row * 24;
+        m_lines[i].first->setGeometry(x, y, 110, 22);
+        m_lines[i].second->setGeometry(x + 112, y, column - 120, 22);
+    }
+}
+
+CFrmToolFormat::CFrmToolFormat(CDriveDoc& doc, const CStep& step, QWidget* parent)
+    : CFrmToolPage(doc, step, "CFrmToolFormat", "Format your memory card.", "format", JobScope::Format, parent),
+      m_about(AboutText("Writes a new FAT file system in the layout cameras expect. Every picture on the card is "
+                        "lost: recover and save them first. The card is ejected when the format is done.",
+                        this))
+{
+}
+
+bool CFrmToolFormat::OnStart()
+{
+    if (JobRunning() || !CheckReady())
+        return false;
+    if (Confirm(ConfirmText) != QMessageBox::Yes)
+        return false;
+    CloseBalloon();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    RefreshControls();
+    CCardFormat job(&Document().Status(), Document().SelectedInfo(), m_scope);
+    const bool ok = RunJob(job, "Formatting...");
+    QApplication::restoreOverrideCursor();
+    if (ok)
+        ShowMessage(DoneText, "Finished");
+    return ok;
+}
+
+void CFrmToolFormat::OnBusMessage(CSingleMsg& msg)
+{
+    if (msg.Code == MsgCode::CardSelected) {
+        ResetPage();
+        CloseBalloon();
+    }
+    CFrmRoot::OnBusMessage(msg);
+}
+
+void CFrmToolFormat::resizeEvent(QResizeEvent* event)
+{
+    CFrmToolPage::resizeEvent(event);
+    m_about->setGeometry(ContentArea());
+}
+
+CFrmToolWipe::CFrmToolWipe(CDriveDoc& doc, const CStep& step, QWidget* parent)
+    : CFrmToolPage(doc, step, "CFrmToolWipe", "Secure erase your memory card.", "erase", JobScope::Erase, parent),
+      m_about(AboutText("Overwrites every block of the card with zeros, so that nothing on it can be recovered "
+                        "any more. Format the card afterwards to use it in a camera.",
+                        this))
+{
+}
+
+void CFrmToolWipe::OnPageShow()
+{
+    CFrmRoot::OnPageShow();
+    ResetPage();
+}
+
+bool CFrmToolWipe::OnStart()
+{
+    if (JobRunning() || !CheckReady())
+        return false;
+    if (Confirm(ConfirmText) != QMessageBox::Yes)
+        return false;
+    CloseBalloon();
+    CCardWipe job(&Document().Status(), Document().SelectedInfo(), m_scope);
+    return RunJob(job, "Erasing...");
+}
+
+void CFrmToolWipe::OnBusMessage(CSingleMsg& msg)
+{
+    if (!OwnScope(msg))
+        return;
+    if (msg.Code == MsgCode::TransferStatus) {
+        if (auto* status = dynamic_cast<CTransferStatus*>(msg.Attached); status && status->Kind == StatusKind::Progress)
+            ShowProgress(*status);
+        return;
+    }
+    if (msg.Code == MsgCode::CardSelected) {
+        ResetPage();
+        CloseBalloon();
+    }
+    CFrmRoot::OnBusMessage(msg);
+}
+
+void CFrmToolWipe::resizeEvent(QResizeEvent* event)
+{
+    CFrmToolPage::resizeEvent(event);
+    m_about->setGeometry(ContentArea());
+}
