@@ -14,6 +14,7 @@
 
 #include "platform/volumetable.h"
 #include "support/fixtures.h"
+#include "support/qtapp.h"
 #include "ui/caboutdlg.h"
 #include "widgets/cballoontip.h"
 #include "ui/cpxmaindlg.h"
@@ -36,16 +37,7 @@ struct PageChanges : CListener {
 
 class MainWindow : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "test_ui";
-        static char* argv[] = {name, nullptr};
-        // Kept for the process's life and never destroyed: Qt's devices do not survive
-        // the end of the program's static objects.
-        static QApplication* app = new QApplication(argc, argv);
-        (void)app;
-    }
+    static void SetUpTestSuite() { px::test::EnsureApplication(); }
     void SetUp() override
     {
         px::VolumeTable::Instance().DetachAll();

@@ -10,6 +10,7 @@
 
 #include "platform/volumetable.h"
 #include "support/fixtures.h"
+#include "support/qtapp.h"
 #include "ui/cfrmcardinfo.h"
 #include "ui/cfrmtoolpages.h"
 #include "ui/cpxmaindlg.h"
@@ -22,14 +23,7 @@ namespace {
 
 class Tools : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "test_ui";
-        static char* argv[] = {name, nullptr};
-        static QApplication* app = QApplication::instance() ? nullptr : new QApplication(argc, argv);
-        (void)app;
-    }
+    static void SetUpTestSuite() { px::test::EnsureApplication(); }
     void SetUp() override
     {
         px::VolumeTable::Instance().DetachAll();

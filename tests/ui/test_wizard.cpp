@@ -12,6 +12,7 @@
 #include "platform/volumetable.h"
 #include "recovery/cfoundfiles.h"
 #include "support/fixtures.h"
+#include "support/qtapp.h"
 #include "ui/cfrmfiletypes.h"
 #include "ui/cfrmfindimages.h"
 #include "ui/cfrmpreviewimages.h"
@@ -27,14 +28,7 @@ namespace {
 
 class Wizard : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "test_ui";
-        static char* argv[] = {name, nullptr};
-        static QApplication* app = QApplication::instance() ? nullptr : new QApplication(argc, argv);
-        (void)app;
-    }
+    static void SetUpTestSuite() { px::test::EnsureApplication(); }
     void SetUp() override
     {
         px::VolumeTable::Instance().DetachAll();

@@ -19,6 +19,7 @@
 #include "recovery/cthumb.h"
 #include "recovery/cthumblist.h"
 #include "support/fixtures.h"
+#include "support/qtapp.h"
 #include "widgets/cimageviewerdlg.h"
 #include "widgets/cthumbviewer.h"
 
@@ -42,16 +43,7 @@ struct PaintCounter : QObject {
 
 class Widgets : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "test_widgets";
-        static char* argv[] = {name, nullptr};
-        // Kept for the process's life: Qt's devices do not survive the end of the
-        // program's static objects.
-        static QApplication* app = new QApplication(argc, argv);
-        (void)app;
-    }
+    static void SetUpTestSuite() { px::test::EnsureApplication(); }
 
     std::string Picture(const std::string& name, QSize size, QColor colour)
     {
