@@ -103,6 +103,9 @@ CEmailSupportDlg::CEmailSupportDlg(CDriveDoc* doc, QWidget* parent) : QDialog(pa
 
     m_computer->setText(ComputerDescription());
     m_system->setText(QString::fromStdString(OsDescription()).trimmed());
+    // Both read from their start, as a reader of the form expects.
+    m_computer->setCursorPosition(0);
+    m_system->setCursorPosition(0);
     if (doc)
         m_cardInfo->setPlainText(QString::fromStdString(doc->SelectedInfo().Report()).replace("\r\n", "\n"));
     resize(540, 600);

@@ -7,6 +7,8 @@
 #include <QRegion>
 #include <QStyle>
 
+#include <algorithm>
+
 namespace {
 
 // The arrow's height, the bubble's padding and its widest text line.
@@ -15,13 +17,13 @@ constexpr int kPadding = 12;
 constexpr int kTextWidth = 280;
 constexpr int kIcon = 24;
 
-// The bubble with its arrow, for a balloon of this size.
-QPainterPath BubblePath(int width, int height)
+// The bubble with its arrow (its tip arrowX from the left), for a balloon of this size.
+QPainterPath BubblePath(int width, int height, qreal arrowX)
 {
     QPainterPath path;
     path.addRoundedRect(QRectF(0.5, kArrow + 0.5, width - 1, height - kArrow - 1), 8, 8);
     QPainterPath arrow;
-    const qreal x = kPadding + kIcon / 2.0;
+    const qreal x = arrowX;
     arrow.moveTo(x - 8, kArrow + 1);
     arrow.lineTo(x, 0.5);
     arrow.lineTo(x + 8, kArrow + 1);
@@ -45,7 +47,17 @@ CBalloonTip* CBalloonTip::Show(QWidget* control, const QString& title, const QSt
 {
     auto* balloon = new CBalloonTip(title, text);
     const QPoint tip = control ? control->mapToGlobal(QPoint(control->width() / 2, control->height())) : QPoint();
-    balloon->move(tip - QPoint(kPadding + kIcon / 2, 0));
+    QPoint at = tip - QPoint(kPadding + kIcon / 2, 0);
+    // A control near the window's right edge: the bubble moves left to stay inside the
+    // window, its arrow still on the control.
+    if (control) {
+        const QWidget* window = control->window();
+        const int right = window->mapToGlobal(QPoint(window->width(), 0)).x();
+        if (at.x() + balloon->width() > right)
+            at.setX(std::max(right - balloon->width(), tip.x() - balloon->width() + kPadding + 8));
+    }
+    balloon->SetArrow(tip.x() - at.x());
+    balloon->move(at);
     balloon->show();
     return balloon;
 }
@@ -62,8 +74,7 @@ CBalloonTip::CBalloonTip(const QString& title, const QString& text)
     const int width = kPadding * 3 + kIcon + std::max(body.width(), titleMetrics.horizontalAdvance(title));
     const int height = kArrow + kPadding * 2 + titleMetrics.height() + 4 + body.height();
     resize(width, height);
-    // Shaped, not only transparent: without a compositor the corners would show black.
-    setMask(QRegion(BubblePath(width, height).toFillPolygon().toPolygon()));
+    SetArrow(kPadding + kIcon / 2);
     qApp->installEventFilter(this);
 }
 
@@ -83,11 +94,19 @@ void CBalloonTip::closeEvent(QCloseEvent* event)
     QWidget::closeEvent(event);
 }
 
+void CBalloonTip::SetArrow(int x)
+{
+    m_arrow = std::clamp(x, kPadding, width() - kPadding);
+    // Shaped, not only transparent: without a compositor the corners would show black.
+    setMask(QRegion(BubblePath(width(), height(), m_arrow).toFillPolygon().toPolygon()));
+    update();
+}
+
 void CBalloonTip::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    const QPainterPath path = BubblePath(width(), height());
+    const QPainterPath path = BubblePath(width(), height(), m_arrow);
     p.setPen(QPen(QColor(0xc9, 0x9a, 0x2e), 1));
     p.setBrush(QColor(0xff, 0xfb, 0xec));
     p.drawPath(path);

@@ -24,6 +24,9 @@ protected:
 private:
     CBalloonTip(const QString& title, const QString& text);
     ~CBalloonTip() override;
+    // Puts the arrow's tip x pixels from the bubble's left edge.
+    void SetArrow(int x);
 
     QString m_title, m_text;
+    int m_arrow = 0;
 };
