@@ -347,8 +347,11 @@ void CObjNode::ParseContent(CStringTokenizer& tokenizer)
                 continue;
             }
             // A closing tag that closes nothing open here: the text is not well formed,
-            // and reading on would guess at its structure. Keep what is built.
-            return;
+            // and reading on would guess at its structure. Keep what is built, unless
+            // this node's kind reads by tag alone and wants every later element.
+            if (!ReadsPastStrayClosingTags())
+                return;
+            continue;
         }
         CObjNode* child = current->CreateNode();
         if (!child)

@@ -101,11 +101,17 @@ public:
     // this node (and their content below them) until this node's closing tag or the
     // end of the text. Never fails: at an empty tag ("<>"), an empty tag name or a
     // closing tag that does not close the element being read, the parse ends and
-    // keeps what it has built. Only this node's text is touched of this node's own
-    // fields. Elements without a guid attribute get a new one.
+    // keeps what it has built (for a stray closing tag, see ReadsPastStrayClosingTags).
+    // Only this node's text is touched of this node's own fields. Elements without a
+    // guid attribute get a new one.
     virtual void ParseContent(CStringTokenizer& tokenizer);
     // ParseContent over the given text with leading and trailing white space removed.
     virtual void ParseText(const std::string& text);
+    // Whether ParseContent on this node passes over a closing tag that closes no open
+    // element (and reads on) instead of ending there. False: a general tree does not
+    // guess at the structure of a text that is not well formed. Well-formed text is read
+    // the same either way.
+    virtual bool ReadsPastStrayClosingTags() const { return false; }
     // The property under key as a number (atoi rules); false, value untouched, when absent.
     virtual bool GetIntProperty(int32_t key, int32_t& value) const;
     // The property under key; false, value untouched, when absent.

@@ -277,7 +277,7 @@ std::string CSettings::GetHomeFolder() const
 }
 
 std::string CSettings::GetSkinFolder() const { return JoinPath(GetHomeFolder(), "/Skin"); }
-std::string CSettings::GetHelpFile() const { return JoinPath(GetHomeFolder(), "/Help/PX3Help.chm"); }
+std::string CSettings::GetHelpFile() const { return JoinPath(GetHomeFolder(), "/Help/PX3Help.html"); }
 
 std::string CSettings::GetSkinFile(const SkinPicture& picture, int number) const
 {

@@ -165,7 +165,7 @@ public:
     // The stored home folder; when empty, InstalledHomeFolder().
     std::string GetHomeFolder() const;
     std::string GetSkinFolder() const;  // home + "/Skin"
-    std::string GetHelpFile() const;    // home + "/Help/PX3Help.chm"
+    std::string GetHelpFile() const;    // home + "/Help/PX3Help.html", the manual (a page for the desktop's browser)
     // Skin folder + the picture's file name, "#" replaced by number.
     std::string GetSkinFile(const SkinPicture& picture, int number = 0) const;
     std::string GetSplashFile() const;            // PX3Splash.jpg

@@ -22,6 +22,11 @@ struct Context {
 };
 
 void RegisterCommands(CLI::App& app, Context& context);
+// The help text of every command's LETTER argument.
+inline constexpr const char* kLetterHelp = "Drive letter of the card, as px3 cards lists it (E, e or E:)";
+// The file types and the camera brands that --types and --brand take, for the help texts.
+std::string KnownTypesText();
+std::string KnownBrandsText();
 // Runs the selected subcommand; its exit status.
 int RunSelected(CLI::App& app, Context& context);
 

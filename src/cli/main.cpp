@@ -19,11 +19,13 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     app.footer("Exit status: 0 done; 1 the job failed (px3 test: some blocks could not be read); 2 bad "
                "arguments or no usable card, nothing done; 3 px3 recover went to the end but some blocks "
-               "could not be read (they count as zeros); 130 cancelled with Ctrl-C.");
+               "could not be read (they count as zeros); 130 cancelled with Ctrl-C.\n"
+               "Environment: PX3_CARDS=\"E=/path/card.img;F=/path/other.img\" attaches card images as --card does.\n"
+               "The manual: man px3.");
     std::vector<std::string> cards;
     app.add_option("--card", cards,
-                   "Attach a card image as an emulated card reader: [LETTER=]PATH[,option...] (LETTER B to Y; "
-                   "a comma in PATH is written twice). Options: bad=FIRST-LAST, readonly, empty, pull=N, short, "
+                   "Attach a card image as an emulated card reader (repeatable): [LETTER=]PATH[,option...] "
+                   "(LETTER B to Y, else the first free one from D; a comma in PATH is written twice). Options: bad=FIRST-LAST, readonly, empty, pull=N, short, "
                    "slow=MS, failslow=MS, recovered=FIRST-LAST, garbage, rate=MBPS, reader=VENDOR/PRODUCT/REV")
         ->type_name("SPEC");
 
@@ -33,7 +35,9 @@ int main(int argc, char** argv)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e);
+        // --help exits 0; every argument that cannot be parsed is a usage error (exit
+        // status 2, as the footer says), whatever CLI11's own code for it.
+        return app.exit(e) == 0 ? 0 : 2;
     }
 
     std::string error;

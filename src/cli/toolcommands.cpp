@@ -319,21 +319,21 @@ void RegisterToolCommands(CLI::App& app, Context& context)
     };
 
     auto test = std::make_shared<ToolOptions>();
-    auto* testCmd = app.add_subcommand("test", "Read every block of a card and count the blocks that cannot be read");
-    testCmd->add_option("LETTER", test->letter, "Drive letter of the card")->required();
+    auto* testCmd = app.add_subcommand("test", "Read every block of a card and count the blocks that cannot be read (exit status 1 when some cannot)");
+    testCmd->add_option("LETTER", test->letter, kLetterHelp)->required();
     add(testCmd, [test] { return CmdTest(test->letter); });
 
     auto format = std::make_shared<ToolOptions>();
     auto* formatCmd = app.add_subcommand(
-        "format", "Write a new FAT file system on a card in the layout cameras expect, then eject it");
-    formatCmd->add_option("LETTER", format->letter, "Drive letter of the card")->required();
-    formatCmd->add_flag("--yes,-y", format->yes, "Do not ask for confirmation");
+        "format", "Write a new FAT file system on a card in the layout cameras expect, then eject it (asks first)");
+    formatCmd->add_option("LETTER", format->letter, kLetterHelp)->required();
+    formatCmd->add_flag("--yes,-y", format->yes, "Do not ask for confirmation: format at once");
     add(formatCmd, [format] { return CmdFormat(format->letter, format->yes); });
 
     auto erase = std::make_shared<ToolOptions>();
-    auto* eraseCmd = app.add_subcommand("erase", "Overwrite every block of a card with zeros");
-    eraseCmd->add_option("LETTER", erase->letter, "Drive letter of the card")->required();
-    eraseCmd->add_flag("--yes,-y", erase->yes, "Do not ask for confirmation");
+    auto* eraseCmd = app.add_subcommand("erase", "Overwrite every block of a card with zeros, so that nothing on it can be recovered (asks first)");
+    eraseCmd->add_option("LETTER", erase->letter, kLetterHelp)->required();
+    eraseCmd->add_flag("--yes,-y", erase->yes, "Do not ask for confirmation: erase at once");
     add(eraseCmd, [erase] { return CmdErase(erase->letter, erase->yes); });
 }
 

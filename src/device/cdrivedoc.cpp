@@ -9,6 +9,7 @@
 #include "app/progresstext.h"
 #include "device/cdrivelistener.h"
 #include "device/cdrivescsi.h"
+#include "platform/cdburner.h"
 #include "platform/volumetable.h"
 
 namespace {
@@ -47,6 +48,8 @@ CDriveDoc::~CDriveDoc() { Bus().RemoveListener(this); }
 
 void CDriveDoc::OnMessage(CSingleMsg& msg)
 {
+    if (msg.Code == MsgCode::Cancel)
+        m_bCancelRequested = msg.Value1.GetType() == CVariant::Type::I4 && msg.Value1.ToInt() == 1;
     if (msg.Code != MsgCode::TransferStatus)
         return;
     if (auto* status = dynamic_cast<CTransferStatus*>(msg.Attached); status && status->Kind == StatusKind::JobStarted)
@@ -305,4 +308,51 @@ void CDriveDoc::CleanFoundFiles()
     if (!m_pFoundList->CleanAll(error))
         m_strLastError = error;
     m_pFoundList->Clear();
+}
+
+bool CDriveDoc::BurnFolder(const std::string& folder)
+{
+    std::string drive;
+    const std::string configured = TheSettings() ? TheSettings()->GetBurnDrive() : std::string();
+    if (!px::CdBurner::FindRecordableDrive(configured, drive)) {
+        m_strLastError = "The recordable drive is missing";
+        return false;
+    }
+    std::string staging;
+    std::string error;
+    if (!px::CdBurner::StagingArea(staging, error)) {
+        m_strLastError = error;
+        return false;
+    }
+    Log().Info("Burn " + folder + " with " + drive);
+    m_bCancelRequested = false;
+    std::string copyError;
+    const bool copied = m_pFoundList && m_pFoundList->CopyFolder(folder, staging, copyError);
+    if (!copied)
+        m_strLastError = copyError.empty() ? std::string("Copy file error") : copyError;
+    if (m_bCancelRequested) {
+        m_strLastError = "Aborted by user";
+        return false;
+    }
+
+    CMsgRun run;
+    {
+        CMsgProgress range(0, JobScope::Transfer, ProgressStep::Range, CVariant(100));
+    }
+    {
+        CMsgProgress show(1, JobScope::Transfer, ProgressStep::Show);
+    }
+    std::string burnError;
+    const bool burned = px::CdBurner::Burn(
+        staging, drive,
+        [](int percent) { CMsgProgress position(percent, JobScope::Transfer, "Writing " + std::to_string(percent) + "%"); },
+        burnError);
+    {
+        CMsgProgress finished(0, JobScope::Transfer, ProgressStep::Finished);
+    }
+    if (!burned) {
+        m_strLastError = copied ? burnError : m_strLastError + "\r\n" + burnError;
+        Log().Outcome("-FAIL", "Burn ==> " + m_strLastError);
+    }
+    return burned;
 }

@@ -68,6 +68,16 @@ public:
     // saved mark is set) the folder that received them, the save folder joined with the
     // run folder's name.
     std::string DestinationFolder() const;
+    // Puts a backup copy of folder on a recordable disc. The drive is the settings' "Burn
+    // Drive", else the first one xorriso finds; none: "The recordable drive is missing".
+    // The folder's files are copied into the CD staging area (through the found list's
+    // CopyFolder); a failed copy leaves its error text and the writing still goes on,
+    // but a cancel request during the copy ends the burn ("Aborted by user"): unlike the
+    // desktop's CD wizard, the writing that follows asks nothing more. The writing is one
+    // session of xorriso, with progress (scope 10, 0 to 100) and JobStarted and
+    // JobFinished round it. True exactly when the writing succeeded; false with the error
+    // text (a failed copy's text first, then the writing's).
+    bool BurnFolder(const std::string& folder);
 
     void OnMessage(CSingleMsg& msg) override;
 
@@ -95,4 +105,5 @@ private:
     CTransferStatus m_Status;
     std::unique_ptr<CFoundList> m_pFoundList;
     bool m_bSaved = false;
+    bool m_bCancelRequested = false;   // a Cancel (Value1 1) came during a burn's copy
 };

@@ -23,4 +23,12 @@ public:
     // Moves a folder's files into target/<last folder name of source> file by file.
     // False with the error text.
     virtual bool MoveFolder(const std::string& source, const std::string& target, std::string& error) = 0;
+    // Copies a folder's files into target/<last folder name of source> file by file (the
+    // CD staging area). False with the error text; a list that cannot copy (the stand-in
+    // of a test) fails with "Copy file error".
+    virtual bool CopyFolder(const std::string& source, const std::string& target, std::string& error)
+    {
+        error = "Copy file error";
+        return false;
+    }
 };

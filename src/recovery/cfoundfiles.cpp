@@ -31,3 +31,16 @@ bool CFoundFiles::MoveFolder(const std::string& source, const std::string& targe
         return false;
     }
 }
+
+bool CFoundFiles::CopyFolder(const std::string& source, const std::string& target, std::string& error)
+{
+    CTransfer copy;
+    try {
+        const bool ok = copy.Transfer(source, target);
+        error = ok ? std::string() : copy.GetError();
+        return ok;
+    } catch (const CTransferException& stop) {
+        error = stop.GetText();
+        return false;
+    }
+}

@@ -23,6 +23,8 @@ public:
     // A CMoveTransfer of source into target; a CTransferException that stops it becomes
     // false with its text ("Too mach errors", "Aborted by user", ...).
     bool MoveFolder(const std::string& source, const std::string& target, std::string& error) override;
+    // A CTransfer of source into target, the same way.
+    bool CopyFolder(const std::string& source, const std::string& target, std::string& error) override;
 
     CThumbList& Thumbs() { return m_thumbs; }
     const CThumbList& Thumbs() const { return m_thumbs; }

@@ -14,6 +14,8 @@
 #include "platform/volumetable.h"
 #include "recovery/cfoundfiles.h"
 #include "ui/caboutdlg.h"
+#include "services/cpx3update.h"
+#include "ui/cfrmburnimages.h"
 #include "ui/cfrmcardinfo.h"
 #include "ui/cfrmfiletypes.h"
 #include "ui/cfrmfindimages.h"
@@ -21,6 +23,7 @@
 #include "ui/cfrmsaveimages.h"
 #include "ui/cfrmselectcard.h"
 #include "ui/cfrmtoolpages.h"
+#include "ui/cpx3updatedlg.h"
 #include "ui/csplashdlg.h"
 #include "ui/pagekit.h"
 #include "widgets/background.h"
@@ -54,6 +57,8 @@ std::unique_ptr<CFrmRoot> MakePage(CDriveDoc& doc, const CStep& step, QWidget* p
         return std::make_unique<CFrmPreviewImages>(doc, step, parent);
     case Steps::SaveImages:
         return std::make_unique<CFrmSaveImages>(doc, step, parent);
+    case Steps::BurnImages:
+        return std::make_unique<CFrmBurnImages>(doc, step, parent);
     case Steps::TestCard:
         return std::make_unique<CFrmToolCardTest>(doc, step, parent);
     case Steps::FormatCard:
@@ -139,6 +144,7 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
     auto* menu = new QMenu(m_programMenu);
     menu->addAction("&Help", this, &CPXMainDlg::OpenHelp)->setShortcut(QKeySequence::HelpContents);
     menu->addAction("Attach card image...", this, &CPXMainDlg::AttachCardImage);
+    menu->addAction("Check for &Update...", this, &CPXMainDlg::CheckForUpdate);
     menu->addAction("&About Pixsalvo 3...", this, [this] {
         if (!m_jobRunning)
             CAboutDlg(QApplication::applicationVersion(), this).exec();
@@ -148,8 +154,10 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
     m_programMenu->setMenu(menu);
     addActions(menu->actions());
 
-    if (auto* support = dynamic_cast<CFrmCardInfo*>(Page(Steps::Support)))
+    if (auto* support = dynamic_cast<CFrmCardInfo*>(Page(Steps::Support))) {
         connect(support, &CFrmCardInfo::ViewManual, this, &CPXMainDlg::OpenHelp);
+        connect(support, &CFrmCardInfo::CheckForUpdate, this, &CPXMainDlg::CheckForUpdate);
+    }
 
     LayOut();
     ShowStep(Steps::SelectCard);
@@ -189,6 +197,16 @@ void CPXMainDlg::OpenHelp()
 {
     if (!m_jobRunning)
         Desktop::Open(QString::fromStdString(m_settings.GetHelpFile()));
+}
+
+void CPXMainDlg::CheckForUpdate()
+{
+    if (m_jobRunning)
+        return;
+    CPX3UpdateDlg dialog(m_doc, InstalledBuildNumber(), this);
+    // The installer replaces the program: the window closes once it was started.
+    if (dialog.Exec() == CPX3UpdateDlg::UpdateStarted)
+        done(1);
 }
 
 void CPXMainDlg::AttachCardImage()

@@ -35,6 +35,8 @@ public:
     void OnSupport();
     // The manual in the desktop's browser (Help, F1, View Manual).
     void OpenHelp();
+    // The update check's dialog; the window closes when it started an installer.
+    void CheckForUpdate();
     void OnMessage(CSingleMsg& msg) override;
 
     int CurrentStep() const { return m_step; }

@@ -87,7 +87,7 @@ TEST_F(SettingsTest, FixedPathsFollowTheXdgFolders)
     // A home folder ending in a separator gives no doubled one.
     m_settings.SetHomeFolderText("/opt/pixsalvo3/");
     EXPECT_EQ(m_settings.GetSkinFolder(), "/opt/pixsalvo3/Skin");
-    EXPECT_EQ(m_settings.GetHelpFile(), "/opt/pixsalvo3/Help/PX3Help.chm");
+    EXPECT_EQ(m_settings.GetHelpFile(), "/opt/pixsalvo3/Help/PX3Help.html");
     EXPECT_EQ(m_settings.GetRecoverSkinFile(5), "/opt/pixsalvo3/Skin/RecoverSelect_5.png");
     EXPECT_EQ(m_settings.GetToolSkinFile(0), "/opt/pixsalvo3/Skin/ToolSelect_0.png");
     EXPECT_EQ(m_settings.GetMagnifyHoverFile(), "/opt/pixsalvo3/Skin/MagnifyHover.png");

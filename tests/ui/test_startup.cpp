@@ -57,7 +57,7 @@ TEST_F(StartUp, EveryPictureThereRunsTheMainWindowAndShutsDown)
     EXPECT_EQ(windows, 1);
     EXPECT_TRUE(messages.empty());
     const std::string log = LogText();
-    EXPECT_NE(log.find("Help Path ==>  " + home.File("install/Help/PX3Help.chm")), std::string::npos) << log;
+    EXPECT_NE(log.find("Help Path ==>  " + home.File("install/Help/PX3Help.html")), std::string::npos) << log;
     std::istringstream lines(log);
     for (std::string line; std::getline(lines, line);)
         EXPECT_FALSE(line.find("File ReadStatus") != std::string::npos && line.find("-FAIL") != std::string::npos)

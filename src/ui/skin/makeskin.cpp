@@ -1,4 +1,6 @@
-// px3-makeskin FOLDER: draws every picture of the wizard's skin into FOLDER. Nothing is
+// px3-makeskin FOLDER [ICONS]: draws every picture of the wizard's skin into FOLDER, and
+// with ICONS the program's icon into the icon theme folder ICONS (hicolor: ICONS/NxN/apps/
+// pixsalvo3.png at the sizes desktops ask for). Nothing is
 // taken from elsewhere: the pictures are painted here, with QPainter, at the sizes the
 // main window's layout gives them:
 //   - the background sets the window's client area: 693 x 462 pixels, the dialog of
@@ -195,13 +197,67 @@ QImage Magnifier(const QColor& ring, const QColor& glass)
     });
 }
 
+// The program's icon at size x size: a memory card with the recovered picture's sun on a
+// rounded slate tile. Drawn on a 256-unit grid and scaled, so every size is sharp.
+QImage AppIcon(int size)
+{
+    return Canvas(size, size, [size](QPainter& p) {
+        p.scale(size / 256.0, size / 256.0);
+        QPainterPath tile;
+        tile.addRoundedRect(QRectF(8, 8, 240, 240), 44, 44);
+        QLinearGradient g(0, 8, 0, 248);
+        g.setColorAt(0, kSlateLight);
+        g.setColorAt(1, kSlateDark);
+        p.fillPath(tile, g);
+        Card(p, QRectF(70, 40, 116, 160), QColor(0x33, 0x41, 0x53), kBlueLight);
+        // The picture on the card: a hill and the sun.
+        QPainterPath hill;
+        hill.moveTo(84, 186);
+        hill.lineTo(118, 138);
+        hill.lineTo(140, 160);
+        hill.lineTo(156, 146);
+        hill.lineTo(172, 186);
+        hill.closeSubpath();
+        p.setPen(Qt::NoPen);
+        p.setBrush(kBlue);
+        p.drawPath(hill);
+        p.setBrush(kAmber);
+        p.drawEllipse(QPointF(150, 118), 14, 14);
+        // A round badge with the arrow of a file coming back.
+        p.setPen(QPen(kSlateDark, 8));
+        p.setBrush(kAmber);
+        p.drawEllipse(QPointF(188, 190), 44, 44);
+        p.setPen(QPen(kSlateDark, 10, Qt::SolidLine, Qt::RoundCap));
+        p.setBrush(Qt::NoBrush);
+        p.drawArc(QRectF(164, 166, 48, 48), 90 * 16, 270 * 16);
+        QPainterPath head;
+        head.moveTo(188, 152);
+        head.lineTo(206, 166);
+        head.lineTo(188, 180);
+        head.closeSubpath();
+        p.setPen(Qt::NoPen);
+        p.setBrush(kSlateDark);
+        p.drawPath(head);
+    });
+}
+
+bool SaveIcons(const QString& root)
+{
+    bool ok = true;
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        const QString folder = QString("%1/%2x%2/apps").arg(root).arg(size);
+        ok = QDir().mkpath(folder) && Save(folder, "pixsalvo3.png", AppIcon(size)) && ok;
+    }
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: px3-makeskin FOLDER\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: px3-makeskin FOLDER [ICONS]\n");
         return 2;
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
@@ -318,5 +374,7 @@ int main(int argc, char** argv)
          })) && ok;
     ok = Save(folder, "Magnify.png", Magnifier(kSlateLight, QColor(255, 255, 255, 200))) && ok;
     ok = Save(folder, "MagnifyHover.png", Magnifier(kBlue, QColor(0xe6, 0xf0, 0xfa))) && ok;
+    if (argc == 3)
+        ok = SaveIcons(QString::fromLocal8Bit(argv[2])) && ok;
     return ok ? 0 : 1;
 }

@@ -1,0 +1,152 @@
+#include "ui/cfrmburnimages.h"
+
+#include <QApplication>
+#include <QDir>
+
+#include <algorithm>
+#include <climits>
+
+#include "app/progresstext.h"
+#include "recovery/ctransfer.h"
+#include "ui/pagekit.h"
+
+namespace {
+
+constexpr int kLocationLabelId = 1016, kLocationId = 1077;
+
+std::string WithoutTrailingSeparator(std::string text)
+{
+    while (text.size() > 1 && (text.back() == '/' || text.back() == '\\'))
+        text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+CFrmBurnImages::CFrmBurnImages(CDriveDoc& doc, const CStep& step, QWidget* parent)
+    : CFrmRoot(doc, step, parent, "CFrmBurnImages"),
+      m_totalSizeLabel(FieldLabel("Restored images total size:", this)),
+      m_totalSize(ValueLabel("Restored images total size:", this)), m_filesLabel(FieldLabel("Number of files:", this)),
+      m_files(ValueLabel("Number of files:", this)), m_locationLabel(FieldLabel("Restored Images Location:", this)),
+      m_location(ValueLabel("Restored Images Location:", this)),
+      m_start(RoundButton("&Start", "Write the saved images to a CD", this)), m_cancel(PageButton("Cancel", this))
+{
+    SetHeading("Burn a backup copy of your restored images:");
+    m_files->setText("0");
+    m_totalSize->setText(QString::fromStdString(SizeText(0)));
+    MakeProgress();
+    AddControl(ControlId::TotalSize, m_totalSize);
+    AddControl(ControlId::TotalImages, m_files);
+    AddControl(kLocationLabelId, m_locationLabel);
+    AddControl(kLocationId, m_location);
+    AddControl(ControlId::Start, m_start);
+    AddControl(ControlId::Cancel, m_cancel);
+    connect(m_start, &QPushButton::clicked, this, [this] { OnStart(); });
+    connect(m_cancel, &QPushButton::clicked, this, [this] { RequestCancel(); });
+    RefreshControls();
+}
+
+std::string CFrmBurnImages::FolderToWrite() const
+{
+    const std::string save = WithoutTrailingSeparator(Document().Settings().SaveFolder.GetText());
+    const std::string run = WithoutTrailingSeparator(Document().Status().RunFolder.GetText());
+    const size_t slash = run.find_last_of("/\\");
+    const std::string name = slash == std::string::npos ? run : run.substr(slash + 1);
+    if (save.empty() || name.empty())
+        return {};
+    return save + "/" + name;
+}
+
+QString CFrmBurnImages::DisplayFolder(const QString& folder) const
+{
+    QString text = QDir::toNativeSeparators(folder);
+    const QString home = QDir::homePath();
+    if (text == home || text.startsWith(home + "/"))
+        text = "~" + text.mid(home.size());
+    return m_location->fontMetrics().elidedText(text, Qt::ElideMiddle, std::max(60, m_location->width()));
+}
+
+void CFrmBurnImages::UpdateTotals()
+{
+    const CFileTotals totals = CTransfer::CountFiles(m_strFolder);
+    m_nFiles = int32_t(std::min<int64_t>(totals.Files, INT32_MAX));
+    m_nBytes = totals.Bytes;
+    m_files->setText(QString::number(m_nFiles));
+    m_totalSize->setText(QString::fromStdString(SizeText(m_nBytes)));
+}
+
+void CFrmBurnImages::RefreshControls()
+{
+    m_strFolder = FolderToWrite();
+    m_location->setText(DisplayFolder(QString::fromStdString(m_strFolder)));
+    m_location->setToolTip(QString::fromStdString(m_strFolder));
+    m_start->setEnabled(!JobRunning());
+    m_cancel->setEnabled(JobRunning());
+    // While a burn runs the folder is only read; counting it again on every message of
+    // the copy would cost a walk of the folder per file copied.
+    if (!JobRunning())
+        UpdateTotals();
+}
+
+bool CFrmBurnImages::CheckReady()
+{
+    m_strFolder = FolderToWrite();
+    UpdateTotals();
+    if (m_strFolder.empty()) {
+        ShowBalloon(this, "Internal error", "Recovery folder does not exist.\r\nPlease contact customer service.");
+        return false;
+    }
+    if (m_nFiles == 0) {
+        ShowBalloon(this, "No files to burn", "The folder is empty.");
+        return false;
+    }
+    return true;
+}
+
+bool CFrmBurnImages::OnStart()
+{
+    if (JobRunning())
+        return false;
+    ResetPage();
+    if (!CheckReady())
+        return false;
+    CloseBalloon();
+    SetStatusText("Writing the CD...");
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    const bool ok = Document().BurnFolder(m_strFolder);
+    QApplication::restoreOverrideCursor();
+    if (ok) {
+        SetStatusText("Finished");
+    } else {
+        ShowBalloon(this, "Internal error", QString::fromStdString(Document().GetError()));
+        SetStatusText(QString::fromStdString(Document().GetError()), true);
+    }
+    RefreshControls();
+    return ok;
+}
+
+void CFrmBurnImages::OnBusMessage(CSingleMsg& msg)
+{
+    if (IsActive() && msg.Code == MsgCode::Progress && msg.Kind == ProgressStep::Position &&
+        msg.Scope.ToInt() == JobScope::Transfer && msg.Value2.GetType() == CVariant::Type::Text)
+        m_progressText->setText(QString::fromStdString(msg.Value2.ToText()));
+    CFrmRoot::OnBusMessage(msg);
+}
+
+void CFrmBurnImages::resizeEvent(QResizeEvent*)
+{
+    constexpr int kSide = 16, kGap = 8;
+    const int w = width(), h = height();
+    m_locationLabel->setGeometry(kSide, 40, w - 2 * kSide, 18);
+    m_location->setGeometry(kSide, 60, w - 2 * kSide, 22);
+    const int column = (w - 2 * kSide) / 2;
+    m_filesLabel->setGeometry(kSide, 96, column - kGap, 18);
+    m_files->setGeometry(kSide, 114, column - kGap, 22);
+    m_totalSizeLabel->setGeometry(kSide + column, 96, column - kGap, 18);
+    m_totalSize->setGeometry(kSide + column, 114, column - kGap, 22);
+    m_progress->setGeometry(kSide, h - 76, w - 2 * kSide, 18);
+    m_progressText->setGeometry(kSide, h - 54, w - 2 * kSide, 18);
+    m_start->setGeometry(w - kSide - 196, h - 36, 96, 24);
+    m_cancel->setGeometry(w - kSide - 92, h - 36, 92, 24);
+    m_location->setText(DisplayFolder(QString::fromStdString(m_strFolder)));
+}

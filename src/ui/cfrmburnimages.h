@@ -1,0 +1,60 @@
+#pragma once
+// The optional last recovery step: a backup copy of the folder the last save filled, on
+// a recordable disc. The page shows the folder, its number of files and their size;
+// Start checks that there is something to write and hands the folder to the card
+// document, which copies it to the CD staging area and writes the disc (with progress
+// here).
+#include <QPushButton>
+
+#include <cstdint>
+#include <string>
+
+#include "ui/cfrmroot.h"
+
+class CFrmBurnImages : public CFrmRoot {
+    Q_OBJECT
+public:
+    CFrmBurnImages(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr);
+
+    // In order: the totals; a folder at all ("Recovery folder does not exist..." titled
+    // "Internal error"); files in it ("The folder is empty." titled "No files to burn").
+    // Each failure warns with a balloon at the page.
+    bool CheckReady() override;
+    // The optional step is never required: the wizard goes on from here as it likes.
+    bool CanContinue() override { return true; }
+    // CheckReady, then the burn; a failure shows the document's error in a balloon
+    // titled "Internal error". True when the disc was written.
+    bool OnStart();
+    void OnBusMessage(CSingleMsg& msg) override;
+
+    // The folder to write: the save folder joined with the name of the run folder, where
+    // the last save put its files; empty while either is unknown.
+    std::string FolderToWrite() const;
+    int32_t FileCount() const { return m_nFiles; }
+    uint64_t TotalBytes() const { return m_nBytes; }
+    QPushButton* StartButton() const { return m_start; }
+    QPushButton* CancelButton() const { return m_cancel; }
+    QLabel* LocationLabel() const { return m_location; }
+
+protected:
+    void RefreshControls() override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void UpdateTotals();
+    // The short form of a folder: the home folder as "~", the middle of a long path left out.
+    QString DisplayFolder(const QString& folder) const;
+
+    std::string m_strFolder;
+    int32_t m_nFiles = 0;
+    uint64_t m_nBytes = 0;
+
+    QLabel* m_totalSizeLabel;
+    QLabel* m_totalSize;
+    QLabel* m_filesLabel;
+    QLabel* m_files;
+    QLabel* m_locationLabel;
+    QLabel* m_location;
+    QPushButton* m_start;
+    QPushButton* m_cancel;
+};

@@ -1,0 +1,264 @@
+#include "ui/cpx3updatedlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+
+#include "app/clogfile.h"
+#include "ui/pagekit.h"
+
+namespace {
+
+constexpr int kSubHeadingId = 1095, kInformationId = 1090, kLicenseId = 1092, kAgreeId = 1093;
+
+const QString kUpToDate = "The software is up to date, no software update was found.";
+
+// The dialog's texts keep the CR LF line ends of their source; a text control shows
+// plain line feeds.
+QString Displayed(QString text)
+{
+    text.remove('\r');
+    return text;
+}
+
+void SetTextOnce(QPlainTextEdit* edit, const QString& text)
+{
+    const QString shown = Displayed(text);
+    if (edit->toPlainText() != shown)
+        edit->setPlainText(shown);
+}
+
+QPlainTextEdit* ReadOnlyText(const QString& name, QWidget* parent)
+{
+    auto* edit = new QPlainTextEdit(parent);
+    edit->setReadOnly(true);
+    edit->setAccessibleName(name);
+    edit->setStyleSheet("QPlainTextEdit { border: 1px solid #d9dee4; border-radius: 4px; background: #fbfcfd; }");
+    return edit;
+}
+
+}  // namespace
+
+CPX3UpdateDlg::CPX3UpdateDlg(CDriveDoc& doc, int32_t installedBuild, QWidget* parent)
+    : CFrmRoot(doc, CStep{0, {}, "Software Update", "Software Update", {}}, parent, "CPX3UpdateDlg"),
+      m_nInstalledBuild(installedBuild), m_subHeading(new QLabel(this)),
+      m_infoLabel(FieldLabel("Update Information:", this)), m_info(ReadOnlyText("Update Information:", this)),
+      m_licenseLabel(FieldLabel("License:", this)), m_license(ReadOnlyText("License:", this)),
+      m_agree(new QCheckBox("I agree with  license terms and conditions", this)),
+      m_start(RoundButton("Update", "Download and install the new software update", this)),
+      m_cancel(PageButton("Cancel", this)), m_close(PageButton("Close", this)), m_status(new QLabel(this))
+{
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setWindowTitle("Software Update");
+    setWindowModality(Qt::ApplicationModal);
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    setPalette(palette);
+    resize(560, 540);
+    m_heading->setWordWrap(true);
+    m_subHeading->setWordWrap(true);
+    m_agree->setAccessibleName(m_agree->text());
+    m_status->setAccessibleName("Status");
+    m_status->setWordWrap(true);
+    // Enter and Escape press nothing here (see keyPressEvent).
+    for (QPushButton* button : {m_start, m_cancel, m_close}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    MakeProgress();
+    AddControl(kSubHeadingId, m_subHeading);
+    AddControl(kInformationId, m_info);
+    AddControl(kLicenseId, m_license);
+    AddControl(kAgreeId, m_agree);
+    AddControl(ControlId::Start, m_start);
+    AddControl(ControlId::Cancel, m_cancel);
+
+    m_update.SetOpener([](const std::string& path) { return Desktop::Open(QString::fromStdString(path)); });
+    connect(m_agree, &QCheckBox::clicked, this, [this] {
+        m_bLicenseAccepted = m_agree->isChecked();
+        CloseBalloon();
+    });
+    connect(m_start, &QPushButton::clicked, this, [this] { OnStart(); });
+    connect(m_cancel, &QPushButton::clicked, this, [this] { RequestCancel(); });
+    connect(m_close, &QPushButton::clicked, this, [this] { Done(Closed); });
+    connect(&m_timer, &QTimer::timeout, this, &CPX3UpdateDlg::OnTimer);
+    m_timer.setInterval(100);
+    RefreshControls();
+}
+
+CPX3UpdateDlg::~CPX3UpdateDlg()
+{
+    if (m_loop)
+        m_loop->exit(m_result);
+}
+
+void CPX3UpdateDlg::Open()
+{
+    m_finished = false;
+    if (QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr)
+        move(owner->geometry().center() - rect().center());
+    show();
+    raise();
+    activateWindow();
+    OnPageShow();
+    m_timer.start();
+}
+
+int CPX3UpdateDlg::Exec()
+{
+    Open();
+    if (!m_finished) {
+        QEventLoop loop;
+        m_loop = &loop;
+        loop.exec(QEventLoop::DialogExec);
+    }
+    return m_result;
+}
+
+bool CPX3UpdateDlg::Done(int result)
+{
+    if (JobRunning())
+        return false;
+    m_result = result;
+    m_finished = true;
+    m_timer.stop();
+    OnPageHide();
+    hide();
+    if (m_loop)
+        m_loop->exit(result);
+    return true;
+}
+
+void CPX3UpdateDlg::OnPageShow()
+{
+    // A dialog of its own: the window's status line keeps its text until the check.
+    CMFCPageDlg::OnPageShow();
+    RefreshControls();
+}
+
+void CPX3UpdateDlg::OnTimer()
+{
+    if (m_bCheckedOnce)
+        return;
+    m_bCheckedOnce = true;
+    RunCheck();
+}
+
+void CPX3UpdateDlg::RunCheck()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    SetStatus("Checking for updates...");
+    SetHeading("Checking with Tolvex Media, Inc. for software update");
+    repaint();
+    // The window draws itself; the user's clicks wait until the check has an answer.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+
+    const bool checked = m_update.Check();
+    m_bUpdateAvailable = checked && m_nInstalledBuild < m_update.GetHighestBuild();
+    if (!checked)
+        Log().Outcome("-FAIL", "Update check ==> " + m_update.GetError());
+    if (m_bUpdateAvailable) {
+        SetHeading("Pixsalvo 3 has detected that a new software update is available");
+        m_subHeading->setText("Please review information below and click the Update button to install.");
+        m_strLicense = QString::fromStdString(m_update.LicenseText());
+        m_strUpdateInfo = QString::fromStdString(m_update.UpdateInformation());
+    } else {
+        SetHeading(kUpToDate);
+        m_subHeading->clear();
+        m_strLicense.clear();
+        m_strUpdateInfo = kUpToDate;
+    }
+    SetStatus(HeadingText());
+    RefreshControls();
+    QApplication::restoreOverrideCursor();
+}
+
+void CPX3UpdateDlg::RefreshControls()
+{
+    m_start->setEnabled(m_bUpdateAvailable && !JobRunning());
+    m_close->setEnabled(!JobRunning());
+    m_cancel->setEnabled(JobRunning());
+    m_agree->setChecked(m_bLicenseAccepted);
+    SetTextOnce(m_info, m_strUpdateInfo);
+    SetTextOnce(m_license, m_strLicense);
+}
+
+bool CPX3UpdateDlg::OnStart()
+{
+    if (JobRunning())
+        return false;
+    m_bLicenseAccepted = m_agree->isChecked();
+    if (!m_bLicenseAccepted) {
+        ShowBalloon(m_agree, "Please review license agreement", "Check this box after reading license agreement");
+        return false;
+    }
+    SetStatus("Downloading updates...");
+    ResetPage();
+    CloseBalloon();
+    if (!m_update.Download()) {
+        SetStatus(QString::fromStdString(m_update.GetError()), true);
+        RefreshControls();
+        return false;
+    }
+    Done(UpdateStarted);
+    SetStatus("Ready to update...");
+    return true;
+}
+
+QString CPX3UpdateDlg::HeadingText() const { return m_heading->text(); }
+
+QString CPX3UpdateDlg::SubHeadingText() const { return m_subHeading->text(); }
+
+QString CPX3UpdateDlg::StatusText() const { return m_status->text(); }
+
+void CPX3UpdateDlg::SetStatus(const QString& text, bool error)
+{
+    m_bStatusError = error;
+    m_status->setText(Displayed(text));
+    QPalette palette = m_status->palette();
+    palette.setColor(QPalette::WindowText, error ? QColor(0xb0, 0x20, 0x20) : PageColour::Muted);
+    m_status->setPalette(palette);
+    SetStatusText(text, error);
+}
+
+void CPX3UpdateDlg::keyPressEvent(QKeyEvent* event)
+{
+    // Enter and Escape neither press a button nor close the dialog.
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    default:
+        CFrmRoot::keyPressEvent(event);
+    }
+}
+
+void CPX3UpdateDlg::closeEvent(QCloseEvent* event)
+{
+    if (!m_finished && !Done(Closed)) {
+        event->ignore();   // the download runs: only its end (or Cancel) lets the dialog go
+        return;
+    }
+    event->accept();
+}
+
+void CPX3UpdateDlg::resizeEvent(QResizeEvent*)
+{
+    constexpr int kSide = 16;
+    const int w = width(), h = height();
+    m_subHeading->setGeometry(kSide, 58, w - 2 * kSide, 34);
+    m_infoLabel->setGeometry(kSide, 96, w - 2 * kSide, 18);
+    m_info->setGeometry(kSide, 116, w - 2 * kSide, 132);
+    m_licenseLabel->setGeometry(kSide, 256, w - 2 * kSide, 18);
+    m_license->setGeometry(kSide, 276, w - 2 * kSide, 122);
+    m_agree->setGeometry(kSide, 404, w - 2 * kSide, 22);
+    m_progress->setGeometry(kSide, h - 106, w - 2 * kSide, 18);
+    m_progressText->setGeometry(kSide, h - 86, w - 2 * kSide, 16);
+    m_status->setGeometry(kSide, h - 68, w - 2 * kSide, 28);
+    m_start->setGeometry(w - kSide - 292, h - 36, 96, 24);
+    m_cancel->setGeometry(w - kSide - 188, h - 36, 92, 24);
+    m_close->setGeometry(w - kSide - 92, h - 36, 92, 24);
+}
