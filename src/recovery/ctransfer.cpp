@@ -12,6 +12,7 @@
 
 #include "app/clogfile.h"
 #include "app/ctransferstatus.h"
+#include "platform/fileio.h"
 #include "platform/lasterror.h"
 #include "platform/messagepump.h"
 
@@ -88,21 +89,6 @@ int FlushFolder(const std::string& folder)
     return result;
 }
 
-int WriteAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t done = ::write(fd, data, size);
-        if (done < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += done;
-        size -= size_t(done);
-    }
-    return 0;
-}
-
 int CopyContents(int in, int out)
 {
     // 1 MiB: large enough that a card's pictures take a handful of system calls each.
@@ -116,7 +102,7 @@ int CopyContents(int in, int out)
         }
         if (got == 0)
             return 0;
-        if (const int error = WriteAll(out, buffer.data(), size_t(got)))
+        if (const int error = px::WriteAll(out, buffer.data(), size_t(got)))
             return error;
     }
 }

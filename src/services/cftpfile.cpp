@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/ctransferstatus.h"
+#include "platform/fileio.h"
 #include "platform/lasterror.h"
 #include "platform/messagepump.h"
 
@@ -31,21 +32,6 @@ size_t KeepData(char* data, size_t size, size_t count, void* pending)
 {
     static_cast<std::string*>(pending)->append(data, size * count);
     return size * count;
-}
-
-int WriteAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t done = ::write(fd, data, size);
-        if (done < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += done;
-        size -= size_t(done);
-    }
-    return 0;
 }
 
 }  // namespace
@@ -331,7 +317,7 @@ bool CFtpFile::DownloadTo(const std::string& localPath)
             aborted = true;
             break;
         }
-        if ((writeError = WriteAll(fd, block.data(), got)) != 0)
+        if ((writeError = px::WriteAll(fd, block.data(), got)) != 0)
             break;
         done += got;
         CMsgProgress position(size > 0 ? scaled(done) : 0, JobScope::Update, std::string());
