@@ -328,10 +328,15 @@ bool CDriveDoc::BurnFolder(const std::string& folder)
     m_bCancelRequested = false;
     std::string copyError;
     const bool copied = m_pFoundList && m_pFoundList->CopyFolder(folder, staging, copyError);
-    if (!copied)
-        m_strLastError = copyError.empty() ? std::string("Copy file error") : copyError;
     if (m_bCancelRequested) {
         m_strLastError = "Aborted by user";
+        return false;
+    }
+    // No desktop wizard shows the staged files before the write here: a disc that lacks
+    // some of them must not be written and called a success.
+    if (!copied) {
+        m_strLastError = copyError.empty() ? std::string("Copy file error") : copyError;
+        Log().Outcome("-FAIL", "Burn ==> " + m_strLastError);
         return false;
     }
 
@@ -351,7 +356,7 @@ bool CDriveDoc::BurnFolder(const std::string& folder)
         CMsgProgress finished(0, JobScope::Transfer, ProgressStep::Finished);
     }
     if (!burned) {
-        m_strLastError = copied ? burnError : m_strLastError + "\r\n" + burnError;
+        m_strLastError = burnError;
         Log().Outcome("-FAIL", "Burn ==> " + m_strLastError);
     }
     return burned;
