@@ -62,7 +62,7 @@ void RegisterCommands(CLI::App& app, Context& context)
         ->delimiter(',')
         ->type_name("TYPE");
     recover->add_option("--brand", context.recover->brands,
-                        "Camera brands for this run, comma-separated; their default file types are searched for: " + brands)
+                        "Camera brands for this run, comma-separated; their default types are searched for: " + brands)
         ->delimiter(',')
         ->type_name("BRAND");
     recover->add_option("--work", context.recover->workFolder,
@@ -72,7 +72,7 @@ void RegisterCommands(CLI::App& app, Context& context)
                         "After the scan, save the kept files into FOLDER (the run folder moves there)")
         ->type_name("FOLDER");
     recover->add_option("--prefix", context.recover->prefix,
-                        "With --save: name prefix of the saved files (PREFIX_001.jpg, ...), at most 60 letters, "
+                        "With --save: name prefix of the saved files (PREFIX_001.JPG, ...), at most 60 letters, "
                         "digits and underscores; default: the settings' prefix")
         ->type_name("PREFIX");
     recover->add_option("--keep", context.recover->keep,

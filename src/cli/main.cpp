@@ -20,14 +20,16 @@ int main(int argc, char** argv)
     app.footer("Exit status: 0 done; 1 the job failed (px3 test: some blocks could not be read); 2 bad "
                "arguments or no usable card, nothing done; 3 px3 recover went to the end but some blocks "
                "could not be read (they count as zeros); 130 cancelled with Ctrl-C.\n"
-               "Environment: PX3_CARDS=\"E=/path/card.img;F=/path/other.img\" attaches card images as --card does.\n"
+               "Environment: PX3_CARDS=\"E=/path/card.img;F=/path/other.img\" attaches card images as --card "
+               "does.\n"
                "The manual: man px3.");
     std::vector<std::string> cards;
     app.add_option("--card", cards,
-                   "Attach a card image as an emulated card reader (repeatable): [LETTER=]PATH[,option...] "
-                   "(LETTER B to Y, else the first free one from D; a comma in PATH is written twice). Options: bad=FIRST-LAST, readonly, empty, pull=N, short, "
-                   "slow=MS, failslow=MS, recovered=FIRST-LAST, garbage, rate=MBPS, reader=VENDOR/PRODUCT/REV")
-        ->type_name("SPEC");
+                   "Attach a card image as an emulated card reader (repeatable): IMAGE is "
+                   "[LETTER=]PATH[,option...] (LETTER B to Y, else the first free one from D; a comma in PATH "
+                   "is written twice). Options: bad=FIRST-LAST, readonly, empty, pull=N, short, slow=MS, "
+                   "failslow=MS, recovered=FIRST-LAST, garbage, rate=MBPS, reader=VENDOR/PRODUCT/REV")
+        ->type_name("IMAGE");
 
     px3cli::Context context;
     px3cli::RegisterCommands(app, context);
@@ -46,8 +48,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "px3: %s\n", error.c_str());
         return 2;
     }
-    for (const std::string& spec : cards) {
-        if (!table.Attach(spec, nullptr, &error)) {
+    for (const std::string& image : cards) {
+        if (!table.Attach(image, nullptr, &error)) {
             std::fprintf(stderr, "px3: %s\n", error.c_str());
             return 2;
         }

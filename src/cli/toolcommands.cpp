@@ -319,7 +319,8 @@ void RegisterToolCommands(CLI::App& app, Context& context)
     };
 
     auto test = std::make_shared<ToolOptions>();
-    auto* testCmd = app.add_subcommand("test", "Read every block of a card and count the blocks that cannot be read (exit status 1 when some cannot)");
+    auto* testCmd = app.add_subcommand(
+        "test", "Read every block of a card and count the blocks that cannot be read (exit status 1 when some cannot)");
     testCmd->add_option("LETTER", test->letter, kLetterHelp)->required();
     add(testCmd, [test] { return CmdTest(test->letter); });
 
@@ -331,7 +332,8 @@ void RegisterToolCommands(CLI::App& app, Context& context)
     add(formatCmd, [format] { return CmdFormat(format->letter, format->yes); });
 
     auto erase = std::make_shared<ToolOptions>();
-    auto* eraseCmd = app.add_subcommand("erase", "Overwrite every block of a card with zeros, so that nothing on it can be recovered (asks first)");
+    auto* eraseCmd = app.add_subcommand(
+        "erase", "Overwrite every block of a card with zeros, so that nothing on it can be recovered (asks first)");
     eraseCmd->add_option("LETTER", erase->letter, kLetterHelp)->required();
     eraseCmd->add_flag("--yes,-y", erase->yes, "Do not ask for confirmation: erase at once");
     add(eraseCmd, [erase] { return CmdErase(erase->letter, erase->yes); });

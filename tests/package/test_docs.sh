@@ -77,20 +77,21 @@ fi
 
 # ---- 2. The man page and px3 --help say the same things ---------------------------------
 
-if ! "$PX3" --help >"$WORK/help-px3.txt" 2>&1; then
-    fail "px3 --help exits non-zero"
+if ! "$PX3" --help >"$WORK/help-px3.txt" 2>"$WORK/help-px3.err"; then
+    fail "px3 --help exits non-zero: $(cat "$WORK/help-px3.err")"
 fi
 commands=$(awk '/^Subcommands:/ { on = 1; next } on && /^  [a-z]/ { print $1 } on && /^$/ { on = 0 }' "$WORK/help-px3.txt")
 if [ -z "$commands" ]; then
     fail "px3 --help lists no commands"
 fi
 for command in $commands; do
-    if ! "$PX3" "$command" --help >"$WORK/help-$command.txt" 2>&1; then
-        fail "px3 $command --help exits non-zero"
+    if ! "$PX3" "$command" --help >"$WORK/help-$command.txt" 2>"$WORK/help-$command.err"; then
+        fail "px3 $command --help exits non-zero: $(cat "$WORK/help-$command.err")"
     fi
 done
 
-python3 - "$MAN_PAGE" "$WORK" $commands <<'PY'
+# shellcheck disable=SC2086  # one argument per command
+if python3 - "$MAN_PAGE" "$WORK" $commands <<'PY'
 import re
 import sys
 
@@ -175,7 +176,8 @@ for option in sorted({o for o in every_help if re.fullmatch(r"-[a-z]", o)}):
 
 # Each command's synopsis names exactly the options of its --help (less --help).
 synopsis = troff_text(section("SYNOPSIS"))
-blocks = re.split(r"^\.(?:br|PP)\n", synopsis, flags=re.M)
+# One block per synopsis: .SY px3 ... .YS (or lines parted by .br and .PP).
+blocks = re.split(r"^\.(?:br|PP|YS)\n|^\.SY\s+(?=px3\b)", synopsis, flags=re.M)
 found = {}
 for block in blocks:
     words = re.sub(r"^\.[A-Z]+\s*", "", block, flags=re.M).split()
@@ -194,7 +196,7 @@ for failure in failures:
     print(failure)
 sys.exit(1 if failures else 0)
 PY
-if [ $? -eq 0 ]; then
+then
     pass "the man page's commands and options are those of px3 --help"
 else
     fail "the man page and px3 --help differ (lines above)"
@@ -279,9 +281,9 @@ expect "" "$PX3" --card "E=$WORK/card.img" info E ""
 expect "" /nonexistent/px3 info ""
 exit $((failures > 0))
 SH
-completion_output=$(COMPLETION=$COMPLETION PX3=$PX3 WORK=$WORK TYPES="$types" BRANDS="$brands" COMMANDS="$commands" \
-    bash --norc --noprofile "$WORK/complete.sh" 2>&1)
-if [ $? -eq 0 ] && [ -z "$completion_output" ]; then
+export COMPLETION PX3 WORK
+if completion_output=$(TYPES=$types BRANDS=$brands COMMANDS=$commands \
+    bash --norc --noprofile "$WORK/complete.sh" 2>&1) && [ -z "$completion_output" ]; then
     pass "the bash completion completes commands, options, types, brands, folders and letters"
 else
     fail "the bash completion:"$'\n'"$completion_output"
@@ -289,7 +291,7 @@ fi
 
 # ---- 4. The manual -----------------------------------------------------------------------
 
-python3 - "$MANUAL" <<'PY'
+if python3 - "$MANUAL" <<'PY'
 import html.parser
 import os
 import sys
@@ -396,7 +398,7 @@ for failure in failures:
     print(failure)
 sys.exit(1 if failures else 0)
 PY
-if [ $? -eq 0 ]; then
+then
     pass "the manual is balanced HTML whose pictures and anchors exist"
 else
     fail "the manual (lines above)"
