@@ -291,13 +291,17 @@ void CDriveDoc::SetSaveFolder(const std::string& folder)
     m_bSaved = false;
 }
 
-std::string CDriveDoc::DestinationFolder() const
+std::string CDriveDoc::SaveTarget() const
 {
     const std::string save = WithoutTrailingSeparator(m_Status.Settings.SaveFolder.GetText());
     const std::string run = LastFolderName(WithoutTrailingSeparator(m_Status.RunFolder.GetText()));
-    if (!m_bSaved || save.empty() || run.empty())
-        return save;
-    return save + "/" + run;
+    return save.empty() || run.empty() ? std::string() : save + "/" + run;
+}
+
+std::string CDriveDoc::DestinationFolder() const
+{
+    const std::string target = m_bSaved ? SaveTarget() : std::string();
+    return target.empty() ? WithoutTrailingSeparator(m_Status.Settings.SaveFolder.GetText()) : target;
 }
 
 void CDriveDoc::CleanFoundFiles()

@@ -68,6 +68,9 @@ public:
     // saved mark is set) the folder that received them, the save folder joined with the
     // run folder's name.
     std::string DestinationFolder() const;
+    // The save folder joined with the run folder's name: where the last save put (or the
+    // next one puts) the files. Empty without a save folder or a run.
+    std::string SaveTarget() const;
     // Puts a backup copy of folder on a recordable disc. The drive is the settings' "Burn
     // Drive", else the first one xorriso finds; none: "The recordable drive is missing".
     // The folder's files are copied into the CD staging area (through the found list's

@@ -14,13 +14,6 @@ namespace {
 
 constexpr int kLocationLabelId = 1016, kLocationId = 1077;
 
-std::string WithoutTrailingSeparator(std::string text)
-{
-    while (text.size() > 1 && (text.back() == '/' || text.back() == '\\'))
-        text.pop_back();
-    return text;
-}
-
 }  // namespace
 
 CFrmBurnImages::CFrmBurnImages(CDriveDoc& doc, const CStep& step, QWidget* parent)
@@ -46,26 +39,6 @@ CFrmBurnImages::CFrmBurnImages(CDriveDoc& doc, const CStep& step, QWidget* paren
     RefreshControls();
 }
 
-std::string CFrmBurnImages::FolderToWrite() const
-{
-    const std::string save = WithoutTrailingSeparator(Document().Settings().SaveFolder.GetText());
-    const std::string run = WithoutTrailingSeparator(Document().Status().RunFolder.GetText());
-    const size_t slash = run.find_last_of("/\\");
-    const std::string name = slash == std::string::npos ? run : run.substr(slash + 1);
-    if (save.empty() || name.empty())
-        return {};
-    return save + "/" + name;
-}
-
-QString CFrmBurnImages::DisplayFolder(const QString& folder) const
-{
-    QString text = QDir::toNativeSeparators(folder);
-    const QString home = QDir::homePath();
-    if (text == home || text.startsWith(home + "/"))
-        text = "~" + text.mid(home.size());
-    return m_location->fontMetrics().elidedText(text, Qt::ElideMiddle, std::max(60, m_location->width()));
-}
-
 void CFrmBurnImages::UpdateTotals()
 {
     const CFileTotals totals = CTransfer::CountFiles(m_strFolder);
@@ -78,7 +51,7 @@ void CFrmBurnImages::UpdateTotals()
 void CFrmBurnImages::RefreshControls()
 {
     m_strFolder = FolderToWrite();
-    m_location->setText(DisplayFolder(QString::fromStdString(m_strFolder)));
+    m_location->setText(ShortFolderText(QString::fromStdString(m_strFolder), m_location->fontMetrics(), m_location->width()));
     m_location->setToolTip(QString::fromStdString(m_strFolder));
     m_start->setEnabled(!JobRunning());
     m_cancel->setEnabled(JobRunning());
@@ -148,5 +121,5 @@ void CFrmBurnImages::resizeEvent(QResizeEvent*)
     m_progressText->setGeometry(kSide, h - 54, w - 2 * kSide, 18);
     m_start->setGeometry(w - kSide - 196, h - 36, 96, 24);
     m_cancel->setGeometry(w - kSide - 92, h - 36, 92, 24);
-    m_location->setText(DisplayFolder(QString::fromStdString(m_strFolder)));
+    m_location->setText(ShortFolderText(QString::fromStdString(m_strFolder), m_location->fontMetrics(), m_location->width()));
 }

@@ -29,7 +29,7 @@ public:
 
     // The folder to write: the save folder joined with the name of the run folder, where
     // the last save put its files; empty while either is unknown.
-    std::string FolderToWrite() const;
+    std::string FolderToWrite() const { return Document().SaveTarget(); }
     int32_t FileCount() const { return m_nFiles; }
     uint64_t TotalBytes() const { return m_nBytes; }
     QPushButton* StartButton() const { return m_start; }
@@ -42,8 +42,6 @@ protected:
 
 private:
     void UpdateTotals();
-    // The short form of a folder: the home folder as "~", the middle of a long path left out.
-    QString DisplayFolder(const QString& folder) const;
 
     std::string m_strFolder;
     int32_t m_nFiles = 0;

@@ -57,8 +57,8 @@ CFrmPreviewImages::~CFrmPreviewImages()
 void CFrmPreviewImages::OnPageShow()
 {
     CFrmRoot::OnPageShow();
+    // Giving the list lays the grid out again.
     m_viewer->SetList(FoundThumbs(Document()), false);
-    m_viewer->Relayout();
     m_viewer->viewport()->update();
     RefreshControls();
 }

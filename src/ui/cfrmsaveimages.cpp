@@ -83,15 +83,6 @@ void CFrmSaveImages::SetFolderChooser(std::function<QString(QWidget*, const QStr
     FolderChooser() = std::move(chooser);
 }
 
-QString CFrmSaveImages::DisplayFolder(const QString& folder) const
-{
-    QString text = QDir::toNativeSeparators(folder);
-    const QString home = QDir::homePath();
-    if (text == home || text.startsWith(home + "/"))
-        text = "~" + text.mid(home.size());
-    return m_link->fontMetrics().elidedText(text, Qt::ElideMiddle, std::max(60, m_link->width()));
-}
-
 void CFrmSaveImages::ReadControls() { Document().Settings().FilePrefix = m_prefix->text().toStdString(); }
 
 void CFrmSaveImages::RefreshControls()
@@ -105,7 +96,7 @@ void CFrmSaveImages::RefreshControls()
     m_save->setEnabled(!JobRunning());
     m_cancel->setEnabled(JobRunning());
     const QString folder = QString::fromStdString(settings.SaveFolder.GetText());
-    m_link->setText(DisplayFolder(folder));
+    m_link->setText(ShortFolderText(folder, m_link->fontMetrics(), m_link->width()));
     m_link->setToolTip(QString::fromStdString(Document().DestinationFolder()));
     ShowTotals();
     if (!JobRunning())
@@ -256,5 +247,6 @@ void CFrmSaveImages::resizeEvent(QResizeEvent*)
     m_progressText->setGeometry(kSide, h - 54, w - 2 * kSide, 18);
     m_save->setGeometry(w - kSide - 196, h - 36, 96, 24);
     m_cancel->setGeometry(w - kSide - 92, h - 36, 92, 24);
-    m_link->setText(DisplayFolder(QString::fromStdString(Document().Settings().SaveFolder.GetText())));
+    m_link->setText(ShortFolderText(QString::fromStdString(Document().Settings().SaveFolder.GetText()),
+                                     m_link->fontMetrics(), m_link->width()));
 }

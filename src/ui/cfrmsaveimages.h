@@ -36,9 +36,6 @@ public:
     QPushButton* SelectButton() const { return m_select; }
     QPushButton* OpenButton() const { return m_open; }
     QLabel* FreeSpace() const { return m_freeSpace; }
-    // The short form of a folder that the link shows: the home folder as "~", the middle
-    // of a long path left out.
-    QString DisplayFolder(const QString& folder) const;
 
 protected:
     void RefreshControls() override;

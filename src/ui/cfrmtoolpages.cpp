@@ -64,9 +64,8 @@ void CFrmToolPage::RefreshControls()
     m_eject->setEnabled(!JobRunning());
 }
 
-bool CFrmToolPage::RunJob(CCardJob& job, const QString& doing)
+bool CFrmToolPage::RunJob(CCardJob& job)
 {
-    SetStatusText(doing);
     const bool ok = job.Run();
     const std::string error = job.GetError();
     if (ok && error.empty())
@@ -146,7 +145,7 @@ bool CFrmToolCardTest::OnStart()
     SetControlText(kDirectoryId, readable ? "OK" : "FAIL");
     // No measurement stands behind a fragmentation figure: the line says so.
     SetControlText(kFragmentationId, "N/A");
-    return RunJob(job, "Testing...");
+    return RunJob(job);
 }
 
 void CFrmToolCardTest::OnBusMessage(CSingleMsg& msg)
@@ -202,7 +201,8 @@ bool CFrmToolFormat::OnStart()
     QApplication::setOverrideCursor(Qt::WaitCursor);
     RefreshControls();
     CCardFormat job(&Document().Status(), Document().SelectedInfo(), m_scope);
-    const bool ok = RunJob(job, "Formatting...");
+    SetStatusText("Formatting...");
+    const bool ok = RunJob(job);
     QApplication::restoreOverrideCursor();
     if (ok)
         ShowMessage(DoneText, "Finished");
@@ -246,7 +246,8 @@ bool CFrmToolWipe::OnStart()
         return false;
     CloseBalloon();
     CCardWipe job(&Document().Status(), Document().SelectedInfo(), m_scope);
-    return RunJob(job, "Erasing...");
+    SetStatusText("Erasing...");
+    return RunJob(job);
 }
 
 void CFrmToolWipe::OnBusMessage(CSingleMsg& msg)

@@ -31,10 +31,10 @@ public:
 protected:
     void RefreshControls() override;
     void resizeEvent(QResizeEvent* event) override;
-    // Runs the job with the status line's "<doing>" and then "Finished" or the job's
-    // error in red (a run that went through with an error, such as unreadable blocks,
-    // shows the error too). True when it ran through without an error.
-    bool RunJob(CCardJob& job, const QString& doing);
+    // Runs the job, then shows "Finished" or the job's error in red on the status line
+    // (a run that went through with an error, such as unreadable blocks, shows the error
+    // too). True when it ran through without an error.
+    bool RunJob(CCardJob& job);
     // Whether a message of this scope is the page's (0 or the page's own scope).
     bool OwnScope(const CSingleMsg& msg) const;
     // Where the page's own lines go: between the heading and the progress bar.

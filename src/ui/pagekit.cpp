@@ -1,6 +1,7 @@
 #include "ui/pagekit.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QHeaderView>
 #include <QProcess>
 #include <QStandardPaths>
@@ -115,6 +116,15 @@ void FillListControl(QTreeWidget* list, const CListView& view)
     }
     for (int c = 0; c < int(view.Columns.size()); ++c)
         list->setColumnWidth(c, view.Columns[size_t(c)].Width);
+}
+
+QString ShortFolderText(const QString& folder, const QFontMetrics& metrics, int width)
+{
+    QString text = QDir::toNativeSeparators(folder);
+    const QString home = QDir::homePath();
+    if (text == home || text.startsWith(home + "/"))
+        text = "~" + text.mid(home.size());
+    return metrics.elidedText(text, Qt::ElideMiddle, std::max(60, width));
 }
 
 QString SizeQText(uint64_t bytes) { return QString::fromStdString(SizeText(bytes)); }

@@ -37,6 +37,10 @@ QTreeWidget* ReportList(const QString& name, QWidget* parent);
 // view's selected row current. Signals are blocked while it fills.
 void FillListControl(QTreeWidget* list, const CListView& view);
 
+// The short form of a folder that a page shows: the home folder as "~", the middle of a
+// path too long for width pixels in the given font left out.
+QString ShortFolderText(const QString& folder, const QFontMetrics& metrics, int width);
+
 // The byte-count text of the pages ("%.1f GB" ... "%.1f B").
 QString SizeQText(uint64_t bytes);
 

@@ -12,6 +12,7 @@
 #include "platform/cdburner.h"
 #include "recovery/cfoundfiles.h"
 #include "support/fixtures.h"
+#include "support/qtapp.h"
 #include "ui/cfrmburnimages.h"
 #include "ui/csteps.h"
 #include "widgets/cballoontip.h"
@@ -23,14 +24,7 @@ namespace {
 
 class BurnPage : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "test_ui";
-        static char* argv[] = {name, nullptr};
-        static QApplication* app = QApplication::instance() ? nullptr : new QApplication(argc, argv);
-        (void)app;
-    }
+    static void SetUpTestSuite() { px::test::EnsureApplication(); }
     void SetUp() override
     {
         doc.SetFoundList(std::make_unique<CFoundFiles>());

@@ -9,8 +9,8 @@
 #include <QMessageBox>
 
 #include "platform/volumetable.h"
+#include "pagetest.h"
 #include "support/fixtures.h"
-#include "support/qtapp.h"
 #include "ui/cfrmcardinfo.h"
 #include "ui/cfrmtoolpages.h"
 #include "ui/cpxmaindlg.h"
@@ -21,29 +21,8 @@ using px::test::Quote;
 
 namespace {
 
-class Tools : public ::testing::Test {
+class Tools : public PageTest {
 protected:
-    static void SetUpTestSuite() { px::test::EnsureApplication(); }
-    void SetUp() override
-    {
-        px::VolumeTable::Instance().DetachAll();
-        settings.LoadSettings();
-        settings.SetHomeFolderText(home.Path());
-        SetBoxHook([this](int kind, const QString& text, const QString& title) {
-            boxes << title + ": " + text;
-            return kind == BoxKind::Confirm ? answer : int(QMessageBox::Ok);
-        });
-        Desktop::SetOpenHook([this](const QString& path) {
-            opened << path;
-            return true;
-        });
-    }
-    void TearDown() override
-    {
-        SetBoxHook({});
-        Desktop::SetOpenHook({});
-        px::VolumeTable::Instance().DetachAll();
-    }
     // A card image (a demo card, or blank when sizeMiB is negative) attached with the
     // reader options given; returns its letter.
     char Attach(const std::string& name, int sizeMiB, const std::string& options = {})
@@ -68,10 +47,6 @@ protected:
         return page;
     }
 
-    px::test::TempHome home;
-    CSettings settings;
-    QStringList boxes, opened;
-    int answer = QMessageBox::No;
 };
 
 TEST_F(Tools, FormatAsksFirstAndGivesACardThatFsckAccepts)

@@ -14,6 +14,7 @@
 #include "app/csettings.h"
 #include "platform/messagepump.h"
 #include "services/ftpfixture.h"
+#include "support/qtapp.h"
 #include "ui/cpx3updatedlg.h"
 #include "ui/pagekit.h"
 #include "widgets/cballoontip.h"
@@ -28,14 +29,7 @@ const QString kUpToDate = "The software is up to date, no software update was fo
 
 class UpdateDialog : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "test_ui";
-        static char* argv[] = {name, nullptr};
-        static QApplication* app = QApplication::instance() ? nullptr : new QApplication(argc, argv);
-        (void)app;
-    }
+    static void SetUpTestSuite() { px::test::EnsureApplication(); }
     void SetUp() override
     {
         const char* old = std::getenv("TMPDIR");

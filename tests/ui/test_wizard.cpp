@@ -11,8 +11,8 @@
 
 #include "platform/volumetable.h"
 #include "recovery/cfoundfiles.h"
+#include "pagetest.h"
 #include "support/fixtures.h"
-#include "support/qtapp.h"
 #include "ui/cfrmfiletypes.h"
 #include "ui/cfrmfindimages.h"
 #include "ui/cfrmpreviewimages.h"
@@ -26,33 +26,8 @@ using px::test::Quote;
 
 namespace {
 
-class Wizard : public ::testing::Test {
+class Wizard : public PageTest {
 protected:
-    static void SetUpTestSuite() { px::test::EnsureApplication(); }
-    void SetUp() override
-    {
-        px::VolumeTable::Instance().DetachAll();
-        settings.LoadSettings();
-        settings.SetHomeFolderText(home.Path());
-        // No program of the desktop starts from a test.
-        Desktop::SetOpenHook([this](const QString& path) {
-            opened << path;
-            return true;
-        });
-        Desktop::SetPlayHook([this](const QString& path) {
-            played << path;
-            playedAfterMs = sincePlayRequest.elapsed();
-            return true;
-        });
-    }
-    void TearDown() override
-    {
-        Desktop::SetOpenHook({});
-        Desktop::SetPlayHook({});
-        CFrmSaveImages::SetFolderChooser({});
-        px::VolumeTable::Instance().DetachAll();
-    }
-
     // A camera card with two pictures, a PNG, a TIFF, a GIF, three movies, two sounds and
     // a Fujifilm raw file, all deleted; the originals are copied out first.
     std::string MakeCard(const std::string& options = {})
@@ -117,12 +92,7 @@ protected:
         ASSERT_NE(Current<CFrmPreviewImages>(window), nullptr);
     }
 
-    px::test::TempHome home;
-    CSettings settings;
     std::string originals = home.File("originals");
-    QStringList opened, played;
-    QElapsedTimer sincePlayRequest;
-    qint64 playedAfterMs = -1;
 };
 
 // The whole recovery: every file comes back whole under the prefix, but the one whose keep
