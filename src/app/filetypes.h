@@ -39,11 +39,18 @@ constexpr int32_t Mp3 = 20;
 constexpr int32_t Arw = 21;       // also what an SR2 file is recognised as
 constexpr int32_t Sr2 = 22;       // no test yields it
 constexpr int32_t Png = 23;
-constexpr int32_t Last = 23;
+// Named by what the file's structure says (no signature test of their own but the ISO
+// media brands of CR3 and HEIC and the RW2 header; the others are TIFF-based raws).
+constexpr int32_t Cr2 = 24;
+constexpr int32_t Dng = 25;
+constexpr int32_t Cr3 = 26;
+constexpr int32_t Heic = 27;
+constexpr int32_t Rw2 = 28;
+constexpr int32_t Last = 28;
 }
 
 // Extension of a recovered file of this type: upper case, no dot ("JPG", "THM", ...).
-// Any identifier outside 1..23, and 7, gives "Unk". The text is static.
+// Any identifier outside 1..28, and 7, gives "Unk". The text is static.
 std::string_view TypeExtension(int32_t type);
 
 // Bits of the file-type selection mask (the settings' FileTypes). Bits 0x2 and 0x2000
@@ -72,6 +79,13 @@ constexpr uint32_t Wave = 0x100000;
 constexpr uint32_t Arw = 0x200000;
 constexpr uint32_t Sr2 = 0x400000;
 constexpr uint32_t Png = 0x800000;
+// Today's formats, in the bits above the first table's.
+constexpr uint32_t Dng = 0x1000000;
+constexpr uint32_t Cr3 = 0x2000000;
+constexpr uint32_t Heic = 0x4000000;
+constexpr uint32_t Rw2 = 0x8000000;
+// Any of these selects the TIFF test; the file is named by what its structure says.
+constexpr uint32_t TiffFamily = Tif | Nef | Dcr | Pef | Cr2 | Arw | Sr2 | Dng | Orf | Rw2;
 }
 
 // Groups of the file-type table; a group filter is an OR of these.
@@ -90,8 +104,9 @@ struct FileTypeRow {
     std::string_view Extension;
 };
 
-// The 22 selectable types in list order: pictures (jpg tif gif png), camera raw (nef
-// dcr pef raf mrw orf crw cr2 x3f arw sr2), video (avi mov mp4), sound (mp3 aiff au wave).
+// The 26 selectable types in list order: pictures (jpg tif gif png heic), camera raw (nef
+// dcr pef raf mrw orf crw cr2 x3f arw sr2 dng cr3 rw2), video (avi mov mp4), sound (mp3
+// aiff au wave).
 std::span<const FileTypeRow> FileTypeTable();
 
 // Brand bits (the settings' Brands).
