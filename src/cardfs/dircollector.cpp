@@ -569,8 +569,11 @@ void DirCollector::ParseExFat(uint64_t offset, const uint8_t* p, size_t n, std::
             m_exfatRoot = false;
             return;
         }
-        // The allocation bitmap, the up-case table and the label are entries of the root.
-        if (type == 0x81 || type == 0x82 || type == 0x83)
+        // The allocation bitmap, the up-case table and the label are entries of the root;
+        // their reserved bytes, zero, tell them from chance bytes.
+        auto zero = [e](int from, int to) { return std::all_of(e + from, e + to, [](uint8_t b) { return b == 0; }); };
+        if ((type == 0x81 && e[1] <= 1 && zero(2, 20)) || (type == 0x82 && zero(1, 4) && zero(8, 20)) ||
+            (type == 0x83 && e[1] <= 11 && zero(24, 32)))
             m_exfatRoot = true;
         // A file entry set: the file entry and 2..18 secondary entries.
         if ((type == 0x85 || type == 0x05) && e[1] >= 2 && e[1] <= 18) {

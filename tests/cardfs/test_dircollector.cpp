@@ -78,6 +78,12 @@ protected:
             many += " " + Quote(f);
         }
         Sh("mcopy -i " + card.At(kVolume) + many + " ::/DCIM/100CANON/");
+        // And enough folders for DCIM to go on into a second cluster, the last with a file.
+        std::string folders;
+        for (int i = 101; i <= 120; ++i)
+            folders += " ::/DCIM/" + std::to_string(i) + "CANON";
+        Sh("mmd -i " + card.At(kVolume) + folders);
+        Put(card, kVolume, "DCIM/120CANON/IMG_9999.JPG", 100, "2021-05-06 07:08:10");
         for (const char* f : {"DCIM", "DCIM/100CANON", "DCIM/100CANON/IMG_0001.JPG", "DCIM/100CANON/Holiday at the sea.jpg",
                               "DCIM/100CANON/IMG_0002.JPG", "DCIM/100CANON/A rather long deleted name, 2021.jpg"})
             clusters[f] = FirstCluster(card, kVolume, f);
@@ -135,12 +141,12 @@ TEST_F(CameraCard, NamesClustersTimesAndFoldersOfLiveAndDeletedFiles)
     const DirEntry first = Named(c, "IMG_0001.JPG")[0];
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(card.Bytes().data() + first.EntryOffset), 11), "IMG_0001JPG");
     // Nothing else: no label, no "." or "..".
-    EXPECT_EQ(c.Count(), 6u + 20u);
+    EXPECT_EQ(c.Count(), 6u + 20u + 21u);
     EXPECT_TRUE(Named(c, "CAMERA").empty());
 
     // Offered again, and in any order, the blocks give the same entries once.
     FeedCard(c, card.Bytes(), 512);
-    EXPECT_EQ(c.Count(), 26u);
+    EXPECT_EQ(c.Count(), 47u);
     DirCollector backwards(volumes);
     for (size_t at = card.Bytes().size(); at >= 512; at -= 512)
         backwards.Feed(at - 512, card.Bytes().data() + at - 512, 512);
@@ -152,12 +158,17 @@ TEST_F(CameraCard, NamesClustersTimesAndFoldersOfLiveAndDeletedFiles)
     EXPECT_EQ(a, b);
 
     // Without the geometry the entries and their folders are still found.
+    // Without the geometry the entries and their folders are still found: 120CANON's entry
+    // lies in a later cluster of DCIM, and its ".." tells its parent.
     DirCollector bare;
     FeedCard(bare, card.Bytes());
-    EXPECT_EQ(bare.Count(), 26u);
-    bool complete = false;
-    EXPECT_EQ(bare.FolderPath(Named(bare, "Holiday at the sea.jpg").at(0), &complete), "DCIM/100CANON");
-    EXPECT_TRUE(complete);
+    EXPECT_EQ(bare.Count(), 47u);
+    for (const char* name : {"Holiday at the sea.jpg", "IMG_9999.JPG"}) {
+        bool complete = false;
+        const std::string path = bare.FolderPath(Named(bare, name).at(0), &complete);
+        EXPECT_EQ(path, name[0] == 'H' ? "DCIM/100CANON" : "DCIM/120CANON");
+        EXPECT_TRUE(complete);
+    }
 }
 
 TEST_F(CameraCard, QuickFormatLeavesTheFolderEntriesInTheDataArea)
@@ -177,7 +188,7 @@ TEST_F(CameraCard, QuickFormatLeavesTheFolderEntriesInTheDataArea)
     EXPECT_EQ(c.FolderPath(holiday[0], &complete), "100CANON");
     EXPECT_FALSE(complete);
     EXPECT_EQ(Named(c, "A rather long deleted name, 2021.jpg").size(), 1u);
-    EXPECT_EQ(c.Count(), 25u);
+    EXPECT_EQ(c.Count(), 46u);
 }
 
 TEST(DirCollector, TwoDeletedFilesOnOneClusterInAFat16Root)
@@ -328,6 +339,12 @@ TEST(DirCollector, ExFatEntrySetsInAFormattedVolume)
     ASSERT_EQ(dir.size(), 1u);
     EXPECT_TRUE(dir[0].Directory);
     EXPECT_EQ(dir[0].FolderCluster, 0u);
+
+    // Without the geometry, the bitmap and up-case entries beside it tell the root.
+    DirCollector bare;
+    FeedCard(bare, bytes, 512);
+    EXPECT_EQ(bare.Count(), 6u);
+    EXPECT_EQ(Named(bare, "DCIM").at(0).FolderCluster, 0u);
 }
 
 TEST(DirCollector, PictureAndRandomDataGiveNoEntries)
