@@ -587,7 +587,8 @@ void DirCollector::ParseExFat(uint64_t offset, const uint8_t* p, size_t n, std::
 // many name entries as the name's length needs, then other secondary entries; all in use
 // or all deleted; the set checksum over every byte but its own two. Deleting a file only
 // clears bit 7 of each entry type (0x85/0xC0/0xC1 become 0x05/0x40/0x41) and leaves the
-// checksum as it was, so a deleted set is checked with those bits set again.
+// checksum as it was, so a deleted set is checked with those bits set again (or, failing
+// that, as it lies).
 bool DirCollector::TakeExFatSet(uint64_t offset, const uint8_t* set, size_t entries, std::vector<Found>& found)
 {
     const bool deleted = set[0] == 0x05;
@@ -610,14 +611,18 @@ bool DirCollector::TakeExFatSet(uint64_t offset, const uint8_t* set, size_t entr
         if ((set[i * kSlot] & 0x7F) != 0x41 || set[i * kSlot + 1] != 0)
             return false;
 
-    uint16_t sum = 0;
-    for (size_t i = 0; i < entries * kSlot; ++i) {
-        if (i == 2 || i == 3)
-            continue;
-        const uint8_t b = (i % kSlot == 0) ? uint8_t(set[i] | 0x80) : set[i];
-        sum = uint16_t(((sum & 1) ? 0x8000 : 0) + (sum >> 1) + b);
-    }
-    if (sum != Le16(file + 2))
+    auto checksum = [&](uint8_t typeBits) {
+        uint16_t sum = 0;
+        for (size_t i = 0; i < entries * kSlot; ++i) {
+            if (i == 2 || i == 3)
+                continue;
+            const uint8_t b = (i % kSlot == 0) ? uint8_t(set[i] | typeBits) : set[i];
+            sum = uint16_t(((sum & 1) ? 0x8000 : 0) + (sum >> 1) + b);
+        }
+        return sum;
+    };
+    // A writer that sums the deleted set anew is taken too.
+    if (checksum(0x80) != Le16(file + 2) && (!deleted || checksum(0) != Le16(file + 2)))
         return false;
 
     std::vector<uint16_t> units;

@@ -41,13 +41,14 @@ struct DirEntry {
 
 class DirCollector {
 public:
-    // More entries are not kept (about 50 bytes each): far more than any card holds, but
-    // a bound for a card full of leftovers.
+    // More entries are not kept (each takes 32 bytes and its name): far more than any
+    // card holds, but a bound for a card full of leftovers.
     static constexpr size_t kMaxEntries = size_t(1) << 21;
 
     // volumes: the card's volumes when known (ReadCardGeometry). They let the collector
-    // check cluster numbers, know the root folder's blocks and place exFAT entries in
-    // their folders; without them entries are still found.
+    // know the root folder's blocks, refuse high cluster words on FAT12/16, place entries
+    // that lie in a folder's later clusters and follow folders' FAT chains; without them
+    // entries and most folders are still found.
     explicit DirCollector(std::vector<CardGeometry> volumes = {});
 
     // Looks at one card block (its byte offset and bytes; any size that is a multiple of

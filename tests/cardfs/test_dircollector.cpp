@@ -37,11 +37,6 @@ uint32_t FirstCluster(const CardImage& card, uint64_t volume, const std::string&
     return std::stoul(out.substr(out.find('<') + 1));
 }
 
-std::string PathOf(const DirCollector& c, const DirEntry& e, bool* complete)
-{
-    return c.FolderPath(e, complete);
-}
-
 // A file of n bytes with a modification time, put on the volume by mcopy -m.
 void Put(const CardImage& card, uint64_t volume, const std::string& target, size_t n, const std::string& when)
 {
@@ -131,7 +126,7 @@ TEST_F(CameraCard, NamesClustersTimesAndFoldersOfLiveAndDeletedFiles)
         EXPECT_EQ(e.Directory, x.directory);
         EXPECT_FALSE(e.ExFat);
         bool complete = false;
-        EXPECT_EQ(PathOf(c, e, &complete), x.path);
+        EXPECT_EQ(c.FolderPath(e, &complete), x.path);
         EXPECT_TRUE(complete);
         if (!x.directory && x.size > 3) {
             EXPECT_EQ(e.Modified, kMay6th);
@@ -255,11 +250,18 @@ std::vector<uint8_t> ExFatSet(const std::string& name, bool directory, uint32_t 
     return s;
 }
 
-// As an exFAT driver deletes: bit 7 of each entry type cleared, the checksum left.
-std::vector<uint8_t> Deleted(std::vector<uint8_t> set)
+// As an exFAT driver deletes: bit 7 of each entry type cleared, the checksum left (or,
+// resum, summed anew).
+std::vector<uint8_t> Deleted(std::vector<uint8_t> set, bool resum = false)
 {
     for (size_t i = 0; i < set.size(); i += 32)
         set[i] &= 0x7F;
+    uint16_t sum = 0;
+    for (size_t i = 0; i < set.size(); ++i)
+        if (i != 2 && i != 3)
+            sum = uint16_t(((sum & 1) ? 0x8000 : 0) + (sum >> 1) + set[i]);
+    if (resum)
+        set[2] = uint8_t(sum), set[3] = uint8_t(sum >> 8);
     return set;
 }
 
@@ -302,10 +304,11 @@ TEST(DirCollector, ExFatEntrySetsInAFormattedVolume)
     broken[64 + 2] = 'C';
     write(folder + 17 * 32, broken);
     write(folder + 4096, ExFatSet("IMG_0004.JPG", false, 500, 5000, false, stamp, 0x88));
+    write(folder + 4096 + 3 * 32, Deleted(ExFatSet("IMG_0005.JPG", false, 600, 5000, false, stamp, 0x88), true));
 
     DirCollector c(card.Geometry());
     FeedCard(c, bytes, 512);
-    ASSERT_EQ(c.Count(), 6u);
+    ASSERT_EQ(c.Count(), 7u);
     const auto pic = Named(c, "IMG_0001.JPG");
     ASSERT_EQ(pic.size(), 1u);
     EXPECT_TRUE(pic[0].ExFat);
@@ -329,7 +332,7 @@ TEST(DirCollector, ExFatEntrySetsInAFormattedVolume)
 
     // Across sectors, and in the folder's second cluster (the folder runs without FAT
     // chain).
-    for (const char* name : {"IMG_0003.JPG", "IMG_0004.JPG", "A picture whose name is long enough for four entries.jpg"}) {
+    for (const char* name : {"IMG_0003.JPG", "IMG_0004.JPG", "IMG_0005.JPG", "A picture whose name is long enough for four entries.jpg"}) {
         const auto found = Named(c, name);
         ASSERT_EQ(found.size(), 1u) << name;
         EXPECT_EQ(c.FolderPath(found[0], &complete), "DCIM");
@@ -343,7 +346,7 @@ TEST(DirCollector, ExFatEntrySetsInAFormattedVolume)
     // Without the geometry, the bitmap and up-case entries beside it tell the root.
     DirCollector bare;
     FeedCard(bare, bytes, 512);
-    EXPECT_EQ(bare.Count(), 6u);
+    EXPECT_EQ(bare.Count(), 7u);
     EXPECT_EQ(Named(bare, "DCIM").at(0).FolderCluster, 0u);
 }
 
