@@ -26,7 +26,7 @@ bool CCarveFile::Create(const std::string& path)
     m_error.clear();
     m_failed = false;
     m_written = 0;
-    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (m_fd < 0) {
         m_error = "Cannot create " + path + ": " + px::SystemErrorText(errno);
         return false;
@@ -92,6 +92,22 @@ bool CCarveFile::Truncate(uint64_t size)
         return Fail(errno);
     m_written = size;
     return true;
+}
+
+size_t CCarveFile::ReadBack(uint64_t offset, uint8_t* out, size_t n)
+{
+    if (m_fd < 0 || !Flush())
+        return 0;
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(m_fd, out + done, n - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += static_cast<size_t>(got);
+    }
+    return done;
 }
 
 bool CCarveFile::Close()

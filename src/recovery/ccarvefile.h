@@ -27,10 +27,15 @@ public:
     bool Flush();
     // Flushes, then cuts the file to size bytes (an end found in bytes already written).
     bool Truncate(uint64_t size);
+    // Flushes, then copies up to n bytes of the file at offset into out; the count copied
+    // (0 on failure or past the end). The end rules read what was carved through it.
+    size_t ReadBack(uint64_t offset, uint8_t* out, size_t n);
     // Flushes and closes; false when a write or the close failed.
     bool Close();
     bool IsOpen() const { return m_fd >= 0; }
     const std::string& Path() const { return m_path; }
+    // The file was renamed while open.
+    void SetPath(const std::string& path) { m_path = path; }
     const std::string& GetError() const { return m_error; }
     uint64_t Written() const { return m_written; }
 

@@ -7,6 +7,51 @@
 
 #include "app/clogfile.h"
 #include "app/filetypes.h"
+#include "cardfs/cardgeometry.h"
+#include "formats/formatend.h"
+
+namespace {
+
+// The bytes of the file being carved: those written so far (read back from the run
+// folder) and then the bytes of the read buffer from the current block on.
+class CarvedSource : public ByteSource {
+public:
+    CarvedSource(CCarveFile& file, uint64_t written, const uint8_t* tail = nullptr, size_t tailSize = 0)
+        : m_file(file), m_written(written), m_tail(tail), m_tailSize(tailSize)
+    {
+    }
+    size_t Read(uint64_t offset, uint8_t* out, size_t n) const override
+    {
+        size_t done = 0;
+        if (offset < m_written) {
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(n, m_written - offset));
+            done = m_file.ReadBack(offset, out, want);
+            if (done < want)
+                return done;
+        }
+        const uint64_t at = offset + done;
+        if (done < n && at >= m_written && at < m_written + m_tailSize) {
+            const size_t take = static_cast<size_t>(std::min<uint64_t>(n - done, m_written + m_tailSize - at));
+            std::memcpy(out + done, m_tail + (at - m_written), take);
+            done += take;
+        }
+        return done;
+    }
+    uint64_t Size() const override { return m_written + m_tailSize; }
+
+private:
+    CCarveFile& m_file;
+    uint64_t m_written;
+    const uint8_t* m_tail;
+    size_t m_tailSize;
+};
+
+uint32_t IsoTypeBit(int32_t type)
+{
+    return type == FileTypeId::Cr3 ? TypeBit::Cr3 : type == FileTypeId::Heic ? TypeBit::Heic : 0;
+}
+
+} // namespace
 
 CImageRecovery::CImageRecovery(CTransferStatus* status, const CDriveInfo& info, int32_t scope)
     : CCardJob(status, info, scope), m_MovieDoc(status, this)
@@ -41,10 +86,47 @@ bool CImageRecovery::Init()
     m_nExpectedLength = 0;
     m_nEndNext = 0;
     m_nCarry = 0;
+    m_bJpegLive = false;
+    m_nStructLength = 0;
+    m_bStructOpen = false;
+    m_Fragmented.clear();
+    m_Unowned.clear();
+    m_FileStarts.clear();
+    m_DirBlocks.clear();
+    m_nClusterBytes = 0;
+    m_nDataStart = 0;
+    m_bGeometryKnown = false;
     return CCardJob::Init();
 }
 
-void CImageRecovery::BeforeChunks() { m_MovieDoc.SetOutputFolder(m_strDestinationFolder); }
+void CImageRecovery::BeforeChunks()
+{
+    m_MovieDoc.SetOutputFolder(m_strDestinationFolder);
+    // The card's clusters, from its file system (also after a quick format, which writes
+    // the same geometry again); the search for the pieces of fragmented files needs them.
+    const CTransferStatus& s = Status();
+    if (s.BlockSize == 0)
+        return;
+    auto read = [this, &s](uint64_t offset, uint8_t* out, size_t n) {
+        const uint64_t first = offset / s.BlockSize;
+        const uint64_t last = (offset + n + s.BlockSize - 1) / s.BlockSize;
+        if (n == 0 || last > s.BlockCount || last - first > 256)
+            return false;
+        std::vector<uint8_t> buffer(static_cast<size_t>((last - first) * s.BlockSize));
+        if (!ReadBlocks(m_Drive, buffer.data(), first, static_cast<uint16_t>(last - first))
+                 .Complete(static_cast<uint32_t>(buffer.size())))
+            return false;
+        std::memcpy(out, buffer.data() + (offset - first * s.BlockSize), n);
+        return true;
+    };
+    const std::vector<px::CardGeometry> volumes = px::ReadCardGeometry(read, CardBytes());
+    if (!volumes.empty()) {
+        m_nClusterBytes = volumes.front().ClusterBytes;
+        m_nDataStart = volumes.front().DataStart;
+        m_bGeometryKnown = true;
+    }
+    m_Dirs = std::make_unique<px::DirCollector>(volumes);
+}
 
 void CImageRecovery::EndOfCard()
 {
@@ -53,6 +135,88 @@ void CImageRecovery::EndOfCard()
     m_MovieDoc.CloseMovieFile();
     if (m_MovieDoc.HasFileError())
         Abort(m_MovieDoc.GetError());
+    CompleteFragmented();
+}
+
+void CImageRecovery::CompleteFragmented()
+{
+    CTransferStatus& s = Status();
+    if (!m_Fragmented.empty() && !CancelRequested() && !Aborted()) {
+        if (!m_bGeometryKnown)
+            m_nClusterBytes = InferClusterBytes(m_FileStarts, m_nDataStart);
+        if (m_nClusterBytes == 0)
+            m_nClusterBytes = s.BlockSize;
+        auto read = [this, &s](uint64_t offset, uint8_t* out, size_t n) {
+            // Whole blocks, a mebibyte per request.
+            constexpr uint64_t kStep = 2048;
+            if (offset % s.BlockSize != 0 || offset + n > CardBytes())
+                return false;
+            uint64_t block = offset / s.BlockSize;
+            size_t done = 0;
+            std::vector<uint8_t> buffer;
+            while (done < n) {
+                const uint64_t count = std::min<uint64_t>(kStep, (n - done + s.BlockSize - 1) / s.BlockSize);
+                buffer.resize(static_cast<size_t>(count * s.BlockSize));
+                if (!ReadBlocks(m_Drive, buffer.data(), block, static_cast<uint16_t>(count))
+                         .Complete(static_cast<uint32_t>(buffer.size())))
+                    return false;
+                const size_t take = std::min<size_t>(buffer.size(), n - done);
+                std::memcpy(out + done, buffer.data(), take);
+                done += take;
+                block += count;
+            }
+            return true;
+        };
+        std::sort(m_Fragmented.begin(), m_Fragmented.end(),
+                  [](const CarveRecord& a, const CarveRecord& b) { return a.CardStart < b.CardStart; });
+        CFragmentSearch search(read, m_nClusterBytes, m_nDataStart, m_Unowned);
+        search.Exclude(m_DirBlocks);
+        size_t whole = 0;
+        for (CarveRecord& record : m_Fragmented) {
+            std::string error;
+            if (!search.Complete(record, error)) {
+                Abort(error);
+                break;
+            }
+            whole += record.Complete ? 1 : 0;
+            std::string pieces;
+            for (const ByteRun& run : record.Added)
+                pieces += " " + std::to_string(run.Start) + "-" + std::to_string(run.End);
+            Log().Info(record.Path.substr(record.Path.rfind('/') + 1) + ": first piece at " +
+                       std::to_string(record.CardStart) + (record.Complete ? ", whole with" : ", not whole; found") +
+                       (pieces.empty() ? " no other piece" : pieces) + ", " + std::to_string(record.Length) + " bytes");
+        }
+        Log().Info(std::to_string(m_Fragmented.size()) + " fragmented, " + std::to_string(whole) +
+                                     " put back together (clusters of " + std::to_string(m_nClusterBytes) + " bytes)");
+    }
+    // Every held file reaches the found list, whole or as far as it is sure.
+    for (const CarveRecord& record : m_Fragmented) {
+        s.FilePath.SetPath(record.Path, false);
+        s.Send(StatusKind::FileFinished, Scope());
+    }
+}
+
+uint64_t CImageRecovery::CardOffset(const uint8_t* block) const
+{
+    const CTransferStatus& s = Status();
+    const uint64_t first = static_cast<uint64_t>(s.CurrentBlock) * s.BlockSize;
+    return m_pChunkStart ? first + static_cast<uint64_t>(block - m_pChunkStart) : first;
+}
+
+void CImageRecovery::AddUnowned(uint64_t start, uint64_t end)
+{
+    if (start >= end)
+        return;
+    if (!m_Unowned.empty() && m_Unowned.back().End >= start) {
+        m_Unowned.back().End = std::max(m_Unowned.back().End, end);
+        return;
+    }
+    m_Unowned.push_back({start, end});
+}
+
+bool CImageRecovery::InOwnTrailer() const
+{
+    return m_bJpegLive && m_Jpeg.ImageEnd() > 0 && m_Jpeg.State().IsNeedMore();
 }
 
 bool CImageRecovery::ProcessChunk(CChunk& chunk)
@@ -113,11 +277,53 @@ void CImageRecovery::ProcessBlock(const uint8_t* block)
 {
     CTransferStatus& s = Status();
     const uint32_t n = s.BlockSize;
+    if (m_Dirs) {
+        const size_t known = m_Dirs->Count();
+        const uint64_t at = CardOffset(block);
+        m_Dirs->Feed(at, block, n);
+        if (m_Dirs->Count() != known && m_DirBlocks.size() < kMaxDirBlocks) {
+            if (!m_DirBlocks.empty() && m_DirBlocks.back().End == at)
+                m_DirBlocks.back().End = at + n;
+            else
+                m_DirBlocks.push_back({at, at + n});
+        }
+        // Directory entries inside a JPEG: the camera put the folder's new cluster between
+        // two pieces of the picture.
+        if (m_Dirs->Count() != known && m_OutputFile.IsOpen() && HasStructuredEnd(m_nFileType) && m_nSuspectAt == 0) {
+            m_bSuspect = true;
+            m_nSuspectAt = Status().FileSize;
+        }
+    }
+    // An MPO's further images and a motion photo's movie are the JPEG's own.
+    if (m_OutputFile.IsOpen() && InOwnTrailer()) {
+        ContinueFile(block);
+        return;
+    }
     bool detect = !m_MovieDoc.IsWriting();
+    m_bMovieTail = false;
     if (!detect) {
         // A movie that ended right before this block lets the block start the next one.
         const size_t taken = m_MovieDoc.ContinueMovie(block, block + n);
+        // The movie's last bytes lie in this block: it is not free for another file.
+        m_bMovieTail = taken > 0;
         detect = taken == 0 && !m_MovieDoc.IsWriting() && !m_MovieDoc.HasFileError();
+    }
+    if (detect && n >= 16 && std::memcmp(block + 4, "ftyp", 4) == 0) {
+        // CR3 and HEIC files are ISO media like movies, but pictures: carved by their
+        // structure under their own name, or left alone when their type is not selected.
+        const int32_t picture = IsoPictureType(block, n);
+        if (picture != 0) {
+            if (s.Settings.FileTypes & IsoTypeBit(picture)) {
+                s.FileSize = n;
+                m_nPreviousType = m_nCurrentType;
+                m_nCurrentType = picture;
+                StartFile(block);
+            } else {
+                Finish();
+                m_nCurrentType = 0;
+            }
+            return;
+        }
     }
     if (detect) {
         const uint64_t chunkOffset = m_pChunkStart ? static_cast<uint64_t>(block - m_pChunkStart) : 0;
@@ -161,6 +367,18 @@ void CImageRecovery::StartFile(const uint8_t* block)
         m_nExpectedLength = static_cast<int64_t>(m_nPendingExpected);
     // The end rules start with the second block, as the file's own header fills the first.
     m_nEndNext = s.BlockSize;
+    m_nFileStart = CardOffset(block);
+    // Where files start tells the cluster size when the card has no file system left.
+    if (m_FileStarts.size() < 65536)
+        m_FileStarts.push_back(m_nFileStart);
+    m_nFileType = m_nCurrentType;
+    m_bJpegLive = m_nCurrentType == FileTypeId::Jpg;
+    m_bSuspect = false;
+    m_nSuspectAt = 0;
+    m_Jpeg.Reset();
+    m_nNextProbe = kFirstProbe;
+    m_nStructLength = 0;
+    m_bStructOpen = false;
     char name[64];
     const std::string_view extension = TypeExtension(m_nCurrentType);
     std::snprintf(name, sizeof name, "%s_%03d.%.*s", "IMAGE", static_cast<int>(m_FoundNames.size()),
@@ -185,17 +403,34 @@ void CImageRecovery::StartFile(const uint8_t* block)
         Finish();
         m_nCurrentType = 0;
         s.FileSize = 0;
+        return;
+    }
+    if (m_bJpegLive) {
+        const FileEnd end = m_Jpeg.Feed(block, s.BlockSize);
+        // The block is written already: an end inside it cuts the file back.
+        if (end.IsComplete() && m_Jpeg.Settled())
+            EndFileAt(block, s.BlockSize, static_cast<int64_t>(std::max<uint64_t>(end.Length, 1)));
+        else if (end.Status == FileEnd::State::Unknown)
+            m_bJpegLive = false;
     }
 }
 
 void CImageRecovery::EndFileAt(const uint8_t* block, int64_t before, int64_t end)
 {
+    const uint32_t n = Status().BlockSize;
     if (end <= before) {
         if (!m_OutputFile.Truncate(static_cast<uint64_t>(end)))
             Abort(m_OutputFile.GetError());
+        // The blocks after the file's last one belong to no file (this block included).
+        const uint64_t last = (m_nFileStart + static_cast<uint64_t>(end) + n - 1) / n * n;
+        AddUnowned(last, CardOffset(block) + n);
     } else {
         Write(block, static_cast<size_t>(end - before));
     }
+    // The structure ended the file: nothing to settle at its close.
+    m_bJpegLive = false;
+    m_nStructLength = 0;
+    m_nNextProbe = UINT64_MAX;
     Finish();
     m_nCurrentType = 0;
     Status().FileSize = 0;
@@ -218,16 +453,60 @@ FileWindow CImageRecovery::Window(const uint8_t* block, int64_t before)
 
 void CImageRecovery::ContinueFile(const uint8_t* block)
 {
-    if (!m_OutputFile.IsOpen())
-        return;
     CTransferStatus& s = Status();
     const uint32_t n = s.BlockSize;
+    if (!m_OutputFile.IsOpen()) {
+        const uint64_t at = CardOffset(block);
+        if (!m_bMovieTail)
+            AddUnowned(at, at + n);
+        return;
+    }
     const int64_t before = static_cast<int64_t>(s.FileSize);
     s.FileSize += n;
+    const uint64_t size = s.FileSize;
+    if (m_bJpegLive) {
+        const FileEnd end = m_Jpeg.Feed(block, n);
+        if (end.IsComplete() && m_Jpeg.Settled()) {
+            EndFileAt(block, before, static_cast<int64_t>(std::max<uint64_t>(end.Length, 1)));
+            return;
+        }
+        if (end.IsComplete()) {
+            // Past the EOI: a phone maker's trailer may still follow.
+            Write(block, n);
+            return;
+        }
+        if (end.Status == FileEnd::State::Unknown) {
+            // Broken: the file keeps the rules without structure, and is searched for
+            // pieces after the scan (a stranger's cluster may lie inside it).
+            m_bJpegLive = false;
+            m_bSuspect = true;
+        } else {
+            m_nStructLength = end.Length;
+            // Scan data never holds a whole block of zeros: an empty cluster between pieces.
+            if (m_Jpeg.InEntropyData() && block[0] == 0 && block[n - 1] == 0 &&
+                std::all_of(block, block + n, [](uint8_t b) { return b == 0; }))
+                m_bSuspect = true;
+        }
+    } else if (m_nExpectedLength == 0 && size >= m_nNextProbe && HasStructuredEnd(m_nFileType)) {
+        if (ProbeStructure(block, before))
+            return;
+    }
     if (FileComplete(static_cast<int64_t>(s.FileSize), s.Settings.MaxFileSize, m_nExpectedLength)) {
         // A length the file tells ends it exactly; the maximum size after a whole block.
         if (m_nExpectedLength > 0 && static_cast<int64_t>(s.FileSize) >= m_nExpectedLength) {
             EndFileAt(block, before, m_nExpectedLength);
+            return;
+        }
+        // The maximum size is a fallback for files whose length nothing tells: a structure
+        // that goes on (a raw of a 45-megapixel camera, an MPO) carries the file past it. A
+        // JPEG's scan data tells no length: it may grow to four times the maximum (a JPEG
+        // that size is already past any camera's), then the fallback holds.
+        const int64_t limit = s.Settings.MaxFileSize;
+        const bool jpegGoesOn = m_bJpegLive && limit > 0 &&
+                                (m_nStructLength > size || size <= 4 * static_cast<uint64_t>(limit));
+        const bool structGoesOn = !m_bJpegLive && m_bStructOpen && size < kStructureLimit;
+        if (jpegGoesOn || structGoesOn) {
+            Write(block, n);
             return;
         }
         Write(block, n);
@@ -255,13 +534,112 @@ void CImageRecovery::ContinueFile(const uint8_t* block)
     Write(block, n);
 }
 
+bool CImageRecovery::ProbeStructure(const uint8_t* block, int64_t before)
+{
+    const size_t ahead = m_pChunkEnd && block >= m_pChunkStart && block < m_pChunkEnd
+                             ? static_cast<size_t>(m_pChunkEnd - block)
+                             : Status().BlockSize;
+    const FileEnd end =
+        FindStructuredEnd(m_nFileType, CarvedSource(m_OutputFile, static_cast<uint64_t>(before), block, ahead));
+    const uint64_t size = static_cast<uint64_t>(before) + Status().BlockSize;
+    m_bStructOpen = false;
+    if (end.IsComplete()) {
+        if (end.Length <= size) {
+            EndFileAt(block, before, static_cast<int64_t>(std::max<uint64_t>(end.Length, 1)));
+            return true;
+        }
+        // The end lies in the bytes read ahead: the length rule ends the file there.
+        m_nExpectedLength = static_cast<int64_t>(end.Length);
+        m_nNextProbe = UINT64_MAX;
+        return false;
+    }
+    if (end.IsNeedMore()) {
+        m_bStructOpen = true;
+        m_nStructLength = end.Length;
+        m_nNextProbe = end.Length > size ? end.Length : size * 4;
+        return false;
+    }
+    // No structure to follow: the rules without one (next signature, maximum size).
+    m_nStructLength = 0;
+    m_nNextProbe = UINT64_MAX;
+    return false;
+}
+
+bool CImageRecovery::SettleFile()
+{
+    CTransferStatus& s = Status();
+    if (!m_OutputFile.Flush())
+        return false;
+    const uint64_t written = m_OutputFile.Written();
+    bool open = false;
+    if (m_bJpegLive) {
+        // Its scan data did not reach its end where the next file started; or it did, and
+        // what followed its end was looked at for a trailer.
+        const FileEnd end = m_Jpeg.State();
+        open = end.IsNeedMore();
+        if (end.IsComplete() && end.Length > 0 && end.Length < written) {
+            if (!m_OutputFile.Truncate(end.Length)) {
+                Abort(m_OutputFile.GetError());
+                return false;
+            }
+            const uint32_t n = s.BlockSize;
+            AddUnowned((m_nFileStart + end.Length + n - 1) / n * n, m_nFileStart + (written + n - 1) / n * n);
+        }
+    } else if (m_nNextProbe != UINT64_MAX && HasStructuredEnd(m_nFileType)) {
+        const FileEnd end = FindStructuredEnd(m_nFileType, CarvedSource(m_OutputFile, written));
+        if (end.IsComplete() && end.Length > 0 && end.Length < written) {
+            // What followed the file up to the next start (slack, a deleted file's rest)
+            // is not the file's.
+            if (!m_OutputFile.Truncate(end.Length)) {
+                Abort(m_OutputFile.GetError());
+                return false;
+            }
+            const uint32_t n = s.BlockSize;
+            const uint64_t last = (m_nFileStart + end.Length + n - 1) / n * n;
+            AddUnowned(last, m_nFileStart + (written + n - 1) / n * n);
+        }
+        open = end.IsNeedMore();
+    }
+    open = open || (m_bSuspect && (m_nFileType == FileTypeId::Jpg || m_nSuspectAt > 0));
+    if (IsTiffBased(m_nFileType) && !m_FoundNames.empty()) {
+        // Named by what it is (a Nikon file is NEF, a Canon CR2 is CR2), whatever types were
+        // selected to find it.
+        const int32_t type = TiffBasedType(CarvedSource(m_OutputFile, m_OutputFile.Written()), m_nFileType);
+        const std::string_view extension = TypeExtension(type);
+        const std::string path = m_OutputFile.Path();
+        const size_t dot = path.rfind('.');
+        if (type != m_nFileType && dot != std::string::npos && path.compare(dot + 1, std::string::npos, extension) != 0) {
+            const std::string renamed = path.substr(0, dot + 1) + std::string(extension);
+            if (::rename(path.c_str(), renamed.c_str()) == 0) {
+                m_OutputFile.SetPath(renamed);
+                std::string& name = m_FoundNames.back();
+                name = name.substr(0, name.rfind('.') + 1) + std::string(extension);
+                s.FilePath.SetPath(renamed, false);
+                m_nFileType = type;
+            }
+        }
+    }
+    return open;
+}
+
 void CImageRecovery::Finish()
 {
     m_nExpectedLength = 0;
     if (!m_OutputFile.IsOpen())
         return;
+    const bool held = SettleFile();
+    CarveRecord record{m_OutputFile.Path(), m_nFileType, m_nFileStart, m_OutputFile.Written(), m_nSuspectAt, {}, false};
+    m_bJpegLive = false;
+    m_nStructLength = 0;
+    m_bStructOpen = false;
+    m_nNextProbe = UINT64_MAX;
     if (!m_OutputFile.Close())
         Abort(m_OutputFile.GetError());
+    if (held && !Aborted()) {
+        // Announced after the search for its other pieces.
+        m_Fragmented.push_back(std::move(record));
+        return;
+    }
     Status().Send(StatusKind::FileFinished, Scope());
 }
 

@@ -4,13 +4,17 @@
 // IMAGE_001.NEF, ... and movie(1).mov, ...; every finished file is announced with a
 // status of kind 2. It never writes to the card.
 #include <array>
+#include <memory>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "device/ccardjob.h"
 #include "recovery/catomdoc.h"
+#include "cardfs/dircollector.h"
+#include "formats/jpeg.h"
 #include "recovery/ccarvefile.h"
+#include "recovery/cfragmentsearch.h"
 #include "recovery/signatures.h"
 
 class CImageRecovery : public CCardJob, public CAtomDocListener {
@@ -43,6 +47,12 @@ public:
     const std::vector<std::string>& FoundNames() const { return m_FoundNames; }
     const std::string& DestinationFolder() const { return m_strDestinationFolder; }
     const CAtomDoc& MovieDoc() const { return m_MovieDoc; }
+    // Files whose first piece the scan carved and whose structure went on elsewhere, after
+    // the run: what the search for their other pieces found.
+    const std::vector<CarveRecord>& Fragmented() const { return m_Fragmented; }
+    // The cluster size the search for pieces used (from the card's file system, or
+    // inferred from where the files start); 0 before a run.
+    uint64_t ClusterBytes() const { return m_nClusterBytes; }
 
 protected:
     void BeforeChunks() override;
@@ -50,6 +60,24 @@ protected:
 
 private:
     void StartFile(const uint8_t* block);
+    // Card byte offset of a block of the chunk being processed.
+    uint64_t CardOffset(const uint8_t* block) const;
+    // Card bytes [start, end) that no file holds (candidates for a fragmented file's rest).
+    void AddUnowned(uint64_t start, uint64_t end);
+    // Asks the open file's structure where it ends, with the bytes carved before block and
+    // the block (and what follows it in the read buffer); ends the file when the structure
+    // is complete (true). Sets when to ask next.
+    bool ProbeStructure(const uint8_t* block, int64_t before);
+    // At the file's close: cuts it to its structure's end, names a TIFF-based file by what
+    // it is, and keeps a file whose structure goes on for the search of its other pieces.
+    // True when the file is held back (announced after the search).
+    bool SettleFile();
+    // After the last chunk: the search for the pieces of fragmented files, then their
+    // announcement.
+    void CompleteFragmented();
+    // True while the open JPEG is in the part after its last scan that its structure
+    // declares its own (an MPO's further images, a motion photo's movie).
+    bool InOwnTrailer() const;
     void ContinueFile(const uint8_t* block);
     void Write(const uint8_t* data, size_t size);
     // Ends the file being written at its length end (before: its bytes before this
@@ -63,7 +91,44 @@ private:
     static constexpr size_t kCarry = 1024;
     static constexpr size_t kWindowAhead = 2048;
 
+    // The structure is asked at these sizes and then at four times the last (cheap: the
+    // TIFF-based raws tell their length from the first directory).
+    static constexpr uint64_t kFirstProbe = 64 * 1024;
+    // A file whose structure still goes on is never carved past this size.
+    static constexpr uint64_t kStructureLimit = 4ull << 30;
+
     CAtomDoc m_MovieDoc;
+    // The open file: its card offset, its structure's state.
+    uint64_t m_nFileStart = 0;
+    // The type the open file was started with (the current type changes before the
+    // next file's start closes it, and an ORF's preview changes it inside the file).
+    int32_t m_nFileType = 0;
+    JpegScanner m_Jpeg;
+    bool m_bJpegLive = false;
+    uint64_t m_nNextProbe = 0;
+    // The least length the open file's structure declared (0: not known).
+    uint64_t m_nStructLength = 0;
+    // The open file's structure went on where it was closed.
+    bool m_bStructOpen = false;
+    std::vector<CarveRecord> m_Fragmented;
+    std::vector<ByteRun> m_Unowned;
+    std::vector<uint64_t> m_FileStarts;
+    uint64_t m_nClusterBytes = 0;
+    uint64_t m_nDataStart = 0;
+    bool m_bGeometryKnown = false;
+    // Directory entries of the card's file system, wherever the scan meets them; a block
+    // of them inside a picture says the picture is in pieces there.
+    std::unique_ptr<px::DirCollector> m_Dirs;
+    // The blocks that held directory entries: the file system's, never a piece of a file.
+    std::vector<ByteRun> m_DirBlocks;
+    static constexpr size_t kMaxDirBlocks = 1 << 16;
+    // The open JPEG holds a block that cannot be its own (directory entries, a block of
+    // zeros in its scan data) or its structure broke: it is searched for its pieces.
+    bool m_bSuspect = false;
+    // The block being processed holds the end of a movie.
+    bool m_bMovieTail = false;
+    // File offset of the first directory block inside the open file (0: none).
+    uint64_t m_nSuspectAt = 0;
     // The file's length when the file tells it (a WAVE header, an X3F directory), else 0.
     int64_t m_nExpectedLength = 0;
     // The next position the CRW or X3F end rule examines.

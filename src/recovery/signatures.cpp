@@ -36,7 +36,11 @@ constexpr uint8_t kRawHeader[] = {0x00, 0x34, 0x30, 0x2E, 0x31, 0x20, 0x2E, 0x72
 constexpr uint8_t kRaf[] = {'F', 'U', 'J', 'I', 'F', 'I', 'L', 'M', 'C', 'C', 'D', '-', 'R', 'A', 'W'};
 constexpr uint8_t kSecd[] = {'S', 'E', 'C', 'd'};
 
-constexpr uint32_t kTiffFamily = TypeBit::Tif | TypeBit::Nef | TypeBit::Dcr | TypeBit::Pef;
+// Any TIFF-based type selects the TIFF test; the recovery names the file by what its
+// structure says once it is carved.
+constexpr uint32_t kTiffFamily = TypeBit::TiffFamily;
+// Panasonic's RW2: a little-endian TIFF whose magic number is 0x55 instead of 42.
+constexpr uint8_t kRw2[] = {0x49, 0x49, 0x55, 0x00};
 
 // A RIFF WAVE file holds at least "WAVE", a fmt chunk (8 + 16 bytes) and a data chunk
 // header (8 bytes) after its own 8-byte chunk header.
@@ -118,6 +122,8 @@ BlockSignature RecogniseBlock(std::span<const uint8_t> block, uint32_t sel)
             return Found(FileTypeId::Mp3);
         if ((sel & kTiffFamily) && Has(p, n, 0, kTiffII))
             return Found(FileTypeId::Tif);
+        if ((sel & kTiffFamily) && Has(p, n, 0, kRw2))
+            return Found(FileTypeId::Rw2);
         if ((sel & TypeBit::Orf) && (Has(p, n, 0, kOrfRS) || Has(p, n, 0, kOrfRO)))
             return Found(FileTypeId::Orf);
         if ((sel & TypeBit::Crw) && Has(p, n, 0, kCrw))

@@ -1,0 +1,314 @@
+#include "recovery/cfragmentsearch.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+
+#include "app/filetypes.h"
+#include "formats/bytesource.h"
+#include "formats/formatend.h"
+#include "formats/jpeg.h"
+#include "formats/jpegjoint.h"
+#include "platform/lasterror.h"
+
+CFragmentSearch::CFragmentSearch(ReadFn read, uint64_t clusterBytes, uint64_t dataStart, std::vector<ByteRun> unowned)
+    : m_read(std::move(read)), m_cluster(clusterBytes ? clusterBytes : 512), m_dataStart(dataStart % m_cluster),
+      m_unowned(std::move(unowned))
+{
+}
+
+void CFragmentSearch::Exclude(const std::vector<ByteRun>& ranges)
+{
+    for (const ByteRun& range : ranges)
+        Own(range.Start, range.End);
+}
+
+uint64_t CFragmentSearch::ClusterAtOrAfter(uint64_t position) const
+{
+    if (position <= m_dataStart)
+        return m_dataStart;
+    const uint64_t k = (position - m_dataStart + m_cluster - 1) / m_cluster;
+    return m_dataStart + k * m_cluster;
+}
+
+uint64_t CFragmentSearch::ClusterAtOrBefore(uint64_t position) const
+{
+    if (position < m_dataStart)
+        return position;
+    return m_dataStart + (position - m_dataStart) / m_cluster * m_cluster;
+}
+
+void CFragmentSearch::Own(uint64_t start, uint64_t end)
+{
+    std::vector<ByteRun> next;
+    next.reserve(m_unowned.size() + 1);
+    for (const ByteRun& run : m_unowned) {
+        if (run.End <= start || run.Start >= end) {
+            next.push_back(run);
+            continue;
+        }
+        if (run.Start < start)
+            next.push_back({run.Start, start});
+        if (run.End > end)
+            next.push_back({end, run.End});
+    }
+    m_unowned = std::move(next);
+}
+
+void CFragmentSearch::Free(uint64_t start, uint64_t end)
+{
+    if (start >= end)
+        return;
+    auto at = std::lower_bound(m_unowned.begin(), m_unowned.end(), start,
+                               [](const ByteRun& run, uint64_t value) { return run.Start < value; });
+    m_unowned.insert(at, ByteRun{start, end});
+    // Merge neighbours that touch.
+    std::vector<ByteRun> merged;
+    for (const ByteRun& run : m_unowned) {
+        if (!merged.empty() && run.Start <= merged.back().End)
+            merged.back().End = std::max(merged.back().End, run.End);
+        else
+            merged.push_back(run);
+    }
+    m_unowned = std::move(merged);
+}
+
+namespace {
+
+bool Printable(const uint8_t* p)
+{
+    return std::all_of(p, p + 4, [](uint8_t c) { return c >= 0x20 && c < 0x7F; });
+}
+
+} // namespace
+
+bool TrailerFits(const std::vector<uint8_t>& file, uint64_t imageEnd, uint64_t joint)
+{
+    const uint64_t size = file.size();
+    if (imageEnd + 12 > size || std::memcmp(file.data() + imageEnd + 4, "ftyp", 4) != 0)
+        return true;  // an MPO's further images: their places were checked with its index
+    // A movie: every box header the walk meets past the joint must be one, and a movie
+    // whose declared end the bytes hold ends with its last box there.
+    JpegScanner scan;
+    scan.Feed(file.data(), file.size());
+    const uint64_t declared = scan.State().Length;
+    const uint64_t limit = declared > imageEnd ? std::min(size, declared) : size;
+    uint64_t at = imageEnd;
+    for (int boxes = 0; at + 8 <= limit && boxes < 4096; ++boxes) {
+        const uint8_t* p = file.data() + at;
+        uint64_t length = (uint64_t(p[0]) << 24) | (uint64_t(p[1]) << 16) | (uint64_t(p[2]) << 8) | p[3];
+        if (length == 1 && at + 16 <= size) {
+            length = 0;
+            for (int i = 8; i < 16; ++i)
+                length = length << 8 | p[i];
+        }
+        if (length < 8 || !Printable(p + 4))
+            return at < joint;
+        at += length;
+    }
+    return !(declared > imageEnd && declared <= size && at != declared);
+}
+
+uint64_t CFragmentSearch::Confirm(int32_t type, std::vector<uint8_t>& file, const std::vector<uint8_t>& candidate,
+                                  bool& complete) const
+{
+    complete = false;
+    const uint64_t joint = file.size();
+    std::vector<uint8_t> trial;
+    trial.reserve(file.size() + candidate.size());
+    trial.insert(trial.end(), file.begin(), file.end());
+    trial.insert(trial.end(), candidate.begin(), candidate.end());
+    const SpanSource source(trial);
+    if (type == FileTypeId::Jpg) {
+        JpegScanner scan;
+        scan.Feed(trial.data(), trial.size());
+        if (scan.ImageEnd() > 0 && scan.ImageEnd() <= joint) {
+            // The picture ended in the known part: the candidate must continue what the
+            // file declares after it (a motion photo's movie, an MPO's next image).
+            const FileEnd end = scan.State();
+            if (!TrailerFits(trial, scan.ImageEnd(), joint))
+                return 0;
+            if (end.IsComplete() && end.Length > joint) {
+                complete = true;
+                return end.Length - joint;
+            }
+            if (end.IsNeedMore() && end.Length > joint)
+                return std::min<uint64_t>(end.Length, trial.size()) - joint;
+            return 0;
+        }
+        const JpegJoint check = CheckJpegJoint(source, joint);
+        if (check.Verdict == JointVerdict::Ends && check.EndAt > joint) {
+            // The picture's own structure decides what follows its last scan (the further
+            // images of an MPO, a motion photo's movie).
+            const FileEnd end = FindJpegEnd(source);
+            uint64_t length = check.EndAt;
+            if (end.IsComplete() && end.Length >= check.EndAt)
+                length = end.Length;
+            else if (end.IsNeedMore() && end.Length > check.EndAt)
+                length = std::min<uint64_t>(end.Length, trial.size());
+            complete = end.IsComplete() || length == check.EndAt;
+            return length - joint;
+        }
+        if (check.Verdict == JointVerdict::Continues)
+            return candidate.size();
+        if (check.Verdict == JointVerdict::Breaks && check.BreakAt > joint + m_cluster) {
+            // Good for some clusters, then it goes on elsewhere: keep the clusters before
+            // the one where the data stops fitting (the decoder notices a little late).
+            const uint64_t good = (check.BreakAt - joint) / m_cluster * m_cluster;
+            return good > m_cluster ? good - m_cluster : 0;
+        }
+        return 0;
+    }
+    const FileEnd end = FindStructuredEnd(type, source);
+    if (end.IsComplete() && end.Length > joint) {
+        complete = true;
+        return end.Length - joint;
+    }
+    if (end.IsNeedMore() && (end.Length == 0 || end.Length > joint))
+        return candidate.size();
+    return 0;
+}
+
+bool CFragmentSearch::Complete(CarveRecord& record, std::string& error)
+{
+    record.Added.clear();
+    record.Complete = false;
+    if (record.Length == 0 || record.Length > kMaxFile)
+        return true;
+    std::vector<uint8_t> file(static_cast<size_t>(record.Length));
+    {
+        const int fd = ::open(record.Path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            error = "Cannot read " + record.Path + ": " + px::SystemErrorText(errno);
+            return false;
+        }
+        size_t got = 0;
+        while (got < file.size()) {
+            const ssize_t n = ::pread(fd, file.data() + got, file.size() - got, static_cast<off_t>(got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += static_cast<size_t>(n);
+        }
+        ::close(fd);
+        file.resize(got);
+    }
+    const uint64_t carved = file.size();
+    uint64_t keep = carved;
+    if (record.Type == FileTypeId::Jpg) {
+        // The first piece may have run into clusters that are not the picture's (another
+        // file's continuation has no header to stop the carve): keep the clusters that decode.
+        const uint64_t good = JpegGoodPrefix(SpanSource(file), static_cast<uint32_t>(m_cluster));
+        if (good < carved) {
+            const uint64_t cut = ClusterAtOrBefore(record.CardStart + good);
+            keep = cut > record.CardStart ? cut - record.CardStart : 0;
+            if (keep == 0)
+                return true;  // not even its first cluster decodes: nothing to put together
+            file.resize(static_cast<size_t>(keep));
+            Free(record.CardStart + keep, record.CardStart + carved);
+        }
+    }
+    if (record.SuspectAt > 0 && record.SuspectAt < keep) {
+        // A folder's cluster inside the carve: the first piece ends before it.
+        const uint64_t cut = ClusterAtOrBefore(record.CardStart + record.SuspectAt);
+        if (cut > record.CardStart) {
+            Free(record.CardStart + (cut - record.CardStart), record.CardStart + keep);
+            keep = cut - record.CardStart;
+            file.resize(static_cast<size_t>(keep));
+        }
+    }
+    uint64_t position = record.CardStart + keep;
+    bool complete = false;
+    for (size_t piece = 0; piece < kMaxPieces && !complete; ++piece) {
+        bool taken = false;
+        size_t tried = 0;
+        for (size_t i = 0; i < m_unowned.size() && tried < kCandidates && !taken; ++i) {
+            const ByteRun run = m_unowned[i];
+            if (run.End <= position)
+                continue;
+            ++tried;
+            // The piece may begin a few clusters into the free area: a folder's new
+            // cluster or an empty one may lie in front of it.
+            uint64_t start = ClusterAtOrAfter(std::max(run.Start, position));
+            for (size_t k = 0; k < kStartsPerArea && start < run.End && !taken; ++k, start += m_cluster) {
+                const uint64_t size = std::min<uint64_t>(run.End - start, kMaxCandidate);
+                std::vector<uint8_t> candidate(static_cast<size_t>(size));
+                if (!m_read(start, candidate.data(), candidate.size()))
+                    continue;
+                const uint64_t take = Confirm(record.Type, file, candidate, complete);
+                if (take == 0)
+                    continue;
+                file.insert(file.end(), candidate.begin(), candidate.begin() + static_cast<ptrdiff_t>(take));
+                record.Added.push_back({start, start + take});
+                // The rest of the cluster after a file's end is slack, not another file's.
+                Own(start, complete ? ClusterAtOrAfter(start + take) : start + take);
+                position = start + take;
+                taken = true;
+            }
+        }
+        if (!taken)
+            break;
+    }
+    record.Complete = complete;
+    if (record.Added.empty() && keep == carved)
+        return true;
+    if (!complete && record.Type != FileTypeId::Jpg && keep < carved) {
+        // Without a decoder to tell which clusters fit, a cut is kept only when the pieces
+        // found make the structure whole: otherwise the file stays as it was carved.
+        record.Added.clear();
+        return true;
+    }
+    const int fd = ::open(record.Path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        error = "Cannot write " + record.Path + ": " + px::SystemErrorText(errno);
+        return false;
+    }
+    bool ok = ::ftruncate(fd, static_cast<off_t>(keep)) == 0;
+    size_t done = static_cast<size_t>(keep);
+    while (ok && done < file.size()) {
+        const ssize_t n = ::pwrite(fd, file.data() + done, file.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = false;
+            if (n == 0)
+                errno = ENOSPC;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    const int code = errno;
+    if (::close(fd) != 0 && ok)
+        ok = false;
+    if (!ok) {
+        error = "Cannot write " + record.Path + ": " + px::SystemErrorText(code);
+        return false;
+    }
+    record.Length = file.size();
+    return true;
+}
+
+uint64_t InferClusterBytes(const std::vector<uint64_t>& starts, uint64_t& residue)
+{
+    residue = 0;
+    if (starts.size() < 4)
+        return 0;
+    uint64_t best = 0;
+    for (uint64_t size = 512; size <= (1u << 20); size *= 2) {
+        std::map<uint64_t, size_t> counts;
+        for (uint64_t start : starts)
+            ++counts[start % size];
+        const auto top = std::max_element(counts.begin(), counts.end(),
+                                          [](const auto& a, const auto& b) { return a.second < b.second; });
+        if (top->second * 10 < starts.size() * 9)
+            break;
+        best = size;
+        residue = top->first;
+    }
+    return best;
+}

@@ -1,0 +1,98 @@
+#pragma once
+// Puts fragmented files back together after the scan. A camera writes a new picture into
+// the first free clusters it finds, so a picture that did not fit into the hole an earlier
+// deletion left goes on in the next free clusters further on; between its pieces lie other
+// files. The scan carved the first piece (up to where another file starts); the rest lies
+// in clusters that no file carved whole owns. This class looks for the continuation there,
+// nearest first, and takes a piece only when the format confirms it: a JPEG's data decodes
+// on across the joint, a structure's offsets land where the format says. A piece that
+// cannot be confirmed is left out: the file stays as far as it is sure, never with a
+// stranger's bytes.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// A range of card bytes [Start, End).
+struct ByteRun {
+    uint64_t Start = 0;
+    uint64_t End = 0;
+    uint64_t Size() const { return End - Start; }
+};
+
+// A carved file whose structure was not complete where the next file started.
+struct CarveRecord {
+    std::string Path;       // the file in the run folder
+    int32_t Type = 0;       // FileTypeId
+    uint64_t CardStart = 0; // card byte offset of its first byte
+    uint64_t Length = 0;    // bytes carved (its first piece)
+    // File offset of the first block the scan saw could not be the file's (a folder's
+    // directory entries); 0 when none.
+    uint64_t SuspectAt = 0;
+    // What the search did: the pieces after the first, and whether the structure is whole.
+    std::vector<ByteRun> Added;
+    bool Complete = false;
+};
+
+class CFragmentSearch {
+public:
+    // Reads n card bytes at a byte offset; false when they cannot be read.
+    using ReadFn = std::function<bool(uint64_t offset, uint8_t* out, size_t n)>;
+
+    // clusterBytes and dataStart place the clusters on the card (a continuation starts at
+    // a cluster's first byte); unowned are the card ranges no carved file holds, in order.
+    CFragmentSearch(ReadFn read, uint64_t clusterBytes, uint64_t dataStart, std::vector<ByteRun> unowned);
+    // Card ranges that hold the file system's own data (directory blocks): never a piece.
+    void Exclude(const std::vector<ByteRun>& ranges);
+
+    // Completes one file: finds its further pieces and appends them to the file (or cuts a
+    // first piece that ran into a stranger's clusters back to its last good cluster). The
+    // pieces taken are no longer free for other files. False with error when the file
+    // could not be read or written; the file then stays as it was carved.
+    bool Complete(CarveRecord& record, std::string& error);
+
+    const std::vector<ByteRun>& Unowned() const { return m_unowned; }
+
+    // Pieces tried per gap: the nearest free areas after the file's last piece. A camera's
+    // continuation is the next free cluster; a few more cover a card written twice.
+    static constexpr size_t kCandidates = 12;
+    // Starts tried in one free area: its first clusters.
+    static constexpr size_t kStartsPerArea = 4;
+    // At most this many pieces after the first: what a camera's first-fit allocation
+    // leaves on a card whose holes are small.
+    static constexpr size_t kMaxPieces = 3;
+    // A candidate area is read up to this size: enough for the rest of any picture whose
+    // first piece was found (a raw of a 100-megapixel camera is about 120 MB).
+    static constexpr uint64_t kMaxCandidate = 160ull << 20;
+    // Files larger than this are not read into memory for the search.
+    static constexpr uint64_t kMaxFile = 256ull << 20;
+
+private:
+    // The first cluster boundary at or after position.
+    uint64_t ClusterAtOrAfter(uint64_t position) const;
+    uint64_t ClusterAtOrBefore(uint64_t position) const;
+    // Takes [start, end) out of the free areas.
+    void Own(uint64_t start, uint64_t end);
+    // Gives [start, end) back to the free areas.
+    void Free(uint64_t start, uint64_t end);
+    // How many bytes of candidate (read at card offset at) continue file; 0 when none are
+    // confirmed. Sets complete when the file's structure ends inside them.
+    uint64_t Confirm(int32_t type, std::vector<uint8_t>& file, const std::vector<uint8_t>& candidate,
+                     bool& complete) const;
+
+    ReadFn m_read;
+    uint64_t m_cluster;
+    uint64_t m_dataStart;
+    std::vector<ByteRun> m_unowned;
+};
+
+// True when the part of a JPEG file after its image (from imageEnd) fits what the file
+// declares there, as far as the bytes go: a motion photo's movie is a chain of ISO boxes
+// whose headers lie where the sizes say, up to the declared end.
+bool TrailerFits(const std::vector<uint8_t>& file, uint64_t imageEnd, uint64_t joint);
+
+// The cluster size and the position of the clusters on a card without a readable file
+// system, from where the carved files start: the largest power of two from 512 bytes to
+// 1 MiB at which nearly all starts (nine in ten) lie at the same offset. Returns 0 when the
+// starts say nothing (fewer than 4); residue is the common offset.
+uint64_t InferClusterBytes(const std::vector<uint64_t>& starts, uint64_t& residue);

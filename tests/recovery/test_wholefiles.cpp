@@ -1,0 +1,118 @@
+// Cards that lived like a camera's (a day's shots, some deleted in the camera, a second day
+// filling the holes first-fit, then the accident): every original comes back byte for byte,
+// fragmented ones included, under its type's extension.
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "recovery/cfragmentsearch.h"
+#include "recoveryjob.h"
+
+namespace px::test {
+namespace {
+
+class WholeFilesTest : public RecoveryTest {
+protected:
+    // Makes a card with tests/support/make-camera-life-card; pictures are cached in the
+    // build tree so that the cards of a run share them.
+    std::string MakeCard(const std::string& name, const std::string& options)
+    {
+        const std::string dir = home.File(name);
+        std::string log;
+        const std::string cmd = std::string(PX3_SOURCE_DIR) + "/tests/support/make-camera-life-card --cache " +
+                                Quote(std::string(PX3_BINARY_DIR) + "/fixture-cache") + " " + options + " " +
+                                Quote(dir) + " 2>&1";
+        EXPECT_EQ(px::test::Run(cmd, &log), 0) << log;
+        return dir;
+    }
+    // The originals that did not come back whole under their type's extension, each with
+    // what came back instead. The pieces of the originals in several pieces are counted.
+    std::vector<std::string> Misses(const std::string& dir, size_t& fragmented)
+    {
+        std::map<std::vector<uint8_t>, std::string> recovered;
+        for (const auto& [name, bytes] : files)
+            recovered.emplace(bytes, name);
+        std::vector<std::string> misses;
+        fragmented = 0;
+        std::ifstream manifest(dir + "/manifest.tsv");
+        std::string line;
+        while (std::getline(manifest, line)) {
+            if (line.empty() || line[0] == '#')
+                continue;
+            std::istringstream fields(line);
+            std::string name, folder, size, cluster, pieces;
+            std::getline(fields, name, '\t');
+            std::getline(fields, folder, '\t');
+            std::getline(fields, size, '\t');
+            std::getline(fields, cluster, '\t');
+            std::getline(fields, pieces, '\t');
+            fragmented += pieces.find(',') != std::string::npos;
+            const auto original = ReadFile(dir + "/originals/" + name);
+            const auto found = recovered.find(original);
+            std::string want = name.substr(name.rfind('.') + 1);
+            for (char& c : want)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            if (want == "MPO")
+                want = "JPG";
+            if (found == recovered.end()) {
+                misses.push_back(name + " (" + size + " bytes, pieces " + pieces + ") not whole");
+                continue;
+            }
+            std::string got = found->second.substr(found->second.rfind('.') + 1);
+            for (char& c : got)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            if (got != want)
+                misses.push_back(name + " came back as " + found->second);
+        }
+        return misses;
+    }
+    void ExpectWhole(const std::string& dir, size_t minFragmented)
+    {
+        ASSERT_TRUE(Recover(Attach(dir + "/card.img"))) << error;
+        size_t fragmented = 0;
+        const auto misses = Misses(dir, fragmented);
+        EXPECT_GE(fragmented, minFragmented) << "the card should hold fragmented files";
+        std::string text;
+        for (const auto& miss : misses)
+            text += "\n  " + miss;
+        EXPECT_TRUE(misses.empty()) << dir << ":" << text;
+    }
+};
+
+TEST_F(WholeFilesTest, CameraCardsComeBackWholeAndExact)
+{
+    // A FAT32 card with every file deleted, another quick-formatted (without a partition
+    // table), and an exFAT card: the three accidents of a camera's life.
+    ExpectWhole(MakeCard("fat32", "--fs fat32 --accident delete-all --seed 2 --delete 40"), 2);
+    ExpectWhole(MakeCard("quick", "--fs fat32 --accident quick-format --seed 5 --no-partition --delete 40"), 2);
+    ExpectWhole(MakeCard("exfat", "--fs exfat --accident delete-all --seed 4 --delete 40"), 2);
+}
+
+TEST_F(WholeFilesTest, WithoutFileSystemTheClustersComeFromTheFileStarts)
+{
+    // The boot sectors wiped: the cluster size is read from where the files start.
+    const std::string dir = MakeCard("wiped", "--fs exfat --accident delete-all --seed 6 --delete 40 --no-partition");
+    {
+        std::fstream card(dir + "/card.img", std::ios::in | std::ios::out | std::ios::binary);
+        const std::vector<char> zeros(24 * 512, 0);
+        card.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+    }
+    ExpectWhole(dir, 1);
+
+    uint64_t residue = 0;
+    EXPECT_EQ(InferClusterBytes({4096 + 32768, 4096 + 3 * 32768, 4096 + 7 * 32768, 4096 + 8 * 32768}, residue),
+              32768u)
+        << "four starts a multiple of 32 KiB apart, 4 KiB into the card";
+    EXPECT_EQ(residue, 4096u);
+    EXPECT_EQ(InferClusterBytes({0, 512, 1024}, residue), 0u) << "too few starts tell nothing";
+}
+
+TEST_F(WholeFilesTest, RawLargerThanTheMaximumSizeIsNotCut)
+{
+    const std::string dir = MakeCard("bigraw", "--fs fat32 --size 128 --kinds jpg,nef --big-raw --seed 7");
+    ExpectWhole(dir, 0);
+}
+
+}  // namespace
+}  // namespace px::test
