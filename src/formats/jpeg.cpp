@@ -122,6 +122,18 @@ void JpegScanner::Reset()
     m_seg.swap(keep);
 }
 
+bool JpegScanner::DeclaresImageAt(uint64_t offset) const
+{
+    if (m_mpfEnd == 0 || m_eoiEnd == 0 || m_mpfFirstStart < m_eoiEnd)
+        return false;
+    return std::find(m_mpfStarts, m_mpfStarts + m_mpfCount, offset) != m_mpfStarts + m_mpfCount;
+}
+
+bool JpegScanner::DeclaresMovieAt(uint64_t offset) const
+{
+    return m_eoiEnd != 0 && m_xmpFollowing != 0 && (offset == m_eoiEnd || offset == m_total - m_xmpFollowing);
+}
+
 void JpegScanner::Break(uint64_t at)
 {
     m_phase = Phase::Broken;
@@ -376,6 +388,7 @@ void JpegScanner::ParseMpf(const uint8_t* body, size_t size, uint64_t tiffPos)
             return;
         uint64_t last = 0;
         uint64_t first = 0;
+        m_mpfCount = 0;
         for (uint32_t k = 0; k < bytes / 16; ++k) {
             const size_t ent = size_t(off) + size_t(k) * 16;
             const uint32_t imageSize = t.U32(ent + 4);
@@ -385,6 +398,8 @@ void JpegScanner::ParseMpf(const uint8_t* body, size_t size, uint64_t tiffPos)
             const uint64_t start = tiffPos + imageOffset;
             last = std::max(last, start + imageSize);
             first = first == 0 ? start : std::min(first, start);
+            if (m_mpfCount < kMaxImages)
+                m_mpfStarts[m_mpfCount++] = start;
         }
         m_mpfEnd = last;
         m_mpfFirstStart = first;

@@ -46,6 +46,11 @@ public:
     bool Settled() const;
     // The offset just past the first image's EOI; 0 until it was fed.
     uint64_t ImageEnd() const { return m_eoiEnd; }
+    // True when the file's multi-picture index puts one of its further images at offset
+    // (a JPEG header found there is the file's own, not the next file's).
+    bool DeclaresImageAt(uint64_t offset) const;
+    // True when the file's XMP puts its motion photo's movie at offset.
+    bool DeclaresMovieAt(uint64_t offset) const;
 
 private:
     enum class Phase : uint8_t {
@@ -105,6 +110,9 @@ private:
     // Declarations found before the first scan.
     uint64_t m_mpfEnd = 0;        // end of the last image the multi-picture index names
     uint64_t m_mpfFirstStart = 0; // start of the first further image it names (0: none)
+    static constexpr uint32_t kMaxImages = 8;  // further images whose starts are kept
+    uint64_t m_mpfStarts[kMaxImages] = {};
+    uint32_t m_mpfCount = 0;
     uint64_t m_xmpFollowing = 0;  // bytes the XMP says follow the primary image
 
     // Past the EOI.

@@ -59,8 +59,8 @@ public:
     // Starts tried in one free area: its first clusters.
     static constexpr size_t kStartsPerArea = 4;
     // At most this many pieces after the first: what a camera's first-fit allocation
-    // leaves on a card whose holes are small.
-    static constexpr size_t kMaxPieces = 3;
+    // leaves on a card whose holes are small (a raw file may take several).
+    static constexpr size_t kMaxPieces = 7;
     // A candidate area is read up to this size: enough for the rest of any picture whose
     // first piece was found (a raw of a 100-megapixel camera is about 120 MB).
     static constexpr uint64_t kMaxCandidate = 160ull << 20;

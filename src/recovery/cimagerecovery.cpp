@@ -294,10 +294,26 @@ void CImageRecovery::ProcessBlock(const uint8_t* block)
             m_nSuspectAt = Status().FileSize;
         }
     }
-    // An MPO's further images and a motion photo's movie are the JPEG's own.
-    if (m_OutputFile.IsOpen() && InOwnTrailer()) {
+    // An MPO's further images and a motion photo's movie are the JPEG's own, where the
+    // JPEG declares them; another header inside its declared part is the next file's (the
+    // JPEG goes on elsewhere).
+    if (m_OutputFile.IsOpen() && m_bJpegLive && !m_Jpeg.InEntropyData() && m_Jpeg.ImageEnd() == 0 &&
+        m_Jpeg.State().IsNeedMore() && m_Jpeg.State().Length > s.FileSize) {
+        // Inside one of the JPEG's segments (an Exif block with its thumbnail, the
+        // multi-picture index with its TIFF header): whatever the block starts with is the
+        // segment's.
         ContinueFile(block);
         return;
+    }
+    if (m_OutputFile.IsOpen() && InOwnTrailer()) {
+        const uint64_t offset = s.FileSize;
+        const bool header = RecogniseBlock(std::span<const uint8_t>(block, n), s.Settings.FileTypes).Type != 0 &&
+                            !m_Jpeg.DeclaresImageAt(offset);
+        const bool movie = n >= 8 && std::memcmp(block + 4, "ftyp", 4) == 0 && !m_Jpeg.DeclaresMovieAt(offset);
+        if (!header && !movie) {
+            ContinueFile(block);
+            return;
+        }
     }
     bool detect = !m_MovieDoc.IsWriting();
     m_bMovieTail = false;
