@@ -28,9 +28,41 @@ bool IsTiffBased(int32_t type)
     }
 }
 
+namespace {
+
+uint32_t Le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+
+// A RIFF file of the given form ("WAVE", "AVI "): its size field plus the 8 bytes of the
+// chunk header; Unknown when the size is one a writer leaves in a header it never finished.
+FileEnd FindRiffEnd(const ByteSource& source, const char* form)
+{
+    uint8_t head[12];
+    if (!source.ReadAll(0, head, sizeof head))
+        return FileEnd::NeedMore(12);
+    if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, form, 4) != 0)
+        return FileEnd::Unknown();
+    const uint32_t size = Le32(head + 4);
+    if (size < 4 || size == 0xFFFFFFFF)
+        return FileEnd::Unknown();
+    const uint64_t length = uint64_t(size) + 8 + (size & 1);
+    return length <= source.Size() ? FileEnd::Complete(length) : FileEnd::NeedMore(length);
+}
+
+} // namespace
+
+FileEnd FindMovieEnd(int32_t kind, const ByteSource& source)
+{
+    if (kind == 2)
+        return FindRiffEnd(source, "AVI ");
+    if (kind == 1 || kind == 3)
+        return ExamineIsoMedia(source).End;
+    return FileEnd::Unknown();
+}
+
 bool HasStructuredEnd(int32_t type)
 {
     switch (type) {
+    case FileTypeId::Wav:
     case FileTypeId::Jpg:
     case FileTypeId::Png:
     case FileTypeId::Gif:
@@ -55,6 +87,8 @@ FileEnd FindStructuredEnd(int32_t type, const ByteSource& source)
         return FindJpegEnd(source);
     case FileTypeId::Png:
         return FindPngEnd(source);
+    case FileTypeId::Wav:
+        return FindRiffEnd(source, "WAVE");
     case FileTypeId::Gif:
         return FindGifEnd(source);
     case FileTypeId::Mp3:

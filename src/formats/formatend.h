@@ -10,6 +10,10 @@
 // rules, CRW, X3F, movies).
 FileEnd FindStructuredEnd(int32_t type, const ByteSource& source);
 
+// The end of a camera movie by its structure: kind 1 QuickTime and 3 MP4 (a chain of ISO
+// boxes), 2 AVI (its RIFF size).
+FileEnd FindMovieEnd(int32_t kind, const ByteSource& source);
+
 // True for the types FindStructuredEnd knows.
 bool HasStructuredEnd(int32_t type);
 

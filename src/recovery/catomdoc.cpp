@@ -1,5 +1,7 @@
 #include "recovery/catomdoc.h"
 
+#include <filesystem>
+
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -361,6 +363,7 @@ bool CAtomDoc::DetectMovie(const uint8_t* start, const uint8_t* end, uint64_t ca
     if (!match)
         return false;
     m_pCurrent.reset(static_cast<CAtomObj*>(match->Clone()));
+    m_nMovieStart = cardOffset;
     m_bWriting = true;
     m_bHeaderPending = false;
     m_nPending = 0;
@@ -495,6 +498,31 @@ void CAtomDoc::CloseMovieFile()
     // movie under its own path.
     m_pStatus->FilePath.SetPath(m_strMoviePath, false);
     m_pStatus->Send(StatusKind::FileFinished, JobScope::Recovery);
+}
+
+bool CAtomDoc::CutMovie(CutMovieInfo& out)
+{
+    if (!m_bWriting || !m_pCurrent)
+        return false;
+    out.Kind = m_pCurrent->MovieKind();
+    out.CardStart = m_nMovieStart;
+    out.Path.clear();
+    out.Length = 0;
+    if (m_MovieFile.IsOpen()) {
+        if (!m_MovieFile.Close()) {
+            m_strError = m_MovieFile.GetError();
+            m_bFileError = true;
+        }
+        out.Path = m_strMoviePath;
+        std::error_code ec;
+        out.Length = std::filesystem::file_size(m_strMoviePath, ec);
+    }
+    m_bWriting = false;
+    m_bEnded = true;
+    m_bHeaderPending = false;
+    m_nPending = 0;
+    m_pCurrent.reset();
+    return true;
 }
 
 bool CAtomDoc::FlushMovieFile()

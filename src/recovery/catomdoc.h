@@ -124,6 +124,14 @@ public:
     uint8_t StreamHeader[64] = {};
 };
 
+// A movie ended where another file's header showed that it goes on elsewhere.
+struct CutMovieInfo {
+    std::string Path;       // its file (empty when its type is not written)
+    uint64_t CardStart = 0; // card byte offset of its first byte
+    uint64_t Length = 0;    // bytes written
+    int32_t Kind = 0;       // MovieKind: 1 QuickTime, 2 AVI, 3 MP4
+};
+
 class CAtomDoc : public CListener {
 public:
     CAtomDoc(CTransferStatus* status, CAtomDocListener* listener);
@@ -146,6 +154,10 @@ public:
     size_t ContinueMovie(const uint8_t* start, const uint8_t* end);
     // Closes the movie file and announces it (status kind 2).
     void CloseMovieFile();
+    // Stops following the movie (another file's header lies where its chain goes on): its
+    // file is closed without being announced, for the search of its other pieces. False
+    // when no movie is followed.
+    bool CutMovie(CutMovieInfo& out);
     // Writes what was appended to the movie file (before the read buffer is reused).
     bool FlushMovieFile();
 
@@ -189,4 +201,5 @@ private:
     uint8_t m_Pending[16] = {};
     size_t m_nPending = 0;
     bool m_bFileError = false;
+    uint64_t m_nMovieStart = 0;
 };

@@ -113,9 +113,10 @@ bool TrailerFits(const std::vector<uint8_t>& file, uint64_t imageEnd, uint64_t j
     return !(declared > imageEnd && declared <= size && at != declared);
 }
 
-uint64_t CFragmentSearch::Confirm(int32_t type, std::vector<uint8_t>& file, const std::vector<uint8_t>& candidate,
-                                  bool& complete) const
+uint64_t CFragmentSearch::Confirm(const CarveRecord& record, std::vector<uint8_t>& file,
+                                  const std::vector<uint8_t>& candidate, bool& complete) const
 {
+    const int32_t type = record.MovieKind ? 0 : record.Type;
     complete = false;
     const uint64_t joint = file.size();
     std::vector<uint8_t> trial;
@@ -163,7 +164,7 @@ uint64_t CFragmentSearch::Confirm(int32_t type, std::vector<uint8_t>& file, cons
         }
         return 0;
     }
-    const FileEnd end = FindStructuredEnd(type, source);
+    const FileEnd end = record.MovieKind ? FindMovieEnd(record.MovieKind, source) : FindStructuredEnd(type, source);
     if (end.IsComplete() && end.Length > joint) {
         complete = true;
         return end.Length - joint;
@@ -200,7 +201,7 @@ bool CFragmentSearch::Complete(CarveRecord& record, std::string& error)
     }
     const uint64_t carved = file.size();
     uint64_t keep = carved;
-    if (record.Type == FileTypeId::Jpg) {
+    if (record.Type == FileTypeId::Jpg && record.MovieKind == 0) {
         // The first piece may have run into clusters that are not the picture's (another
         // file's continuation has no header to stop the carve): keep the clusters that decode.
         const uint64_t good = JpegGoodPrefix(SpanSource(file), static_cast<uint32_t>(m_cluster));
@@ -240,7 +241,7 @@ bool CFragmentSearch::Complete(CarveRecord& record, std::string& error)
                 std::vector<uint8_t> candidate(static_cast<size_t>(size));
                 if (!m_read(start, candidate.data(), candidate.size()))
                     continue;
-                const uint64_t take = Confirm(record.Type, file, candidate, complete);
+                const uint64_t take = Confirm(record, file, candidate, complete);
                 if (take == 0)
                     continue;
                 file.insert(file.end(), candidate.begin(), candidate.begin() + static_cast<ptrdiff_t>(take));
@@ -257,7 +258,7 @@ bool CFragmentSearch::Complete(CarveRecord& record, std::string& error)
     record.Complete = complete;
     if (record.Added.empty() && keep == carved)
         return true;
-    if (!complete && record.Type != FileTypeId::Jpg && keep < carved) {
+    if (!complete && (record.Type != FileTypeId::Jpg || record.MovieKind) && keep < carved) {
         // Without a decoder to tell which clusters fit, a cut is kept only when the pieces
         // found make the structure whole: otherwise the file stays as it was carved.
         record.Added.clear();

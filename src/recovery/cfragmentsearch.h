@@ -24,6 +24,7 @@ struct ByteRun {
 struct CarveRecord {
     std::string Path;       // the file in the run folder
     int32_t Type = 0;       // FileTypeId
+    int32_t MovieKind = 0;  // a movie instead: 1 QuickTime, 2 AVI, 3 MP4
     uint64_t CardStart = 0; // card byte offset of its first byte
     uint64_t Length = 0;    // bytes carved (its first piece)
     // File offset of the first block the scan saw could not be the file's (a folder's
@@ -77,7 +78,7 @@ private:
     void Free(uint64_t start, uint64_t end);
     // How many bytes of candidate (read at card offset at) continue file; 0 when none are
     // confirmed. Sets complete when the file's structure ends inside them.
-    uint64_t Confirm(int32_t type, std::vector<uint8_t>& file, const std::vector<uint8_t>& candidate,
+    uint64_t Confirm(const CarveRecord& record, std::vector<uint8_t>& file, const std::vector<uint8_t>& candidate,
                      bool& complete) const;
 
     ReadFn m_read;

@@ -46,6 +46,29 @@ private:
     size_t m_tailSize;
 };
 
+// A header no movie's data holds at a block's start by chance: a camera picture's (Exif
+// or JFIF JPEG, TIFF), a PNG, a GIF, a RIFF file, an ISO media file's ftyp box. Inside a
+// movie's chain it says the movie goes on elsewhere (the card's clusters between are
+// another file's).
+bool StartsForeignFile(const uint8_t* p, size_t n)
+{
+    if (n < 16)
+        return false;
+    if (p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF)
+        return (p[3] == 0xE1 && std::memcmp(p + 6, "Exif\0\0", 6) == 0) ||
+               (p[3] == 0xE0 && std::memcmp(p + 6, "JFIF\0", 5) == 0);
+    if ((std::memcmp(p, "II*\0", 4) == 0 && p[4] >= 8 && p[7] == 0) ||
+        (std::memcmp(p, "MM\0*", 4) == 0 && p[4] == 0 && p[7] >= 8))
+        return true;
+    if (std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) == 0 || std::memcmp(p, "GIF87a", 6) == 0 ||
+        std::memcmp(p, "GIF89a", 6) == 0)
+        return true;
+    if (std::memcmp(p, "RIFF", 4) == 0 && (std::memcmp(p + 8, "WAVE", 4) == 0 || std::memcmp(p + 8, "AVI ", 4) == 0))
+        return true;
+    const uint32_t box = uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+    return std::memcmp(p + 4, "ftyp", 4) == 0 && box >= 16 && box <= 512;
+}
+
 uint32_t IsoTypeBit(int32_t type)
 {
     return type == FileTypeId::Cr3 ? TypeBit::Cr3 : type == FileTypeId::Heic ? TypeBit::Heic : 0;
@@ -317,6 +340,13 @@ void CImageRecovery::ProcessBlock(const uint8_t* block)
     }
     bool detect = !m_MovieDoc.IsWriting();
     m_bMovieTail = false;
+    if (!detect && StartsForeignFile(block, n)) {
+        // Another file's header where the movie's chain goes on: the movie is in pieces.
+        CutMovieInfo cut;
+        if (m_MovieDoc.CutMovie(cut) && !cut.Path.empty())
+            m_Fragmented.push_back(CarveRecord{cut.Path, 0, cut.Kind, cut.CardStart, cut.Length, 0, {}, false});
+        detect = true;
+    }
     if (!detect) {
         // A movie that ended right before this block lets the block start the next one.
         const size_t taken = m_MovieDoc.ContinueMovie(block, block + n);
@@ -644,7 +674,7 @@ void CImageRecovery::Finish()
     if (!m_OutputFile.IsOpen())
         return;
     const bool held = SettleFile();
-    CarveRecord record{m_OutputFile.Path(), m_nFileType, m_nFileStart, m_OutputFile.Written(), m_nSuspectAt, {}, false};
+    CarveRecord record{m_OutputFile.Path(), m_nFileType, 0, m_nFileStart, m_OutputFile.Written(), m_nSuspectAt, {}, false};
     m_bJpegLive = false;
     m_nStructLength = 0;
     m_bStructOpen = false;
