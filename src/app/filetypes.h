@@ -84,8 +84,9 @@ constexpr uint32_t Dng = 0x1000000;
 constexpr uint32_t Cr3 = 0x2000000;
 constexpr uint32_t Heic = 0x4000000;
 constexpr uint32_t Rw2 = 0x8000000;
-// Any of these selects the TIFF test; the file is named by what its structure says.
-constexpr uint32_t TiffFamily = Tif | Nef | Dcr | Pef | Cr2 | Arw | Sr2 | Dng | Orf | Rw2;
+// Any of these selects the TIFF test; the file is named by what its structure says (ORF
+// has a test of its own).
+constexpr uint32_t TiffFamily = Tif | Nef | Dcr | Pef | Cr2 | Arw | Sr2 | Dng | Rw2;
 }
 
 // Groups of the file-type table; a group filter is an OR of these.

@@ -44,6 +44,8 @@ public:
     // file is complete and the bytes after its first EOI were seen far enough to tell
     // whether a phone maker's trailer follows.
     bool Settled() const;
+    // True once a scan started: a break after it is in a picture's data, not in a header.
+    bool SawScan() const { return m_sawScan; }
     // The offset just past the first image's EOI; 0 until it was fed.
     uint64_t ImageEnd() const { return m_eoiEnd; }
     // True when the file's multi-picture index puts one of its further images at offset

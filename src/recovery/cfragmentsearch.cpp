@@ -23,6 +23,7 @@ CFragmentSearch::CFragmentSearch(ReadFn read, uint64_t clusterBytes, uint64_t da
 
 void CFragmentSearch::Exclude(const std::vector<ByteRun>& ranges)
 {
+    m_excluded.insert(m_excluded.end(), ranges.begin(), ranges.end());
     for (const ByteRun& range : ranges)
         Own(range.Start, range.End);
 }
@@ -75,6 +76,10 @@ void CFragmentSearch::Free(uint64_t start, uint64_t end)
             merged.push_back(run);
     }
     m_unowned = std::move(merged);
+    // The file system's blocks inside the range stay out.
+    for (const ByteRun& range : m_excluded)
+        if (range.Start < end && range.End > start)
+            Own(range.Start, range.End);
 }
 
 namespace {
@@ -211,14 +216,14 @@ bool CFragmentSearch::Complete(CarveRecord& record, std::string& error)
             if (keep == 0)
                 return true;  // not even its first cluster decodes: nothing to put together
             file.resize(static_cast<size_t>(keep));
-            Free(record.CardStart + keep, record.CardStart + carved);
+            Free(record.CardStart + keep, ClusterAtOrAfter(record.CardStart + carved));
         }
     }
     if (record.SuspectAt > 0 && record.SuspectAt < keep) {
         // A folder's cluster inside the carve: the first piece ends before it.
         const uint64_t cut = ClusterAtOrBefore(record.CardStart + record.SuspectAt);
         if (cut > record.CardStart) {
-            Free(record.CardStart + (cut - record.CardStart), record.CardStart + keep);
+            Free(cut, ClusterAtOrAfter(record.CardStart + keep));
             keep = cut - record.CardStart;
             file.resize(static_cast<size_t>(keep));
         }

@@ -85,6 +85,7 @@ private:
     uint64_t m_cluster;
     uint64_t m_dataStart;
     std::vector<ByteRun> m_unowned;
+    std::vector<ByteRun> m_excluded;
 };
 
 // True when the part of a JPEG file after its image (from imageEnd) fits what the file

@@ -125,8 +125,13 @@ bool CImageRecovery::Init()
 void CImageRecovery::BeforeChunks()
 {
     m_MovieDoc.SetOutputFolder(m_strDestinationFolder);
+    m_Dirs = std::make_unique<px::DirCollector>();
+}
+
+void CImageRecovery::ReadGeometry()
+{
     // The card's clusters, from its file system (also after a quick format, which writes
-    // the same geometry again); the search for the pieces of fragmented files needs them.
+    // the same geometry again). Read only when a file is in pieces.
     const CTransferStatus& s = Status();
     if (s.BlockSize == 0)
         return;
@@ -148,7 +153,6 @@ void CImageRecovery::BeforeChunks()
         m_nDataStart = volumes.front().DataStart;
         m_bGeometryKnown = true;
     }
-    m_Dirs = std::make_unique<px::DirCollector>(volumes);
 }
 
 void CImageRecovery::EndOfCard()
@@ -165,6 +169,7 @@ void CImageRecovery::CompleteFragmented()
 {
     CTransferStatus& s = Status();
     if (!m_Fragmented.empty() && !CancelRequested() && !Aborted()) {
+        ReadGeometry();
         if (!m_bGeometryKnown)
             m_nClusterBytes = InferClusterBytes(m_FileStarts, m_nDataStart);
         if (m_nClusterBytes == 0)
@@ -525,7 +530,7 @@ void CImageRecovery::ContinueFile(const uint8_t* block)
             // Broken: the file keeps the rules without structure, and is searched for
             // pieces after the scan (a stranger's cluster may lie inside it).
             m_bJpegLive = false;
-            m_bSuspect = true;
+            m_bSuspect = m_Jpeg.SawScan();
         } else {
             m_nStructLength = end.Length;
             // Scan data never holds a whole block of zeros: an empty cluster between pieces.

@@ -75,6 +75,8 @@ private:
     // After the last chunk: the search for the pieces of fragmented files, then their
     // announcement.
     void CompleteFragmented();
+    // The cluster size and place from the card's file system, when it has one.
+    void ReadGeometry();
     // True while the open JPEG is in the part after its last scan that its structure
     // declares its own (an MPO's further images, a motion photo's movie).
     bool InOwnTrailer() const;

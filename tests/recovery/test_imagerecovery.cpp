@@ -130,7 +130,9 @@ TEST_F(RecoveryTest, OrfPreviewStaysInsideAndUnselectedMovieIsSkipped)
     Put(image, 2, {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0xC5});   // the ORF's own preview
     Put(image, 4, {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0xC5});   // a second one starts a file
     Put(image, 10, QtAtom(512 * 4, "mdat"));               // a movie whose type is not chosen
-    Put(image, 12, Jpeg());                                // inside the movie: not carved
+    // A Motion-JPEG frame inside the movie: not carved (a camera picture's Exif or JFIF
+    // header there would end the movie as one in pieces).
+    Put(image, 12, {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'A', 'V', 'I', '1', 0});
     Put(image, 20, Jpeg());
     const std::string card = home.File("orf.img");
     ASSERT_TRUE(px::test::WriteFile(card, image));

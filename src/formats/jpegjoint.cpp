@@ -1,0 +1,649 @@
+#include "formats/jpegjoint.h"
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+// The entropy decoder's interface (jpegint.h, installed with libjpeg-turbo's headers) lets
+// the decode be watched MCU by MCU: where each MCU ends in the file and what its blocks
+// hold. Its layout has stayed the same since libjpeg 6b.
+#define JPEG_INTERNALS
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace {
+
+// Bytes handed to libjpeg per read: big enough that its fast Huffman path (which wants
+// 512 bytes per block of an MCU in the buffer) runs nearly always.
+constexpr size_t kChunk = 64 * 1024;
+
+// ---- what a decode sees -----------------------------------------------------------------
+
+// One component's DC values (dequantised, eight times the block's mean level) from the
+// first scan that brings them; rows of blocks, the dummy blocks at the right and bottom
+// edge of an interleaved scan included.
+struct DcGrid {
+    int Width = 0;
+    int Height = 0;
+    std::vector<int32_t> Dc;
+    int32_t& At(int row, int col) { return Dc[static_cast<size_t>(row) * Width + col]; }
+    int32_t At(int row, int col) const { return Dc[static_cast<size_t>(row) * Width + col]; }
+};
+
+struct ScanComponent {
+    int Index = 0;      // into the frame's components
+    int McuWidth = 1;   // blocks of the component per MCU across
+    int McuHeight = 1;  // and down
+};
+
+// One scan as decoded: per MCU, in decode order, the file offset just past it and how
+// busy it was (see Activity()).
+struct ScanMap {
+    std::vector<ScanComponent> Components;
+    int PerRow = 1;             // MCUs per MCU row
+    int Rows = 1;               // MCU rows
+    bool HasDc = false;         // the first scan with these components' DC values
+    bool MeasureCost = false;   // Activity tells the bytes per MCU (a sequential scan)
+    bool MeasureCoefs = false;  // Activity tells the coefficients set (a progressive AC scan)
+    uint64_t Start = 0;         // file offset of the scan's first entropy-coded byte
+    std::vector<uint64_t> End;
+    std::vector<float> Activity;
+};
+
+enum class Outcome {
+    RanOut,    // every byte decoded, the picture wants more
+    Corrupt,   // libjpeg found the data wrong; StopAt is where the MCU it failed in began
+    Complete,  // the last scan decoded and the EOI read; StopAt is the file's length
+};
+
+struct Session {
+    jpeg_decompress_struct Info{};
+    jpeg_error_mgr Errors{};
+    jpeg_source_mgr Source{};
+    std::jmp_buf Jump;
+
+    const ByteSource* Bytes = nullptr;
+    uint64_t Size = 0;
+    uint64_t BufferEnd = 0;  // file offset just past the bytes handed over
+    bool RanOut = false;     // the source is empty: a made-up EOI was handed over
+    std::unique_ptr<uint8_t[]> Buffer{new uint8_t[kChunk]};
+
+    Outcome Result = Outcome::RanOut;
+    uint64_t StopAt = 0;
+    uint64_t LongestMcu = 0;  // bytes of the longest MCU decoded
+
+    // The watch on the entropy decoder.
+    void (*OriginalStartInputPass)(j_decompress_ptr) = nullptr;
+    void (*OriginalStartPass)(j_decompress_ptr) = nullptr;
+    boolean (*OriginalDecodeMcu)(j_decompress_ptr, JBLOCKROW*) = nullptr;
+    std::vector<DcGrid> Dc;
+    std::vector<bool> DcSeen;
+    std::vector<ScanMap> Scans;
+
+    uint64_t Position() const
+    {
+        if (RanOut)
+            return Size;
+        const uint64_t at = BufferEnd - Source.bytes_in_buffer;
+        return std::min(at, Size);
+    }
+};
+
+Session* SessionOf(j_decompress_ptr info) { return static_cast<Session*>(info->client_data); }
+Session* SessionOf(j_common_ptr info) { return static_cast<Session*>(info->client_data); }
+
+// ---- source manager over the ByteSource --------------------------------------------------
+
+void InitSource(j_decompress_ptr) {}
+void TermSource(j_decompress_ptr) {}
+
+boolean FillInput(j_decompress_ptr info)
+{
+    Session* s = SessionOf(info);
+    size_t n = 0;
+    if (!s->RanOut && s->BufferEnd < s->Size)
+        n = s->Bytes->Read(s->BufferEnd, s->Buffer.get(), kChunk);
+    if (n == 0) {
+        // The end of the known bytes: an EOI lets libjpeg stop where the data stops; the
+        // warning it gives on meeting it is told apart by RanOut.
+        s->RanOut = true;
+        s->Buffer[0] = 0xFF;
+        s->Buffer[1] = JPEG_EOI;
+        n = 2;
+    } else {
+        s->BufferEnd += n;
+    }
+    info->src->next_input_byte = s->Buffer.get();
+    info->src->bytes_in_buffer = n;
+    return TRUE;
+}
+
+void SkipInput(j_decompress_ptr info, long count)
+{
+    if (count <= 0)
+        return;
+    Session* s = SessionOf(info);
+    const size_t skip = static_cast<size_t>(count);
+    if (skip <= info->src->bytes_in_buffer) {
+        info->src->next_input_byte += skip;
+        info->src->bytes_in_buffer -= skip;
+        return;
+    }
+    if (!s->RanOut)
+        s->BufferEnd += skip - info->src->bytes_in_buffer;
+    info->src->bytes_in_buffer = 0;
+}
+
+// ---- error manager --------------------------------------------------------------------
+
+// The warnings that mean the entropy-coded data or the markers around it are wrong. The
+// other warnings concern header details a camera's file may well have and are let pass.
+bool IsCorruption(int code)
+{
+    switch (code) {
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+    case JWRN_EXTRANEOUS_DATA:
+    case JWRN_JPEG_EOF:
+    case JWRN_BOGUS_PROGRESSION:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Garbage bytes before a marker that are let pass: a few bytes of padding before the EOI
+// are seen in files that are otherwise sound.
+constexpr unsigned kHarmlessGarbage = 16;
+
+[[noreturn]] void Stop(j_common_ptr info)
+{
+    Session* s = SessionOf(info);
+    auto* d = reinterpret_cast<j_decompress_ptr>(info);
+    if (info->err->msg_code == JWRN_EXTRANEOUS_DATA) {
+        // libjpeg looked for a marker (a restart marker or the end of the scan) and skipped
+        // bytes that were none: the data went wrong where they began, even when the skip
+        // ran on to the end of the bytes.
+        const uint64_t markerEnd = s->RanOut ? s->Size : s->Position();
+        const uint64_t skipped = d->marker->discarded_bytes + (s->RanOut ? 0u : 2u);
+        s->Result = Outcome::Corrupt;
+        s->StopAt = markerEnd - std::min(markerEnd, skipped);
+    } else {
+        // With the bytes run out the fault is the made-up EOI's (or lies in the last few
+        // bytes libjpeg's bit buffer read ahead). Otherwise libjpeg moves the source on
+        // only after a whole MCU, so this is where the MCU it failed in began.
+        s->Result = s->RanOut ? Outcome::RanOut : Outcome::Corrupt;
+        s->StopAt = s->Position();
+    }
+    std::longjmp(s->Jump, 1);
+}
+
+void ErrorExit(j_common_ptr info) { Stop(info); }
+
+void EmitMessage(j_common_ptr info, int level)
+{
+    if (level >= 0 || !IsCorruption(info->err->msg_code))
+        return;
+    if (info->err->msg_code == JWRN_EXTRANEOUS_DATA &&
+        reinterpret_cast<j_decompress_ptr>(info)->marker->discarded_bytes <= kHarmlessGarbage)
+        return;
+    Stop(info);
+}
+
+void OutputMessage(j_common_ptr) {}
+
+// ---- the watch on the entropy decoder --------------------------------------------------
+
+boolean WatchedDecodeMcu(j_decompress_ptr info, JBLOCKROW* blocks);
+
+// Called at the start of every scan, after the entropy decoder set itself up for it.
+void OnScanStart(j_decompress_ptr info)
+{
+    Session* s = SessionOf(info);
+    if (info->entropy->decode_mcu != WatchedDecodeMcu) {
+        s->OriginalDecodeMcu = info->entropy->decode_mcu;
+        info->entropy->decode_mcu = WatchedDecodeMcu;
+    }
+    ScanMap& scan = s->Scans.emplace_back();
+    scan.Start = s->Position();
+    const bool single = info->comps_in_scan == 1;
+    for (int i = 0; i < info->comps_in_scan; ++i) {
+        const jpeg_component_info* comp = info->cur_comp_info[i];
+        scan.Components.push_back({comp->component_index, single ? 1 : comp->MCU_width,
+                                   single ? 1 : comp->MCU_height});
+        if (info->Ss == 0 && info->Ah == 0 && !s->DcSeen[static_cast<size_t>(comp->component_index)]) {
+            s->DcSeen[static_cast<size_t>(comp->component_index)] = true;
+            scan.HasDc = true;
+        }
+    }
+    scan.PerRow = single ? static_cast<int>(info->cur_comp_info[0]->width_in_blocks)
+                         : static_cast<int>(info->MCUs_per_row);
+    scan.Rows = static_cast<int>(info->MCU_rows_in_scan);
+    scan.MeasureCost = info->Ss == 0 && info->Se == DCTSIZE2 - 1;
+    scan.MeasureCoefs = info->Ss > 0;
+}
+
+void WatchedStartPass(j_decompress_ptr info)
+{
+    Session* s = SessionOf(info);
+    s->OriginalStartPass(info);
+    OnScanStart(info);
+}
+
+void WatchedStartInputPass(j_decompress_ptr info)
+{
+    Session* s = SessionOf(info);
+    s->OriginalStartInputPass(info);
+    // The entropy decoder exists now; later scans start through its start_pass alone.
+    if (info->entropy->start_pass != WatchedStartPass) {
+        s->OriginalStartPass = info->entropy->start_pass;
+        info->entropy->start_pass = WatchedStartPass;
+    }
+    OnScanStart(info);
+}
+
+void RecordMcu(Session* s, j_decompress_ptr info, JBLOCKROW* blocks)
+{
+    ScanMap& scan = s->Scans.back();
+    const uint64_t end = s->Position();
+    const uint64_t begin = scan.End.empty() ? scan.Start : scan.End.back();
+    s->LongestMcu = std::max(s->LongestMcu, end - std::min(end, begin));
+    const int mcu = static_cast<int>(scan.End.size());
+    float activity = 0;
+    if (scan.MeasureCost) {
+        // Bytes spent on the MCU; the 4 keeps MCUs of a byte or two from weighing much.
+        activity = std::log(4.0f + static_cast<float>(end - std::min(end, begin)));
+    } else if (scan.MeasureCoefs) {
+        // Coefficients this scan made nonzero: all of its band in a first scan, those of
+        // magnitude 1 << Al (the ones it adds) in a refinement scan.
+        const JCOEF* coef = blocks[0][0];
+        const int added = 1 << info->Al;
+        int count = 0;
+        for (int k = info->Ss; k <= info->Se; ++k) {
+            const int v = coef[jpeg_natural_order[k]];
+            count += info->Ah == 0 ? v != 0 : (v == added || v == -added);
+        }
+        activity = std::log(1.0f + static_cast<float>(count));
+    }
+    scan.End.push_back(end);
+    scan.Activity.push_back(activity);
+    if (!scan.HasDc)
+        return;
+    const int mcuRow = mcu / scan.PerRow;
+    const int mcuCol = mcu % scan.PerRow;
+    int blkn = 0;
+    for (const ScanComponent& sc : scan.Components) {
+        DcGrid& grid = s->Dc[static_cast<size_t>(sc.Index)];
+        const jpeg_component_info& comp = info->comp_info[sc.Index];
+        const int q = comp.quant_table ? comp.quant_table->quantval[0] : 1;
+        for (int y = 0; y < sc.McuHeight; ++y) {
+            for (int x = 0; x < sc.McuWidth; ++x, ++blkn) {
+                const int row = mcuRow * sc.McuHeight + y;
+                const int col = mcuCol * sc.McuWidth + x;
+                if (row < grid.Height && col < grid.Width)
+                    grid.At(row, col) = blocks[blkn][0][0] * q;
+            }
+        }
+    }
+}
+
+boolean WatchedDecodeMcu(j_decompress_ptr info, JBLOCKROW* blocks)
+{
+    Session* s = SessionOf(info);
+    const boolean ok = s->OriginalDecodeMcu(info, blocks);
+    if (ok)
+        RecordMcu(s, info, blocks);
+    return ok;
+}
+
+// Sizes the DC grids once the frame header is known.
+void PrepareGrids(Session* s)
+{
+    jpeg_decompress_struct& info = s->Info;
+    const size_t count = static_cast<size_t>(info.num_components);
+    s->Dc.assign(count, {});
+    s->DcSeen.assign(count, false);
+    const long mcuCols = static_cast<long>((info.image_width + 8 * info.max_h_samp_factor - 1) /
+                                           (8 * info.max_h_samp_factor));
+    const long mcuRows = static_cast<long>((info.image_height + 8 * info.max_v_samp_factor - 1) /
+                                           (8 * info.max_v_samp_factor));
+    for (size_t ci = 0; ci < count; ++ci) {
+        const jpeg_component_info& comp = info.comp_info[ci];
+        DcGrid& grid = s->Dc[ci];
+        if (count == 1) {
+            grid.Width = static_cast<int>(comp.width_in_blocks);
+            grid.Height = static_cast<int>(comp.height_in_blocks);
+        } else {
+            grid.Width = static_cast<int>(mcuCols * comp.h_samp_factor);
+            grid.Height = static_cast<int>(mcuRows * comp.v_samp_factor);
+        }
+        grid.Dc.assign(static_cast<size_t>(grid.Width) * static_cast<size_t>(grid.Height), 0);
+    }
+}
+
+// Decodes the session's bytes as far as they go; returns with Result and StopAt set. Holds
+// no C++ object with a destructor, as libjpeg leaves it by longjmp.
+void Decode(Session* s)
+{
+    jpeg_decompress_struct* info = &s->Info;
+    if (setjmp(s->Jump))
+        return;
+    jpeg_read_header(info, TRUE);
+    PrepareGrids(s);
+    // Cheapest output: one pixel per block, which needs no AC coefficient kept.
+    info->scale_num = 1;
+    info->scale_denom = 8;
+    info->dct_method = JDCT_IFAST;
+    info->do_fancy_upsampling = FALSE;
+    info->do_block_smoothing = FALSE;
+    info->two_pass_quantize = FALSE;
+    info->dither_mode = JDITHER_NONE;
+    if (info->jpeg_color_space == JCS_YCbCr)
+        info->out_color_space = JCS_YCbCr;
+    const bool multiScan = jpeg_has_multiple_scans(info);
+    info->buffered_image = multiScan ? TRUE : FALSE;
+
+    s->OriginalStartInputPass = info->inputctl->start_input_pass;
+    info->inputctl->start_input_pass = WatchedStartInputPass;
+    jpeg_start_decompress(info);
+
+    if (multiScan) {
+        // Every scan into the coefficient buffer, so that a wrong code in any scan is seen;
+        // no output pass is needed.
+        for (;;) {
+            const int status = jpeg_consume_input(info);
+            if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED)
+                break;
+        }
+    } else {
+        const JDIMENSION stride = info->output_width * static_cast<JDIMENSION>(info->output_components);
+        JSAMPARRAY rows = (*info->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(info), JPOOL_IMAGE,
+                                                     stride, static_cast<JDIMENSION>(info->rec_outbuf_height));
+        while (info->output_scanline < info->output_height)
+            jpeg_read_scanlines(info, rows, static_cast<JDIMENSION>(info->rec_outbuf_height));
+        jpeg_finish_decompress(info);
+    }
+    if (s->RanOut) {
+        // The EOI libjpeg read was the made-up one: the picture wants its EOI still.
+        s->Result = Outcome::RanOut;
+        s->StopAt = s->Size;
+    } else {
+        s->Result = Outcome::Complete;
+        s->StopAt = s->Position();
+    }
+}
+
+void RunDecode(Session& s, const ByteSource& src)
+{
+    s.Bytes = &src;
+    s.Size = src.Size();
+    s.Info.err = jpeg_std_error(&s.Errors);
+    s.Errors.error_exit = ErrorExit;
+    s.Errors.emit_message = EmitMessage;
+    s.Errors.output_message = OutputMessage;
+    jpeg_create_decompress(&s.Info);
+    s.Info.client_data = &s;
+    s.Source.init_source = InitSource;
+    s.Source.fill_input_buffer = FillInput;
+    s.Source.skip_input_data = SkipInput;
+    s.Source.resync_to_restart = jpeg_resync_to_restart;
+    s.Source.term_source = TermSource;
+    s.Info.src = &s.Source;
+    Decode(&s);
+    jpeg_destroy_decompress(&s.Info);
+}
+
+// ---- does the decoded candidate fit the picture? ---------------------------------------
+//
+// The thresholds below were measured on 12-megapixel pictures (plasma clouds, noise, a
+// photo enlarged, flat shapes with sensor noise, granite), 4:2:0 and 4:2:2, standard and
+// optimised tables, with and without restart markers, cut at 4 KiB and 32 KiB cluster
+// boundaries and continued by their own next cluster or by a cluster of another of these
+// pictures. They reject about 1 true continuation in 1000.
+
+// DC levels are compared in pixel levels (a DC value is eight times the block's mean), with
+// this much added to both sides of a ratio so that flat pictures do not make noise of a
+// level or two look like a jump.
+constexpr double kLevelFloor = 0.5;
+// The DC seam score (log of the jump across the joint over the picture's own row-to-row
+// change, plus half the log of the change of texture) above which the candidate does not
+// fit. True continuations reach it only at a sharp horizontal edge lying exactly on the
+// joint's block row (99.5% of them stayed below 1.0); half of the strangers score above 2.7.
+constexpr double kDcSeamLimit = 1.5;
+// How much more the cost in bytes of the MCUs below the joint differs from that of the MCUs
+// above them than it does between the picture's own rows (99.5% of true continuations
+// below 1.6; half of the strangers above 3.5).
+constexpr double kCostLimit = 3.0;
+// Both seams half way to their limits together: the sum of the two parts above which the
+// candidate does not fit.
+constexpr double kCombinedLimit = 1.3;
+// The same for the count of coefficients set per block in a progressive AC scan, which
+// follows the picture's texture more closely: true continuations stayed below 1.2.
+constexpr double kCoefLimit = 1.5;
+// The part of the candidate's luma blocks that repeat their left neighbour's DC, beyond the
+// part among the rows above: erased clusters (zeros) decode as one flat grey.
+constexpr double kFlatLimit = 0.5;
+// Fewer pairs than these across the joint tell nothing.
+constexpr int kMinDcPairs = 16;
+constexpr int kMinActivityPairs = 8;
+// A candidate starting with this many equal bytes 00 or FF is an erased cluster: entropy-coded
+// data never holds such a run (a luma block always codes a 1 bit; FF is always followed by 00).
+constexpr size_t kUniformRun = 512;
+// JpegGoodPrefix judges every cluster boundary of a picture, hundreds of them, so it wants
+// a clearer misfit than a single joint does.
+constexpr double kPrefixMisfit = 2.0;
+
+struct Mean {
+    double Sum = 0;
+    int Count = 0;
+    void Add(double v)
+    {
+        Sum += v;
+        ++Count;
+    }
+    double Value() const { return Count ? Sum / Count : 0; }
+};
+
+// Where scan MCU m's blocks of a component lie in its DC grid.
+struct McuPlace {
+    int Row;
+    int Col;
+};
+McuPlace PlaceOf(const ScanMap& scan, int mcu) { return {mcu / scan.PerRow, mcu % scan.PerRow}; }
+
+// The DC seam of one scan's MCUs [first, last) against the MCUs before first: returns the
+// score (0 when too little was decoded to tell) and whether the candidate is flat.
+struct DcVerdict {
+    double Score = 0;
+    bool Flat = false;
+};
+
+DcVerdict MeasureDcSeam(const Session& s, const ScanMap& scan, int first, int last)
+{
+    Mean across, above, aboveSameRow, candidateH, prefixH;
+    int flatCandidate = 0, flatCandidateN = 0, flatPrefix = 0, flatPrefixN = 0;
+    const int refFirst = std::max(0, first - 2 * scan.PerRow);
+    const int jointRow = first / scan.PerRow;
+    for (int m = refFirst; m < last; ++m) {
+        const bool candidate = m >= first;
+        const McuPlace mcu = PlaceOf(scan, m);
+        for (size_t ci = 0; ci < scan.Components.size(); ++ci) {
+            const ScanComponent& sc = scan.Components[ci];
+            const DcGrid& grid = s.Dc[static_cast<size_t>(sc.Index)];
+            const bool luma = sc.Index == 0;
+            for (int y = 0; y < sc.McuHeight; ++y) {
+                for (int x = 0; x < sc.McuWidth; ++x) {
+                    const int row = mcu.Row * sc.McuHeight + y;
+                    const int col = mcu.Col * sc.McuWidth + x;
+                    if (row >= grid.Height || col >= grid.Width)
+                        continue;
+                    const int32_t dc = grid.At(row, col);
+                    // Across the MCU's top edge: the block above belongs to the MCU above.
+                    if (y == 0 && row > 0) {
+                        const double d = std::abs(dc - grid.At(row - 1, col)) / 8.0;
+                        if (candidate) {
+                            if (m - scan.PerRow < first)
+                                across.Add(d);
+                        } else {
+                            above.Add(d);
+                            if (mcu.Row == jointRow)
+                                aboveSameRow.Add(d);
+                        }
+                    }
+                    // Across the MCU's left edge.
+                    if (x == 0 && col > 0) {
+                        const double d = std::abs(dc - grid.At(row, col - 1)) / 8.0;
+                        (candidate ? candidateH : prefixH).Add(d);
+                    }
+                    if (luma && col > 0) {
+                        const bool same = dc == grid.At(row, col - 1);
+                        if (candidate) {
+                            flatCandidate += same;
+                            ++flatCandidateN;
+                        } else {
+                            flatPrefix += same;
+                            ++flatPrefixN;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    DcVerdict verdict;
+    if (across.Count < kMinDcPairs || above.Count == 0 || prefixH.Count == 0 || candidateH.Count == 0)
+        return verdict;
+    verdict.Flat = flatCandidateN >= kMinDcPairs && flatPrefixN > 0 &&
+                   double(flatCandidate) / flatCandidateN - double(flatPrefix) / flatPrefixN > kFlatLimit;
+    // A horizontal edge on the joint's block row shows in the picture's own part of that
+    // row too, left of the joint: it counts as the picture's own change.
+    double reference = above.Value();
+    if (aboveSameRow.Count >= kMinDcPairs)
+        reference = std::max(reference, aboveSameRow.Value());
+    const double jump = std::log((across.Value() + kLevelFloor) / (reference + kLevelFloor));
+    const double texture = std::log((candidateH.Value() + kLevelFloor) / (prefixH.Value() + kLevelFloor));
+    verdict.Score = jump + 0.5 * std::abs(texture);
+    return verdict;
+}
+
+// The busyness seam of one scan's MCUs (first, last): how much more an MCU's activity
+// differs from the MCU above it across the joint than among the rows above. 0 when too
+// little was decoded to tell.
+double MeasureActivitySeam(const ScanMap& scan, int first, int last)
+{
+    Mean across, above;
+    const int refFirst = std::max(scan.PerRow, first - 2 * scan.PerRow);
+    // The MCU holding the joint is left out: its bytes are partly the picture's. So are the
+    // last MCU row and column, which may be partly padding, cheaper than the rest.
+    last = std::min(last, (scan.Rows - 1) * scan.PerRow);
+    for (int m = refFirst; m < last; ++m) {
+        if (m == first || m % scan.PerRow == scan.PerRow - 1)
+            continue;
+        const double d = std::abs(scan.Activity[static_cast<size_t>(m)] -
+                                  scan.Activity[static_cast<size_t>(m - scan.PerRow)]);
+        if (m < first)
+            above.Add(d);
+        else if (m - scan.PerRow < first)
+            across.Add(d);
+    }
+    if (across.Count < kMinActivityPairs || above.Count == 0)
+        return 0;
+    // Activities are logarithms: vertically neighbouring MCUs of a picture differ by about
+    // 7% in cost. 0.03 keeps a perfectly even picture from making any difference look huge.
+    return across.Value() / std::max(above.Value(), 0.03);
+}
+
+// How badly the data decoded from [joint, windowEnd) fits the picture decoded before it:
+// above 1 it does not fit; 0 when nothing could be measured.
+double Misfit(const Session& s, uint64_t joint, uint64_t windowEnd)
+{
+    double misfit = 0;  // the largest over the scans the candidate lies in
+    for (const ScanMap& scan : s.Scans) {
+        if (scan.End.empty() || scan.End.back() <= joint || scan.Start >= joint)
+            continue;
+        const int first = static_cast<int>(std::upper_bound(scan.End.begin(), scan.End.end(), joint) -
+                                           scan.End.begin());
+        const int last = static_cast<int>(std::upper_bound(scan.End.begin(), scan.End.end(), windowEnd) -
+                                          scan.End.begin());
+        if (first < scan.PerRow)
+            continue;  // no MCU row above to compare with
+        double dcPart = 0, activityPart = 0;
+        if (scan.HasDc) {
+            const DcVerdict dc = MeasureDcSeam(s, scan, first, last);
+            if (dc.Flat)
+                return 100;
+            dcPart = std::max(0.0, dc.Score) / kDcSeamLimit;
+        }
+        if (scan.MeasureCost || scan.MeasureCoefs)
+            activityPart = MeasureActivitySeam(scan, first, last) / (scan.MeasureCost ? kCostLimit : kCoefLimit);
+        misfit = std::max({misfit, dcPart, activityPart, (dcPart + activityPart) / kCombinedLimit});
+    }
+    return misfit;
+}
+
+// True when the bytes at offset begin with a run of kUniformRun equal bytes 00 or FF (or are
+// such bytes to the end, when fewer).
+bool ErasedAt(const ByteSource& src, uint64_t offset)
+{
+    uint8_t bytes[kUniformRun];
+    const size_t n = src.Read(offset, bytes, sizeof bytes);
+    if (n < 2 || (bytes[0] != 0x00 && bytes[0] != 0xFF))
+        return false;
+    return std::all_of(bytes, bytes + n, [&](uint8_t b) { return b == bytes[0]; });
+}
+
+}  // namespace
+
+JpegJoint CheckJpegJoint(const ByteSource& src, uint64_t joint)
+{
+    JpegJoint answer;
+    if (joint < src.Size() && ErasedAt(src, joint)) {
+        answer.BreakAt = joint;
+        answer.Misfit = 100;
+        return answer;
+    }
+    Session s;
+    RunDecode(s, src);
+    const uint64_t decodedTo = s.Result == Outcome::RanOut ? s.Size : s.StopAt;
+    answer.Misfit = Misfit(s, joint, decodedTo);
+    if (answer.Misfit > 1) {
+        answer.BreakAt = joint;
+        return answer;
+    }
+    switch (s.Result) {
+    case Outcome::RanOut:
+        answer.Verdict = JointVerdict::Continues;
+        break;
+    case Outcome::Complete:
+        answer.Verdict = JointVerdict::Ends;
+        answer.EndAt = s.StopAt;
+        break;
+    case Outcome::Corrupt:
+        // The MCU libjpeg failed in began at StopAt; unless it lies wholly before the joint
+        // the fault is the candidate's, and the candidate fitted (Misfit above) up to there.
+        answer.BreakAt = s.StopAt + s.LongestMcu + 16 < joint ? s.StopAt : std::max(s.StopAt, joint);
+        break;
+    }
+    return answer;
+}
+
+uint64_t JpegGoodPrefix(const ByteSource& src, uint32_t clusterSize)
+{
+    Session s;
+    RunDecode(s, src);
+    const uint64_t decodedTo = s.Result == Outcome::Corrupt ? s.StopAt : s.Size;
+    if (clusterSize == 0 || s.Scans.empty())
+        return decodedTo;
+    // Each cluster boundary inside the entropy-coded data, judged on the data of the cluster
+    // (at least 4 KiB of it) that starts there.
+    const uint64_t window = std::max<uint64_t>(clusterSize, 4096);
+    for (uint64_t b = (s.Scans.front().Start / clusterSize + 1) * clusterSize; b < decodedTo; b += clusterSize) {
+        if (ErasedAt(src, b) || Misfit(s, b, std::min(decodedTo, b + window)) > kPrefixMisfit)
+            return b;
+    }
+    return decodedTo;
+}
