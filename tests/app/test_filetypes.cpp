@@ -39,11 +39,12 @@ TEST(FileTypes, ExtensionOfEveryIdentifier)
 {
     const char* expected[] = {"Unk", "THM", "JPG", "TIF", "GIF", "BMP", "MRW", "Unk",
                               "ORF", "THM", "CRW", "THM", "X3F", "NEF", "DCR", "RAW",
-                              "PEF", "RAF", "WAV", "AU",  "MP3", "ARW", "SR2", "PNG"};
-    for (int32_t id = 0; id <= 23; ++id)
+                              "PEF", "RAF", "WAV", "AU",  "MP3", "ARW", "SR2", "PNG",
+                              "CR2", "DNG", "CR3", "HEIC", "RW2"};
+    for (int32_t id = 0; id <= 28; ++id)
         EXPECT_EQ(TypeExtension(id), expected[id]) << "type " << id;
     EXPECT_EQ(TypeExtension(-1), "Unk");
-    EXPECT_EQ(TypeExtension(24), "Unk");
+    EXPECT_EQ(TypeExtension(29), "Unk");
     EXPECT_EQ(TypeExtension(INT32_MIN), "Unk");
 }
 
@@ -55,7 +56,7 @@ TEST(FileTypes, TableHoldsEachBitOnceAndNeverTheUnusedOnes)
         EXPECT_EQ(seen & row.Bit, 0u) << row.Extension << " repeats a bit";
         seen |= row.Bit;
     }
-    EXPECT_EQ(FileTypeTable().size(), 22u);
+    EXPECT_EQ(FileTypeTable().size(), 26u);
     EXPECT_EQ(seen & (0x2u | 0x2000u), 0u);
     // Every brand's masks name table rows only, and a brand selects only what it offers.
     for (const BrandRow& brand : BrandTable()) {
@@ -74,23 +75,25 @@ TEST(FileTypes, BrandsOfferAndSelectTheirTypes)
     };
     const std::string avSound = "avi mov mp4 mp3 au wave";
     const Expect expect[] = {
-        {"Generic", "jpg tif gif avi mov mp4 mp3 au wave", "jpg tif gif avi mov mp4 mp3 au wave"},
-        {"Nikon", "jpg nef mov mp4 mp3 au wave", "jpg nef mov wave"},
-        {"Canon", "jpg tif crw cr2 avi mov mp4 mp3 au wave", "jpg tif crw cr2 mov mp4 wave"},
-        {"Kodak", "jpg dcr avi mov mp4 mp3 au wave", "jpg dcr mov wave"},
-        {"Fuji", "jpg raf avi mov mp4 mp3 au wave", "jpg raf mov wave"},
-        {"Olympus", "jpg orf avi mov mp4 mp3 au wave", "jpg orf mov wave"},
-        {"Sigma", "jpg x3f avi mov mp4 mp3 au wave", "jpg x3f mov wave"},
-        {"Konika", "jpg mrw avi mov mp4 mp3 au wave", "jpg mrw mov wave"},
-        {"Casio", "jpg tif avi mov mp4 mp3 au wave", "jpg tif mov wave"},
-        {"HP", "jpg tif avi mov mp4 mp3 au wave", "jpg tif mov wave"},
-        {"Pentax", "jpg pef avi mov mp4 mp3 au wave", "jpg pef mov wave"},
-        {"Argus", "jpg tif avi mov mp4 mp3 au wave", "jpg tif mov wave"},
-        {"Sony", "jpg tif arw sr2 avi mov mp4 mp3 au wave", "jpg tif arw sr2 mov wave"},
-        {"Panasonic", "jpg tif avi mov mp4 mp3 au wave", "jpg tif mov wave"},
-        {"AipTek", "jpg tif avi mov mp4 mp3 au wave", "jpg tif mov wave"},
+        // Every brand offers today's HEIC and DNG, Canon its CR3, Panasonic its RW2; the
+        // defaults are the first table's.
+        {"Generic", "jpg tif gif heic dng avi mov mp4 mp3 au wave", "jpg tif gif avi mov mp4 mp3 au wave"},
+        {"Nikon", "jpg heic nef dng mov mp4 mp3 au wave", "jpg nef mov wave"},
+        {"Canon", "jpg tif heic crw cr2 dng cr3 avi mov mp4 mp3 au wave", "jpg tif crw cr2 mov mp4 wave"},
+        {"Kodak", "jpg heic dcr dng avi mov mp4 mp3 au wave", "jpg dcr mov wave"},
+        {"Fuji", "jpg heic raf dng avi mov mp4 mp3 au wave", "jpg raf mov wave"},
+        {"Olympus", "jpg heic orf dng avi mov mp4 mp3 au wave", "jpg orf mov wave"},
+        {"Sigma", "jpg heic x3f dng avi mov mp4 mp3 au wave", "jpg x3f mov wave"},
+        {"Konika", "jpg heic mrw dng avi mov mp4 mp3 au wave", "jpg mrw mov wave"},
+        {"Casio", "jpg tif heic dng avi mov mp4 mp3 au wave", "jpg tif mov wave"},
+        {"HP", "jpg tif heic dng avi mov mp4 mp3 au wave", "jpg tif mov wave"},
+        {"Pentax", "jpg heic pef dng avi mov mp4 mp3 au wave", "jpg pef mov wave"},
+        {"Argus", "jpg tif heic dng avi mov mp4 mp3 au wave", "jpg tif mov wave"},
+        {"Sony", "jpg tif heic arw sr2 dng avi mov mp4 mp3 au wave", "jpg tif arw sr2 mov wave"},
+        {"Panasonic", "jpg tif heic dng rw2 avi mov mp4 mp3 au wave", "jpg tif mov wave"},
+        {"AipTek", "jpg tif heic dng avi mov mp4 mp3 au wave", "jpg tif mov wave"},
         {"Custom",
-         "jpg tif gif png nef dcr pef raf mrw orf crw cr2 x3f avi mov mp4 mp3 aiff au wave", ""},
+         "jpg tif gif png heic nef dcr pef raf mrw orf crw cr2 x3f dng cr3 rw2 avi mov mp4 mp3 aiff au wave", ""},
     };
     ASSERT_EQ(BrandTable().size(), std::size(expect));
     uint32_t bits = 0;
@@ -114,19 +117,20 @@ TEST(FileTypes, MasksOfSeveralBrandsAreUnions)
     EXPECT_EQ(DefaultTypes(0), 0u);
     EXPECT_EQ(DefaultTypes(BrandBit::Custom), 0u);
     EXPECT_EQ(DefaultTypes(BrandBit::Nikon | BrandBit::Canon), 0x108009u | 0x118605u);
-    EXPECT_EQ(OfferedTypes(BrandBit::Nikon | BrandBit::Sony), 0x1B8009u | 0x7BC005u);
+    const uint32_t heicDng = TypeBit::Heic | TypeBit::Dng;
+    EXPECT_EQ(OfferedTypes(BrandBit::Nikon | BrandBit::Sony), 0x1B8009u | 0x7BC005u | heicDng);
     // Bits that name no brand (0x2_0000 and up) add nothing.
     EXPECT_EQ(OfferedTypes(0xFFFE0000u), 0u);
-    EXPECT_EQ(OfferedTypes(0xFFFFFFFFu), 0xFFDFFDu);
+    EXPECT_EQ(OfferedTypes(0xFFFFFFFFu), 0xFFDFFDu | heicDng | TypeBit::Cr3 | TypeBit::Rw2);
 }
 
 TEST(FileTypes, TypeListsFollowGroupAndOffer)
 {
     const uint32_t canon = OfferedTypes(BrandBit::Canon);
-    EXPECT_EQ(Extensions(TypeList(TypeGroup::Picture | TypeGroup::RawPicture, canon)), "jpg tif crw cr2");
+    EXPECT_EQ(Extensions(TypeList(TypeGroup::Picture | TypeGroup::RawPicture, canon)), "jpg tif heic crw cr2 dng cr3");
     EXPECT_EQ(Extensions(TypeList(TypeGroup::Video, canon)), "avi mov mp4");
     EXPECT_EQ(Extensions(TypeList(TypeGroup::Sound, canon)), "mp3 au wave");
-    EXPECT_EQ(Extensions(TypeList(TypeGroup::RawPicture, OfferedTypes(BrandBit::Sony))), "arw sr2");
+    EXPECT_EQ(Extensions(TypeList(TypeGroup::RawPicture, OfferedTypes(BrandBit::Sony))), "arw sr2 dng");
     EXPECT_EQ(Extensions(TypeList(TypeGroup::Sound, OfferedTypes(BrandBit::Custom))), "mp3 aiff au wave");
     EXPECT_TRUE(TypeList(TypeGroup::Video, 0).empty());
     EXPECT_TRUE(TypeList(0, 0xFFFFFFFF).empty());

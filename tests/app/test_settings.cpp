@@ -331,7 +331,7 @@ TEST_F(SettingsTest, BrandAndTypeLists)
             text += item.Extension + (item.Checked ? "+ " : "- ");
         return text;
     };
-    EXPECT_EQ(names(pictures), "jpg+ nef+ ");
+    EXPECT_EQ(names(pictures), "jpg+ heic- nef+ dng- ");
     EXPECT_EQ(names(videos), "mov+ mp4- ");
     EXPECT_EQ(names(sounds), "mp3- au- wave+ ");
     EXPECT_EQ(FileTypesFromLists(pictures, videos, sounds), chosen);
