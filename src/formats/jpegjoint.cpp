@@ -19,6 +19,13 @@ namespace {
 // Bytes handed to libjpeg per read: big enough that its fast Huffman path (which wants
 // 512 bytes per block of an MCU in the buffer) runs nearly always.
 constexpr size_t kChunk = 64 * 1024;
+// The largest picture whose DC values are kept: 268 megapixels, beyond any camera's JPEG
+// (4 million luma blocks, 16 MB of DC values).
+constexpr uint64_t kMaxPixels = uint64_t(1) << 28;
+// libjpeg's memory for one decode: a progressive picture keeps all its coefficients, 300 MB
+// for 100 megapixels. A made-up size in a carved header fails cleanly instead of taking
+// whatever it asks for.
+constexpr long kMaxDecoderMemory = 512L * 1024 * 1024;
 
 // ---- what a decode sees -----------------------------------------------------------------
 
@@ -189,8 +196,11 @@ void EmitMessage(j_common_ptr info, int level)
 {
     if (level >= 0 || !IsCorruption(info->err->msg_code))
         return;
+    // Garbage between the header's segments is no fault of the picture's data; a little
+    // before a marker after the data neither.
     if (info->err->msg_code == JWRN_EXTRANEOUS_DATA &&
-        reinterpret_cast<j_decompress_ptr>(info)->marker->discarded_bytes <= kHarmlessGarbage)
+        (SessionOf(info)->Scans.empty() ||
+         reinterpret_cast<j_decompress_ptr>(info)->marker->discarded_bytes <= kHarmlessGarbage))
         return;
     Stop(info);
 }
@@ -301,13 +311,18 @@ boolean WatchedDecodeMcu(j_decompress_ptr info, JBLOCKROW* blocks)
     return ok;
 }
 
-// Sizes the DC grids once the frame header is known.
+// Sizes the DC grids once the frame header is known. A header of a size no camera makes
+// (carved bytes may claim anything) gets none, and its joints are judged by decoding alone.
 void PrepareGrids(Session* s)
 {
     jpeg_decompress_struct& info = s->Info;
     const size_t count = static_cast<size_t>(info.num_components);
     s->Dc.assign(count, {});
     s->DcSeen.assign(count, false);
+    if (static_cast<uint64_t>(info.image_width) * info.image_height > kMaxPixels) {
+        s->DcSeen.assign(count, true);  // no scan records DC values
+        return;
+    }
     const long mcuCols = static_cast<long>((info.image_width + 8 * info.max_h_samp_factor - 1) /
                                            (8 * info.max_h_samp_factor));
     const long mcuRows = static_cast<long>((info.image_height + 8 * info.max_v_samp_factor - 1) /
@@ -387,6 +402,7 @@ void RunDecode(Session& s, const ByteSource& src)
     s.Errors.emit_message = EmitMessage;
     s.Errors.output_message = OutputMessage;
     jpeg_create_decompress(&s.Info);
+    s.Info.mem->max_memory_to_use = kMaxDecoderMemory;
     s.Info.client_data = &s;
     s.Source.init_source = InitSource;
     s.Source.fill_input_buffer = FillInput;
@@ -436,7 +452,7 @@ constexpr int kMinActivityPairs = 8;
 constexpr size_t kUniformRun = 512;
 // JpegGoodPrefix judges every cluster boundary of a picture, hundreds of them, so it wants
 // a clearer misfit than a single joint does.
-constexpr double kPrefixMisfit = 2.0;
+constexpr double kPrefixMisfit = 3.0;
 
 struct Mean {
     double Sum = 0;
@@ -596,6 +612,13 @@ bool ErasedAt(const ByteSource& src, uint64_t offset)
     return std::all_of(bytes, bytes + n, [&](uint8_t b) { return b == bytes[0]; });
 }
 
+// The bytes where the fault libjpeg stopped at may lie: from a marker's start just before
+// StopAt (the marker reader stops past it) to the end of the longest MCU starting there (the
+// entropy decoder stops at the start of the MCU it failed in).
+uint64_t FaultFrom(const Session& s) { return s.StopAt - std::min<uint64_t>(s.StopAt, 10); }
+uint64_t FaultTo(const Session& s) { return s.StopAt + s.LongestMcu + 16; }
+bool FaultReaches(const Session& s, uint64_t offset) { return FaultTo(s) >= offset; }
+
 }  // namespace
 
 JpegJoint CheckJpegJoint(const ByteSource& src, uint64_t joint)
@@ -623,9 +646,14 @@ JpegJoint CheckJpegJoint(const ByteSource& src, uint64_t joint)
         answer.EndAt = s.StopAt;
         break;
     case Outcome::Corrupt:
-        // The MCU libjpeg failed in began at StopAt; unless it lies wholly before the joint
-        // the fault is the candidate's, and the candidate fitted (Misfit above) up to there.
-        answer.BreakAt = s.StopAt + s.LongestMcu + 16 < joint ? s.StopAt : std::max(s.StopAt, joint);
+        if (FaultReaches(s, joint)) {
+            // The candidate's fault. Where its decoded part was seen to fit the picture (a
+            // misfit measured and below 1), the data fits up to where decoding failed;
+            // otherwise nothing tells that any of it fits.
+            answer.BreakAt = answer.Misfit > 0 ? std::max(s.StopAt, joint) : joint;
+        } else {
+            answer.BreakAt = s.StopAt;  // the known part itself does not decode
+        }
         break;
     }
     return answer;
@@ -635,14 +663,23 @@ uint64_t JpegGoodPrefix(const ByteSource& src, uint32_t clusterSize)
 {
     Session s;
     RunDecode(s, src);
-    const uint64_t decodedTo = s.Result == Outcome::Corrupt ? s.StopAt : s.Size;
+    const bool corrupt = s.Result == Outcome::Corrupt;
+    const uint64_t decodedTo = corrupt ? s.StopAt : s.Size;
     if (clusterSize == 0 || s.Scans.empty())
         return decodedTo;
     // Each cluster boundary inside the entropy-coded data, judged on the data of the cluster
     // (at least 4 KiB of it) that starts there.
     const uint64_t window = std::max<uint64_t>(clusterSize, 4096);
-    for (uint64_t b = (s.Scans.front().Start / clusterSize + 1) * clusterSize; b < decodedTo; b += clusterSize) {
+    uint64_t b = (s.Scans.front().Start / clusterSize + 1) * clusterSize;
+    for (; b < decodedTo; b += clusterSize) {
         if (ErasedAt(src, b) || Misfit(s, b, std::min(decodedTo, b + window)) > kPrefixMisfit)
+            return b;
+    }
+    // Decoding failed: a stranger's piece begins at a cluster boundary, so a boundary where
+    // the fault may lie is where the picture's data ends.
+    if (corrupt) {
+        b = (FaultFrom(s) + clusterSize - 1) / clusterSize * clusterSize;
+        if (b <= FaultTo(s))
             return b;
     }
     return decodedTo;

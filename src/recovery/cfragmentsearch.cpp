@@ -91,6 +91,29 @@ bool Printable(const uint8_t* p)
 
 } // namespace
 
+// True when the first bytes of a candidate can be a JPEG's data after its header: every
+// FF is followed by a stuffed 00, a restart marker, a fill byte, a marker that may stand
+// between the scans of a progressive picture (DHT, DAC, SOS, DQT, DNL, DRI, APPn, COM), or
+// the EOI (after which anything goes). Another file's bytes fail this within a cluster.
+bool CouldBeScanData(const uint8_t* p, size_t n)
+{
+    const uint8_t* end = p + n;
+    while (p < end) {
+        const uint8_t* ff = static_cast<const uint8_t*>(std::memchr(p, 0xFF, static_cast<size_t>(end - p)));
+        if (!ff || ff + 1 >= end)
+            return true;
+        const uint8_t next = ff[1];
+        if (next == 0xD9)
+            return true;
+        const bool between = next == 0xC4 || next == 0xCC || (next >= 0xDA && next <= 0xDD) || next == 0xFE ||
+                             (next >= 0xE0 && next <= 0xEF);
+        if (next != 0x00 && next != 0xFF && (next < 0xD0 || next > 0xD7) && !between)
+            return false;
+        p = ff + 1;
+    }
+    return true;
+}
+
 bool TrailerFits(const std::vector<uint8_t>& file, uint64_t imageEnd, uint64_t joint)
 {
     const uint64_t size = file.size();
@@ -146,6 +169,8 @@ uint64_t CFragmentSearch::Confirm(const CarveRecord& record, std::vector<uint8_t
                 return std::min<uint64_t>(end.Length, trial.size()) - joint;
             return 0;
         }
+        if (!CouldBeScanData(candidate.data(), std::min<size_t>(candidate.size(), static_cast<size_t>(m_cluster))))
+            return 0;
         const JpegJoint check = CheckJpegJoint(source, joint);
         if (check.Verdict == JointVerdict::Ends && check.EndAt > joint) {
             // The picture's own structure decides what follows its last scan (the further

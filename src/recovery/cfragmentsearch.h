@@ -54,14 +54,15 @@ public:
 
     const std::vector<ByteRun>& Unowned() const { return m_unowned; }
 
-    // Pieces tried per gap: the nearest free areas after the file's last piece. A camera's
-    // continuation is the next free cluster; a few more cover a card written twice.
-    static constexpr size_t kCandidates = 12;
+    // Free areas tried per gap, nearest first after the file's last piece. A camera's
+    // continuation is the next free cluster; more cover a card whose holes were filled over
+    // several days (a JPEG candidate whose first cluster cannot be scan data costs nothing).
+    static constexpr size_t kCandidates = 48;
     // Starts tried in one free area: its first clusters.
     static constexpr size_t kStartsPerArea = 4;
     // At most this many pieces after the first: what a camera's first-fit allocation
     // leaves on a card whose holes are small (a raw file may take several).
-    static constexpr size_t kMaxPieces = 7;
+    static constexpr size_t kMaxPieces = 15;
     // A candidate area is read up to this size: enough for the rest of any picture whose
     // first piece was found (a raw of a 100-megapixel camera is about 120 MB).
     static constexpr uint64_t kMaxCandidate = 160ull << 20;
