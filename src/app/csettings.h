@@ -50,6 +50,9 @@ struct SettingsRecord {
     int32_t MaxFileSize = 0;    // bytes
     std::string FilePrefix;     // prefix of saved file names
     int32_t ExtraOption3 = 0;   // "Bits" (sixth)
+    // A save names the files whose name the card still knew by that name (the others by
+    // the prefix). Not persisted: on for every run, as the save page offers it.
+    bool KeepCameraNames = true;
 };
 
 // Copies every field of source into target, folders included.

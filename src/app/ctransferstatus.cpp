@@ -72,6 +72,8 @@ void CTransferStatus::Reset()
     HasError = false;
     SendOnDestroy = false;
     UnreadableBlocks = 0;
+    CameraName.clear();
+    ShotTime = 0;
 }
 
 void CTransferStatus::CopyFields(const CTransferStatus& other)
@@ -101,6 +103,8 @@ void CTransferStatus::CopyFields(const CTransferStatus& other)
     ErrorText = other.ErrorText;
     HasError = other.HasError;
     UnreadableBlocks = other.UnreadableBlocks;
+    CameraName = other.CameraName;
+    ShotTime = other.ShotTime;
 }
 
 void CTransferStatus::CopyFrom(const CObj& other)

@@ -18,6 +18,9 @@ constexpr int32_t FileStarted = 1;
 constexpr int32_t FileFinished = 2;
 constexpr int32_t Progress = 3;
 constexpr int32_t Timed = 4;
+// After a recovery's scan: what the card's file system and the file itself tell of a
+// found file (FilePath): its camera name and when it was shot.
+constexpr int32_t FileDescribed = 5;
 constexpr int32_t JobStarted = 7;
 constexpr int32_t JobEnded = 8;
 }  // namespace StatusKind
@@ -93,6 +96,10 @@ public:
     bool SendOnDestroy = false;
     // Blocks that could not be read even one by one in this run (they count as zeros).
     uint64_t UnreadableBlocks = 0;
+    // With FileDescribed: the file's name on the camera's card (empty when not known) and
+    // the moment it was shot, in seconds since 1970 (0 when not known).
+    std::string CameraName;
+    int64_t ShotTime = 0;
 
 private:
     void CopyFields(const CTransferStatus& other);

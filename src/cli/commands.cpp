@@ -80,6 +80,11 @@ void RegisterCommands(CLI::App& app, Context& context)
                         "are deleted. Default: all")
         ->delimiter(',')
         ->type_name("TYPE");
+    recover->add_option("--names", context.recover->names,
+                        "With --save: camera (default) saves the files under the names the card's file system "
+                        "still knows (the others by the prefix); prefix names every file by the prefix")
+        ->check(CLI::IsMember({"camera", "prefix"}))
+        ->type_name("camera|prefix");
     recover->add_flag("--thumbnails", context.recover->thumbnails,
                       "Make thumbnails of the found files while scanning, as the wizard does");
     add(recover, [&context] { return CmdRecover(*context.recover); });

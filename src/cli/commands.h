@@ -41,6 +41,7 @@ struct RecoverOptions {
     std::string saveFolder;            // save the kept files here after the scan
     std::string prefix;                // name prefix of the saved files
     std::vector<std::string> keep;     // types to keep when saving (default: all found)
+    std::string names = "camera";      // how saved files are named: "camera" or "prefix"
     bool thumbnails = false;           // make thumbnails of found files, as the wizard does
 };
 

@@ -134,8 +134,11 @@ public:
     {
         if (msg.Code != MsgCode::TransferStatus || msg.Scope.ToInt() != JobScope::Recovery)
             return;
-        if (auto* status = dynamic_cast<CTransferStatus*>(msg.Attached); status && status->Kind == StatusKind::FileFinished)
+        auto* status = dynamic_cast<CTransferStatus*>(msg.Attached);
+        if (status && status->Kind == StatusKind::FileFinished)
             m_list.AddFile(status->FilePath.GetText());
+        else if (status && status->Kind == StatusKind::FileDescribed)
+            m_list.Describe(status->FilePath.GetText(), status->CameraName, status->ShotTime);
     }
 
 private:
@@ -194,8 +197,13 @@ int SaveFound(CDriveDoc& doc, CFoundFiles& found, const RecoverOptions& options,
     doc.Settings().SaveFolder.SetPath(saveFolder + "/", true);
     if (!options.prefix.empty())
         doc.Settings().FilePrefix = options.prefix;
-    std::printf("Saving %zu of %zu files as %s_NNN...\n", kept, count,
-                doc.Settings().FilePrefix.empty() ? "FILE" : doc.Settings().FilePrefix.c_str());
+    const bool cameraNames = options.names != "prefix";
+    doc.Settings().KeepCameraNames = cameraNames;
+    const char* prefix = doc.Settings().FilePrefix.empty() ? "FILE" : doc.Settings().FilePrefix.c_str();
+    if (cameraNames)
+        std::printf("Saving %zu of %zu files under their camera names (the others as %s_NNN)...\n", kept, count, prefix);
+    else
+        std::printf("Saving %zu of %zu files as %s_NNN...\n", kept, count, prefix);
     // The run folder keeps its name under the save folder.
     std::string name = runFolder;
     while (!name.empty() && name.back() == '/')
@@ -259,8 +267,8 @@ int RunSettings(const RecoverOptions& options, const SettingsRecord& stored, Set
 int CheckSaveArguments(const RecoverOptions& options, const SettingsRecord& settings)
 {
     const bool saving = !options.saveFolder.empty();
-    if (!saving && (!options.prefix.empty() || !options.keep.empty())) {
-        std::fprintf(stderr, "px3: --prefix and --keep go with --save FOLDER\n");
+    if (!saving && (!options.prefix.empty() || !options.keep.empty() || options.names != "camera")) {
+        std::fprintf(stderr, "px3: --prefix, --keep and --names go with --save FOLDER\n");
         return ExitCode::Usage;
     }
     if (saving) {
@@ -374,6 +382,8 @@ int CmdRecover(const RecoverOptions& options)
 
     const ScanResult scan = Scan(doc, *found, options.thumbnails);
     PrintFound(scan.folder);
+    if (found->Thumbs().GetCount() > 0)
+        std::printf("Names from the card: %zu of %zu files\n", found->Thumbs().CountNamed(), found->Thumbs().GetCount());
     const bool saving = !options.saveFolder.empty();
     if (!scan.ok) {
         std::fprintf(stderr, "px3: %s\n", scan.error.c_str());

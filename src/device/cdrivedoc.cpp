@@ -255,7 +255,7 @@ bool CDriveDoc::SaveFoundFiles()
     }
     target += "/" + name;
     std::string error;
-    if (!m_pFoundList->SaveKept(m_Status.Settings.FilePrefix, error)) {
+    if (!m_pFoundList->SaveKept(m_Status.Settings.FilePrefix, error, m_Status.Settings.KeepCameraNames)) {
         m_strLastError = error;
         return false;
     }

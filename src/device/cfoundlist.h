@@ -15,9 +15,14 @@ public:
     virtual uint64_t KeptSize() const = 0;
     // Deletes every entry (not the files).
     virtual void Clear() = 0;
-    // The rename pass of a save: kept files renamed to "<prefix>_NNN.ext" by list place,
-    // the others deleted. False with the error text (e.g. "Canceled by user").
-    virtual bool SaveKept(const std::string& prefix, std::string& error) = 0;
+    // What the card tells of a listed file: its name on the camera's card (empty when not
+    // known) and when it was shot (seconds since 1970, 0 when not known).
+    virtual void Describe(const std::string& path, const std::string& cameraName, int64_t shotTime) {}
+    // The rename pass of a save: kept files renamed to "<prefix>_NNN.ext" by list place
+    // (with cameraNames, a file whose camera name is known takes that name, " (2)" added
+    // when it is taken), the others deleted. False with the error text (e.g. "Canceled by
+    // user").
+    virtual bool SaveKept(const std::string& prefix, std::string& error, bool cameraNames = false) = 0;
     // Deletes every listed file and the run folder. False with the error text.
     virtual bool CleanAll(std::string& error) = 0;
     // Moves a folder's files into target/<last folder name of source> file by file.

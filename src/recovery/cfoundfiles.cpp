@@ -3,9 +3,9 @@
 #include "recovery/csaveimages.h"
 #include "recovery/ctransfer.h"
 
-bool CFoundFiles::SaveKept(const std::string& prefix, std::string& error)
+bool CFoundFiles::SaveKept(const std::string& prefix, std::string& error, bool cameraNames)
 {
-    CPX3SaveImages save(&m_thumbs, prefix);
+    CPX3SaveImages save(&m_thumbs, prefix, cameraNames);
     const bool ok = save.Run();
     error = ok ? std::string() : save.GetError();
     return ok;

@@ -17,7 +17,11 @@ public:
     uint64_t KeptSize() const override { return m_thumbs.KeptSize(); }
     void Clear() override { m_thumbs.RemoveAll(); }
     // CPX3SaveImages over the list.
-    bool SaveKept(const std::string& prefix, std::string& error) override;
+    void Describe(const std::string& path, const std::string& cameraName, int64_t shotTime) override
+    {
+        m_thumbs.Describe(path, cameraName, shotTime);
+    }
+    bool SaveKept(const std::string& prefix, std::string& error, bool cameraNames = false) override;
     // CCleanImages over the list.
     bool CleanAll(std::string& error) override;
     // A CMoveTransfer of source into target; a CTransferException that stops it becomes

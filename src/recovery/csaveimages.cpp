@@ -17,6 +17,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A camera name as a file name of the run folder: no folder part, no "." or "..", no
+// control characters; empty when nothing is left (the prefix rule names the file then).
+std::string SafeCameraName(const std::string& name)
+{
+    std::string safe;
+    for (char c : name)
+        safe += (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20) ? '_' : c;
+    if (safe == "." || safe == ".." || safe.size() > 255)
+        return {};
+    return safe;
+}
+
 std::string CleanPrefix(const std::string& prefix)
 {
     const char* blanks = " \t\r\n";
@@ -44,8 +56,8 @@ void SendProgress(int32_t kind, int32_t value1, CVariant value2 = CVariant(0))
 
 }  // namespace
 
-CPX3SaveImages::CPX3SaveImages(CThumbList* list, const std::string& prefix)
-    : m_pList(list), m_strPrefix(CleanPrefix(prefix))
+CPX3SaveImages::CPX3SaveImages(CThumbList* list, const std::string& prefix, bool cameraNames)
+    : m_pList(list), m_strPrefix(CleanPrefix(prefix)), m_bCameraNames(cameraNames)
 {
     Bus().AddListener("CPX3SaveImages", this);
 }
@@ -72,15 +84,30 @@ void CPX3SaveImages::RenameKept(CThumb& thumb, size_t place)
         return;
     const fs::path path(from);
     const std::string folder = path.has_parent_path() ? path.parent_path().string() + "/" : std::string();
-    const std::string extension = path.extension().string();
-    const std::string name = SavedName(m_strPrefix, place);
-
+    std::string extension = path.extension().string();
+    std::string name = SavedName(m_strPrefix, place);
+    std::string taken = "(%d)";
+    const std::string camera = m_bCameraNames ? SafeCameraName(thumb.CameraName()) : std::string();
+    if (!camera.empty()) {
+        // The name the camera gave it; a name taken twice (two folders of the card) gets
+        // " (2)" before its extension, as a desktop names a second copy.
+        const size_t dot = camera.rfind('.');
+        name = dot == std::string::npos || dot == 0 ? camera : camera.substr(0, dot);
+        if (dot != std::string::npos && dot != 0)
+            extension = camera.substr(dot);
+        taken = " (%d)";
+    }
+    auto numbered = [&](int k) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, taken.c_str(), k);
+        return folder + name + suffix + extension;
+    };
     std::string to = folder + name + extension;
     int error = to == from ? 0 : RenameNoReplace(from, to);
     // A taken name is never replaced: the file takes the next free one. The bound only
     // keeps a folder full of such names from turning this into a long search.
-    for (int k = 1; error == EEXIST && k <= 999; ++k) {
-        to = folder + name + "(" + std::to_string(k) + ")" + extension;
+    for (int k = camera.empty() ? 1 : 2; error == EEXIST && k <= 999; ++k) {
+        to = numbered(k);
         error = to == from ? 0 : RenameNoReplace(from, to);
     }
     if (error != 0) {

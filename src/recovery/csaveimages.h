@@ -37,7 +37,8 @@ public:
     // list: the found list (not owned; may be null: nothing to do). The prefix is trimmed
     // of blanks; an empty one becomes "FILE", and a "/" in it becomes "_" so that no file
     // leaves its folder. Registers on the bus as "CPX3SaveImages".
-    CPX3SaveImages(CThumbList* list, const std::string& prefix);
+    // With cameraNames, a kept file whose camera name is known takes that name instead.
+    CPX3SaveImages(CThumbList* list, const std::string& prefix, bool cameraNames = false);
     ~CPX3SaveImages() override;
     CPX3SaveImages(const CPX3SaveImages&) = delete;
     CPX3SaveImages& operator=(const CPX3SaveImages&) = delete;
@@ -62,6 +63,7 @@ protected:
     CThumbList* m_pList;
     std::string m_strText;
     std::string m_strPrefix;
+    bool m_bCameraNames = false;
     std::atomic<bool> m_bCancelRequested {false};
     std::string m_strError;
 };

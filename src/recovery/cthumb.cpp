@@ -78,6 +78,21 @@ void CThumb::Reset()
     m_bitmap = QImage();
     m_bReady = false;
     m_nFlags.store(0);
+    m_strCameraName.clear();
+    m_nShotTime.store(0);
+}
+
+void CThumb::SetCameraInfo(const std::string& name, int64_t shotTime)
+{
+    std::lock_guard guard(m_lock);
+    m_strCameraName = name;
+    m_nShotTime.store(shotTime);
+}
+
+std::string CThumb::CameraName() const
+{
+    std::lock_guard guard(m_lock);
+    return m_strCameraName;
 }
 
 void CThumb::CopyFrom(const CObj& other)
@@ -94,8 +109,10 @@ void CThumb::CopyFrom(const CObj& other)
     QRect picture;
     QImage bitmap;
     bool ready;
+    std::string camera;
     {
         std::lock_guard guard(thumb->m_lock);
+        camera = thumb->m_strCameraName;
         params = thumb->m_params;
         x = thumb->m_nCellX;
         y = thumb->m_nCellY;
@@ -110,6 +127,8 @@ void CThumb::CopyFrom(const CObj& other)
     m_rcPicture = picture;
     m_bitmap = bitmap;
     m_bReady = ready;
+    m_strCameraName = camera;
+    m_nShotTime.store(thumb->m_nShotTime.load());
     m_nFlags.store(thumb->m_nFlags.load());
 }
 

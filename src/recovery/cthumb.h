@@ -120,6 +120,12 @@ public:
     // Drops the bitmap and marks the thumbnail not made.
     void ClearThumbnail();
 
+    // What the card tells of the file: its camera name and when it was shot (seconds
+    // since 1970); empty and 0 when not known. Set by the list from the UI's thread.
+    void SetCameraInfo(const std::string& name, int64_t shotTime);
+    std::string CameraName() const;
+    int64_t ShotTime() const { return m_nShotTime.load(); }
+
 private:
     mutable std::mutex m_lock;  // guards everything below but the flags
     CThumbParams m_params;
@@ -129,4 +135,6 @@ private:
     QImage m_bitmap;
     bool m_bReady = false;
     std::atomic<uint32_t> m_nFlags {0};
+    std::string m_strCameraName;
+    std::atomic<int64_t> m_nShotTime {0};
 };

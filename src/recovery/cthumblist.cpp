@@ -49,6 +49,25 @@ bool CThumbList::AddFile(const std::string& path)
     return true;
 }
 
+bool CThumbList::Describe(const std::string& path, const std::string& cameraName, int64_t shotTime)
+{
+    std::lock_guard guard(m_lock);
+    for (auto it = m_thumbs.rbegin(); it != m_thumbs.rend(); ++it) {
+        if ((*it)->GetText() == path) {
+            (*it)->SetCameraInfo(cameraName, shotTime);
+            return true;
+        }
+    }
+    return false;
+}
+
+size_t CThumbList::CountNamed() const
+{
+    std::lock_guard guard(m_lock);
+    return static_cast<size_t>(std::count_if(m_thumbs.begin(), m_thumbs.end(),
+                                             [](const auto& thumb) { return !thumb->CameraName().empty(); }));
+}
+
 void CThumbList::QueueLocked(size_t index) const
 {
     m_slots[index].State = Work::Queued;

@@ -52,6 +52,11 @@ public:
     // the file's size, and, without a cache limit, queues its thumbnail (a file that does
     // not exist gets none and is ready at once). Always true.
     bool AddFile(const std::string& path);
+    // Gives the entry of path (the last one of that path) its camera name and shot time;
+    // false when no entry has that path.
+    bool Describe(const std::string& path, const std::string& cameraName, int64_t shotTime);
+    // Entries that have a camera name.
+    size_t CountNamed() const;
 
     // Whether AddFile queues thumbnails (on by default). A front end without pictures
     // (px3) turns them off: the list then only keeps paths, sizes and keep marks.

@@ -137,6 +137,10 @@ void CFrmFindImages::OnBusMessage(CSingleMsg& msg)
             if (CFoundList* found = Document().FoundList())
                 found->AddFile(status->FilePath.GetText());
             return;
+        case StatusKind::FileDescribed:
+            if (CFoundList* found = Document().FoundList())
+                found->Describe(status->FilePath.GetText(), status->CameraName, status->ShotTime);
+            return;
         case StatusKind::Progress:
             ShowProgress(*status);
             return;

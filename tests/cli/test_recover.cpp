@@ -118,7 +118,7 @@ TEST_F(CliRecover, SavesTheKeptFilesUnderThePrefix)
         ADD_FAILURE() << "left in the work folder: " << entry.path();
 
     EXPECT_EQ(Sh(Px3("--card E=" + Quote(card) + " recover E --keep jpg"), &out), 2);
-    EXPECT_NE(out.find("--prefix and --keep go with --save FOLDER"), std::string::npos) << out;
+    EXPECT_NE(out.find("--prefix, --keep and --names go with --save FOLDER"), std::string::npos) << out;
 }
 
 // Arguments that could only waste a scan are refused before the card is read: no types,

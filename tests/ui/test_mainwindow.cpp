@@ -168,7 +168,7 @@ struct FakeFound : CFoundList {
     }
     void AddFile(const std::string&) override {}
     void Clear() override { files.clear(); }
-    bool SaveKept(const std::string&, std::string&) override { return true; }
+    bool SaveKept(const std::string&, std::string&, bool) override { return true; }
     bool CleanAll(std::string&) override { return true; }
     bool MoveFolder(const std::string&, const std::string&, std::string&) override { return true; }
 };
