@@ -172,7 +172,7 @@ constexpr unsigned kHarmlessGarbage = 16;
 {
     Session* s = SessionOf(info);
     auto* d = reinterpret_cast<j_decompress_ptr>(info);
-    if (false) {
+    if (info->err->msg_code == JWRN_EXTRANEOUS_DATA) {
         // libjpeg looked for a marker (a restart marker or the end of the scan) and skipped
         // bytes that were none: the data went wrong where they began, even when the skip
         // ran on to the end of the bytes.
