@@ -207,6 +207,19 @@ uint64_t StrangerOffset(const Bytes& stranger, uint64_t joint)
     return ((joint / kCluster + 37) % (stranger.size() / kCluster - 2) + 1) * kCluster;
 }
 
+// A joint inside the header: a camera's Exif block holds long runs of zeros, which in the
+// entropy-coded data would be an erased cluster.
+TEST_F(JpegJointTest, JointInsideZeroPaddedHeaderSegment)
+{
+    const Bytes& picture = Baseline(0);
+    Bytes padded = {0xFF, 0xD8, 0xFF, 0xE2, 0x3E, 0x82};  // SOI, APP2 of 16000 bytes
+    padded.resize(padded.size() + 16000, 0);
+    padded.insert(padded.end(), picture.begin() + 2, picture.end());
+    const JpegJoint r = Check(padded, 2 * kCluster);
+    EXPECT_EQ(Name(r.Verdict), Name(JointVerdict::Ends));
+    EXPECT_EQ(r.EndAt, padded.size());
+}
+
 // Another picture of the same settings decodes under the same tables without an error for
 // long stretches; the seam it makes in the picture is what gives it away.
 TEST_F(JpegJointTest, AnotherPicturesClusterBreaks)
