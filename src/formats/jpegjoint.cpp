@@ -4,6 +4,7 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -74,9 +75,19 @@ struct Session {
 
     const ByteSource* Bytes = nullptr;
     uint64_t Size = 0;
-    uint64_t BufferEnd = 0;  // file offset just past the bytes handed over
+    uint64_t BufferEnd = 0;  // offset in what was handed over just past its end
     bool RanOut = false;     // the source is empty: a made-up EOI was handed over
     std::unique_ptr<uint8_t[]> Buffer{new uint8_t[kChunk]};
+
+    // Decoding from a restart marker (see RestartPoint): this header is handed over in
+    // place of the file's, then the file's data from DataFrom on, which begins the
+    // picture's MCU FirstMcu. Positions are told in the file's offsets all the same.
+    const std::vector<uint8_t>* Header = nullptr;
+    uint64_t DataFrom = 0;
+    uint32_t FirstMcu = 0;
+    uint32_t TotalMcus = 0;
+    int McuRows = 0;
+    int NextRestart = 0;
 
     Outcome Result = Outcome::RanOut;
     uint64_t StopAt = 0;
@@ -90,12 +101,16 @@ struct Session {
     std::vector<bool> DcSeen;
     std::vector<ScanMap> Scans;
 
+    // The file offset of an offset in what was handed over.
+    uint64_t InFile(uint64_t handed) const
+    {
+        return Header && handed >= Header->size() ? handed - Header->size() + DataFrom : handed;
+    }
     uint64_t Position() const
     {
         if (RanOut)
             return Size;
-        const uint64_t at = BufferEnd - Source.bytes_in_buffer;
-        return std::min(at, Size);
+        return std::min(InFile(BufferEnd - Source.bytes_in_buffer), Size);
     }
 };
 
@@ -111,8 +126,13 @@ boolean FillInput(j_decompress_ptr info)
 {
     Session* s = SessionOf(info);
     size_t n = 0;
-    if (!s->RanOut && s->BufferEnd < s->Size)
-        n = s->Bytes->Read(s->BufferEnd, s->Buffer.get(), kChunk);
+    if (s->RanOut) {
+    } else if (s->Header && s->BufferEnd < s->Header->size()) {
+        n = std::min<size_t>(kChunk, s->Header->size() - s->BufferEnd);
+        std::memcpy(s->Buffer.get(), s->Header->data() + s->BufferEnd, n);
+    } else if (s->InFile(s->BufferEnd) < s->Size) {
+        n = s->Bytes->Read(s->InFile(s->BufferEnd), s->Buffer.get(), kChunk);
+    }
     if (n == 0) {
         // The end of the known bytes: an EOI lets libjpeg stop where the data stops; the
         // warning it gives on meeting it is told apart by RanOut.
@@ -186,6 +206,23 @@ constexpr unsigned kHarmlessGarbage = 16;
         // only after a whole MCU, so this is where the MCU it failed in began.
         s->Result = s->RanOut ? Outcome::RanOut : Outcome::Corrupt;
         s->StopAt = s->Position();
+        if (info->err->msg_code == JWRN_HIT_MARKER && !s->RanOut && s->Header && !s->Scans.empty() &&
+            s->Scans.back().End.size() >= s->TotalMcus && d->unread_marker == JPEG_EOI) {
+            // Decoding from a restart marker, the frame's height was rounded up to whole MCU
+            // rows: the picture's last MCU is decoded and its EOI follows, within the bytes
+            // the bit buffer may hold (libjpeg may have read the marker with the last MCU).
+            // In the data FF is followed by 00 only, so the first FF D9 is the EOI.
+            uint8_t bytes[32];
+            const uint64_t from = s->StopAt - std::min<uint64_t>(s->StopAt, 16);
+            const size_t n = s->Bytes->Read(from, bytes, sizeof bytes);
+            for (size_t i = 0; i + 1 < n; ++i) {
+                if (bytes[i] == 0xFF && bytes[i + 1] == JPEG_EOI) {
+                    s->Result = Outcome::Complete;
+                    s->StopAt = from + i + 2;
+                    break;
+                }
+            }
+        }
     }
     std::longjmp(s->Jump, 1);
 }
@@ -236,6 +273,12 @@ void OnScanStart(j_decompress_ptr info)
     scan.Rows = static_cast<int>(info->MCU_rows_in_scan);
     scan.MeasureCost = info->Ss == 0 && info->Se == DCTSIZE2 - 1;
     scan.MeasureCoefs = info->Ss > 0;
+    if (s->Header) {
+        // The MCUs before the restart marker are not decoded; they end where it does.
+        scan.End.assign(s->FirstMcu, scan.Start);
+        scan.Activity.assign(s->FirstMcu, 0.0f);
+        scan.Rows = s->McuRows;
+    }
 }
 
 void WatchedStartPass(j_decompress_ptr info)
@@ -325,14 +368,17 @@ void PrepareGrids(Session* s)
     }
     const long mcuCols = static_cast<long>((info.image_width + 8 * info.max_h_samp_factor - 1) /
                                            (8 * info.max_h_samp_factor));
-    const long mcuRows = static_cast<long>((info.image_height + 8 * info.max_v_samp_factor - 1) /
-                                           (8 * info.max_v_samp_factor));
+    // Decoding from a restart marker the frame's height is the rest's; the grids are the
+    // whole picture's.
+    const long mcuRows = s->Header ? s->McuRows
+                                   : static_cast<long>((info.image_height + 8 * info.max_v_samp_factor - 1) /
+                                                       (8 * info.max_v_samp_factor));
     for (size_t ci = 0; ci < count; ++ci) {
         const jpeg_component_info& comp = info.comp_info[ci];
         DcGrid& grid = s->Dc[ci];
         if (count == 1) {
             grid.Width = static_cast<int>(comp.width_in_blocks);
-            grid.Height = static_cast<int>(comp.height_in_blocks);
+            grid.Height = s->Header ? s->McuRows : static_cast<int>(comp.height_in_blocks);
         } else {
             grid.Width = static_cast<int>(mcuCols * comp.h_samp_factor);
             grid.Height = static_cast<int>(mcuRows * comp.v_samp_factor);
@@ -349,6 +395,8 @@ void Decode(Session* s)
     if (setjmp(s->Jump))
         return;
     jpeg_read_header(info, TRUE);
+    if (s->Header)
+        info->marker->next_restart_num = s->NextRestart;
     PrepareGrids(s);
     // Cheapest output: one pixel per block, which needs no AC coefficient kept.
     info->scale_num = 1;
@@ -626,13 +674,158 @@ uint64_t FaultFrom(const Session& s) { return s.StopAt - std::min<uint64_t>(s.St
 uint64_t FaultTo(const Session& s) { return s.StopAt + s.LongestMcu + 16; }
 bool FaultReaches(const Session& s, uint64_t offset) { return FaultTo(s) >= offset; }
 
-}  // namespace
+// ---- decoding from a restart marker -----------------------------------------------------
+//
+// A sequential picture with restart markers can be decoded from any of them: the DC
+// predictions start over there and the markers count the MCUs. Checking a joint then costs
+// the few MCU rows before it instead of all the picture's data before it.
 
-JpegJoint CheckJpegJoint(const ByteSource& src, uint64_t joint)
+// MCU rows decoded before the joint's restart interval: the seam tests compare the rows
+// below the joint with the two above it, and each of those with the one above.
+constexpr int kRowsBefore = 3;
+// Data before the restart marker that is not worth skipping: decoding it costs little.
+constexpr uint64_t kWorthSkipping = 256 * 1024;
+
+struct RestartPoint {
+    std::vector<uint8_t> Header;  // the file's up to its scan's data, the height made the rest's
+    uint64_t DataFrom = 0;        // just past the restart marker
+    uint32_t FirstMcu = 0;        // the MCU that begins there
+    uint32_t TotalMcus = 0;
+    int PerRow = 0;
+    int McuRows = 0;
+    int NextRestart = 0;          // the number of the next restart marker
+};
+
+uint32_t ReadBe16(const uint8_t* p) { return (uint32_t(p[0]) << 8) | p[1]; }
+
+// Finds the restart marker to decode from for a joint, when the picture is sequential with
+// restart markers and there is one far enough before the joint to be worth it.
+bool FindRestartPoint(const ByteSource& src, uint64_t joint, RestartPoint& point)
+{
+    // The header: the frame's size and sampling, the restart interval, the scan's start.
+    uint8_t seg[4];
+    if (!src.ReadAll(0, seg, 2) || seg[0] != 0xFF || seg[1] != 0xD8)  // SOI
+        return false;
+    uint64_t at = 2, sofAt = 0, dataStart = 0;
+    uint32_t width = 0, height = 0, interval = 0;
+    int components = 0, maxH = 1, maxV = 1;
+    while (dataStart == 0) {
+        if (at >= joint || !src.ReadAll(at, seg, 4) || seg[0] != 0xFF)
+            return false;
+        if (seg[1] == 0xFF) {  // fill byte
+            ++at;
+            continue;
+        }
+        const uint32_t length = ReadBe16(seg + 2);
+        if (length < 2)
+            return false;
+        switch (seg[1]) {
+        case 0xC0:  // baseline and extended sequential, Huffman-coded
+        case 0xC1: {
+            uint8_t frame[6 + 3 * 4];
+            if (length < 8 || !src.ReadAll(at + 4, frame, 6))
+                return false;
+            height = ReadBe16(frame + 1);
+            width = ReadBe16(frame + 3);
+            components = frame[5];
+            if (components < 1 || components > 4 || length < 8 + 3u * components ||
+                !src.ReadAll(at + 4, frame, 6 + 3 * size_t(components)))
+                return false;
+            for (int c = 0; c < components; ++c) {
+                maxH = std::max(maxH, frame[7 + 3 * c] >> 4);
+                maxV = std::max(maxV, frame[7 + 3 * c] & 15);
+            }
+            sofAt = at;
+            break;
+        }
+        case 0xDD:  // restart interval
+            if (length != 4 || !src.ReadAll(at + 4, seg, 2))
+                return false;
+            interval = ReadBe16(seg);
+            break;
+        case 0xDA: {  // the scan: it must hold every component (the picture's only scan)
+            uint8_t count;
+            if (!src.ReadAll(at + 4, &count, 1) || count != components)
+                return false;
+            dataStart = at + 2 + length;
+            break;
+        }
+        default:
+            if ((seg[1] >= 0xC2 && seg[1] <= 0xCF && seg[1] != 0xC4 && seg[1] != 0xCC) ||
+                (seg[1] >= 0xD0 && seg[1] <= 0xD9))
+                return false;  // progressive, lossless, arithmetic-coded or out of place
+            break;
+        }
+        at += 2 + length;
+    }
+    if (sofAt == 0 || interval == 0 || width == 0 || height == 0)
+        return false;
+    const uint32_t mcuWidth = components == 1 ? 8 : 8u * maxH;
+    const uint32_t mcuHeight = components == 1 ? 8 : 8u * maxV;
+    point.PerRow = static_cast<int>((width + mcuWidth - 1) / mcuWidth);
+    point.McuRows = static_cast<int>((height + mcuHeight - 1) / mcuHeight);
+    point.TotalMcus = uint32_t(point.PerRow) * uint32_t(point.McuRows);
+
+    // The restart markers before the joint, numbered 0 to 7 in turn; any other marker there
+    // and the data is not what the header says.
+    std::vector<uint64_t> markers;
+    std::unique_ptr<uint8_t[]> chunk(new uint8_t[kChunk]);
+    bool afterFF = false;
+    for (uint64_t offset = dataStart; offset < joint;) {
+        const size_t n = src.Read(offset, chunk.get(), static_cast<size_t>(std::min<uint64_t>(kChunk, joint - offset)));
+        if (n == 0)
+            return false;
+        const uint8_t* const begin = chunk.get();
+        const uint8_t* const end = begin + n;
+        for (const uint8_t* p = begin; p < end;) {
+            if (!afterFF) {
+                p = static_cast<const uint8_t*>(std::memchr(p, 0xFF, static_cast<size_t>(end - p)));
+                if (!p)
+                    break;
+                afterFF = true;
+                ++p;
+                continue;
+            }
+            const uint8_t b = *p++;
+            if (b == 0xFF)
+                continue;  // fill
+            afterFF = false;
+            if (b == 0x00)
+                continue;  // a stuffed FF of the data
+            if (b != JPEG_RST0 + markers.size() % 8)
+                return false;
+            markers.push_back(offset + static_cast<uint64_t>(p - begin) - 2);
+        }
+        offset += n;
+    }
+    // The last marker that leaves kRowsBefore MCU rows before the interval holding the joint.
+    const uint64_t rowsBefore = (uint64_t(kRowsBefore) * point.PerRow + interval - 1) / interval;
+    if (markers.size() <= rowsBefore)
+        return false;
+    const size_t use = markers.size() - 1 - rowsBefore;
+    point.DataFrom = markers[use] + 2;
+    point.FirstMcu = static_cast<uint32_t>((use + 1) * interval);
+    point.NextRestart = static_cast<int>((use + 1) % 8);
+    if (point.DataFrom < dataStart + kWorthSkipping || point.FirstMcu >= point.TotalMcus)
+        return false;
+
+    // The header with the frame's height cut to the MCU rows that hold the rest.
+    const uint32_t rows = (point.TotalMcus - point.FirstMcu + point.PerRow - 1) / point.PerRow;
+    const uint32_t restHeight = rows * mcuHeight;
+    if (restHeight > 0xFFFF)
+        return false;
+    point.Header.resize(static_cast<size_t>(dataStart));
+    if (!src.ReadAll(0, point.Header.data(), point.Header.size()))
+        return false;
+    point.Header[sofAt + 5] = static_cast<uint8_t>(restHeight >> 8);
+    point.Header[sofAt + 6] = static_cast<uint8_t>(restHeight);
+    return true;
+}
+
+// The answer from what a decode of src saw.
+JpegJoint Judge(const Session& s, const ByteSource& src, uint64_t joint)
 {
     JpegJoint answer;
-    Session s;
-    RunDecode(s, src);
     // Inside the header's segments runs of zeros are common (padding of an Exif block);
     // only entropy-coded data never holds one.
     const bool inData = !s.Scans.empty() && joint >= s.Scans.front().Start;
@@ -662,6 +855,29 @@ JpegJoint CheckJpegJoint(const ByteSource& src, uint64_t joint)
         break;
     }
     return answer;
+}
+
+}  // namespace
+
+JpegJoint CheckJpegJoint(const ByteSource& src, uint64_t joint)
+{
+    RestartPoint point;
+    if (FindRestartPoint(src, joint, point)) {
+        Session s;
+        s.Header = &point.Header;
+        s.DataFrom = point.DataFrom;
+        s.FirstMcu = point.FirstMcu;
+        s.TotalMcus = point.TotalMcus;
+        s.McuRows = point.McuRows;
+        s.NextRestart = point.NextRestart;
+        RunDecode(s, src);
+        // Unless libjpeg saw the picture otherwise than the header read here, the answer.
+        if (s.Scans.size() == 1 && s.Scans[0].PerRow == point.PerRow && s.Scans[0].HasDc)
+            return Judge(s, src, joint);
+    }
+    Session s;
+    RunDecode(s, src);
+    return Judge(s, src, joint);
 }
 
 uint64_t JpegGoodPrefix(const ByteSource& src, uint32_t clusterSize)

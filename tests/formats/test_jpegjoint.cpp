@@ -61,7 +61,7 @@ JpegJoint Check(const Bytes& bytes, uint64_t joint)
     return CheckJpegJoint(source, joint);
 }
 
-const char* Name(JointVerdict verdict)
+std::string Name(JointVerdict verdict)
 {
     switch (verdict) {
     case JointVerdict::Continues: return "Continues";
@@ -71,8 +71,8 @@ const char* Name(JointVerdict verdict)
     return "?";
 }
 
-// A JPEG of an RGB PPM file with a restart marker after every MCU row, as many cameras
-// write them.
+// A JPEG of an RGB PPM file with restart markers, as many cameras write them: every 7 MCUs,
+// so that the intervals do not line up with the MCU rows.
 Bytes EncodeWithRestarts(const std::string& ppmPath)
 {
     Bytes ppm = px::test::ReadFile(ppmPath);
@@ -94,7 +94,7 @@ Bytes EncodeWithRestarts(const std::string& ppmPath)
     info.in_color_space = JCS_RGB;
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, 90, TRUE);
-    info.restart_in_rows = 1;
+    info.restart_interval = 7;
     jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
         JSAMPROW row = const_cast<uint8_t*>(pixels + size_t(info.next_scanline) * width * 3);
