@@ -498,6 +498,10 @@ void CAtomDoc::CloseMovieFile()
     // movie under its own path.
     m_pStatus->FilePath.SetPath(m_strMoviePath, false);
     m_pStatus->Send(StatusKind::FileFinished, JobScope::Recovery);
+    if (m_pListener) {
+        std::error_code ec;
+        m_pListener->OnMovieClosed(m_strMoviePath, m_nMovieStart, std::filesystem::file_size(m_strMoviePath, ec));
+    }
 }
 
 bool CAtomDoc::CutMovie(CutMovieInfo& out)

@@ -1,6 +1,7 @@
 #include "recovery/ccarvefile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -91,6 +92,20 @@ bool CCarveFile::Truncate(uint64_t size)
     if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0 || ::lseek(m_fd, static_cast<off_t>(size), SEEK_SET) < 0)
         return Fail(errno);
     m_written = size;
+    return true;
+}
+
+bool CCarveFile::OpenForReading(const std::string& path)
+{
+    Close();
+    m_path = path;
+    m_error.clear();
+    m_failed = false;
+    m_fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (m_fd < 0)
+        return false;
+    struct stat st {};
+    m_written = ::fstat(m_fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
     return true;
 }
 

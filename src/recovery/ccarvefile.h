@@ -27,6 +27,9 @@ public:
     bool Flush();
     // Flushes, then cuts the file to size bytes (an end found in bytes already written).
     bool Truncate(uint64_t size);
+    // Opens an existing file for ReadBack only; Written() is its size. False when it
+    // cannot be opened.
+    bool OpenForReading(const std::string& path);
     // Flushes, then copies up to n bytes of the file at offset into out; the count copied
     // (0 on failure or past the end). The end rules read what was carved through it.
     size_t ReadBack(uint64_t offset, uint8_t* out, size_t n);

@@ -8,7 +8,12 @@
 #include "app/clogfile.h"
 #include "app/filetypes.h"
 #include "cardfs/cardgeometry.h"
+#include "cardfs/dcfname.h"
 #include "formats/formatend.h"
+#include "formats/shottime.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -116,6 +121,8 @@ bool CImageRecovery::Init()
     m_Unowned.clear();
     m_FileStarts.clear();
     m_DirBlocks.clear();
+    m_Found.clear();
+    m_Volumes.clear();
     m_nClusterBytes = 0;
     m_nDataStart = 0;
     m_bGeometryKnown = false;
@@ -147,7 +154,10 @@ void CImageRecovery::ReadGeometry()
         std::memcpy(out, buffer.data() + (offset - first * s.BlockSize), n);
         return true;
     };
+    if (m_bGeometryKnown)
+        return;
     const std::vector<px::CardGeometry> volumes = px::ReadCardGeometry(read, CardBytes());
+    m_Volumes = volumes;
     if (!volumes.empty()) {
         m_nClusterBytes = volumes.front().ClusterBytes;
         m_nDataStart = volumes.front().DataStart;
@@ -163,6 +173,7 @@ void CImageRecovery::EndOfCard()
     if (m_MovieDoc.HasFileError())
         Abort(m_MovieDoc.GetError());
     CompleteFragmented();
+    DescribeFiles();
 }
 
 void CImageRecovery::CompleteFragmented()
@@ -221,7 +232,102 @@ void CImageRecovery::CompleteFragmented()
     for (const CarveRecord& record : m_Fragmented) {
         s.FilePath.SetPath(record.Path, false);
         s.Send(StatusKind::FileFinished, Scope());
+        Remember(record.Path, record.MovieKind ? 0 : record.Type, record.CardStart, record.Length);
     }
+}
+
+void CImageRecovery::Remember(const std::string& path, int32_t type, uint64_t cardStart, uint64_t length)
+{
+    m_Found.push_back({path.substr(path.rfind('/') + 1), type, cardStart, length});
+}
+
+void CImageRecovery::DescribeFiles()
+{
+    CTransferStatus& s = Status();
+    if (m_Found.empty() || CancelRequested() || Aborted())
+        return;
+    if (m_Dirs && m_Dirs->Count() > 0)
+        ReadGeometry();
+    std::string folder = m_strDestinationFolder;
+    if (!folder.empty() && folder.back() != '/')
+        folder += '/';
+    size_t named = 0;
+    // Names whose first letter the card still holds (live entries, long names, exFAT),
+    // for the deleted short names that lost theirs.
+    m_KnownNames.clear();
+    if (m_Dirs)
+        for (size_t i = 0; i < m_Dirs->Count() && m_KnownNames.size() < 4096; ++i) {
+            const px::DirEntry entry = m_Dirs->At(i);
+            if (!entry.Directory && !px::LostFirstLetter(entry.Name))
+                m_KnownNames.push_back(entry.Name);
+        }
+    for (const FoundFile& file : m_Found) {
+        const std::string path = folder + file.Name;
+        // The entry whose first cluster is where the file starts; of several (an old
+        // deleted file and a newer one), the one whose size agrees, then whose extension
+        // names the same type.
+        std::string name;
+        int64_t entryTime = 0;
+        for (const px::CardGeometry& volume : m_Volumes) {
+            const uint32_t cluster = volume.ClusterAt(file.CardStart);
+            if (cluster == 0 || volume.ClusterOffset(cluster) != file.CardStart)
+                continue;
+            int best = -1;
+            for (const px::DirEntry& entry : m_Dirs->WithCluster(cluster)) {
+                if (entry.Directory)
+                    continue;
+                const size_t dot = entry.Name.rfind('.');
+                const std::string ext = dot == std::string::npos ? std::string() : entry.Name.substr(dot + 1);
+                const std::string mine = file.Name.substr(file.Name.rfind('.') + 1);
+                const bool sameType = ext.size() == mine.size() &&
+                                      std::equal(ext.begin(), ext.end(), mine.begin(), [](char a, char b) {
+                                          return std::tolower(static_cast<unsigned char>(a)) ==
+                                                 std::tolower(static_cast<unsigned char>(b));
+                                      });
+                const int score = (entry.Size == file.Length ? 2 : 0) + (sameType ? 1 : 0);
+                if (score > best) {
+                    best = score;
+                    name = entry.Name;
+                    entryTime = entry.Modified;
+                }
+            }
+            if (!name.empty())
+                break;
+        }
+        if (px::LostFirstLetter(name)) {
+            // FAT wrote its deletion mark over the first letter: the camera's names around
+            // it, or its maker's prefix, tell it.
+            std::vector<std::string> neighbours;
+            for (const std::string& other : m_KnownNames)
+                neighbours.push_back(other);
+            name = px::RestoreFirstLetter(name, neighbours);
+        }
+        int64_t shot = 0;
+        {
+            CCarveFile reader;
+            if (reader.OpenForReading(path)) {
+                const CarvedSource source(reader, reader.Written());
+                shot = file.Type != 0 ? ShotTime(file.Type, source) : MovieShotTime(source);
+            }
+        }
+        if (shot == 0)
+            shot = entryTime;
+        if (name.empty() && shot == 0)
+            continue;
+        named += name.empty() ? 0 : 1;
+        if (shot != 0) {
+            // Photo managers sort by it: the moment the picture was taken.
+            const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(shot), 0}};
+            ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        }
+        s.FilePath.SetPath(path, false);
+        s.CameraName = name;
+        s.ShotTime = shot;
+        s.Send(StatusKind::FileDescribed, Scope());
+    }
+    s.CameraName.clear();
+    s.ShotTime = 0;
+    Log().Info("Names from the card: " + std::to_string(named) + " of " + std::to_string(m_Found.size()) + " files");
 }
 
 uint64_t CImageRecovery::CardOffset(const uint8_t* block) const
@@ -692,6 +798,7 @@ void CImageRecovery::Finish()
         return;
     }
     Status().Send(StatusKind::FileFinished, Scope());
+    Remember(record.Path, record.Type, record.CardStart, record.Length);
 }
 
 void CImageRecovery::Close()

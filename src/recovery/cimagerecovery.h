@@ -38,6 +38,10 @@ public:
         m_nCurrentType = 0;
     }
     uint64_t CardBytes() const override;
+    void OnMovieClosed(const std::string& path, uint64_t cardStart, uint64_t length) override
+    {
+        Remember(path, 0, cardStart, length);
+    }
     bool ReadsAhead() const override { return true; }
     void FlushChunks() override;
     // Card bytes for the movie document's look ahead: from the read buffer when it holds
@@ -77,6 +81,12 @@ private:
     void CompleteFragmented();
     // The cluster size and place from the card's file system, when it has one.
     void ReadGeometry();
+    // Keeps what the naming after the scan needs of an announced file.
+    void Remember(const std::string& path, int32_t type, uint64_t cardStart, uint64_t length);
+    // After the scan: each found file's camera name (the card's directory entry for its
+    // first cluster) and shot time (its own metadata, else the entry's time), set as the
+    // file's modification time and announced with a status of kind FileDescribed.
+    void DescribeFiles();
     // True while the open JPEG is in the part after its last scan that its structure
     // declares its own (an MPO's further images, a motion photo's movie).
     bool InOwnTrailer() const;
@@ -118,6 +128,17 @@ private:
     uint64_t m_nClusterBytes = 0;
     uint64_t m_nDataStart = 0;
     bool m_bGeometryKnown = false;
+    std::vector<px::CardGeometry> m_Volumes;
+    // Every announced file: its name in the run folder (short: no heap per file), type
+    // (movies: 0), card offset and length.
+    struct FoundFile {
+        std::string Name;
+        int32_t Type;
+        uint64_t CardStart;
+        uint64_t Length;
+    };
+    std::vector<FoundFile> m_Found;
+    std::vector<std::string> m_KnownNames;
     // Directory entries of the card's file system, wherever the scan meets them; a block
     // of them inside a picture says the picture is in pieces there.
     std::unique_ptr<px::DirCollector> m_Dirs;

@@ -6,6 +6,8 @@
 #include <regex>
 #include <sstream>
 
+#include <sys/stat.h>
+
 #include "support/fixtures.h"
 
 namespace fs = std::filesystem;
@@ -96,7 +98,7 @@ TEST_F(CliRecover, SavesTheKeptFilesUnderThePrefix)
     std::string out;
     const std::string save = home.File("Trip");
     ASSERT_EQ(Sh(Px3("--card E=" + Quote(card) + " recover E --types all --save " + Quote(save) +
-                     " --prefix Holiday --keep jpg,mov"),
+                     " --prefix Holiday --keep jpg,mov --names prefix"),
                  &out),
               0)
         << out;
@@ -119,6 +121,55 @@ TEST_F(CliRecover, SavesTheKeptFilesUnderThePrefix)
 
     EXPECT_EQ(Sh(Px3("--card E=" + Quote(card) + " recover E --keep jpg"), &out), 2);
     EXPECT_NE(out.find("--prefix, --keep and --names go with --save FOLDER"), std::string::npos) << out;
+}
+
+// A card that lived like a camera's, every file deleted: the files come back under the
+// names the card's directory still holds, with their bytes, and with the moment they were
+// shot as their modification time.
+TEST(CliNames, SavesUnderTheCameraNamesWithTheShotTimes)
+{
+    TempHome home;
+    const std::string dir = home.File("life");
+    std::string out;
+    ASSERT_EQ(Sh(std::string(PX3_SOURCE_DIR) + "/tests/support/make-camera-life-card --cache " +
+                     Quote(std::string(PX3_BINARY_DIR) + "/fixture-cache") + " --fs exfat --seed 8 " + Quote(dir),
+                 &out),
+              0)
+        << out;
+    const std::string save = home.File("Saved");
+    ASSERT_EQ(Sh("TZ=UTC " + Px3("--card E=" + Quote(dir + "/card.img") + " recover E --types all --save " +
+                                 Quote(save)),
+                 &out),
+              0)
+        << out;
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(out, match, std::regex("Saved into: (.*)\n"))) << out;
+    const std::string folder = match[1];
+    std::ifstream manifest(dir + "/manifest.tsv");
+    std::string line;
+    size_t originals = 0, exact = 0;
+    std::string misses;
+    while (std::getline(manifest, line)) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::vector<std::string> field;
+        std::stringstream fields(line);
+        for (std::string f; std::getline(fields, f, '\t');)
+            field.push_back(f);
+        ++originals;
+        const std::string saved = folder + "/" + field[0];
+        std::ifstream a(saved, std::ios::binary), b(dir + "/originals/" + field[0], std::ios::binary);
+        const std::string got((std::istreambuf_iterator<char>(a)), {}), want((std::istreambuf_iterator<char>(b)), {});
+        struct stat st {};
+        const bool timed = ::stat(saved.c_str(), &st) == 0 && std::llabs(st.st_mtime - std::stoll(field[5])) <= 2;
+        if (!got.empty() && got == want && timed)
+            ++exact;
+        else
+            misses += " " + field[0] + (got.empty() ? " (missing)" : got != want ? " (bytes)" : " (time)");
+    }
+    EXPECT_GT(originals, 20u);
+    EXPECT_EQ(exact, originals) << "not under their name, bytes and time:" << misses << "\n" << out;
+    EXPECT_NE(out.find("Names from the card: "), std::string::npos) << out;
 }
 
 // Arguments that could only waste a scan are refused before the card is read: no types,
