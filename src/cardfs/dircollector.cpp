@@ -1,5 +1,6 @@
 #include "cardfs/dircollector.h"
 
+#include <cctype>
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -347,6 +348,32 @@ bool LongName(const std::vector<uint8_t>& slots, const uint8_t* e, std::string& 
 
 }  // namespace
 
+namespace {
+
+// True when a long name whose slots matched the short entry's checksum is only the first
+// part of the name: its last slot was full (no end mark: the name may go on in slots that
+// lay in another cluster of the folder, now elsewhere or reused) and the extension the
+// short name was made from is not the long name's.
+bool LongNameCut(const std::string& name, const uint8_t* e)
+{
+    if (name.empty() || name.size() % 13 != 0)
+        return false;
+    std::string shortExt;
+    for (int i = 8; i < 11 && e[i] != ' '; ++i)
+        shortExt += char(e[i]);
+    if (shortExt.empty())
+        return false;
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos)
+        return true;
+    std::string longExt;
+    for (size_t i = dot + 1; i < name.size() && longExt.size() < 3; ++i)
+        longExt += char(std::toupper(static_cast<unsigned char>(name[i])));
+    return longExt != shortExt;
+}
+
+}  // namespace
+
 struct DirCollector::Found {
     std::string Name;
     uint32_t FirstCluster = 0;
@@ -494,8 +521,12 @@ bool DirCollector::ParseFat(uint64_t offset, const uint8_t* p, size_t n, std::ve
         }
         Found f;
         uint8_t first = s.Deleted ? '_' : (e[0] == 0x05 ? 0xE5 : e[0]);
-        if (!lfn.empty() && LongName(lfn, e, f.Name, &first))
-            ++named;
+        if (!lfn.empty() && LongName(lfn, e, f.Name, &first)) {
+            if (LongNameCut(f.Name, e))
+                f.Name.clear();
+            else
+                ++named;
+        }
         if (f.Name.empty())
             f.Name = ShortName(e, first);
         f.FirstCluster = s.Cluster;
