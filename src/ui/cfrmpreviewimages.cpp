@@ -125,12 +125,14 @@ void CFrmPreviewImages::Open(const CThumb& thumb)
         QApplication::restoreOverrideCursor();
         return;
     }
-    // Pictures, and camera raw files through the preview the camera embedded in them.
+    // Pictures, and camera raw files through the preview the camera embedded in them;
+    // the window is titled with the name the grid shows (the camera's, when known).
+    const QString title = CThumbViewer::NameOf(thumb);
     const ThumbKind kind = ThumbKindOf(text);
     if (kind == ThumbKind::Picture || kind == ThumbKind::CameraRaw)
-        m_imageViewer->ShowPicture(path, name);
+        m_imageViewer->ShowPicture(path, title);
     else
-        m_imageViewer->ShowNothing(name);
+        m_imageViewer->ShowNothing(title);
 }
 
 bool CFrmPreviewImages::CheckReady()

@@ -9,7 +9,8 @@
 
 namespace {
 
-constexpr int kLinkId = 1084, kSelectId = 1013, kOpenId = 1014, kPrefixId = 1022, kFreeSpaceId = 1077;
+constexpr int kLinkId = 1084, kSelectId = 1013, kOpenId = 1014, kPrefixId = 1022, kKeepNamesId = 1023,
+              kFreeSpaceId = 1077;
 
 std::function<QString(QWidget*, const QString&)>& FolderChooser()
 {
@@ -35,7 +36,8 @@ CFrmSaveImages::CFrmSaveImages(CDriveDoc& doc, const CStep& step, QWidget* paren
       m_locationLabel(FieldLabel("Select the location where you wish to save:", this)),
       m_link(new QPushButton("Click here to open the folder", this)), m_select(PageButton("Select", this)),
       m_open(PageButton("Open", this)), m_prefixLabel(FieldLabel("Enter a prefix for recovered file names:", this)),
-      m_prefix(new QLineEdit(this)), m_totalImagesLabel(FieldLabel("Total Images:", this)),
+      m_prefix(new QLineEdit(this)), m_keepNames(new QCheckBox("Keep the camera's file names", this)),
+      m_totalImagesLabel(FieldLabel("Total Images:", this)),
       m_totalImages(ValueLabel("Total Images:", this)), m_totalSizeLabel(FieldLabel("Total Size:", this)),
       m_totalSize(ValueLabel("Total Size:", this)), m_freeSpaceLabel(FieldLabel("Free Space:", this)),
       m_freeSpace(ValueLabel("Free Space:", this)), m_save(RoundButton("&Save", "Save the files marked to keep", this)),
@@ -54,6 +56,10 @@ CFrmSaveImages::CFrmSaveImages(CDriveDoc& doc, const CStep& step, QWidget* paren
     m_prefix->setMaxLength(255);
     m_prefix->setStyleSheet("QLineEdit { border: 1px solid #c9d1da; border-radius: 4px; padding: 3px 6px; }"
                             "QLineEdit:focus { border-color: #2f7dc8; }");
+    m_keepNames->setAccessibleName("Keep the camera's file names");
+    m_keepNames->setToolTip("Save each file under the name it had on the camera's card, where the card still "
+                            "knows it;\nthe prefix names the others");
+    m_keepNames->setCursor(Qt::PointingHandCursor);
     m_totalImages->setText("0");
     m_totalSize->setText("0.0 B");
     MakeProgress();
@@ -61,6 +67,7 @@ CFrmSaveImages::CFrmSaveImages(CDriveDoc& doc, const CStep& step, QWidget* paren
     AddControl(kSelectId, m_select);
     AddControl(kOpenId, m_open);
     AddControl(kPrefixId, m_prefix);
+    AddControl(kKeepNamesId, m_keepNames);
     AddControl(ControlId::TotalImages, m_totalImages);
     AddControl(ControlId::TotalSize, m_totalSize);
     AddControl(kFreeSpaceId, m_freeSpace);
@@ -75,6 +82,10 @@ CFrmSaveImages::CFrmSaveImages(CDriveDoc& doc, const CStep& step, QWidget* paren
         ReadControls();
         CloseBalloon();
     });
+    connect(m_keepNames, &QCheckBox::clicked, this, [this] {
+        ReadControls();
+        CloseBalloon();
+    });
     RefreshControls();
 }
 
@@ -83,7 +94,12 @@ void CFrmSaveImages::SetFolderChooser(std::function<QString(QWidget*, const QStr
     FolderChooser() = std::move(chooser);
 }
 
-void CFrmSaveImages::ReadControls() { Document().Settings().FilePrefix = m_prefix->text().toStdString(); }
+void CFrmSaveImages::ReadControls()
+{
+    SettingsRecord& settings = Document().Settings();
+    settings.FilePrefix = m_prefix->text().toStdString();
+    settings.KeepCameraNames = m_keepNames->isChecked();
+}
 
 void CFrmSaveImages::RefreshControls()
 {
@@ -91,6 +107,7 @@ void CFrmSaveImages::RefreshControls()
     const QString prefix = QString::fromStdString(settings.FilePrefix);
     if (m_prefix->text() != prefix)
         m_prefix->setText(prefix);
+    m_keepNames->setChecked(settings.KeepCameraNames);
     m_select->setEnabled(!JobRunning());
     m_open->setEnabled(!JobRunning());
     m_save->setEnabled(!JobRunning());
@@ -234,7 +251,10 @@ void CFrmSaveImages::resizeEvent(QResizeEvent*)
     m_select->setGeometry(kSide + linkWidth + kGap, 56, kButton, 24);
     m_open->setGeometry(w - kSide - kButton, 56, kButton, 24);
     m_prefixLabel->setGeometry(kSide, 90, w - 2 * kSide, 18);
-    m_prefix->setGeometry(kSide, 110, 300, 26);
+    // The names choice beside the prefix: the prefix names what the card no longer knows.
+    const int prefixWidth = std::min(300, (w - 2 * kSide) / 2 - kGap);
+    m_prefix->setGeometry(kSide, 110, prefixWidth, 26);
+    m_keepNames->setGeometry(kSide + prefixWidth + 2 * kGap, 110, w - 2 * kSide - prefixWidth - 2 * kGap, 26);
     // The totals in three columns.
     const int column = (w - 2 * kSide) / 3;
     const std::array<std::pair<QLabel*, QLabel*>, 3> totals = {

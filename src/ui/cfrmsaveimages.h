@@ -1,8 +1,10 @@
 #pragma once
 // The fifth recovery step: the destination folder (shown as a link that opens it), the
-// prefix of the saved names, the number and size of the files kept and the free space
-// where they go, and Save, which renames the kept files under the prefix and moves them
-// into the destination.
+// prefix of the saved names, whether the files keep the names the camera gave them, the
+// number and size of the files kept and the free space where they go, and Save, which
+// renames the kept files (by their camera names where the card still knew them, the
+// others under the prefix) and moves them into the destination.
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -32,6 +34,7 @@ public:
 
     QPushButton* Link() const { return m_link; }
     QLineEdit* PrefixEdit() const { return m_prefix; }
+    QCheckBox* KeepNamesBox() const { return m_keepNames; }
     QPushButton* SaveButton() const { return m_save; }
     QPushButton* SelectButton() const { return m_select; }
     QPushButton* OpenButton() const { return m_open; }
@@ -44,6 +47,7 @@ protected:
 private:
     // The destination check: the document accepts the folder, else a warning at Select.
     bool CheckDestination(const QString& folder);
+    // The prefix and the names choice into the document's settings, which the save reads.
     void ReadControls();
 
     QLabel* m_locationLabel;
@@ -52,6 +56,7 @@ private:
     QPushButton* m_open;
     QLabel* m_prefixLabel;
     QLineEdit* m_prefix;
+    QCheckBox* m_keepNames;
     QLabel* m_totalImagesLabel;
     QLabel* m_totalImages;
     QLabel* m_totalSizeLabel;

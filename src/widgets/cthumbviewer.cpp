@@ -1,15 +1,24 @@
 #include "widgets/cthumbviewer.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
+#include <QDateTime>
+#include <QFontMetrics>
 #include <QHelpEvent>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QScrollBar>
 #include <QToolTip>
+#include <QWindow>
 
 #include <algorithm>
+#include <climits>
+#include <unordered_map>
 
 #include "app/progresstext.h"
 #include "recovery/cthumb.h"
@@ -24,6 +33,10 @@ const QColor kDarkSlateGrey(0x2F, 0x4F, 0x4F);
 const QColor kLightGrey(0xD3, 0xD3, 0xD3);
 const QColor kAppBlue(0x2F, 0x7D, 0xC8);
 const QColor kOutline(0x8A, 0x96, 0xA3);
+// The names under the thumbnails: quiet greys, one for a light background, one for a
+// dark one (the found list's black).
+const QColor kNameOnLight(0x5B, 0x67, 0x75);
+const QColor kNameOnDark(0xB4, 0xBC, 0xC6);
 
 constexpr int kSquare = 14;
 
@@ -111,13 +124,164 @@ QString KindText(const CThumb& thumb)
     return ext + QStringLiteral(" file");
 }
 
+QString ShotTimeText(int64_t seconds)
+{
+    return QLocale().toString(QDateTime::fromSecsSinceEpoch(seconds), QStringLiteral("d MMMM yyyy HH:mm"));
+}
+
+// A cell of the grid as assistive technology sees it: an item of the grid's list, named
+// like the name under its thumbnail. It reads the grid each time it is asked, so it stays
+// true while the list changes; a cell past the laid-out ones is no longer valid.
+class ThumbCellAccessible : public QAccessibleInterface {
+public:
+    ThumbCellAccessible(CThumbViewer* grid, size_t index) : m_grid(grid), m_nIndex(index) {}
+
+    size_t Index() const { return m_nIndex; }
+    const CThumbViewer* Grid() const { return m_grid.data(); }
+
+    bool isValid() const override { return Thumb() != nullptr; }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override { return m_grid ? m_grid->window()->windowHandle() : nullptr; }
+    QAccessibleInterface* parent() const override
+    {
+        return m_grid ? QAccessible::queryAccessibleInterface(m_grid.data()) : nullptr;
+    }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QAccessible::Role role() const override { return QAccessible::ListItem; }
+    void setText(QAccessible::Text, const QString&) override {}
+
+    QString text(QAccessible::Text kind) const override
+    {
+        const CThumb* thumb = Thumb();
+        if (!thumb)
+            return {};
+        if (kind == QAccessible::Name)
+            return CThumbViewer::NameOf(*thumb);
+        if (kind == QAccessible::Description)
+            return CThumbViewer::DetailsOf(*thumb).mid(1).join(QStringLiteral(", "));
+        return {};
+    }
+
+    QRect rect() const override
+    {
+        const CThumb* thumb = Thumb();
+        if (!thumb)
+            return {};
+        const QWidget* view = m_grid->viewport();
+        const QPoint offset(m_grid->horizontalScrollBar()->value(), m_grid->verticalScrollBar()->value());
+        const QRect cell = thumb->GetCellRect().translated(-offset);
+        return QRect(view->mapToGlobal(cell.topLeft()), cell.size());
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state;
+        const CThumb* thumb = Thumb();
+        if (!thumb) {
+            state.invalid = true;
+            return state;
+        }
+        state.focusable = true;
+        state.checkable = true;
+        state.checked = thumb->IsKept();
+        state.focused = thumb->IsCurrent() && m_grid->hasFocus();
+        const QWidget* view = m_grid->viewport();
+        state.offscreen = !rect().intersects(QRect(view->mapToGlobal(QPoint(0, 0)), view->size()));
+        return state;
+    }
+
+private:
+    CThumb* Thumb() const
+    {
+        return m_grid && m_nIndex < m_grid->LaidOut() ? m_grid->List()->GetAt(m_nIndex) : nullptr;
+    }
+
+    QPointer<CThumbViewer> m_grid;
+    size_t m_nIndex;
+};
+
+// The grid as assistive technology sees it: a list of its cells. The cells' interfaces are
+// made when first asked for and live as long as the grid's.
+class ThumbGridAccessible : public QAccessibleWidget {
+public:
+    explicit ThumbGridAccessible(CThumbViewer* grid) : QAccessibleWidget(grid, QAccessible::List) {}
+    ~ThumbGridAccessible() override
+    {
+        for (const auto& [index, id] : m_cells)
+            QAccessible::deleteAccessibleInterface(id);
+    }
+
+    int childCount() const override { return int(std::min<size_t>(Grid()->LaidOut(), INT_MAX)); }
+
+    QAccessibleInterface* child(int index) const override
+    {
+        if (index < 0 || size_t(index) >= Grid()->LaidOut())
+            return nullptr;
+        const auto known = m_cells.find(size_t(index));
+        if (known != m_cells.end())
+            return QAccessible::accessibleInterface(known->second);
+        auto* cell = new ThumbCellAccessible(Grid(), size_t(index));
+        const QAccessible::Id id = QAccessible::registerAccessibleInterface(cell);
+        m_cells.emplace(size_t(index), id);
+        return cell;
+    }
+
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        const auto* cell = dynamic_cast<const ThumbCellAccessible*>(child);
+        if (!cell || cell->Grid() != Grid() || cell->Index() >= Grid()->LaidOut())
+            return -1;
+        return int(cell->Index());
+    }
+
+    QAccessibleInterface* childAt(int x, int y) const override
+    {
+        size_t index = 0;
+        const QPoint point = Grid()->viewport()->mapFromGlobal(QPoint(x, y));
+        if (!Grid()->viewport()->rect().contains(point) || !Grid()->ThumbAt(point, &index))
+            return nullptr;
+        return child(int(index));
+    }
+
+    QAccessibleInterface* focusChild() const override
+    {
+        size_t index = 0;
+        return Grid()->hasFocus() && Grid()->CurrentIndex(&index) ? child(int(index)) : nullptr;
+    }
+
+private:
+    CThumbViewer* Grid() const { return static_cast<CThumbViewer*>(widget()); }
+
+    mutable std::unordered_map<size_t, QAccessible::Id> m_cells;
+};
+
+QAccessibleInterface* ThumbGridFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("CThumbViewer") && object && object->isWidgetType())
+        return new ThumbGridAccessible(static_cast<CThumbViewer*>(object));
+    return nullptr;
+}
+
 }  // namespace
 
 CThumbViewer::CThumbViewer(CThumbViewerListener* listener, QWidget* parent)
     : QAbstractScrollArea(parent), m_listener(listener), m_keepSet(KeepPicture(true)),
       m_keepClear(KeepPicture(false)), m_open(OpenPicture())
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(ThumbGridFactory);
+        return true;
+    }();
+    (void)factoryInstalled;
     setAccessibleName(QStringLiteral("Thumbnails"));
+    // The names under the thumbnails: small and narrow, so that a camera's 8.3 name fits
+    // between the squares.
+    m_nameFont = font();
+    m_nameFont.setPixelSize(10);
+    m_nameFont.setStretch(80);
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setFocusProxy(this);
     viewport()->setMouseTracking(true);
@@ -183,6 +347,59 @@ QRect CThumbViewer::KeepSquare(const QRect& cell)
 QRect CThumbViewer::OpenSquare(const QRect& cell)
 {
     return QRect(cell.x() + 2, cell.y() + cell.height() - 2 - kSquare, kSquare, kSquare);
+}
+
+QRect CThumbViewer::NameRect(const QRect& cell)
+{
+    const QRect open = OpenSquare(cell);
+    const QRect keep = KeepSquare(cell);
+    return QRect(QPoint(open.right() + 2, open.top()), QPoint(keep.left() - 2, keep.bottom()));
+}
+
+QString CThumbViewer::NameOf(const CThumb& thumb)
+{
+    const std::string camera = thumb.CameraName();
+    return QString::fromStdString(camera.empty() ? thumb.GetFileName() : camera);
+}
+
+QStringList CThumbViewer::DetailsOf(const CThumb& thumb)
+{
+    QStringList lines {NameOf(thumb)};
+    if (thumb.ShotTime() != 0)
+        lines << ShotTimeText(thumb.ShotTime());
+    lines << KindText(thumb) << QString::fromStdString(SizeText(thumb.GetSize()));
+    return lines;
+}
+
+CThumb* CThumbViewer::ThumbAt(QPoint viewportPoint, size_t* index) const
+{
+    return CellAt(viewportPoint + ScrollOffset(), index);
+}
+
+bool CThumbViewer::CurrentIndex(size_t* index) const
+{
+    const CThumb* current = m_list->GetCurrent();
+    return current && CellAt(current->GetCellRect().topLeft(), index);
+}
+
+void CThumbViewer::AnnounceCurrent(size_t index)
+{
+    if (!QAccessible::isActive() || !hasFocus())
+        return;
+    QAccessibleEvent event(this, QAccessible::Focus);
+    event.setChild(int(std::min<size_t>(index, INT_MAX)));
+    QAccessible::updateAccessibility(&event);
+}
+
+void CThumbViewer::AnnounceKept(size_t index)
+{
+    if (!QAccessible::isActive())
+        return;
+    QAccessible::State changed;
+    changed.checked = true;
+    QAccessibleStateChangeEvent event(this, changed);
+    event.setChild(int(std::min<size_t>(index, INT_MAX)));
+    QAccessible::updateAccessibility(&event);
 }
 
 QPoint CThumbViewer::ScrollOffset() const
@@ -297,9 +514,19 @@ void CThumbViewer::PaintCell(QPainter& p, CThumb& thumb) const
         p.fillRect(QRect(shadow.left(), shadow.bottom() - 1, shadow.width(), 2), kDarkSlateGrey);
     }
     FrameInside(p, cell, 1, kLightGrey);
-    // The squares last: a picture's shadow may reach the row they start on.
+    // The squares and the name last: a picture's shadow may reach the row they start on.
     p.drawImage(KeepSquare(cell).topLeft(), thumb.IsKept() ? m_keepSet : m_keepClear);
     p.drawImage(OpenSquare(cell).topLeft(), m_open);
+    const QRect nameRect = NameRect(cell);
+    if (nameRect.width() > 0) {
+        const QColor background(QRgb(thumb.GetParams().Background));
+        p.setFont(m_nameFont);
+        p.setPen(background.lightness() < 128 ? kNameOnDark : kNameOnLight);
+        // Elided in the middle: a camera's number and the extension are what tell its
+        // files apart.
+        const QString name = QFontMetrics(m_nameFont).elidedText(NameOf(thumb), Qt::ElideMiddle, nameRect.width());
+        p.drawText(nameRect, Qt::AlignCenter, name);
+    }
 }
 
 void CThumbViewer::RequestVisible()
@@ -354,13 +581,15 @@ void CThumbViewer::mousePressEvent(QMouseEvent* event)
     }
     setFocus(Qt::MouseFocusReason);
     const QPoint grid = event->position().toPoint() + ScrollOffset();
-    CThumb* thumb = CellAt(grid);
+    size_t index = 0;
+    CThumb* thumb = CellAt(grid, &index);
     if (!thumb)
         return;
     const QRect cell = thumb->GetCellRect();
     if (KeepSquare(cell).contains(grid) || thumb->GetInnerRect().contains(grid)) {
         thumb->ToggleKept();
         UpdateCell(cell);
+        AnnounceKept(index);
         Notify(ThumbNotice::KeepChanged, thumb);
         return;
     }
@@ -369,8 +598,10 @@ void CThumbViewer::mousePressEvent(QMouseEvent* event)
     if (before != now) {
         if (before)
             UpdateCell(before->GetCellRect());
-        if (now)
+        if (now) {
             UpdateCell(now->GetCellRect());
+            AnnounceCurrent(index);
+        }
     }
     if (now && OpenSquare(cell).contains(grid))
         Notify(ThumbNotice::Open, now);
@@ -417,6 +648,8 @@ void CThumbViewer::MoveCurrentTo(size_t index)
     if (before && before != target)
         UpdateCell(before->GetCellRect());
     UpdateCell(cell);
+    if (before != target)
+        AnnounceCurrent(index);
     // Into view, by the least scroll.
     QScrollBar* v = verticalScrollBar();
     if (cell.top() < v->value())
@@ -440,6 +673,9 @@ void CThumbViewer::keyPressEvent(QKeyEvent* event)
         if (key == Qt::Key_Space) {
             current->ToggleKept();
             UpdateCell(current->GetCellRect());
+            size_t index = 0;
+            if (CurrentIndex(&index))
+                AnnounceKept(index);
             Notify(ThumbNotice::KeepChanged, current);
         } else {
             Notify(ThumbNotice::Open, current);
@@ -491,16 +727,11 @@ bool CThumbViewer::viewportEvent(QEvent* event)
     const QPoint offset = ScrollOffset();
     const CThumb* thumb = CellAt(help->pos() + offset);
     if (thumb) {
-        QToolTip::showText(help->globalPos(), ToolTipOf(*thumb), viewport(), thumb->GetCellRect().translated(-offset));
+        QToolTip::showText(help->globalPos(), DetailsOf(*thumb).join(QLatin1Char('\n')), viewport(),
+                           thumb->GetCellRect().translated(-offset));
     } else {
         QToolTip::hideText();
         event->ignore();
     }
     return true;
-}
-
-QString CThumbViewer::ToolTipOf(const CThumb& thumb) const
-{
-    return QString::fromStdString(thumb.GetFileName()) + QLatin1Char('\n') + KindText(thumb) + QLatin1Char('\n')
-        + QString::fromStdString(SizeText(thumb.GetSize()));
 }

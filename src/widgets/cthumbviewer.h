@@ -1,7 +1,9 @@
 #pragma once
 // The grid of found files: every thumbnail of a list in rows of five, with its keep mark
-// (the square at the cell's lower right) and its open square (lower left), scrolled over
-// the list's extent.
+// (the square at the cell's lower right), its open square (lower left) and between them
+// the file's name (the camera's name for it when the card still knew it), scrolled over
+// the list's extent. The tooltip of a cell tells the name, when the file was shot, its
+// type and its size.
 //
 // Mouse: a left press on the keep square or the inner picture area turns the keep mark
 // over and notifies ThumbNotice::KeepChanged; anywhere else in a cell makes that cell
@@ -17,9 +19,15 @@
 //
 // The list's cells must have been placed by Relayout: the painting and hit tests find a
 // cell by its row and column. Files added later show after the next Relayout.
+//
+// Accessibility: the grid is a list whose items are the cells; a cell's name is the name
+// under its thumbnail, its description what the tooltip tells, and it is checked while
+// its keep mark is set. Moving the current cell moves the accessible focus with it.
 #include <QAbstractScrollArea>
+#include <QFont>
 #include <QImage>
 #include <QRect>
+#include <QStringList>
 
 #include <cstddef>
 #include <mutex>
@@ -63,6 +71,22 @@ public:
     static QRect KeepSquare(const QRect& cell);
     // The open square of a cell: 14 x 14, 2 pixels in from the cell's left and bottom.
     static QRect OpenSquare(const QRect& cell);
+    // Where the name is written: the cell's bottom row between the two squares, a pixel
+    // clear of each.
+    static QRect NameRect(const QRect& cell);
+    // The name shown for a file: its camera name when known, else its own file name.
+    static QString NameOf(const CThumb& thumb);
+    // What the tooltip tells of a file, one line each: the name, when it was shot (local
+    // time, when known), its type and its size.
+    static QStringList DetailsOf(const CThumb& thumb);
+
+    // Thumbnails placed by the last Relayout: the cells the grid shows.
+    size_t LaidOut() const { return m_nLaidOut; }
+    // The laid-out thumbnail under a point of the viewport, with its index; null outside
+    // every cell.
+    CThumb* ThumbAt(QPoint viewportPoint, size_t* index = nullptr) const;
+    // The index of the current cell; false when no cell is current.
+    bool CurrentIndex(size_t* index) const;
 
     // Cells painted so far, for tests of the repaint rule.
     size_t CellsPainted() const { return m_nCellsPainted; }
@@ -98,7 +122,10 @@ private:
     // Makes the index-th cell current, repaints the old and new ones and scrolls it into
     // view.
     void MoveCurrentTo(size_t index);
-    QString ToolTipOf(const CThumb& thumb) const;
+    // Tells assistive technology that the index-th cell became current or that its keep
+    // mark turned over.
+    void AnnounceCurrent(size_t index);
+    void AnnounceKept(size_t index);
 
     CThumbViewerListener* m_listener;
     CThumbList* m_list = nullptr;
@@ -106,6 +133,7 @@ private:
     size_t m_nLaidOut = 0;  // thumbnails placed by the last Relayout
     QSize m_extent;
     QImage m_keepSet, m_keepClear, m_open;
+    QFont m_nameFont;
     size_t m_nCellsPainted = 0;
 
     // Filled by the list's workers, emptied on the user-interface thread: announcements

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -95,8 +96,9 @@ protected:
     std::string originals = home.File("originals");
 };
 
-// The whole recovery: every file comes back whole under the prefix, but the one whose keep
-// mark the user cleared; nothing stays in the work folder; a second Save has nothing left.
+// The whole recovery: every file comes back whole under the prefix (the camera's names
+// turned off), but the one whose keep mark the user cleared; nothing stays in the work
+// folder; a second Save has nothing left.
 TEST_F(Wizard, RecoversADeletedCardThroughThePages)
 {
     MakeCard();
@@ -128,6 +130,13 @@ TEST_F(Wizard, RecoversADeletedCardThroughThePages)
     EXPECT_EQ(Status(window), "New destination folder selected");
     save->PrefixEdit()->selectAll();
     QTest::keyClicks(save->PrefixEdit(), "Holiday_2026");
+    // The camera's names are kept unless the user says otherwise: here by the keyboard,
+    // the box being the next stop after the prefix.
+    EXPECT_TRUE(save->KeepNamesBox()->isChecked());
+    EXPECT_EQ(save->KeepNamesBox()->accessibleName(), "Keep the camera's file names");
+    EXPECT_EQ(save->PrefixEdit()->nextInFocusChain(), save->KeepNamesBox());
+    QTest::keyClick(save->KeepNamesBox(), Qt::Key_Space);
+    EXPECT_FALSE(save->KeepNamesBox()->isChecked());
     const std::string runFolder = window.Document().Status().RunFolder.GetText();
     QTest::mouseClick(save->SaveButton(), Qt::LeftButton);
     ASSERT_EQ(Status(window), "Finished");
@@ -161,6 +170,52 @@ TEST_F(Wizard, RecoversADeletedCardThroughThePages)
     EXPECT_EQ(save->BalloonText(), "There are no new files to save.");
     window.OnContinue();
     EXPECT_EQ(window.CurrentStep(), Steps::BurnImages) << "a saved run may go on to the CD";
+}
+
+// With the box left on, a file is saved under its camera name, a name taken twice gets
+// " (2)", and a file whose name the card no longer knew is named by the prefix.
+TEST_F(Wizard, SavesUnderTheCameraNames)
+{
+    MakeCard();
+    CPXMainDlg window(settings);
+    ScanToPreview(window);
+    CThumbList& thumbs = static_cast<CFoundFiles*>(window.Document().FoundList())->Thumbs();
+    ASSERT_GE(thumbs.GetCount(), 4u);
+    // Whatever the card told: the first file has no name, the next two the same one.
+    const std::vector<std::string> paths = {thumbs.GetAt(0)->GetText(), thumbs.GetAt(1)->GetText(),
+                                            thumbs.GetAt(2)->GetText()};
+    thumbs.Describe(paths[0], "", 0);
+    thumbs.Describe(paths[1], "IMG_0042.JPG", 0);
+    thumbs.Describe(paths[2], "IMG_0042.JPG", 0);
+    std::vector<std::vector<uint8_t>> bytes;
+    for (const std::string& path : paths)
+        bytes.push_back(px::test::ReadFile(path));
+    std::set<std::string> named;
+    for (size_t i = 3; i < thumbs.GetCount(); ++i)
+        if (!thumbs.GetAt(i)->CameraName().empty())
+            named.insert(thumbs.GetAt(i)->CameraName());
+    window.OnContinue();
+
+    auto* save = Current<CFrmSaveImages>(window);
+    ASSERT_NE(save, nullptr);
+    EXPECT_TRUE(save->KeepNamesBox()->isChecked());
+    const std::string target = home.File("Names");
+    fs::create_directories(target);
+    CFrmSaveImages::SetFolderChooser([&](QWidget*, const QString&) { return QString::fromStdString(target); });
+    QTest::mouseClick(save->SelectButton(), Qt::LeftButton);
+    save->PrefixEdit()->selectAll();
+    QTest::keyClicks(save->PrefixEdit(), "Shoot");
+    QTest::mouseClick(save->SaveButton(), Qt::LeftButton);
+    ASSERT_EQ(Status(window), "Finished");
+    EXPECT_TRUE(window.Document().Settings().KeepCameraNames);
+
+    const fs::path folder = window.Document().DestinationFolder();
+    const std::string nameless = "Shoot_000" + fs::path(paths[0]).extension().string();
+    EXPECT_EQ(px::test::ReadFile((folder / nameless).string()), bytes[0]);
+    EXPECT_EQ(px::test::ReadFile((folder / "IMG_0042.JPG").string()), bytes[1]);
+    EXPECT_EQ(px::test::ReadFile((folder / "IMG_0042 (2).JPG").string()), bytes[2]);
+    for (const std::string& name : named)
+        EXPECT_TRUE(fs::exists(folder / name)) << name;
 }
 
 // The checks behind Continue and Save, each with its own warning, in their order.
@@ -269,6 +324,10 @@ TEST_F(Wizard, OpeningFilesFromTheGrid)
     EXPECT_TRUE(preview->ImageViewer()->isVisible());
     EXPECT_TRUE(preview->ImageViewer()->HasPicture());
     EXPECT_EQ(preview->ImageViewer()->windowTitle(), "IMAGE_000.png");
+    // A file whose camera name is known is shown under it.
+    image.SetCameraInfo("IMG_4711.PNG", 0);
+    preview->Open(image);
+    EXPECT_EQ(preview->ImageViewer()->windowTitle(), "IMG_4711.PNG");
     CMsgSend closeViewer(MsgCode::CloseViewer);
     EXPECT_FALSE(preview->ImageViewer()->isVisible());
     EXPECT_FALSE(preview->ImageViewer()->HasPicture());

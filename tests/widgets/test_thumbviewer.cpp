@@ -1,12 +1,16 @@
 // The thumbnail grid and the picture window as the user meets them: the rows of five, the
-// keep mark and open square under the mouse and the keyboard, a cell filled in when its
-// thumbnail arrives, the repaint of a large card, and the picture window's first size,
-// its placement and its empty state. Pictures are written with QImage at test time.
+// keep mark and open square under the mouse and the keyboard, the names under the
+// thumbnails, a cell filled in when its thumbnail arrives, the repaint of a large card,
+// and the picture window's first size, its placement and its empty state. Pictures are
+// written with QImage at test time.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QLocale>
 #include <QPainter>
 #include <QScreen>
 #include <QScrollBar>
@@ -141,6 +145,74 @@ TEST_F(Widgets, GridClicksAndKeysMarkOpenAndMove)
     EXPECT_FALSE(list.GetAt(5)->IsKept());
     EXPECT_EQ(list.CountKept(), 4u);
     EXPECT_EQ(viewer.accessibleName(), "Thumbnails");
+}
+
+// Under each thumbnail the camera's name for the file when the card knew it, else the
+// file's own name; the tooltip and the cell's accessible name and description tell the
+// same, with the shot time in local time.
+TEST_F(Widgets, GridNamesEachFileUnderItsThumbnail)
+{
+    struct LocaleGuard {
+        QLocale before;
+        ~LocaleGuard() { QLocale::setDefault(before); }
+    } guard;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    CThumbViewer viewer(nullptr);
+    CThumbList& list = *viewer.List();
+    // Missing files: the names are drawn all the same.
+    const std::string described = m_home.File("IMAGE_007.JPG");
+    list.AddFile(described);
+    list.AddFile(m_home.File("IMG_0001.JPG"));
+    list.AddFile(m_home.File("IMAGE_008.JPG"));
+    const int64_t shot = QDateTime(QDate(2024, 5, 18), QTime(8, 34)).toSecsSinceEpoch();
+    ASSERT_TRUE(list.Describe(described, "IMG_0001.JPG", shot));
+    viewer.Relayout();
+    viewer.resize(520, 260);
+    viewer.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&viewer));
+
+    // The described file shows its camera name: the same pixels as a file of that name;
+    // the third shows another name, and the background shows no name at all.
+    const QImage drawn = viewer.viewport()->grab().toImage();
+    auto nameOf = [&](size_t index) {
+        return drawn.copy(CThumbViewer::NameRect(list.GetAt(index)->GetCellRect()));
+    };
+    const QImage blank = drawn.copy(CThumbViewer::NameRect(QRect(3 * 95, 0, 95, 95)));
+    EXPECT_EQ(nameOf(0), nameOf(1));
+    EXPECT_NE(nameOf(0), nameOf(2));
+    EXPECT_NE(nameOf(0), blank);
+    // Between the squares, clear of both.
+    const QRect cell = list.GetAt(0)->GetCellRect();
+    EXPECT_TRUE(cell.contains(CThumbViewer::NameRect(cell)));
+    EXPECT_FALSE(CThumbViewer::NameRect(cell).intersects(CThumbViewer::OpenSquare(cell)));
+    EXPECT_FALSE(CThumbViewer::NameRect(cell).intersects(CThumbViewer::KeepSquare(cell)));
+
+    EXPECT_EQ(CThumbViewer::DetailsOf(*list.GetAt(0)),
+              QStringList({"IMG_0001.JPG", "18 May 2024 08:34", "JPG picture", "0.0 B"}));
+    EXPECT_EQ(CThumbViewer::DetailsOf(*list.GetAt(2)), QStringList({"IMAGE_008.JPG", "JPG picture", "0.0 B"}));
+
+    QAccessibleInterface* grid = QAccessible::queryAccessibleInterface(&viewer);
+    ASSERT_NE(grid, nullptr);
+    EXPECT_EQ(grid->role(), QAccessible::List);
+    EXPECT_EQ(grid->text(QAccessible::Name), "Thumbnails");
+    ASSERT_EQ(grid->childCount(), 3);
+    QAccessibleInterface* first = grid->child(0);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->role(), QAccessible::ListItem);
+    EXPECT_EQ(first->text(QAccessible::Name), "IMG_0001.JPG");
+    EXPECT_EQ(first->text(QAccessible::Description), "18 May 2024 08:34, JPG picture, 0.0 B");
+    EXPECT_EQ(grid->child(2)->text(QAccessible::Name), "IMAGE_008.JPG");
+    EXPECT_EQ(grid->indexOfChild(grid->child(2)), 2);
+    EXPECT_EQ(first->parent(), grid);
+    // Checked while kept; the cell under a point and the keyboard's cell are found.
+    EXPECT_TRUE(first->state().checked);
+    QTest::mouseClick(viewer.viewport(), Qt::LeftButton, {}, At(viewer, 0, {47, 40}));
+    EXPECT_FALSE(first->state().checked);
+    const QPoint middle = viewer.viewport()->mapToGlobal(At(viewer, 2, {47, 40}));
+    EXPECT_EQ(grid->childAt(middle.x(), middle.y()), grid->child(2));
+    viewer.setFocus();
+    QTest::keyClick(&viewer, Qt::Key_End);
+    EXPECT_EQ(grid->focusChild(), grid->child(2));
 }
 
 TEST_F(Widgets, CellIsFilledInWhenItsThumbnailArrives)
