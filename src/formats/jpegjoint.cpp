@@ -48,7 +48,7 @@ struct ScanComponent {
 };
 
 // One scan as decoded: per MCU, in decode order, the file offset just past it and how
-// busy it was (see Activity()).
+// busy it was (the logarithm of its bytes or of the coefficients it set, see RecordMcu).
 struct ScanMap {
     std::vector<ScanComponent> Components;
     int PerRow = 1;             // MCUs per MCU row
@@ -63,7 +63,7 @@ struct ScanMap {
 
 enum class Outcome {
     RanOut,    // every byte decoded, the picture wants more
-    Corrupt,   // libjpeg found the data wrong; StopAt is where the MCU it failed in began
+    Corrupt,   // libjpeg found the data wrong; StopAt is about where (see Stop)
     Complete,  // the last scan decoded and the EOI read; StopAt is the file's length
 };
 
@@ -126,12 +126,13 @@ boolean FillInput(j_decompress_ptr info)
 {
     Session* s = SessionOf(info);
     size_t n = 0;
-    if (s->RanOut) {
-    } else if (s->Header && s->BufferEnd < s->Header->size()) {
-        n = std::min<size_t>(kChunk, s->Header->size() - s->BufferEnd);
-        std::memcpy(s->Buffer.get(), s->Header->data() + s->BufferEnd, n);
-    } else if (s->InFile(s->BufferEnd) < s->Size) {
-        n = s->Bytes->Read(s->InFile(s->BufferEnd), s->Buffer.get(), kChunk);
+    if (!s->RanOut) {
+        if (s->Header && s->BufferEnd < s->Header->size()) {
+            n = std::min<size_t>(kChunk, s->Header->size() - s->BufferEnd);
+            std::memcpy(s->Buffer.get(), s->Header->data() + s->BufferEnd, n);
+        } else if (s->InFile(s->BufferEnd) < s->Size) {
+            n = s->Bytes->Read(s->InFile(s->BufferEnd), s->Buffer.get(), kChunk);
+        }
     }
     if (n == 0) {
         // The end of the known bytes: an EOI lets libjpeg stop where the data stops; the
@@ -469,7 +470,8 @@ void RunDecode(Session& s, const ByteSource& src)
 // optimised tables, with and without restart markers, progressive, cut at 4 KiB and 32 KiB
 // cluster boundaries and continued by their own next cluster or by a cluster of another of
 // these pictures. They reject about 2 true continuations in 1000 (all at a horizontal edge
-// on the joint's row) and take 2 to 6 strangers in 100 that decoding alone would all take.
+// on the joint's row); of the strangers that decode without error 2 to 6 in 100 still pass
+// (up to 10 in progressive pictures).
 
 // DC levels are compared in pixel levels (a DC value is eight times the block's mean), with
 // this much added to both sides of a ratio so that flat pictures do not make noise of a
@@ -488,10 +490,10 @@ constexpr double kCostLimit = 3.0;
 // candidate does not fit.
 constexpr double kCombinedLimit = 1.3;
 // The same for the count of coefficients set per block in a progressive AC scan, which
-// follows the picture's texture more closely: true continuations stayed below 1.2.
+// follows the picture's texture more closely: true continuations reached 1.2 at most.
 constexpr double kCoefLimit = 1.5;
 // The part of the candidate's luma blocks that repeat their left neighbour's DC, beyond the
-// part among the rows above: erased clusters (zeros) decode as one flat grey.
+// part among the rows above: under standard tables zeros decode as one flat level.
 constexpr double kFlatLimit = 0.5;
 // Fewer pairs than these across the joint tell nothing.
 constexpr int kMinDcPairs = 16;
