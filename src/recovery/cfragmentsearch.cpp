@@ -169,8 +169,6 @@ uint64_t CFragmentSearch::Confirm(const CarveRecord& record, std::vector<uint8_t
                 return std::min<uint64_t>(end.Length, trial.size()) - joint;
             return 0;
         }
-        if (!CouldBeScanData(candidate.data(), std::min<size_t>(candidate.size(), static_cast<size_t>(m_cluster))))
-            return 0;
         const JpegJoint check = CheckJpegJoint(source, joint);
         if (check.Verdict == JointVerdict::Ends && check.EndAt > joint) {
             // The picture's own structure decides what follows its last scan (the further
@@ -231,19 +229,25 @@ bool CFragmentSearch::Complete(CarveRecord& record, std::string& error)
     }
     const uint64_t carved = file.size();
     uint64_t keep = carved;
-    if (record.Type == FileTypeId::Jpg && record.MovieKind == 0) {
-        // The first piece may have run into clusters that are not the picture's (another
-        // file's continuation has no header to stop the carve): keep the clusters that decode.
+    const bool jpeg = record.Type == FileTypeId::Jpg && record.MovieKind == 0;
+    // The first piece may have run into clusters that are not the picture's (another
+    // file's continuation has no header to stop the carve): keep the clusters that decode.
+    // Asked when the scan saw something wrong inside it, else only when no piece fits.
+    auto cutToGoodPrefix = [&]() {
         const uint64_t good = JpegGoodPrefix(SpanSource(file), static_cast<uint32_t>(m_cluster));
-        if (good < carved) {
-            const uint64_t cut = ClusterAtOrBefore(record.CardStart + good);
-            keep = cut > record.CardStart ? cut - record.CardStart : 0;
-            if (keep == 0)
-                return true;  // not even its first cluster decodes: nothing to put together
-            file.resize(static_cast<size_t>(keep));
-            Free(record.CardStart + keep, ClusterAtOrAfter(record.CardStart + carved));
-        }
-    }
+        if (good >= file.size())
+            return false;
+        const uint64_t cut = ClusterAtOrBefore(record.CardStart + good);
+        const uint64_t kept = cut > record.CardStart ? cut - record.CardStart : 0;
+        if (kept == 0 || kept >= file.size())
+            return false;
+        Free(record.CardStart + kept, ClusterAtOrAfter(record.CardStart + file.size()));
+        keep = kept;
+        file.resize(static_cast<size_t>(keep));
+        return true;
+    };
+    if (jpeg && record.Suspect && !cutToGoodPrefix() && keep == 0)
+        return true;
     if (record.SuspectAt > 0 && record.SuspectAt < keep) {
         // A folder's cluster inside the carve: the first piece ends before it.
         const uint64_t cut = ClusterAtOrBefore(record.CardStart + record.SuspectAt);
@@ -255,7 +259,25 @@ bool CFragmentSearch::Complete(CarveRecord& record, std::string& error)
     }
     uint64_t position = record.CardStart + keep;
     bool complete = false;
+    bool prefixChecked = !jpeg || record.Suspect;
     for (size_t piece = 0; piece < kMaxPieces && !complete; ++piece) {
+        // How much of a free area to read: what the structure still needs (and a cluster),
+        // else a window; a JPEG whose window decodes well goes on in the next window.
+        uint64_t window = jpeg ? kJpegWindow : kMaxCandidate;
+        bool inTrailer = false;
+        if (jpeg) {
+            JpegScanner scan;
+            scan.Feed(file.data(), file.size());
+            inTrailer = scan.ImageEnd() > 0;
+            if (inTrailer && scan.State().Length > file.size())
+                window = scan.State().Length - file.size() + m_cluster;
+        } else {
+            const SpanSource known(file);
+            const FileEnd need = record.MovieKind ? FindMovieEnd(record.MovieKind, known)
+                                                  : FindStructuredEnd(record.Type, known);
+            if (need.IsNeedMore() && need.Length > file.size())
+                window = std::min(kMaxCandidate, need.Length - file.size() + m_cluster);
+        }
         bool taken = false;
         size_t tried = 0;
         for (size_t i = 0; i < m_unowned.size() && tried < kCandidates && !taken; ++i) {
@@ -267,9 +289,16 @@ bool CFragmentSearch::Complete(CarveRecord& record, std::string& error)
             // cluster or an empty one may lie in front of it.
             uint64_t start = ClusterAtOrAfter(std::max(run.Start, position));
             for (size_t k = 0; k < kStartsPerArea && start < run.End && !taken; ++k, start += m_cluster) {
-                const uint64_t size = std::min<uint64_t>(run.End - start, kMaxCandidate);
-                std::vector<uint8_t> candidate(static_cast<size_t>(size));
-                if (!m_read(start, candidate.data(), candidate.size()))
+                const uint64_t size = std::min<uint64_t>(run.End - start, window);
+                // Its first cluster first: most candidates fail on it, before more is read.
+                const size_t head = static_cast<size_t>(std::min<uint64_t>(size, m_cluster));
+                std::vector<uint8_t> candidate(head);
+                if (!m_read(start, candidate.data(), head))
+                    continue;
+                if (jpeg && !inTrailer && !CouldBeScanData(candidate.data(), head))
+                    continue;
+                candidate.resize(static_cast<size_t>(size));
+                if (size > head && !m_read(start + head, candidate.data() + head, candidate.size() - head))
                     continue;
                 const uint64_t take = Confirm(record, file, candidate, complete);
                 if (take == 0)
@@ -280,6 +309,15 @@ bool CFragmentSearch::Complete(CarveRecord& record, std::string& error)
                 Own(start, complete ? ClusterAtOrAfter(start + take) : start + take);
                 position = start + take;
                 taken = true;
+            }
+        }
+        if (!taken && !prefixChecked && record.Added.empty()) {
+            // Nothing fits after it: perhaps its first piece holds a stranger's clusters.
+            prefixChecked = true;
+            if (cutToGoodPrefix()) {
+                position = record.CardStart + keep;
+                --piece;
+                continue;
             }
         }
         if (!taken)

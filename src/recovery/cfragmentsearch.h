@@ -30,6 +30,9 @@ struct CarveRecord {
     // File offset of the first block the scan saw could not be the file's (a folder's
     // directory entries); 0 when none.
     uint64_t SuspectAt = 0;
+    // The scan saw something inside it that cannot be the file's (its structure broke, a
+    // block of zeros in a JPEG's data): its first piece is checked before the search.
+    bool Suspect = false;
     // What the search did: the pieces after the first, and whether the structure is whole.
     std::vector<ByteRun> Added;
     bool Complete = false;
@@ -66,6 +69,9 @@ public:
     // A candidate area is read up to this size: enough for the rest of any picture whose
     // first piece was found (a raw of a 100-megapixel camera is about 120 MB).
     static constexpr uint64_t kMaxCandidate = 160ull << 20;
+    // A JPEG's rest is read in windows of this size (its length is not told before its
+    // end): the rest of a 12-megapixel picture fits in one.
+    static constexpr uint64_t kJpegWindow = 16ull << 20;
     // Files larger than this are not read into memory for the search.
     static constexpr uint64_t kMaxFile = 256ull << 20;
 

@@ -1,6 +1,7 @@
 #include "recovery/cimagerecovery.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <span>
@@ -206,6 +207,7 @@ void CImageRecovery::CompleteFragmented()
             }
             return true;
         };
+        const auto started = std::chrono::steady_clock::now();
         std::sort(m_Fragmented.begin(), m_Fragmented.end(),
                   [](const CarveRecord& a, const CarveRecord& b) { return a.CardStart < b.CardStart; });
         CFragmentSearch search(read, m_nClusterBytes, m_nDataStart, m_Unowned);
@@ -225,8 +227,10 @@ void CImageRecovery::CompleteFragmented()
                        std::to_string(record.CardStart) + (record.Complete ? ", whole with" : ", not whole; found") +
                        (pieces.empty() ? " no other piece" : pieces) + ", " + std::to_string(record.Length) + " bytes");
         }
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
         Log().Info(std::to_string(m_Fragmented.size()) + " fragmented, " + std::to_string(whole) +
-                                     " put back together (clusters of " + std::to_string(m_nClusterBytes) + " bytes)");
+                   " put back together (clusters of " + std::to_string(m_nClusterBytes) + " bytes) in " +
+                   std::to_string(ms.count()) + " ms");
     }
     // Every held file reaches the found list, whole or as far as it is sure.
     for (const CarveRecord& record : m_Fragmented) {
@@ -455,7 +459,7 @@ void CImageRecovery::ProcessBlock(const uint8_t* block)
         // Another file's header where the movie's chain goes on: the movie is in pieces.
         CutMovieInfo cut;
         if (m_MovieDoc.CutMovie(cut) && !cut.Path.empty())
-            m_Fragmented.push_back(CarveRecord{cut.Path, 0, cut.Kind, cut.CardStart, cut.Length, 0, {}, false});
+            m_Fragmented.push_back(CarveRecord{cut.Path, 0, cut.Kind, cut.CardStart, cut.Length, 0, false, {}, false});
         detect = true;
     }
     if (!detect) {
@@ -785,7 +789,8 @@ void CImageRecovery::Finish()
     if (!m_OutputFile.IsOpen())
         return;
     const bool held = SettleFile();
-    CarveRecord record{m_OutputFile.Path(), m_nFileType, 0, m_nFileStart, m_OutputFile.Written(), m_nSuspectAt, {}, false};
+    CarveRecord record{m_OutputFile.Path(), m_nFileType, 0, m_nFileStart, m_OutputFile.Written(), m_nSuspectAt,
+                       m_bSuspect, {}, false};
     m_bJpegLive = false;
     m_nStructLength = 0;
     m_bStructOpen = false;
