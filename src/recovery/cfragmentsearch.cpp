@@ -261,22 +261,22 @@ bool CFragmentSearch::Complete(CarveRecord& record, std::string& error)
     bool complete = false;
     bool prefixChecked = !jpeg || record.Suspect;
     for (size_t piece = 0; piece < kMaxPieces && !complete; ++piece) {
-        // How much of a free area to read: what the structure still needs (and a cluster),
-        // else a window; a JPEG whose window decodes well goes on in the next window.
-        uint64_t window = jpeg ? kJpegWindow : kMaxCandidate;
+        // How much of a free area to read: a window, or more when the structure needs more
+        // (a raw's declared length); a JPEG whose window decodes well goes on in the next.
+        uint64_t window = kJpegWindow;
         bool inTrailer = false;
         if (jpeg) {
             JpegScanner scan;
             scan.Feed(file.data(), file.size());
             inTrailer = scan.ImageEnd() > 0;
             if (inTrailer && scan.State().Length > file.size())
-                window = scan.State().Length - file.size() + m_cluster;
+                window = std::max(window, scan.State().Length - file.size() + m_cluster);
         } else {
             const SpanSource known(file);
             const FileEnd need = record.MovieKind ? FindMovieEnd(record.MovieKind, known)
                                                   : FindStructuredEnd(record.Type, known);
             if (need.IsNeedMore() && need.Length > file.size())
-                window = std::min(kMaxCandidate, need.Length - file.size() + m_cluster);
+                window = std::max(window, std::min(kMaxCandidate, need.Length - file.size() + m_cluster));
         }
         bool taken = false;
         size_t tried = 0;

@@ -69,8 +69,8 @@ public:
     // A candidate area is read up to this size: enough for the rest of any picture whose
     // first piece was found (a raw of a 100-megapixel camera is about 120 MB).
     static constexpr uint64_t kMaxCandidate = 160ull << 20;
-    // A JPEG's rest is read in windows of this size (its length is not told before its
-    // end): the rest of a 12-megapixel picture fits in one.
+    // A candidate is read in windows of this size at least (a JPEG's length is not told
+    // before its end; the rest of a 12-megapixel picture fits in one).
     static constexpr uint64_t kJpegWindow = 16ull << 20;
     // Files larger than this are not read into memory for the search.
     static constexpr uint64_t kMaxFile = 256ull << 20;

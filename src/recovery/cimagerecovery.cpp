@@ -139,24 +139,10 @@ void CImageRecovery::BeforeChunks()
 void CImageRecovery::ReadGeometry()
 {
     // The card's clusters, from its file system (also after a quick format, which writes
-    // the same geometry again). Read only when a file is in pieces.
-    const CTransferStatus& s = Status();
-    if (s.BlockSize == 0)
+    // the same geometry again). Read only when a file is in pieces or has a name to find.
+    if (m_bGeometryKnown || Status().BlockSize == 0)
         return;
-    auto read = [this, &s](uint64_t offset, uint8_t* out, size_t n) {
-        const uint64_t first = offset / s.BlockSize;
-        const uint64_t last = (offset + n + s.BlockSize - 1) / s.BlockSize;
-        if (n == 0 || last > s.BlockCount || last - first > 256)
-            return false;
-        std::vector<uint8_t> buffer(static_cast<size_t>((last - first) * s.BlockSize));
-        if (!ReadBlocks(m_Drive, buffer.data(), first, static_cast<uint16_t>(last - first))
-                 .Complete(static_cast<uint32_t>(buffer.size())))
-            return false;
-        std::memcpy(out, buffer.data() + (offset - first * s.BlockSize), n);
-        return true;
-    };
-    if (m_bGeometryKnown)
-        return;
+    auto read = [this](uint64_t offset, uint8_t* out, size_t n) { return ReadCard(offset, out, n); };
     const std::vector<px::CardGeometry> volumes = px::ReadCardGeometry(read, CardBytes());
     m_Volumes = volumes;
     if (!volumes.empty()) {
@@ -186,27 +172,7 @@ void CImageRecovery::CompleteFragmented()
             m_nClusterBytes = InferClusterBytes(m_FileStarts, m_nDataStart);
         if (m_nClusterBytes == 0)
             m_nClusterBytes = s.BlockSize;
-        auto read = [this, &s](uint64_t offset, uint8_t* out, size_t n) {
-            // Whole blocks, a mebibyte per request.
-            constexpr uint64_t kStep = 2048;
-            if (offset % s.BlockSize != 0 || offset + n > CardBytes())
-                return false;
-            uint64_t block = offset / s.BlockSize;
-            size_t done = 0;
-            std::vector<uint8_t> buffer;
-            while (done < n) {
-                const uint64_t count = std::min<uint64_t>(kStep, (n - done + s.BlockSize - 1) / s.BlockSize);
-                buffer.resize(static_cast<size_t>(count * s.BlockSize));
-                if (!ReadBlocks(m_Drive, buffer.data(), block, static_cast<uint16_t>(count))
-                         .Complete(static_cast<uint32_t>(buffer.size())))
-                    return false;
-                const size_t take = std::min<size_t>(buffer.size(), n - done);
-                std::memcpy(out + done, buffer.data(), take);
-                done += take;
-                block += count;
-            }
-            return true;
-        };
+        auto read = [this](uint64_t offset, uint8_t* out, size_t n) { return ReadCard(offset, out, n); };
         const auto started = std::chrono::steady_clock::now();
         std::sort(m_Fragmented.begin(), m_Fragmented.end(),
                   [](const CarveRecord& a, const CarveRecord& b) { return a.CardStart < b.CardStart; });
@@ -332,6 +298,32 @@ void CImageRecovery::DescribeFiles()
     s.CameraName.clear();
     s.ShotTime = 0;
     Log().Info("Names from the card: " + std::to_string(named) + " of " + std::to_string(m_Found.size()) + " files");
+}
+
+bool CImageRecovery::ReadCard(uint64_t offset, uint8_t* out, size_t n)
+{
+    // Whole blocks, a mebibyte per request.
+    constexpr uint64_t kStep = 2048;
+    const CTransferStatus& s = Status();
+    if (s.BlockSize == 0 || n == 0 || offset + n > CardBytes())
+        return false;
+    uint64_t block = offset / s.BlockSize;
+    size_t skip = static_cast<size_t>(offset - block * s.BlockSize);
+    size_t done = 0;
+    std::vector<uint8_t> buffer;
+    while (done < n) {
+        const uint64_t count = std::min<uint64_t>(kStep, (skip + n - done + s.BlockSize - 1) / s.BlockSize);
+        buffer.resize(static_cast<size_t>(count * s.BlockSize));
+        if (!ReadBlocks(m_Drive, buffer.data(), block, static_cast<uint16_t>(count))
+                 .Complete(static_cast<uint32_t>(buffer.size())))
+            return false;
+        const size_t take = std::min<size_t>(buffer.size() - skip, n - done);
+        std::memcpy(out + done, buffer.data() + skip, take);
+        done += take;
+        block += count;
+        skip = 0;
+    }
+    return true;
 }
 
 uint64_t CImageRecovery::CardOffset(const uint8_t* block) const

@@ -79,6 +79,9 @@ private:
     // After the last chunk: the search for the pieces of fragmented files, then their
     // announcement.
     void CompleteFragmented();
+    // n card bytes from a byte offset, read in requests of up to a mebibyte; false when
+    // they lie past the card's end or cannot be read.
+    bool ReadCard(uint64_t offset, uint8_t* out, size_t n);
     // The cluster size and place from the card's file system, when it has one.
     void ReadGeometry();
     // Keeps what the naming after the scan needs of an announced file.

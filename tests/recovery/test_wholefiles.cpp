@@ -85,6 +85,8 @@ TEST_F(WholeFilesTest, CameraCardsComeBackWholeAndExact)
     // A FAT32 card with every file deleted, another quick-formatted (without a partition
     // table), and an exFAT card: the three accidents of a camera's life.
     ExpectWhole(MakeCard("fat32", "--fs fat32 --accident delete-all --seed 2 --delete 40"), 2);
+    // A GIF with a folder's new cluster between its two pieces, a motion photo in three.
+    ExpectWhole(MakeCard("fat32b", "--fs fat32 --accident delete-all --seed 3"), 2);
     ExpectWhole(MakeCard("quick", "--fs fat32 --accident quick-format --seed 5 --no-partition --delete 40"), 2);
     ExpectWhole(MakeCard("exfat", "--fs exfat --accident delete-all --seed 4 --delete 40"), 2);
 }
