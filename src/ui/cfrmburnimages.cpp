@@ -6,13 +6,17 @@
 #include <algorithm>
 #include <climits>
 
+#include "app/csettings.h"
 #include "app/progresstext.h"
+#include "platform/cdburner.h"
 #include "recovery/ctransfer.h"
 #include "ui/pagekit.h"
 
 namespace {
 
 constexpr int kLocationLabelId = 1016, kLocationId = 1077;
+// The card document's text for the same fault.
+constexpr const char* kNoDriveText = "The recordable drive is missing";
 
 }  // namespace
 
@@ -39,6 +43,18 @@ CFrmBurnImages::CFrmBurnImages(CDriveDoc& doc, const CStep& step, QWidget* paren
     RefreshControls();
 }
 
+void CFrmBurnImages::OnPageShow()
+{
+    CFrmRoot::OnPageShow();
+    // The drive is looked for when the page shows: without one the page says so at once
+    // and Start stays off, rather than failing only after Start.
+    std::string drive;
+    const std::string configured = TheSettings() ? TheSettings()->GetBurnDrive() : std::string();
+    m_driveFound = px::CdBurner::FindRecordableDrive(configured, drive);
+    m_progressText->setText(m_driveFound ? QString() : QString(kNoDriveText));
+    RefreshControls();
+}
+
 void CFrmBurnImages::UpdateTotals()
 {
     const CFileTotals totals = CTransfer::CountFiles(m_strFolder);
@@ -53,7 +69,7 @@ void CFrmBurnImages::RefreshControls()
     m_strFolder = FolderToWrite();
     m_location->setText(ShortFolderText(QString::fromStdString(m_strFolder), m_location->fontMetrics(), m_location->width()));
     m_location->setToolTip(QString::fromStdString(m_strFolder));
-    m_start->setEnabled(!JobRunning());
+    m_start->setEnabled(!JobRunning() && m_driveFound);
     m_cancel->setEnabled(JobRunning());
     // While a burn runs the folder is only read; counting it again on every message of
     // the copy would cost a walk of the folder per file copied.
@@ -89,6 +105,7 @@ bool CFrmBurnImages::OnStart()
     const bool ok = Document().BurnFolder(m_strFolder);
     QApplication::restoreOverrideCursor();
     if (ok) {
+        m_driveFound = true;
         SetStatusText("Finished");
     } else {
         ShowBalloon(this, "Internal error", QString::fromStdString(Document().GetError()));

@@ -20,6 +20,11 @@ public:
     // "Internal error"); files in it ("The folder is empty." titled "No files to burn").
     // Each failure warns with a balloon at the page.
     bool CheckReady() override;
+    // Looks for the recordable drive: without one the progress line reads "The recordable
+    // drive is missing" and Start stays disabled.
+    void OnPageShow() override;
+    bool DriveFound() const { return m_driveFound; }
+    QLabel* ProgressText() const { return m_progressText; }
     // The optional step is never required: the wizard goes on from here as it likes.
     bool CanContinue() override { return true; }
     // CheckReady, then the burn; a failure shows the document's error in a balloon
@@ -46,6 +51,7 @@ private:
     std::string m_strFolder;
     int32_t m_nFiles = 0;
     uint64_t m_nBytes = 0;
+    bool m_driveFound = false;
 
     QLabel* m_totalSizeLabel;
     QLabel* m_totalSize;

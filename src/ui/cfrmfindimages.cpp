@@ -87,10 +87,12 @@ bool CFrmFindImages::OnStart()
 {
     if (JobRunning())
         return false;
-    ResetPage();
-    Document().Settings().ShowPreview = m_showPreview->isChecked() ? 1 : 0;
+    // The card check comes first: the reset below deletes the last run's files, which a
+    // Start without a card must leave as they are.
     if (!CheckReady())
         return false;
+    ResetPage();
+    Document().Settings().ShowPreview = m_showPreview->isChecked() ? 1 : 0;
     CloseBalloon();
     m_nextPreview = 0;
     m_progressText->clear();

@@ -2,8 +2,8 @@
 // The third recovery step: scans the selected card with the recovery job. The counter
 // shows the files found, the progress bar and text the way through the card, and the
 // small preview above "Show Preview" the found files' thumbnails one after another while
-// the scan runs. Start discards the previous run's files; Cancel ends the scan between
-// chunks and keeps what was found.
+// the scan runs. Start checks the card, then discards the previous run's files; Cancel
+// ends the scan between chunks and keeps what was found.
 #include <QCheckBox>
 #include <QImage>
 #include <QPushButton>

@@ -208,10 +208,14 @@ void CFrmRoot::OnBusMessage(CSingleMsg& msg)
         return;
     switch (msg.Kind) {
     case ProgressStep::Show:
+        // A new job starts from empty.
+        m_progress->setValue(m_progress->minimum());
         m_progress->show();
         break;
     case ProgressStep::Finished:
-        m_progress->setValue(0);
+        // A finished job leaves the bar full (the jobs send a last position 0 before
+        // Finished) until the next job shows its progress.
+        m_progress->setValue(m_progress->maximum());
         break;
     case ProgressStep::Position:
         m_progress->setValue(msg.Value1.ToInt());

@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileDialog>
 #include <QStorageInfo>
+#include <QTemporaryFile>
 
 #include "ui/pagekit.h"
 
@@ -174,6 +176,15 @@ bool CFrmSaveImages::OnStart()
     if (!CheckReady())
         return false;
     CloseBalloon();
+    // The rename pass of the save deletes the files not kept and renames the others in the
+    // work folder: a folder that cannot take the files is found out before it.
+    const QString folder = QString::fromStdString(Document().Settings().SaveFolder.GetText());
+    if (!CanWriteInto(folder)) {
+        const QString text = "The files cannot be written into " + folder + ".\r\nPlease select another destination folder.";
+        SetStatusText(text, true);
+        ShowBalloon(m_select, "Illegal destination", text);
+        return false;
+    }
     SetStatusText("Saving...");
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const bool ok = Document().SaveFoundFiles();
@@ -184,10 +195,40 @@ bool CFrmSaveImages::OnStart()
                     "Exit application if finished or proceed to next step to burn a CD");
         SetStatusText("Finished");
     } else {
+        KeepUnsavedFiles();
         SetStatusText(QString::fromStdString(Document().GetError()), true);
     }
     RefreshControls();
     return ok;
+}
+
+bool CFrmSaveImages::CanWriteInto(const QString& folder)
+{
+    if (folder.isEmpty() || !QDir().mkpath(folder))
+        return false;
+    // Permission bits do not tell it (a read-only mount, or the user root): a file made
+    // and removed again does.
+    QTemporaryFile probe(folder + "/.pixsalvo3-XXXXXX");
+    return probe.open();
+}
+
+void CFrmSaveImages::KeepUnsavedFiles()
+{
+    // The document empties the found list and calls the save done even when the move
+    // stopped half way. The files still in the work folder are not saved: they go back
+    // on the list, so that a save into another folder takes them, and the page stays
+    // until one does. (A save that failed before the move left the list as it was.)
+    const std::string runFolder = Document().Status().RunFolder.GetText();
+    if (CFoundList* found = Document().FoundList(); found && found->GetCount() == 0 && !runFolder.empty()) {
+        QStringList files;
+        QDirIterator it(QString::fromStdString(runFolder), QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << it.next();
+        files.sort();
+        for (const QString& file : files)
+            found->AddFile(file.toStdString());
+    }
+    Document().SetSaveFolder(Document().Settings().SaveFolder.GetText());
 }
 
 bool CFrmSaveImages::CanContinue()

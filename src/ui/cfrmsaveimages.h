@@ -49,6 +49,11 @@ private:
     bool CheckDestination(const QString& folder);
     // The prefix and the names choice into the document's settings, which the save reads.
     void ReadControls();
+    // Whether files can be made in folder (made when missing).
+    static bool CanWriteInto(const QString& folder);
+    // After a failed save: the files left in the work folder back on the found list, and
+    // the save not done.
+    void KeepUnsavedFiles();
 
     QLabel* m_locationLabel;
     QPushButton* m_link;
