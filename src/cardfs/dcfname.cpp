@@ -11,10 +11,10 @@ namespace {
 
 // What the three characters after a camera's lost first letter say it was: the DCF file
 // prefixes of the common makers (Nikon DSC_/DSCN, Fujifilm DSCF, Sony DSC0, Canon IMG_ and
-// MVI_, Pentax IMGP, Samsung SAM_, GoPro GOPR, phones VID_).
-constexpr std::array<std::pair<std::string_view, char>, 10> kPrefixes = {{
-    {"SC_", 'D'}, {"SCN", 'D'}, {"SCF", 'D'}, {"SC0", 'D'}, {"MG_", 'I'},
-    {"VI_", 'M'}, {"MGP", 'I'}, {"AM_", 'S'}, {"OPR", 'G'}, {"ID_", 'V'},
+// MVI_, Pentax IMGP, Samsung SAM_, GoPro GOPR, phones VID_, sound memos SND_, movies MOV_).
+constexpr std::array<std::pair<std::string_view, char>, 12> kPrefixes = {{
+    {"SC_", 'D'}, {"SCN", 'D'}, {"SCF", 'D'}, {"SC0", 'D'}, {"MG_", 'I'}, {"VI_", 'M'},
+    {"MGP", 'I'}, {"AM_", 'S'}, {"OPR", 'G'}, {"ID_", 'V'}, {"ND_", 'S'}, {"OV_", 'M'},
 }};
 
 bool IsShortNameChar(char c)

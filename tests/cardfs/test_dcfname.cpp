@@ -19,6 +19,7 @@ TEST(DcfName, LostLetterComesFromNeighboursThenFromCameraPrefixes)
     EXPECT_EQ(RestoreFirstLetter("_SCF0457.MPO", {}), "DSCF0457.MPO");
     EXPECT_EQ(RestoreFirstLetter("_VI_0333.MP4", {}), "MVI_0333.MP4");
     EXPECT_EQ(RestoreFirstLetter("_1000123.RW2", {}), "P1000123.RW2");
+    EXPECT_EQ(RestoreFirstLetter("_ND_0001.WAV", {}), "SND_0001.WAV");
     // Nothing tells: the name stays as the card has it.
     EXPECT_EQ(RestoreFirstLetter("_ABC1234.JPG", {"QQQQ.JPG"}), "_ABC1234.JPG");
 }
