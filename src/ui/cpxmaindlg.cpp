@@ -44,6 +44,29 @@ constexpr int kCloseViewerMs = 500;
 // screens of the grid, whatever the number of files found.
 constexpr size_t kThumbnailsKept = 2000;
 
+std::function<CPXMainDlg::QuitAnswer(const QString&)>& QuitQuestionHook()
+{
+    static std::function<CPXMainDlg::QuitAnswer(const QString&)> hook;
+    return hook;
+}
+
+// What a button of the quit question answers, kept on the button.
+constexpr const char* kAnswerProperty = "quitAnswer";
+
+// The bytes of every found file. The recovery's own list knows each file's size; another
+// list (a test's stand-in) tells only the size of the files marked to keep.
+uint64_t FoundSize(const CFoundList& list)
+{
+    const auto* files = dynamic_cast<const CFoundFiles*>(&list);
+    if (!files)
+        return list.KeptSize();
+    uint64_t total = 0;
+    for (size_t i = 0; i < files->Thumbs().GetCount(); ++i)
+        if (const CThumb* thumb = files->Thumbs().GetAt(i))
+            total += thumb->GetSize();
+    return total;
+}
+
 std::unique_ptr<CFrmRoot> MakePage(CDriveDoc& doc, const CStep& step, QWidget* parent)
 {
     switch (step.Step) {
@@ -385,13 +408,94 @@ void CPXMainDlg::keyPressEvent(QKeyEvent* event)
     QDialog::keyPressEvent(event);
 }
 
+void CPXMainDlg::SetQuitQuestionHook(std::function<QuitAnswer(const QString&)> hook)
+{
+    QuitQuestionHook() = std::move(hook);
+}
+
+std::unique_ptr<QMessageBox> CPXMainDlg::MakeQuitQuestion(const QString& text, QWidget* parent)
+{
+    auto box = std::make_unique<QMessageBox>(QMessageBox::Warning, QuitTitle, text, QMessageBox::NoButton, parent);
+    box->setAccessibleName(QuitTitle);
+    box->setAccessibleDescription(text);
+    const auto add = [&box](const QString& label, QMessageBox::ButtonRole role, QuitAnswer answer) {
+        QPushButton* button = box->addButton(label, role);
+        button->setAccessibleName(label);
+        button->setProperty(kAnswerProperty, int(answer));
+        return button;
+    };
+    QPushButton* save = add("Save first", QMessageBox::AcceptRole, QuitAnswer::SaveFirst);
+    add("Quit anyway", QMessageBox::DestructiveRole, QuitAnswer::QuitAnyway);
+    QPushButton* cancel = add("Cancel", QMessageBox::RejectRole, QuitAnswer::Cancel);
+    box->setDefaultButton(save);
+    box->setEscapeButton(cancel);
+    return box;
+}
+
+CPXMainDlg::QuitAnswer CPXMainDlg::AnswerOf(const QMessageBox& box)
+{
+    const QAbstractButton* pressed = box.clickedButton();
+    bool known = false;
+    const int answer = pressed ? pressed->property(kAnswerProperty).toInt(&known) : 0;
+    return known ? QuitAnswer(answer) : QuitAnswer::Cancel;
+}
+
+QString CPXMainDlg::UnsavedFilesText() const
+{
+    // A save empties the list: whatever it still holds was not saved.
+    const CFoundList* found = m_doc.FoundList();
+    const size_t count = found ? found->GetCount() : 0;
+    if (count == 0)
+        return {};
+    const size_t kept = found->CountKept();
+    QString text = count == 1 ? QString("1 recovered file (%1) is not saved yet").arg(SizeQText(FoundSize(*found)))
+                              : QString("%1 recovered files (%2) are not saved yet").arg(count).arg(SizeQText(FoundSize(*found)));
+    if (kept < count)
+        text += QString("; %1 of them %2 marked to keep").arg(kept).arg(kept == 1 ? "is" : "are");
+    return text + ".\n\nQuitting now deletes them. If the card is failing, they may be the only copy left.";
+}
+
+CPXMainDlg::QuitAnswer CPXMainDlg::AskBeforeQuit(const QString& text)
+{
+    if (QuitQuestionHook())
+        return QuitQuestionHook()(text);
+    const std::unique_ptr<QMessageBox> box = MakeQuitQuestion(text, this);
+    box->exec();
+    return AnswerOf(*box);
+}
+
 void CPXMainDlg::closeEvent(QCloseEvent* event)
 {
-    if (m_jobRunning) {
+    // A running job keeps the window; so does the question while it waits for its answer.
+    if (m_jobRunning || m_askingToQuit) {
         event->ignore();
         return;
     }
+    const QString unsaved = UnsavedFilesText();
+    if (!unsaved.isEmpty()) {
+        m_askingToQuit = true;
+        const QuitAnswer answer = AskBeforeQuit(unsaved);
+        m_askingToQuit = false;
+        if (answer != QuitAnswer::QuitAnyway) {
+            event->ignore();
+            if (answer == QuitAnswer::SaveFirst)
+                ShowSavePage();
+            return;
+        }
+    }
     CMsgSend closeViewer(MsgCode::CloseViewer);
     QThread::msleep(kCloseViewerMs);
+    // The files found and not saved go with the window, once the viewer let them go.
+    m_doc.CleanFoundFiles();
     event->accept();
+}
+
+void CPXMainDlg::ShowSavePage()
+{
+    if (!m_recoveryMenu)
+        SetRecoveryMenu(true);
+    if (m_step != Steps::SaveImages)
+        ShowStep(Steps::SaveImages);
+    if (auto* save = dynamic_cast<CFrmSaveImages*>(Page(Steps::SaveImages)))
+        save->SaveButton()->setFocus(Qt::OtherFocusReason);
 }

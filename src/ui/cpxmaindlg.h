@@ -2,13 +2,15 @@
 // The main window: the picture menu on the left, the step's top bar, the page area, the
 // status line and the navigation buttons. It owns the card document that every page
 // shares, listens on the bus (jobs starting and ending, pages asked for) and reloads the
-// card list when cards come and go.
+// card list when cards come and go. Closing it while found files are not saved asks first.
 #include <QDialog>
 #include <QImage>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
 
+#include <functional>
 #include <memory>
 
 #include "app/csettings.h"
@@ -50,6 +52,20 @@ public:
     CFrmRoot* Page(int step) const { return dynamic_cast<CFrmRoot*>(m_pages.Page(step)); }
     bool ShowsRecoveryMenu() const { return m_recoveryMenu; }
 
+    // The question asked when the window closes (its close button, Quit, Ctrl+Q) while the
+    // found list holds files that were not saved: closing deletes them, and the card they
+    // came from may not give them back.
+    enum class QuitAnswer { SaveFirst, QuitAnyway, Cancel };
+    static constexpr const char* QuitTitle = "Files not saved";
+    // A test answers the question for the user: the hook gets the box's text and returns
+    // the answer. An empty hook shows the real box.
+    static void SetQuitQuestionHook(std::function<QuitAnswer(const QString& text)> hook);
+    // The real box: "Save first" (the default button), "Quit anyway" and "Cancel" (also
+    // Escape and the box's own close button), each with its accessible name.
+    static std::unique_ptr<QMessageBox> MakeQuitQuestion(const QString& text, QWidget* parent);
+    // The button of such a box that was pressed; Cancel when none was.
+    static QuitAnswer AnswerOf(const QMessageBox& box);
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -62,6 +78,11 @@ private:
     void RefreshControls();
     void StartCardNotices();
     void AttachCardImage();
+    // The question's text for the found files not saved; empty when there are none.
+    QString UnsavedFilesText() const;
+    QuitAnswer AskBeforeQuit(const QString& text);
+    // "Save first": the Save Images page, under the recovery menu, its Save button focused.
+    void ShowSavePage();
 
     CSettings& m_settings;
     QImage m_background;
@@ -81,5 +102,6 @@ private:
     QTimer m_cardTimer;
     bool m_jobRunning = false;
     bool m_recoveryMenu = true;
+    bool m_askingToQuit = false;
     std::vector<std::unique_ptr<CFrmRoot>> m_ownedPages;
 };
