@@ -280,14 +280,24 @@ bool CFragmentSearch::Complete(CarveRecord& record, std::string& error)
         }
         bool taken = false;
         size_t tried = 0;
-        for (size_t i = 0; i < m_unowned.size() && tried < kCandidates && !taken; ++i) {
+        // The free areas after the last piece, nearest first; then, for a card whose writer
+        // went on from where it last wrote and wrapped round to the start, those before the
+        // file's first piece.
+        const size_t count = m_unowned.size();
+        const size_t after = static_cast<size_t>(
+            std::lower_bound(m_unowned.begin(), m_unowned.end(), position,
+                             [](const ByteRun& run, uint64_t value) { return run.End <= value; }) -
+            m_unowned.begin());
+        for (size_t step = 0; step < count && tried < kCandidates && !taken; ++step) {
+            const size_t i = (after + step) % count;
             const ByteRun run = m_unowned[i];
-            if (run.End <= position)
+            const bool wrapped = after + step >= count;
+            if ((!wrapped && run.End <= position) || (wrapped && run.Start >= record.CardStart))
                 continue;
             ++tried;
             // The piece may begin a few clusters into the free area: a folder's new
             // cluster or an empty one may lie in front of it.
-            uint64_t start = ClusterAtOrAfter(std::max(run.Start, position));
+            uint64_t start = ClusterAtOrAfter(wrapped ? run.Start : std::max(run.Start, position));
             for (size_t k = 0; k < kStartsPerArea && start < run.End && !taken; ++k, start += m_cluster) {
                 const uint64_t size = std::min<uint64_t>(run.End - start, window);
                 // Its first cluster first: most candidates fail on it, before more is read.

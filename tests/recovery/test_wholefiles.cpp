@@ -110,6 +110,32 @@ TEST_F(WholeFilesTest, WithoutFileSystemTheClustersComeFromTheFileStarts)
     EXPECT_EQ(InferClusterBytes({0, 512, 1024}, residue), 0u) << "too few starts tell nothing";
 }
 
+TEST_F(WholeFilesTest, APieceBeforeTheFirstIsFoundWhenNothingFitsAfterIt)
+{
+    // A writer that goes on from where it last wrote wraps round to the card's start: a
+    // picture's second piece may lie before its first.
+    std::vector<std::vector<uint8_t>> jpeg;
+    for (const char* name : {"a", "b", "c"}) {
+        const std::string path = home.File(std::string(name) + ".jpg");
+        ASSERT_EQ(px::test::Run("convert -size 400x300 plasma:fractal -quality 90 " + Quote(path)), 0);
+        jpeg.push_back(ReadFile(path));
+    }
+    const auto blocks = [](size_t bytes) { return (bytes + 511) / 512; };
+    auto image = Blocks(2048);
+    Put(image, 0, jpeg[0]);
+    const size_t second = blocks(jpeg[0].size());
+    const size_t firstSize = jpeg[1].size() / 2 / 512 * 512;
+    Put(image, second, std::vector<uint8_t>(jpeg[1].begin() + firstSize, jpeg[1].end()));
+    Put(image, 1024, std::vector<uint8_t>(jpeg[1].begin(), jpeg[1].begin() + firstSize));
+    Put(image, 1024 + firstSize / 512, jpeg[2]);
+    ASSERT_TRUE(Recover(AttachImage("wrapped.img", image), TypeBit::Jpg)) << error;
+    std::vector<std::vector<uint8_t>> found;
+    for (const auto& [name, bytes] : files)
+        found.push_back(bytes);
+    for (size_t i = 0; i < jpeg.size(); ++i)
+        EXPECT_NE(std::find(found.begin(), found.end(), jpeg[i]), found.end()) << "picture " << i << " not whole";
+}
+
 TEST_F(WholeFilesTest, RawLargerThanTheMaximumSizeIsNotCut)
 {
     const std::string dir = MakeCard("bigraw", "--fs fat32 --size 128 --kinds jpg,nef --big-raw --seed 7");
