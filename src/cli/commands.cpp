@@ -100,7 +100,8 @@ void RegisterCommands(CLI::App& app, Context& context)
         ->delimiter(',')
         ->type_name("TYPE");
     settings->add_option("--work", context.settings->workFolder,
-                         "Work folder: each recovery makes its run folder in it")
+                         "Work folder: each recovery makes its run folder in it; ~ is the home folder, "
+                         "a relative path is taken from the current folder, a missing folder is made")
         ->type_name("FOLDER");
     settings->add_option("--save", context.settings->saveFolder,
                          "Save folder: where the wizard's Save Images step saves")

@@ -44,10 +44,12 @@ int main(int argc, char** argv)
 
     std::string error;
     auto& table = px::VolumeTable::Instance();
-    if (!table.AttachFromEnvironment(&error)) {
-        std::fprintf(stderr, "px3: %s\n", error.c_str());
-        return 2;
-    }
+    // A bad entry of PX3_CARDS is reported; the command still runs with the cards that
+    // could be attached.
+    std::vector<std::string> problems;
+    table.AttachFromEnvironment(&problems);
+    for (const std::string& problem : problems)
+        std::fprintf(stderr, "px3: %s\n", problem.c_str());
     for (const std::string& image : cards) {
         if (!table.Attach(image, nullptr, &error)) {
             std::fprintf(stderr, "px3: %s\n", error.c_str());

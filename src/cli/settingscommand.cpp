@@ -1,5 +1,10 @@
 // px3 settings: print the effective settings, or change and save them.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "app/filetypes.h"
@@ -7,6 +12,56 @@
 #include "cli/session.h"
 
 namespace px3cli {
+
+namespace {
+
+// The work folder given to --work, made absolute: a leading ~ is the home folder, a relative
+// path is taken from the current folder. A missing folder is made. Empty, with the reason in
+// *reason, when the path cannot be a folder this user can write in.
+std::string UsableWorkFolder(const std::string& given, std::string* reason)
+{
+    namespace fs = std::filesystem;
+    std::string text = given;
+    if (text == "~" || text.rfind("~/", 0) == 0) {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || *home == '\0') {
+            *reason = "HOME is not set, so ~ has no meaning";
+            return {};
+        }
+        text = home + text.substr(1);
+    }
+    std::error_code ec;
+    fs::path path = fs::absolute(text, ec);
+    if (ec) {
+        *reason = std::strerror(ec.value());
+        return {};
+    }
+    path = path.lexically_normal();
+    const fs::file_status status = fs::status(path, ec);
+    if (status.type() == fs::file_type::not_found) {
+        fs::create_directories(path, ec);
+        if (ec) {
+            *reason = std::strerror(ec.value());
+            return {};
+        }
+    } else if (ec) {
+        *reason = std::strerror(ec.value());
+        return {};
+    } else if (status.type() != fs::file_type::directory) {
+        *reason = std::strerror(ENOTDIR);
+        return {};
+    }
+    if (::access(path.c_str(), W_OK | X_OK) != 0) {
+        *reason = std::strerror(errno);
+        return {};
+    }
+    std::string result = path.string();
+    if (result.size() > 1 && result.back() == '/')
+        result.pop_back();
+    return result;
+}
+
+}  // namespace
 
 int CmdSettings(const SettingsOptions& options)
 {
@@ -39,7 +94,14 @@ int CmdSettings(const SettingsOptions& options)
         return std::filesystem::absolute(folder, ec).lexically_normal().string();
     };
     if (!options.workFolder.empty()) {
-        settings.SetWorkFolder(absolute(options.workFolder));
+        std::string reason;
+        const std::string folder = UsableWorkFolder(options.workFolder, &reason);
+        if (folder.empty()) {
+            std::fprintf(stderr, "px3: --work %s: not a folder this user can write in: %s\n",
+                         options.workFolder.c_str(), reason.c_str());
+            return 2;
+        }
+        settings.SetWorkFolder(folder);
         changed = true;
     }
     if (!options.saveFolder.empty()) {

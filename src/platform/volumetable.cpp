@@ -88,12 +88,13 @@ bool VolumeTable::Attach(const std::string& spec, char* letterOut, std::string* 
     return true;
 }
 
-bool VolumeTable::AttachFromEnvironment(std::string* error)
+bool VolumeTable::AttachFromEnvironment(std::vector<std::string>* problems)
 {
     const char* env = std::getenv("PX3_CARDS");
     if (!env)
         return true;
     std::string list(env);
+    bool all = true;
     size_t start = 0;
     while (start <= list.size()) {
         const size_t semi = list.find(';', start);
@@ -101,16 +102,16 @@ bool VolumeTable::AttachFromEnvironment(std::string* error)
         if (!item.empty()) {
             std::string why;
             if (!Attach(item, nullptr, &why)) {
-                if (error)
-                    *error = "PX3_CARDS: " + why;
-                return false;
+                all = false;
+                if (problems)
+                    problems->push_back("PX3_CARDS: " + why);
             }
         }
         if (semi == std::string::npos)
             break;
         start = semi + 1;
     }
-    return true;
+    return all;
 }
 
 bool VolumeTable::Detach(char letter)

@@ -42,9 +42,10 @@ public:
     // given). False with a message for a bad option, a letter in use, no free letter, or an
     // image that cannot be opened.
     bool Attach(const std::string& spec, char* letterOut, std::string* error);
-    // Attaches every card of PX3_CARDS ("E=/a.img;F=/b.img"). False with a message at the
-    // first one that fails (the ones before it stay attached).
-    bool AttachFromEnvironment(std::string* error);
+    // Attaches every card of PX3_CARDS ("E=/a.img;F=/b.img"). An entry that fails does not
+    // stop the others: each failure adds its message ("PX3_CARDS: " and the reason) to
+    // *problems. False when any entry failed.
+    bool AttachFromEnvironment(std::vector<std::string>* problems);
     bool Detach(char letter);
     void DetachAll();
 

@@ -190,8 +190,15 @@ std::string FilePrefixProblem(const std::string& prefix)
         return "File prefix must be entered.";
     if (prefix.size() > kLongestPrefix)
         return "File prefix is too long.";
-    for (char c : prefix)
-        if (kAllowed.find(c) == std::string::npos)
-            return std::string("The character '") + c + "' is not allowed in the file name prefix.";
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (kAllowed.find(prefix[i]) != std::string::npos)
+            continue;
+        // Name the whole character: a UTF-8 lead byte and the continuation bytes after it.
+        size_t end = i + 1;
+        if ((static_cast<unsigned char>(prefix[i]) & 0xC0) == 0xC0)
+            while (end < prefix.size() && end - i < 4 && (static_cast<unsigned char>(prefix[end]) & 0xC0) == 0x80)
+                ++end;
+        return "The character '" + prefix.substr(i, end - i) + "' is not allowed in the file name prefix.";
+    }
     return {};
 }

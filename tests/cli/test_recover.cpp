@@ -190,6 +190,11 @@ TEST_F(CliRecover, PointlessArgumentsAreRefusedBeforeTheScan)
     EXPECT_NE(out.find("File prefix is too long."), std::string::npos) << out;
     EXPECT_EQ(Sh(Px3(px3 + "recover E --types jpg" + save + " --prefix 'Day one'"), &out), 2) << out;
     EXPECT_NE(out.find("The character ' ' is not allowed in the file name prefix."), std::string::npos) << out;
+    // A letter outside ASCII is named whole, never as half of its UTF-8 bytes.
+    EXPECT_EQ(Sh(Px3(px3 + "recover E --types jpg" + save + " --prefix Tr\xC3\xADpoli"), &out), 2) << out;
+    EXPECT_NE(out.find("The character '\xC3\xAD' is not allowed in the file name prefix."), std::string::npos) << out;
+    EXPECT_EQ(Sh(Px3(px3 + "recover E --types jpg" + save + " --prefix A\xE2\x82\xAC_"), &out), 2) << out;
+    EXPECT_NE(out.find("The character '\xE2\x82\xAC' is not allowed"), std::string::npos) << out;
     EXPECT_FALSE(fs::exists(home.File("Pictures/Pixsalvo/Tmp")) && !fs::is_empty(home.File("Pictures/Pixsalvo/Tmp")));
     EXPECT_EQ(Sh(Px3(px3 + "recover E --types jpg" + save + " --prefix " + sixty), &out), 0) << out;
 }
@@ -273,6 +278,25 @@ TEST(CliSettings, PrintChangeAndKeep)
     EXPECT_EQ(Sh(Px3("settings --brand Leica"), &out), 2);
     EXPECT_NE(out.find("unknown camera brand 'leica'"), std::string::npos) << out;
     EXPECT_EQ(Sh(Px3("settings --max-size 99999999999"), &out), 2);
+
+    // --work takes only a folder this user can write in; a relative path is taken from the
+    // current folder, ~ is HOME, a missing folder is made.
+    ASSERT_TRUE(px::test::WriteFile(home.File("afile"), {1, 2, 3}));
+    EXPECT_EQ(Sh(Px3("settings --work " + Quote(home.File("afile"))), &out), 2) << out;
+    EXPECT_NE(out.find("Not a directory"), std::string::npos) << out;
+    EXPECT_EQ(Sh(Px3("settings --work /proc/1/x"), &out), 2) << out;
+    EXPECT_NE(out.find("--work /proc/1/x: not a folder this user can write in: "), std::string::npos) << out;
+    EXPECT_NE(out.find("No such file or directory"), std::string::npos) << out;
+    ASSERT_EQ(Sh(Px3("settings"), &out), 0);
+    EXPECT_NE(out.find("Work folder:   " + home.File("work")), std::string::npos) << "a refusal kept the old folder\n"
+                                                                                 << out;
+    ASSERT_EQ(Sh("cd " + Quote(home.Path()) + " && " + Px3("settings --work rel/w"), &out), 0) << out;
+    EXPECT_NE(out.find("Work folder:   " + home.File("rel/w")), std::string::npos) << out;
+    EXPECT_TRUE(fs::is_directory(home.File("rel/w")));
+    ASSERT_EQ(Sh(Px3("settings --work '~/tilde'"), &out), 0) << out;
+    EXPECT_NE(out.find("Work folder:   " + home.File("tilde")), std::string::npos) << out;
+    EXPECT_TRUE(fs::is_directory(home.File("tilde")));
+    EXPECT_FALSE(fs::exists("~"));
     // Nothing was written outside this HOME.
     EXPECT_TRUE(fs::exists(home.File(".config/Tolvex Media/Pixsalvo3.conf")));
 }

@@ -1,6 +1,7 @@
 // Attaching card images: the attach syntax, letters, faults as options, bad images.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "platform/lasterror.h"
@@ -95,11 +96,29 @@ TEST_F(VolumeTableTest, EnvironmentListAttachesEveryCard)
 {
     const std::string a = Image("a.img", 4096), b = Image("b.img", 4096);
     ::setenv("PX3_CARDS", ("E=" + a + ";F=" + b + ",empty;").c_str(), 1);
-    std::string error;
-    EXPECT_TRUE(VolumeTable::Instance().AttachFromEnvironment(&error)) << error;
+    std::vector<std::string> problems;
+    EXPECT_TRUE(VolumeTable::Instance().AttachFromEnvironment(&problems));
+    EXPECT_TRUE(problems.empty()) << problems.front();
     ::unsetenv("PX3_CARDS");
     EXPECT_EQ(VolumeTable::Instance().Letters(), (std::vector<char>{'E', 'F'}));
     EXPECT_FALSE(VolumeTable::Instance().Card('F')->CardPresent());
+}
+
+// A bad entry, wherever it stands in the list, keeps none of the good ones out; each bad
+// one is reported with its reason.
+TEST_F(VolumeTableTest, EnvironmentListSkipsOnlyTheBadEntries)
+{
+    const std::string a = Image("a.img", 4096), c = Image("c.img", 4096);
+    const std::string missing = home.File("missing.img");
+    ::setenv("PX3_CARDS", ("D=" + missing + ";E=" + a + ";F=" + missing + ";G=" + c + ",nonsense;H=" + c).c_str(), 1);
+    std::vector<std::string> problems;
+    EXPECT_FALSE(VolumeTable::Instance().AttachFromEnvironment(&problems));
+    ::unsetenv("PX3_CARDS");
+    EXPECT_EQ(VolumeTable::Instance().Letters(), (std::vector<char>{'E', 'H'}));
+    ASSERT_EQ(problems.size(), 3u);
+    EXPECT_EQ(problems[0], "PX3_CARDS: Cannot open card image " + missing + ": " + SystemErrorText(ENOENT));
+    EXPECT_EQ(problems[1], problems[0]);
+    EXPECT_NE(problems[2].find("PX3_CARDS: Unknown card option 'nonsense'"), std::string::npos) << problems[2];
 }
 
 TEST_F(VolumeTableTest, ImagesServeWholeBlocksOnly)

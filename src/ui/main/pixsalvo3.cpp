@@ -4,6 +4,8 @@
 #include <QMessageBox>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "platform/volumetable.h"
 #include "ui/cpx3aapp.h"
@@ -15,9 +17,10 @@ int main(int argc, char** argv)
     QApplication::setApplicationName("Pixsalvo3");
     QApplication::setOrganizationName("Tolvex Media");
     QApplication::setApplicationVersion(PX3_VERSION);
-    std::string error;
-    if (!px::VolumeTable::Instance().AttachFromEnvironment(&error))
-        std::fprintf(stderr, "pixsalvo3: %s\n", error.c_str());
+    std::vector<std::string> problems;
+    px::VolumeTable::Instance().AttachFromEnvironment(&problems);
+    for (const std::string& problem : problems)
+        std::fprintf(stderr, "pixsalvo3: %s\n", problem.c_str());
     SetWizardMessagePump(true);
 
     CPX3AApp program;
