@@ -338,7 +338,11 @@ bool CFragmentSearch::Complete(CarveRecord& record, std::string& error)
         return true;
     if (!complete && (record.Type != FileTypeId::Jpg || record.MovieKind) && keep < carved) {
         // Without a decoder to tell which clusters fit, a cut is kept only when the pieces
-        // found make the structure whole: otherwise the file stays as it was carved.
+        // found make the structure whole: otherwise the file stays as it was carved, its
+        // clusters its own again and the pieces tried free for other files.
+        for (const ByteRun& run : record.Added)
+            Free(run.Start, run.End);
+        Own(record.CardStart + keep, ClusterAtOrAfter(record.CardStart + carved));
         record.Added.clear();
         return true;
     }
