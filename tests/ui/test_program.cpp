@@ -61,4 +61,25 @@ echo "exit=$status"
     EXPECT_TRUE(std::filesystem::exists(home.File(".config/Tolvex Media/Pixsalvo3.conf")));
 }
 
+// --help and --version answer without a display (no X server, the xcb platform asked for)
+// and never open the window.
+TEST(Program, HelpAndVersionNeedNoDisplay)
+{
+    px::test::TempHome home;
+    const std::string run = "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb HOME=" +
+                            px::test::Quote(home.Path()) + " timeout 20 " + px::test::Quote(PIXSALVO3_EXE);
+    std::string out;
+    ASSERT_EQ(px::test::Run(run + " --help 2>&1", &out), 0) << out;
+    EXPECT_EQ(out.rfind("Usage: pixsalvo3 [--help] [--version]\n", 0), 0u) << out;
+    EXPECT_NE(out.find("PX3_CARDS"), std::string::npos) << out;
+    ASSERT_EQ(px::test::Run(run + " --version 2>&1", &out), 0) << out;
+    ASSERT_GT(out.size(), 11u) << out;
+    EXPECT_EQ(out.substr(0, 10), "pixsalvo3 ") << out;
+    EXPECT_TRUE(out[10] >= '0' && out[10] <= '9') << out;
+    EXPECT_EQ(out.find('\n'), out.size() - 1) << out;
+    // Without those arguments the program still needs its display, and says so.
+    EXPECT_NE(px::test::Run(run + " 2>&1", &out), 0) << out;
+    EXPECT_NE(out.find("display"), std::string::npos) << out;
+}
+
 }  // namespace

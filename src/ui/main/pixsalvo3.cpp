@@ -11,8 +11,35 @@
 #include "ui/cpx3aapp.h"
 #include "ui/cpxmaindlg.h"
 
+namespace {
+
+// --help and --version are answered before the window system is asked for: they work
+// without a display and never open the window. Other arguments are left to Qt.
+bool AnsweredWithoutWindow(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::printf("Usage: pixsalvo3 [--help] [--version]\n"
+                        "The Pixsalvo 3 wizard: finds lost pictures on a memory card and saves them.\n"
+                        "Card images named in PX3_CARDS (\"E=/a.img;F=/b.img\") are attached as card readers.\n"
+                        "The command-line tool is px3.\n");
+            return true;
+        }
+        if (arg == "--version" || arg == "-v") {
+            std::printf("pixsalvo3 %s\n", PX3_VERSION);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
+    if (AnsweredWithoutWindow(argc, argv))
+        return 0;
     QApplication app(argc, argv);
     QApplication::setApplicationName("Pixsalvo3");
     QApplication::setOrganizationName("Tolvex Media");
