@@ -58,6 +58,8 @@ bool CPX3AApp::Run(const Hooks& hooks)
     Log().EnableFromCommandLine("LOG", "LOG");
     Log().Open(CSettings::LogFilePath());
     Log().StartApp("");
+    for (const std::string& note : m_startNotes)
+        Log().Info(note);
     m_settings.LoadSettings();
     Log().Info("Help Path ==>  " + m_settings.GetHelpFile());
     const bool files = CheckSkinFiles();

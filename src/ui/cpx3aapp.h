@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/csettings.h"
 
@@ -35,6 +36,9 @@ public:
     // The single-instance lock file: "PX3" in the runtime folder unless set.
     void SetLockFile(const std::string& path) { m_lockPath = path; }
     static std::string DefaultLockFile();
+    // A line for the log once it is open at start-up (a card of PX3_CARDS that could not
+    // be attached, with its reason).
+    void AddStartNote(const std::string& text) { m_startNotes.push_back(text); }
 
     // Start-up, the main window, shutdown. False when another instance runs (nothing
     // else was started, no settings were written) or a skin picture is missing (the
@@ -50,6 +54,7 @@ private:
 
     CSettings m_settings;
     std::string m_lockPath;
+    std::vector<std::string> m_startNotes;
     std::unique_ptr<QLockFile> m_lock;
 };
 

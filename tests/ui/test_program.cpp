@@ -21,7 +21,7 @@ set -e
 unset QT_QPA_PLATFORM
 export HOME="$1" XDG_CONFIG_HOME="$1/.config" XDG_RUNTIME_DIR="$1"
 chmod 700 "$1"
-PX3_CARDS="E=$2" "$3" > "$1/program.log" 2>&1 &
+PX3_CARDS="F=$1/missing.img;E=$2" "$3" > "$1/program.log" 2>&1 &
 pid=$!
 start=$(date +%s%N)
 window=""
@@ -58,6 +58,11 @@ echo "exit=$status"
     std::stringstream text;
     text << log.rdbuf();
     EXPECT_NE(text.str().find("==Exit App"), std::string::npos) << text.str();
+    // The card that could not be attached is in the log with its reason.
+    EXPECT_NE(text.str().find("PX3_CARDS: Cannot open card image " + home.File("missing.img") +
+                              ": No such file or directory"),
+              std::string::npos)
+        << text.str();
     EXPECT_TRUE(std::filesystem::exists(home.File(".config/Tolvex Media/Pixsalvo3.conf")));
 }
 

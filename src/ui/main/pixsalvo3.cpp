@@ -1,5 +1,6 @@
 // pixsalvo3: the wizard. Cards given in PX3_CARDS ("E=/a.img;F=/b.img") are attached as
-// emulated card readers; the jobs let the window repaint between their chunks.
+// emulated card readers (one that cannot be attached is reported on stderr and in the log,
+// the others are still attached); the jobs let the window repaint between their chunks.
 #include <QApplication>
 #include <QMessageBox>
 
@@ -51,6 +52,8 @@ int main(int argc, char** argv)
     SetWizardMessagePump(true);
 
     CPX3AApp program;
+    for (const std::string& problem : problems)
+        program.AddStartNote(problem);
     CPX3AApp::Hooks hooks;
     hooks.Message = [](const std::string& text) {
         QMessageBox::information(nullptr, "Pixsalvo 3", QString::fromStdString(text));
