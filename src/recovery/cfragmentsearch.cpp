@@ -84,6 +84,34 @@ void CFragmentSearch::Free(uint64_t start, uint64_t end)
 
 namespace {
 
+// Two byte spans read as one: a file's known part and a candidate after it.
+class JoinedSource : public ByteSource {
+public:
+    JoinedSource(const std::vector<uint8_t>& first, const std::vector<uint8_t>& second) : m_first(first), m_second(second)
+    {
+    }
+    size_t Read(uint64_t offset, uint8_t* out, size_t n) const override
+    {
+        size_t done = 0;
+        if (offset < m_first.size()) {
+            done = static_cast<size_t>(std::min<uint64_t>(n, m_first.size() - offset));
+            std::memcpy(out, m_first.data() + offset, done);
+        }
+        const uint64_t at = offset + done;
+        if (done < n && at >= m_first.size() && at - m_first.size() < m_second.size()) {
+            const size_t take = static_cast<size_t>(std::min<uint64_t>(n - done, m_second.size() - (at - m_first.size())));
+            std::memcpy(out + done, m_second.data() + (at - m_first.size()), take);
+            done += take;
+        }
+        return done;
+    }
+    uint64_t Size() const override { return m_first.size() + m_second.size(); }
+
+private:
+    const std::vector<uint8_t>& m_first;
+    const std::vector<uint8_t>& m_second;
+};
+
 bool Printable(const uint8_t* p)
 {
     return std::all_of(p, p + 4, [](uint8_t c) { return c >= 0x20 && c < 0x7F; });
@@ -147,18 +175,20 @@ uint64_t CFragmentSearch::Confirm(const CarveRecord& record, std::vector<uint8_t
     const int32_t type = record.MovieKind ? 0 : record.Type;
     complete = false;
     const uint64_t joint = file.size();
-    std::vector<uint8_t> trial;
-    trial.reserve(file.size() + candidate.size());
-    trial.insert(trial.end(), file.begin(), file.end());
-    trial.insert(trial.end(), candidate.begin(), candidate.end());
-    const SpanSource source(trial);
+    // The file and the candidate read as one, without a copy of either.
+    const JoinedSource source(file, candidate);
     if (type == FileTypeId::Jpg) {
         JpegScanner scan;
-        scan.Feed(trial.data(), trial.size());
+        scan.Feed(file.data(), file.size());
         if (scan.ImageEnd() > 0 && scan.ImageEnd() <= joint) {
             // The picture ended in the known part: the candidate must continue what the
             // file declares after it (a motion photo's movie, an MPO's next image).
+            scan.Feed(candidate.data(), candidate.size());
             const FileEnd end = scan.State();
+            std::vector<uint8_t> trial;
+            trial.reserve(file.size() + candidate.size());
+            trial.insert(trial.end(), file.begin(), file.end());
+            trial.insert(trial.end(), candidate.begin(), candidate.end());
             if (!TrailerFits(trial, scan.ImageEnd(), joint))
                 return 0;
             if (end.IsComplete() && end.Length > joint) {
@@ -178,7 +208,7 @@ uint64_t CFragmentSearch::Confirm(const CarveRecord& record, std::vector<uint8_t
             if (end.IsComplete() && end.Length >= check.EndAt)
                 length = end.Length;
             else if (end.IsNeedMore() && end.Length > check.EndAt)
-                length = std::min<uint64_t>(end.Length, trial.size());
+                length = std::min<uint64_t>(end.Length, source.Size());
             complete = end.IsComplete() || length == check.EndAt;
             return length - joint;
         }
