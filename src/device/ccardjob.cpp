@@ -163,6 +163,7 @@ bool CCardJob::Run()
     }
     if (!OpenCard()) {
         SetOutcome(JobOutcome::DeviceError);
+        CardNotOpened();
         return false;
     }
     BeforeChunks();

@@ -100,6 +100,9 @@ protected:
     bool Aborted() const { return m_bAborted; }
     // Called in Run after the card was opened, before the first chunk.
     virtual void BeforeChunks() {}
+    // Called in Run when the card could not be opened (in use, no blocks): what
+    // ConnectToDestination made for the run is taken back.
+    virtual void CardNotOpened() {}
     // Called in Run after the last chunk's Finish, before the end status.
     virtual void EndOfCard() {}
     // True (with the error set) when the answer says the card is gone, changed, not ready

@@ -14,6 +14,7 @@
 #include "formats/shottime.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 namespace {
@@ -128,6 +129,12 @@ bool CImageRecovery::Init()
     m_nDataStart = 0;
     m_bGeometryKnown = false;
     return CCardJob::Init();
+}
+
+void CImageRecovery::CardNotOpened()
+{
+    if (!m_strDestinationFolder.empty() && ::rmdir(m_strDestinationFolder.c_str()) == 0)
+        m_strDestinationFolder.clear();
 }
 
 void CImageRecovery::BeforeChunks()

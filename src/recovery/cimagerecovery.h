@@ -60,6 +60,8 @@ public:
 
 protected:
     void BeforeChunks() override;
+    // The run folder is removed again (it is still empty): a refused run leaves nothing.
+    void CardNotOpened() override;
     void EndOfCard() override;
 
 private:

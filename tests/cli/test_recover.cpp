@@ -81,6 +81,14 @@ TEST_F(CliRecover, UnreadableBlocksAndAShrinkingCardDoNotExitZero)
     Sh(cmd, &out);
     EXPECT_NE(out.find("px3: The card is smaller than when the run started"), std::string::npos) << out;
     EXPECT_NE(out.find("exit=1\n"), std::string::npos) << out;
+
+    // A card that cannot be opened (no blocks) leaves no empty run folder behind.
+    const std::string work = home.File("zero-work");
+    const std::string zero = home.File("zero.img");
+    { std::ofstream empty(zero); }
+    EXPECT_NE(Sh(Px3("--card E=" + Quote(zero) + " recover E --work " + Quote(work)), &out), 0) << out;
+    std::error_code ec;
+    EXPECT_TRUE(!fs::exists(work, ec) || fs::is_empty(work, ec)) << "a refused run left a folder in " << work;
 }
 
 TEST_F(CliRecover, AFullDiskEndsTheRunWithTheError)
