@@ -231,12 +231,12 @@ void CImageRecovery::DescribeFiles()
     size_t named = 0;
     // Names whose first letter the card still holds (live entries, long names, exFAT),
     // for the deleted short names that lost theirs.
-    m_KnownNames.clear();
+    std::vector<std::string> knownNames;
     if (m_Dirs)
-        for (size_t i = 0; i < m_Dirs->Count() && m_KnownNames.size() < 4096; ++i) {
+        for (size_t i = 0; i < m_Dirs->Count() && knownNames.size() < 4096; ++i) {
             const px::DirEntry entry = m_Dirs->At(i);
             if (!entry.Directory && !px::LostFirstLetter(entry.Name))
-                m_KnownNames.push_back(entry.Name);
+                knownNames.push_back(entry.Name);
         }
     for (const FoundFile& file : m_Found) {
         const std::string path = folder + file.Name;
@@ -274,10 +274,7 @@ void CImageRecovery::DescribeFiles()
         if (px::LostFirstLetter(name)) {
             // FAT wrote its deletion mark over the first letter: the camera's names around
             // it, or its maker's prefix, tell it.
-            std::vector<std::string> neighbours;
-            for (const std::string& other : m_KnownNames)
-                neighbours.push_back(other);
-            name = px::RestoreFirstLetter(name, neighbours);
+            name = px::RestoreFirstLetter(name, knownNames);
         }
         int64_t shot = 0;
         {

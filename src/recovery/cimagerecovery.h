@@ -143,7 +143,6 @@ private:
         uint64_t Length;
     };
     std::vector<FoundFile> m_Found;
-    std::vector<std::string> m_KnownNames;
     // Directory entries of the card's file system, wherever the scan meets them; a block
     // of them inside a picture says the picture is in pieces there.
     std::unique_ptr<px::DirCollector> m_Dirs;
