@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/lasterror.h"
+#include "platform/rescuemap.h"
 #include "platform/sgio.h"
 #include "platform/winioctl.h"
 
@@ -38,6 +39,43 @@ bool ParseNumber(const std::string& text, uint64_t& value)
         value = value * 10 + static_cast<uint64_t>(c - '0');
     }
     return true;
+}
+
+// "64M", "1G", "512": bytes with an optional binary unit.
+bool ParseSize(const std::string& text, uint64_t& bytes)
+{
+    if (text.empty())
+        return false;
+    uint64_t unit = 1;
+    std::string digits = text;
+    switch (text.back()) {
+    case 'K': case 'k': unit = 1ull << 10; break;
+    case 'M': case 'm': unit = 1ull << 20; break;
+    case 'G': case 'g': unit = 1ull << 30; break;
+    default: break;
+    }
+    if (unit > 1)
+        digits.pop_back();
+    uint64_t n = 0;
+    if (!ParseNumber(digits, n) || n > (1ull << 50) / unit)
+        return false;
+    bytes = n * unit;
+    return true;
+}
+
+// Sorted by first block, overlapping and touching ranges joined: FirstBad then finds the
+// range of a request by a binary search (a backup map may list thousands).
+void NormalizeRanges(std::vector<std::pair<uint64_t, uint64_t>>& ranges)
+{
+    std::sort(ranges.begin(), ranges.end());
+    std::vector<std::pair<uint64_t, uint64_t>> joined;
+    for (const auto& r : ranges) {
+        if (!joined.empty() && r.first <= joined.back().second + 1)
+            joined.back().second = std::max(joined.back().second, r.second);
+        else
+            joined.push_back(r);
+    }
+    ranges = std::move(joined);
 }
 
 // A handle on the emulated reader; the volume lock is an flock of the image.
@@ -140,6 +178,18 @@ bool EmulatedCardOptions::Parse(const std::string& option, std::string* error)
         if (!ParseNumber(value, ms) || ms > 60000)
             return fail(key + " needs milliseconds up to 60000: " + key + "=MS");
         (key == "slow" ? slowMs : failSlowMs) = static_cast<int>(ms);
+    } else if (key == "fake" || key == "fakedrop") {
+        uint64_t bytes = 0;
+        if (!ParseSize(value, bytes) || bytes == 0 || bytes % kBlock != 0)
+            return fail(key + " needs the card's real size, a multiple of 512 bytes: " + key + "=SIZE (64M, 8G)");
+        fakeBlocks = bytes / kBlock;
+        fakeDrop = key == "fakedrop";
+    } else if (key == "map") {
+        if (value.empty())
+            return fail("map needs the path of a backup map: map=PATH");
+        mapPath = value;
+    } else if (key == "nomap" && eq == std::string::npos) {
+        noMap = true;
     } else if (key == "reader") {
         const auto a = value.find('/');
         const auto b = a == std::string::npos ? a : value.find('/', a + 1);
@@ -153,7 +203,8 @@ bool EmulatedCardOptions::Parse(const std::string& option, std::string* error)
     } else {
         return fail("Unknown card option '" + option +
                     "' (known: bad=FIRST-LAST, readonly, empty, pull=N, short, slow=MS, failslow=MS, "
-                    "recovered=FIRST-LAST, garbage, rate=MBPS, reader=VENDOR/PRODUCT/REV)");
+                    "recovered=FIRST-LAST, garbage, rate=MBPS, reader=VENDOR/PRODUCT/REV, fake=SIZE, fakedrop=SIZE, map=PATH, "
+                    "nomap)");
     }
     return true;
 }
@@ -183,6 +234,24 @@ std::shared_ptr<EmulatedCard> EmulatedCard::Open(const std::string& imagePath, c
         return fail("Cannot use " + imagePath + " as a card image: not a regular file");
     }
     card->m_fd = fd;
+    // A backup's map: what it could not copy reads as unreadable. A map that was asked for
+    // must be there; one beside the image is read when it exists. A map that cannot be
+    // read is an error either way: serving the image whole would pass zeros off as data.
+    std::string mapPath = options.mapPath;
+    if (mapPath.empty() && !options.noMap) {
+        struct stat mapStat{};
+        if (::stat((imagePath + ".map").c_str(), &mapStat) == 0)
+            mapPath = imagePath + ".map";
+    }
+    if (!mapPath.empty() && !options.noMap) {
+        RescueMap map;
+        std::string why;
+        if (!RescueMap::Load(mapPath, map, &why))
+            return fail(why + " (nomap serves the image without it)");
+        for (const auto& range : map.UncopiedBlocks(kBlock))
+            card->m_options.badRanges.push_back(range);
+    }
+    NormalizeRanges(card->m_options.badRanges);
     return card;
 }
 
@@ -260,6 +329,7 @@ bool EmulatedCard::Vanished() const
 void EmulatedCard::SetBadRanges(std::vector<std::pair<uint64_t, uint64_t>> ranges)
 {
     std::lock_guard lock(m_mutex);
+    NormalizeRanges(ranges);
     m_options.badRanges = std::move(ranges);
 }
 
@@ -274,13 +344,13 @@ Handle EmulatedCard::OpenHandle(const std::string& path)
 
 uint64_t EmulatedCard::FirstBad(uint64_t first, uint64_t count) const
 {
-    uint64_t found = first + count;
-    for (const auto& [lo, hi] : m_options.badRanges) {
-        if (hi < first || lo >= first + count)
-            continue;
-        found = std::min(found, std::max(lo, first));
-    }
-    return found;
+    // The ranges are sorted and disjoint: the first that ends at or after first.
+    const auto& ranges = m_options.badRanges;
+    const auto it = std::lower_bound(ranges.begin(), ranges.end(), first,
+                                     [](const std::pair<uint64_t, uint64_t>& r, uint64_t b) { return r.second < b; });
+    if (it == ranges.end() || it->first >= first + count)
+        return first + count;
+    return std::max(it->first, first);
 }
 
 bool EmulatedCard::TouchesRecovered(uint64_t first, uint64_t count) const
@@ -370,28 +440,48 @@ void EmulatedCard::Pace(uint64_t bytes)
     std::this_thread::sleep_until(m_busyUntil);
 }
 
+uint64_t EmulatedCard::MoveBlocks(bool write, uint64_t first, uint64_t count, uint8_t* data)
+{
+    const uint64_t real = m_options.fakeBlocks;
+    uint64_t done = 0;
+    while (done < count * kBlock) {
+        const uint64_t pos = first * kBlock + done;
+        const uint64_t block = pos / kBlock;
+        uint64_t bytes = count * kBlock - done;
+        uint64_t at = pos;
+        if (real > 0) {
+            // A fake card's piece ends where its real size wraps round.
+            bytes = std::min(bytes, (real - block % real) * kBlock - pos % kBlock);
+            if (block >= real && m_options.fakeDrop) {
+                if (!write)
+                    std::memset(data + done, 0, bytes);
+                done += bytes;
+                continue;
+            }
+            at = (block % real) * kBlock + pos % kBlock;
+        }
+        const off_t offset = static_cast<off_t>(at);
+        const ssize_t n = write ? ::pwrite(m_fd, data + done, bytes, offset) : ::pread(m_fd, data + done, bytes, offset);
+        if (n <= 0)
+            break;
+        done += static_cast<uint64_t>(n);
+    }
+    return done;
+}
+
 bool EmulatedCard::Transfer(bool write, uint64_t first, uint64_t count, uint8_t* data, ScsiResult& result)
 {
     Pace(count * kBlock);
     if (write) {
-        const ssize_t n = ::pwrite(m_fd, data, count * kBlock, static_cast<off_t>(first * kBlock));
-        if (n < 0 || static_cast<uint64_t>(n) != count * kBlock) {
-            result.transferred = n > 0 ? static_cast<uint32_t>(n) : 0;
+        const uint64_t n = MoveBlocks(true, first, count, data);
+        result.transferred = static_cast<uint32_t>(n);
+        if (n != count * kBlock)
             MakeSense(result, kMediumError, 0x0C, 0x00, static_cast<int64_t>(first));   // write error
-        } else {
-            result.transferred = static_cast<uint32_t>(n);
-        }
         return true;
     }
     const uint64_t bad = FirstBad(first, count);
     const uint64_t good = bad - first;
-    size_t done = 0;
-    while (done < good * kBlock) {
-        const ssize_t n = ::pread(m_fd, data + done, good * kBlock - done, static_cast<off_t>(first * kBlock + done));
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
+    const size_t done = MoveBlocks(false, first, good, data);
     result.transferred = static_cast<uint32_t>(done);
     if (done < count * kBlock) {
         if (m_options.garbage)

@@ -18,6 +18,17 @@
 //   rate=MBPS       the card moves at most MBPS megabytes (10^6 bytes) a second, as a
 //                   reader of that bus speed does
 //   reader=VENDOR/PRODUCT/REV   the inquiry identity
+//   fake=SIZE       a fake card: it claims the image's size but holds only SIZE bytes
+//                   (K, M, G: 1024, 1024^2, 1024^3; a multiple of 512); a block past SIZE
+//                   is the block modulo SIZE, for writes and reads, as most fakes wrap
+//   fakedrop=SIZE   a fake card that drops writes past SIZE (answered GOOD) and reads
+//                   zeros there
+//   map=PATH        the map of a backup (GNU ddrescue's mapfile format): every block it
+//                   does not mark copied ('+') is unreadable. Without the option the map
+//                   beside the image (IMAGE.map) is read when there is one, so a recovery
+//                   from a backup image reports the areas the backup could not copy
+//                   instead of carving its zeros as data
+//   nomap           serve the image whole even when a map lies beside it
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -46,6 +57,10 @@ struct EmulatedCardOptions {
     std::string vendor = "Generic";
     std::string product = "Card Image";
     std::string revision = "1.00";
+    uint64_t fakeBlocks = 0;   // fake=, fakedrop=: the blocks the card really holds; 0 a real card
+    bool fakeDrop = false;     // fakedrop=: writes past fakeBlocks vanish
+    std::string mapPath;       // map=: a backup map to read; empty: IMAGE.map when present
+    bool noMap = false;
 
     // Parses one option ("bad=10-20", "readonly", ...). False with a message on error.
     bool Parse(const std::string& option, std::string* error);
@@ -90,6 +105,10 @@ public:
 private:
     EmulatedCard() = default;
     uint64_t FirstBad(uint64_t first, uint64_t count) const;
+    // Reads or writes the image's blocks that the card's blocks [first, first + count)
+    // stand on: the same blocks, or for a fake card the blocks modulo its real size (or
+    // nothing past it, reading zeros, for one that drops). The bytes moved.
+    uint64_t MoveBlocks(bool write, uint64_t first, uint64_t count, uint8_t* data);
     // The reader's side of the shared target (called with m_mutex held).
     Identity InquiryIdentity() const override { return {m_options.vendor, m_options.product, m_options.revision}; }
     bool Ready(ScsiResult& result, uint64_t& blocks) override;
