@@ -9,24 +9,37 @@ CDeviceWatcher::~CDeviceWatcher() { Stop(); }
 
 bool CDeviceWatcher::Start()
 {
+    StartNotices();
+    if (NeedsListener())
+        StartListener();
+    return HasNotices() || IsPolling();
+}
+
+bool CDeviceWatcher::StartNotices()
+{
     std::string why;
     m_monitor = std::make_unique<px::DiskMonitor>([](const px::DiskMonitor::Event&) { DevicesChangedEvent().Set(); });
     if (!m_monitor->Start(&why)) {
         Log().Info("Disk notices: " + why);
         m_monitor.reset();
     }
+    return HasNotices();
+}
+
+bool CDeviceWatcher::NeedsListener() const
+{
     bool images = false;
     for (char letter : px::VolumeTable::Instance().Letters())
         images = images || px::VolumeTable::Instance().Card(letter) != nullptr;
-    if (!m_monitor || images) {
-        Log().BeginScope("Running Listener");
-        m_listener = std::make_unique<CDriveListener>();
-        const bool started = m_listener->Start();
-        Log().Outcome(started ? "-OK" : "-FAIL", "Run Listener");
-        if (!started)
-            m_listener.reset();
-    }
-    return HasNotices() || IsPolling();
+    return !HasNotices() || images;
+}
+
+bool CDeviceWatcher::StartListener()
+{
+    m_listener = std::make_unique<CDriveListener>();
+    if (!m_listener->Start())
+        m_listener.reset();
+    return IsPolling();
 }
 
 void CDeviceWatcher::Stop()

@@ -20,6 +20,12 @@ public:
 
     // Starts watching; false when neither notices nor polling could start.
     bool Start();
+    // The two halves of Start, for a front end that logs each: the udev notices (true
+    // when they run), then the polling listener when NeedsListener says so (true when it
+    // runs).
+    bool StartNotices();
+    bool NeedsListener() const;
+    bool StartListener();
     void Stop();
     bool HasNotices() const { return m_monitor && m_monitor->Running(); }
     bool IsPolling() const { return m_listener && m_listener->IsRunning(); }

@@ -6,10 +6,15 @@
 #include <QLockFile>
 #include <QStandardPaths>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 
 #include "app/clogfile.h"
+#include "platform/lasterror.h"
 #include "platform/messagepump.h"
 
 CPX3AApp::CPX3AApp() = default;
@@ -22,6 +27,18 @@ std::string CPX3AApp::DefaultLockFile()
     if (folder.isEmpty())
         folder = QDir::tempPath();
     return (folder + "/PX3").toStdString();
+}
+
+std::string CPX3AApp::LockFailedText(const std::string& path)
+{
+    // The lock itself tells no reason; creating the file once more does.
+    std::string reason = "the reason is unknown";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0)
+        reason = px::SystemErrorText(errno);
+    else
+        ::close(fd);
+    return "Pixsalvo 3 cannot start: the lock file " + path + " cannot be created (" + reason + ")";
 }
 
 bool CPX3AApp::CheckSkinFiles() const
@@ -50,9 +67,12 @@ bool CPX3AApp::Run(const Hooks& hooks)
     m_lock = std::make_unique<QLockFile>(QString::fromStdString(m_lockPath.empty() ? DefaultLockFile() : m_lockPath));
     m_lock->setStaleLockTime(0);
     if (!m_lock->tryLock(0)) {
+        // Another instance holds the lock; any other failure (a folder that cannot be
+        // written, a full disk) is said as it is, with the lock file's place.
+        const bool held = m_lock->error() == QLockFile::LockFailedError;
         m_lock.reset();
         if (hooks.Message)
-            hooks.Message(AlreadyRunningText);
+            hooks.Message(held ? std::string(AlreadyRunningText) : LockFailedText(m_lockPath.empty() ? DefaultLockFile() : m_lockPath));
         return false;
     }
     Log().EnableFromCommandLine("LOG", "LOG");

@@ -36,6 +36,9 @@ public:
     // The single-instance lock file: "PX3" in the runtime folder unless set.
     void SetLockFile(const std::string& path) { m_lockPath = path; }
     static std::string DefaultLockFile();
+    // What start-up says when the lock file cannot be made at all (not held by another
+    // instance): the file's place and the system's reason.
+    static std::string LockFailedText(const std::string& path);
     // A line for the log once it is open at start-up (a card of PX3_CARDS that could not
     // be attached, with its reason).
     void AddStartNote(const std::string& text) { m_startNotes.push_back(text); }

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
@@ -67,6 +69,24 @@ uint64_t FoundSize(const CFoundList& list)
     return total;
 }
 
+// The program's icon: the desktop's icon theme when the program is installed, else the
+// icons painted beside the skin in the build tree (or the installed theme folder next to
+// the program's data), at every size there is.
+QIcon ProgramIcon(const std::string& skinFolder)
+{
+    QIcon icon = QIcon::fromTheme("pixsalvo3");
+    if (!icon.isNull())
+        return icon;
+    const QDir skin(QString::fromStdString(skinFolder));
+    for (const QString& root : {skin.filePath("../icons"), skin.filePath("../../icons/hicolor")})
+        for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+            const QString file = QString("%1/%2x%2/apps/pixsalvo3.png").arg(root).arg(size);
+            if (QFile::exists(file))
+                icon.addFile(file, QSize(size, size));
+        }
+    return icon;
+}
+
 std::unique_ptr<CFrmRoot> MakePage(CDriveDoc& doc, const CStep& step, QWidget* parent)
 {
     switch (step.Step) {
@@ -101,6 +121,9 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
 {
     setWindowTitle("Pixsalvo 3");
     setAccessibleName("Pixsalvo 3");
+    // The program's icon for this window and every window it opens (the picture window).
+    QApplication::setWindowIcon(ProgramIcon(m_settings.GetSkinFolder()));
+    setWindowIcon(QApplication::windowIcon());
     // The card document, with the settings and the drives.
     m_doc.Settings() = m_settings.Record();
     Bus().AddListener("CDriveDoc", &m_doc);
@@ -167,7 +190,7 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
     auto* menu = new QMenu(m_programMenu);
     menu->addAction("&Help", this, &CPXMainDlg::OpenHelp)->setShortcut(QKeySequence::HelpContents);
     menu->addAction("Attach card image...", this, &CPXMainDlg::AttachCardImage);
-    menu->addAction("Check for &Update...", this, &CPXMainDlg::CheckForUpdate);
+    menu->addAction("&Check for Update...", this, &CPXMainDlg::CheckForUpdate);
     menu->addAction("&About Pixsalvo 3...", this, [this] {
         if (!m_jobRunning)
             CAboutDlg(QApplication::applicationVersion(), this).exec();
@@ -206,11 +229,10 @@ CPXMainDlg::~CPXMainDlg()
 void CPXMainDlg::StartCardNotices()
 {
     Log().BeginScope("ShellSubscription");
-    const bool started = m_watcher.Start();
-    Log().Outcome(started && m_watcher.HasNotices() ? "-OK" : "-FAIL", "Subscribe");
-    if (started && !m_watcher.HasNotices()) {
+    Log().Outcome(m_watcher.StartNotices() ? "-OK" : "-FAIL", "Subscribe");
+    if (m_watcher.NeedsListener()) {
         Log().BeginScope("Running Listener");
-        Log().Outcome(m_watcher.IsPolling() ? "-OK" : "-FAIL", "Run Listener");
+        Log().Outcome(m_watcher.StartListener() ? "-OK" : "-FAIL", "Run Listener");
     }
     connect(&m_cardTimer, &QTimer::timeout, this, [this] { m_watcher.OnTimer(m_doc, m_jobRunning); });
     m_cardTimer.start(500);

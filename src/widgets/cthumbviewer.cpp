@@ -609,9 +609,9 @@ void CThumbViewer::mousePressEvent(QMouseEvent* event)
 
 void CThumbViewer::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    // The second press of a double click is one more click, so two quick clicks on a
-    // keep mark leave it as it was.
-    mousePressEvent(event);
+    // The first press of the double click did what a click does; the second does
+    // nothing more (no second toggle of the keep mark, no second opening).
+    event->setAccepted(event->button() == Qt::LeftButton);
 }
 
 void CThumbViewer::mouseReleaseEvent(QMouseEvent* event)

@@ -64,6 +64,16 @@ echo "exit=$status"
               std::string::npos)
         << text.str();
     EXPECT_TRUE(std::filesystem::exists(home.File(".config/Tolvex Media/Pixsalvo3.conf")));
+    // The card notices' start-up lines, once each and in order (an image card needs the
+    // polling listener).
+    const std::string& lines = text.str();
+    const size_t subscribe = lines.find("Subscribe"), running = lines.find("Running Listener"),
+                 run = lines.find("Run Listener");
+    ASSERT_NE(run, std::string::npos) << lines;
+    EXPECT_LT(subscribe, running) << lines;
+    EXPECT_LT(running, run) << lines;
+    EXPECT_EQ(lines.find("Running Listener", running + 1), std::string::npos) << lines;
+    EXPECT_EQ(lines.find("Run Listener", run + 1), std::string::npos) << lines;
 }
 
 // --help and --version answer without a display (no X server, the xcb platform asked for)

@@ -105,4 +105,18 @@ TEST_F(StartUp, SecondInstanceStartsNothing)
     EXPECT_TRUE(Start(app));
 }
 
+// A lock file that cannot be made (its folder is gone) is no other instance: start-up
+// says what failed and why.
+TEST_F(StartUp, LockFileThatCannotBeMadeSaysWhy)
+{
+    CPX3AApp app;
+    app.Settings().SetStoreFile(store);
+    app.SetLockFile(home.File("gone/PX3"));
+    EXPECT_FALSE(app.Run({[this](const std::string& text) { messages.push_back(text); }, [this](CSettings&) { ++windows; }}));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "Pixsalvo 3 cannot start: the lock file " + home.File("gone/PX3") +
+                               " cannot be created (No such file or directory)");
+    EXPECT_EQ(windows, 0);
+}
+
 }  // namespace

@@ -124,6 +124,20 @@ TEST_F(Widgets, GridClicksAndKeysMarkOpenAndMove)
     EXPECT_EQ(notices.got[2], std::make_pair(ThumbNotice::Open, list.GetAt(2)));
     EXPECT_EQ(list.GetCurrent(), list.GetAt(2));
     EXPECT_TRUE(list.GetAt(2)->IsKept());
+    // A double click (press, release, double-click, release) does what one click does:
+    // the keep mark turns over once, and the file opens once.
+    for (const QPoint at : {At(viewer, 2, {85, 85}), At(viewer, 2, {8, 85})}) {
+        QTest::mouseClick(area, Qt::LeftButton, {}, at);
+        QMouseEvent twice(QEvent::MouseButtonDblClick, at, area->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(area, &twice);
+        QTest::mouseRelease(area, Qt::LeftButton, {}, at);
+    }
+    ASSERT_EQ(notices.got.size(), 5u);
+    EXPECT_EQ(notices.got[3], std::make_pair(ThumbNotice::KeepChanged, list.GetAt(2)));
+    EXPECT_EQ(notices.got[4], std::make_pair(ThumbNotice::Open, list.GetAt(2)));
+    EXPECT_FALSE(list.GetAt(2)->IsKept());
+    list.GetAt(2)->ToggleKept();
+    notices.got.resize(3);
     // Elsewhere in a cell (between the squares) only moves the current cell; a point
     // below the short last row is in no cell and does nothing.
     QTest::mouseClick(area, Qt::LeftButton, {}, At(viewer, 3, {47, 88}));
