@@ -219,6 +219,7 @@ void CThumb::MakeThumbnail()
     {
         std::lock_guard guard(m_lock);
         request.Inner = m_params.InnerSize();
+        request.PixelRatio = m_params.PixelRatio;
         request.Background = m_params.Background;
     }
     request.Placeholders = DefaultThumbPlaceholders();

@@ -38,6 +38,10 @@ struct CThumbParams {
     int32_t MarginRight = 5;
     int32_t MarginBottom = 10;
     uint32_t Background = 0xFFFFFF;
+    // Device pixels per logical pixel of the screen the cells are shown on (2 on a HiDPI
+    // screen): the bitmaps cover the inner area in device pixels (see thumbnailer.h). The
+    // cell geometry above stays in logical pixels.
+    qreal PixelRatio = 1.0;
 
     // The inner area: the cell less the margins (never negative).
     int32_t InnerWidth() const;
@@ -105,8 +109,9 @@ public:
     bool IsThumbnailReady() const;
     // True when the thumbnail has a bitmap.
     bool HasThumbnail() const;
-    // A copy of the bitmap (inner-area size, QImage::Format_RGB16); a null image while the
-    // thumbnail is not made yet or when it has none (a file that does not exist).
+    // A copy of the bitmap (inner-area size times the pixel ratio, QImage::Format_RGB16,
+    // with that devicePixelRatio); a null image while the thumbnail is not made yet or when
+    // it has none (a file that does not exist).
     QImage GetThumbnail() const;
     // The picture rectangle inside the inner area; empty for a blank bitmap or none.
     QRect GetPictureRect() const;

@@ -94,6 +94,7 @@ void CThumbList::MakeThumbnail(uint64_t generation, size_t index)
         thumb = m_thumbs[index].get();
         request.Path = thumb->GetText();
         request.Inner = m_params.InnerSize();
+        request.PixelRatio = m_params.PixelRatio;
         request.Background = m_params.Background;
         request.Placeholders = *m_placeholders;
     }

@@ -13,6 +13,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <memory>
 
@@ -20,6 +21,7 @@
 #include "app/csettings.h"
 #include "app/filetypes.h"
 #include "recovery/cthumb.h"
+#include "recovery/movieframe.h"
 
 #ifdef PX3_HAVE_LIBRAW
 #include <libraw/libraw.h>
@@ -161,28 +163,53 @@ bool IsFrameMarker(uint8_t m)
 
 // ---- composing -----------------------------------------------------------------------
 
-QImage BlankBitmap(QSize inner, uint32_t background)
+// Where a picture of size source lies in the thumbnail: in logical pixels (the fit rule in
+// the inner area) and in the bitmap's device pixels. A picture counts as ratio times its
+// size in device pixels, so that one smaller than the cell keeps its logical size on a
+// HiDPI screen, as it does at ratio 1.
+struct Placement {
+    QRect Logical;
+    QRect Device;
+};
+
+Placement PlaceIn(QSize source, const ThumbRequest& request)
 {
-    QImage bitmap(inner, QImage::Format_RGB16);
-    if (!bitmap.isNull())
-        bitmap.fill(QColor(QRgb(background)));
+    const qreal ratio = ClampPixelRatio(request.PixelRatio);
+    const QSize device(int(std::lround(source.width() * ratio)), int(std::lround(source.height() * ratio)));
+    return {FitRect(source, request.Inner), FitRect(device, DevicePixels(request.Inner, ratio))};
+}
+
+QImage BlankBitmap(const ThumbRequest& request)
+{
+    const qreal ratio = ClampPixelRatio(request.PixelRatio);
+    QImage bitmap(DevicePixels(request.Inner, ratio), QImage::Format_RGB16);
+    if (!bitmap.isNull()) {
+        bitmap.fill(QColor(QRgb(request.Background)));
+        bitmap.setDevicePixelRatio(ratio);
+    }
     return bitmap;
 }
 
-// The inner-area bitmap: the background with the picture scaled into fit.
-QImage Compose(const QImage& picture, const QRect& fit, QSize inner, uint32_t background)
+// The inner-area bitmap: the background with the picture scaled into its device place.
+QImage Compose(const QImage& picture, const QRect& place, const ThumbRequest& request)
 {
-    QImage bitmap = BlankBitmap(inner, background);
-    if (bitmap.isNull() || fit.isEmpty() || picture.isNull())
+    QImage bitmap = BlankBitmap(request);
+    if (bitmap.isNull() || place.isEmpty() || picture.isNull())
         return bitmap;
     // Smooth scaling of a 1-bit or indexed picture loses its colour table: scale in 32 bits.
-    const QImage full = picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                                          : QImage::Format_RGB32);
-    const QImage scaled = full.size() == fit.size()
+    QImage full = picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                                    : QImage::Format_RGB32);
+    full.setDevicePixelRatio(1.0);
+    const QImage scaled = full.size() == place.size()
         ? full
-        : full.scaled(fit.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        : full.scaled(place.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    // Drawn in device pixels: the painter would otherwise scale by the bitmap's ratio.
+    const qreal ratio = bitmap.devicePixelRatio();
+    bitmap.setDevicePixelRatio(1.0);
     QPainter painter(&bitmap);
-    painter.drawImage(fit.topLeft(), scaled);
+    painter.drawImage(place.topLeft(), scaled);
+    painter.end();
+    bitmap.setDevicePixelRatio(ratio);
     return bitmap;
 }
 
@@ -200,27 +227,29 @@ void LogThumbnailStep(const char* failure)
     Log().EndScope("GetThumbnailImage");
 }
 
-// Finishes a thumbnail from a decoded picture (null: it did not decode): composed, or
-// blank with the log's failure lines.
-ThumbImage Finish(const QImage& picture, const QRect& fit, const ThumbRequest& request, ThumbSource source)
+// Finishes a thumbnail from a decoded picture (null: it did not decode) that shows a
+// picture of size whole (the main picture for a preview): composed, or blank with the
+// log's failure lines.
+ThumbImage Finish(const QImage& picture, QSize whole, const ThumbRequest& request, ThumbSource source)
 {
     ThumbImage out;
     if (picture.isNull()) {
         LogThumbnailStep("pThumbnail == NULL");
-        out.Bitmap = BlankBitmap(request.Inner, request.Background);
+        out.Bitmap = BlankBitmap(request);
         out.Source = ThumbSource::Blank;
         return out;
     }
-    out.Bitmap = Compose(picture, fit, request.Inner, request.Background);
+    const Placement place = PlaceIn(whole, request);
+    out.Bitmap = Compose(picture, place.Device, request);
     if (out.Bitmap.isNull()) {
         // Only an allocation failure gets here; the blank bitmap is tried once more.
         LogThumbnailStep("m_hBitmap == NULL");
-        out.Bitmap = BlankBitmap(request.Inner, request.Background);
+        out.Bitmap = BlankBitmap(request);
         out.Source = ThumbSource::Blank;
         return out;
     }
     LogThumbnailStep(nullptr);
-    out.Picture = fit;
+    out.Picture = place.Logical;
     out.Source = source;
     return out;
 }
@@ -234,20 +263,23 @@ bool FromReader(QImageReader& reader, const ThumbRequest& request, ThumbSource s
         return false;
     const QSize size = reader.size();
     if (size.isValid() && !size.isEmpty()) {
-        const QRect fit = FitRect(size, request.Inner);
-        // JPEG decodes at 1/2, 1/4 or 1/8 of its size directly, which saves most of the
-        // work. Other formats decode whole and are scaled here: Qt's own scaled read of a
-        // 1-bit palette PNG loses its colours.
-        if (!fit.isEmpty() && fit.size() != size && reader.format() == "jpeg")
-            reader.setScaledSize(fit.size());
-        out = Finish(reader.read(), fit, request, source);
+        const QSize device = PlaceIn(size, request).Device.size();
+        // JPEG decodes at 1/2, 1/4 or 1/8 of its size directly (libjpeg's scaled IDCT,
+        // the smallest that still covers the device pixels), which saves the inverse
+        // transform and colour conversion of most pixels; the entropy decoding of the
+        // whole file remains. Other formats decode whole and are scaled here: Qt's own
+        // scaled read of a 1-bit palette PNG loses its colours.
+        if (!device.isEmpty() && device.width() < size.width() && device.height() < size.height()
+            && reader.format() == "jpeg")
+            reader.setScaledSize(device);
+        out = Finish(reader.read(), size, request, source);
         return true;
     }
     // A format that tells its size only by decoding (PCX and the like): decode, then fit.
     const QImage picture = reader.read();
     if (picture.isNull())
         return false;
-    out = Finish(picture, FitRect(picture.size(), request.Inner), request, source);
+    out = Finish(picture, picture.size(), request, source);
     return true;
 }
 
@@ -306,7 +338,7 @@ bool FromPreview(const QByteArray& jpeg, QSize main, const ThumbRequest& request
     const QImage preview = reader.read();
     if (preview.isNull())
         return false;
-    out = Finish(crop.size() == size ? preview : preview.copy(crop), fit, request, source);
+    out = Finish(crop.size() == size ? preview : preview.copy(crop), main, request, source);
     return true;
 }
 
@@ -343,8 +375,18 @@ bool FromRawFile(const ThumbRequest& request, ThumbImage& out)
             return true;
         return FromBytes(jpeg, "jpeg", request, ThumbSource::RawPreview, out);
     }
-    out = Finish(bitmap, FitRect(bitmap.size(), request.Inner), request, ThumbSource::RawPreview);
+    out = Finish(bitmap, bitmap.size(), request, ThumbSource::RawPreview);
     return true;
+}
+
+// A movie file: its first key frame, decoded for the device pixels of the inner area.
+bool FromMovieFile(const ThumbRequest& request, ThumbImage& out)
+{
+    MovieFrame frame;
+    if (!ReadMovieFrame(request.Path, DevicePixels(request.Inner, request.PixelRatio), frame))
+        return false;
+    out = Finish(frame.Picture, frame.DisplaySize, request, ThumbSource::MovieFrame);
+    return out.Source == ThumbSource::MovieFrame;
 }
 
 ThumbImage FromPlaceholder(const ThumbRequest& request, ThumbKind kind, CPlaceholderCache* cache)
@@ -353,7 +395,8 @@ ThumbImage FromPlaceholder(const ThumbRequest& request, ThumbKind kind, CPlaceho
         : kind == ThumbKind::Sound                     ? request.Placeholders.Audio
                                                        : request.Placeholders.NoImage;
     const std::string key = std::to_string(int(kind)) + '|' + file + '|' + std::to_string(request.Inner.width()) + 'x'
-        + std::to_string(request.Inner.height()) + '|' + std::to_string(request.Background);
+        + std::to_string(request.Inner.height()) + '@' + std::to_string(ClampPixelRatio(request.PixelRatio)) + '|'
+        + std::to_string(request.Background);
     ThumbImage out;
     if (cache && cache->Find(key, out)) {
         LogThumbnailStep(nullptr);
@@ -362,7 +405,7 @@ ThumbImage FromPlaceholder(const ThumbRequest& request, ThumbKind kind, CPlaceho
     QImageReader reader(QString::fromStdString(file));
     if (file.empty() || !FromReader(reader, request, ThumbSource::Placeholder, out) || out.Source == ThumbSource::Blank) {
         const QImage drawn = BuiltInPlaceholder(kind);
-        out = Finish(drawn, FitRect(drawn.size(), request.Inner), request, ThumbSource::Placeholder);
+        out = Finish(drawn, drawn.size(), request, ThumbSource::Placeholder);
     }
     if (cache && out.Source == ThumbSource::Placeholder)
         cache->Store(key, out);
@@ -394,6 +437,21 @@ ThumbPlaceholders DefaultThumbPlaceholders()
         files.NoImage = skin + "/NoImage.png";
     }
     return files;
+}
+
+qreal ClampPixelRatio(qreal ratio)
+{
+    // Written so that a NaN fails the first test.
+    if (!(ratio >= 1.0))
+        return 1.0;
+    return std::min(ratio, 4.0);
+}
+
+QSize DevicePixels(QSize inner, qreal ratio)
+{
+    ratio = ClampPixelRatio(ratio);
+    return QSize(int(std::lround(std::max(0, inner.width()) * ratio)),
+                 int(std::lround(std::max(0, inner.height()) * ratio)));
 }
 
 ThumbKind ThumbKindOf(std::string_view path)
@@ -450,6 +508,9 @@ ThumbImage MakeThumbImage(const ThumbRequest& request, CPlaceholderCache* cache)
                 return out;
         } else if (kind == ThumbKind::CameraRaw) {
             if (FromRawFile(request, out) || FromPictureFile(request, out))
+                return out;
+        } else if (kind == ThumbKind::Video) {
+            if (FromMovieFile(request, out))
                 return out;
         }
     }

@@ -10,13 +10,21 @@
 //  - a camera raw file (.nef .cr2 .orf .raf .arw .sr2 .pef .dcr .mrw .x3f .crw .dng): the
 //    preview that the camera embedded, through LibRaw; a TIFF that Qt cannot read is tried
 //    the same way, since a CR2 is recovered as a TIFF;
-//  - a movie (.mov .mp4 .avi): the skin picture "VideoImage.png"; a sound (.wav .mp3 .aiff
-//    .au .snd .wave): "AudioImage.png"; anything else, and a picture or raw file that
-//    cannot be opened at all: "NoImage.png". A skin picture that is missing is replaced
+//  - a movie (.mov .mp4 .avi): its first key frame through FFmpeg (movieframe.h), and the
+//    skin picture "VideoImage.png" when the movie does not decode (cut, damaged, a codec
+//    FFmpeg lacks); a sound (.wav .mp3 .aiff .au .snd .wave): "AudioImage.png"; anything
+//    else, and a picture or raw file that cannot be opened at all: "NoImage.png". A skin picture that is missing is replaced
 //    by a plain drawing (a film strip, a loudspeaker, a crossed frame), drawn with lines
 //    only, as text would need a GUI application object that the worker threads may lack.
 // The picture is fitted into the inner area (the fit rule), scaled smoothly and drawn
-// centred on the background colour into a 16-bit bitmap of exactly the inner-area size.
+// centred on the background colour into a 16-bit bitmap that covers the inner area in
+// device pixels: the inner-area size times the request's pixel ratio, with that ratio as
+// the bitmap's device pixel ratio, so that QPainter::drawImage at the inner area's corner
+// fills exactly the inner area and a HiDPI screen gets every pixel it shows. Pictures are
+// decoded for those device pixels. An Exif or raw preview is used when it is at least as
+// large as the picture's place in logical pixels (a camera's 160 x 120 preview serves a
+// 94 x 78 cell at ratio 2 slightly enlarged): decoding the 12-megapixel picture instead
+// would cost a hundred times more.
 // A picture whose bounds read but whose data does not decode gives a bitmap of the
 // background colour alone. The log gets a "GetThumbnailImage" scope with "Thumb Created"
 // or the failure for every picture that opened.
@@ -58,23 +66,31 @@ enum class ThumbSource {
     Picture,      // the file's own picture, decoded at a reduced size
     ExifPreview,  // a JPEG's embedded Exif preview
     RawPreview,   // a camera raw file's embedded preview
+    MovieFrame,   // a movie's first key frame
     Placeholder,  // a skin picture (or its plain stand-in)
     Blank,        // the picture's bounds read but its data did not: background only
 };
 
 struct ThumbImage {
-    QImage Bitmap;   // inner-area size, QImage::Format_RGB16; null for ThumbSource::None
-    QRect Picture;   // where the picture lies inside the inner area
+    QImage Bitmap;   // inner-area size in device pixels (DevicePixels), QImage::Format_RGB16,
+                     // its devicePixelRatio the request's; null for ThumbSource::None
+    QRect Picture;   // where the picture lies inside the inner area, in logical pixels
     ThumbSource Source = ThumbSource::None;
 };
 
 // One thumbnail to make.
 struct ThumbRequest {
     std::string Path;
-    QSize Inner;                    // the inner-area size
+    QSize Inner;                    // the inner-area size, in logical pixels
+    qreal PixelRatio = 1.0;         // device pixels per logical pixel (the grid's screen)
     uint32_t Background = 0xFFFFFF; // 0xRRGGBB
     ThumbPlaceholders Placeholders;
 };
+// The inner area in device pixels: each side times the ratio, rounded (a ratio below 1 or
+// not a number counts as 1, above 4 as 4: no screen has more, and a wild value must not
+// allocate gigabytes).
+QSize DevicePixels(QSize inner, qreal ratio);
+qreal ClampPixelRatio(qreal ratio);
 
 // Composed placeholder thumbnails by skin file, inner size and background, so that a
 // card full of sound files decodes "AudioImage.png" once. Thread-safe.
