@@ -15,11 +15,11 @@ int main(int argc, char** argv)
     // A file that outgrows the size limit fails its write (EFBIG) and the run reports it,
     // instead of the process being killed with the file half written.
     std::signal(SIGXFSZ, SIG_IGN);
-    CLI::App app{"Pixsalvo 3: recover pictures from camera memory cards, test, format and erase cards."};
+    CLI::App app{"Pixsalvo 3: recover pictures from camera memory cards, test, format, erase and back up cards."};
     app.require_subcommand(1);
     app.footer("Exit status: 0 done; 1 the job failed (px3 test: some blocks could not be read); 2 bad "
-               "arguments or no usable card, nothing done; 3 px3 recover went to the end but some blocks "
-               "could not be read (they count as zeros); 130 cancelled with Ctrl-C.\n"
+               "arguments or no usable card, nothing done; 3 px3 recover or px3 backup went to the end but some "
+               "blocks could not be read (they count as zeros); 130 cancelled with Ctrl-C.\n"
                "Environment: PX3_CARDS=\"E=/path/card.img;F=/path/other.img\" attaches card images as --card "
                "does.\n"
                "The manual: man px3.");
@@ -28,7 +28,8 @@ int main(int argc, char** argv)
                    "Attach a card image as an emulated card reader (repeatable): IMAGE is "
                    "[LETTER=]PATH[,option...] (LETTER B to Y, else the first free one from D; a comma in PATH "
                    "is written twice). Options: bad=FIRST-LAST, readonly, empty, pull=N, short, slow=MS, "
-                   "failslow=MS, recovered=FIRST-LAST, garbage, rate=MBPS, reader=VENDOR/PRODUCT/REV")
+                   "failslow=MS, recovered=FIRST-LAST, garbage, rate=MBPS, reader=VENDOR/PRODUCT/REV, fake=SIZE, "
+                   "fakedrop=SIZE, map=PATH (a backup's map; IMAGE.map is read when there is one), nomap")
         ->type_name("IMAGE");
 
     px3cli::Context context;

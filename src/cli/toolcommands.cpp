@@ -1,13 +1,16 @@
-// px3 test, px3 format and px3 erase: the card tools as the tool pages run them, with the
-// pages' confirmation texts asked on the terminal.
+// px3 test, px3 format, px3 erase and px3 backup: the card tools as the tool pages run
+// them, with the pages' confirmation texts asked on the terminal.
 #include "cli/toolcommands.h"
 
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <random>
 
 #include "app/clogfile.h"
 #include "app/cstringtokenizer.h"
@@ -16,6 +19,8 @@
 #include "device/cdrivescsi.h"
 #include "platform/lasterror.h"
 #include "platform/volumetable.h"
+#include "tools/capacitytest.h"
+#include "tools/cardbackup.h"
 #include "tools/cardtools.h"
 
 namespace px3cli {
@@ -33,7 +38,42 @@ const char* const kFormatDone =
 struct ToolOptions {
     std::string letter;
     bool yes = false;
+    bool write = false;
 };
+
+// A progress line of standard error: updated in place on a terminal, else a line for
+// each tenth of the way and for each new step.
+class LiveLine {
+public:
+    LiveLine() : m_tty(::isatty(STDERR_FILENO) == 1) {}
+    ~LiveLine() { Done(); }
+    void Show(const std::string& text, int percent, int step)
+    {
+        if (m_tty) {
+            std::fprintf(stderr, "\r%s\033[K", text.c_str());
+            m_open = true;
+        } else if (percent / 10 != m_percent / 10 || step != m_step) {
+            std::fprintf(stderr, "%s\n", text.c_str());
+        }
+        m_percent = percent;
+        m_step = step;
+        std::fflush(stderr);
+    }
+    void Done()
+    {
+        if (m_open)
+            std::fprintf(stderr, "\n");
+        m_open = false;
+    }
+
+private:
+    bool m_tty;
+    bool m_open = false;
+    int m_percent = -1;
+    int m_step = -1;
+};
+
+std::string Remaining(int64_t seconds) { return seconds < 0 ? std::string() : " - " + RemainingText(seconds); }
 
 // The progress of a tool job on one updating line of standard error when it is a terminal
 // (a line per tenth of the card otherwise): the progress text of the job's status records
@@ -311,6 +351,124 @@ int CmdErase(const std::string& text, bool yes)
     return Outcome(std::string("Erase ") + letter + ":", ok, outcome, error);
 }
 
+int CmdCapacityTest(const std::string& text, bool yes)
+{
+    Session session;
+    char letter = 0;
+    CDriveInfo info;
+    if (const int rc = CheckDrive(text, true, letter, info))
+        return rc;
+    std::printf("Capacity test of %s\n", CardLine(letter, info).c_str());
+    std::printf("The test writes over every block of the card, then reads every block back.\n");
+    std::fflush(stdout);
+    if (!yes && !Confirm(kEraseQuestion, stdin, stderr)) {
+        std::fprintf(stderr, "px3: not tested: nothing was written\n");
+        return 1;
+    }
+    CTransferStatus status = StatusFor(session, letter, info);
+    Log().BeginScope(std::string("Capacity Test ") + letter + ":");
+    bool ok = false;
+    std::string error;
+    JobOutcome outcome = JobOutcome::NotRun;
+    CCapacityResult result;
+    {
+        LiveLine line;
+        CancelOnInterrupt cancel;
+        std::random_device random;
+        const uint64_t key = (uint64_t(random()) << 32) ^ random() ^
+                             uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
+        CCardCapacityTest job(&status, info, key);
+        const auto started = std::chrono::steady_clock::now();
+        job.SetProgressHandler([&](uint64_t done, uint64_t total, int pass) {
+            const int percent = total ? static_cast<int>(done * 100 / total) : 0;
+            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            const int64_t left = done > 0 && elapsed > 0.5 ? int64_t(elapsed * double(total - done) / double(done)) : -1;
+            line.Show(std::string(pass == 1 ? "Writing... " : "Reading... ") + std::to_string(percent) + "%" +
+                          Remaining(left),
+                      percent, pass);
+        });
+        ok = job.Run();
+        line.Done();
+        error = job.GetError();
+        outcome = job.Outcome();
+        result = job.Result();
+    }
+    if (ok) {
+        std::printf("Write Speed:     %.1f MB/s\n", result.writeMBps);
+        std::printf("Read Speed:      %.1f MB/s\n", result.readMBps);
+        if (result.Passed())
+            std::printf("First Bad Block: none\n");
+        else
+            std::printf("First Bad Block: %llu\n", static_cast<unsigned long long>(result.firstBad));
+        std::printf("Capacity:        %s\n", CapacityVerdict(result).c_str());
+        std::fflush(stdout);
+    }
+    const int rc = Outcome(std::string("Capacity Test ") + letter + ":", ok, outcome, error);
+    return rc == 0 && !result.Passed() ? 1 : rc;
+}
+
+int CmdBackup(const BackupCommandOptions& options)
+{
+    Session session;
+    char letter = 0;
+    CDriveInfo info;
+    if (const int rc = CheckDrive(options.letter, false, letter, info))
+        return rc;
+    if (options.retries < 0 || options.retries > 100) {
+        std::fprintf(stderr, "px3: --retries takes 0 to 100 passes\n");
+        return 2;
+    }
+    std::error_code ec;
+    CBackupOptions backup;
+    backup.imagePath = std::filesystem::absolute(options.image, ec).lexically_normal().string();
+    backup.mapPath = options.map.empty() ? std::string()
+                                         : std::filesystem::absolute(options.map, ec).lexically_normal().string();
+    backup.sparse = options.sparse;
+    backup.retries = options.retries;
+    backup.commandLine = std::string("px3 backup ") + letter + " " + backup.imagePath +
+                         (options.map.empty() ? "" : " --map " + backup.mapPath) + (options.sparse ? " --sparse" : "");
+    CTransferStatus status = StatusFor(session, letter, info);
+    std::printf("Backup of %s to %s\n", CardLine(letter, info).c_str(), backup.imagePath.c_str());
+    std::fflush(stdout);
+    Log().BeginScope(std::string("Backup ") + letter + ": ==> " + backup.imagePath);
+    bool ok = false;
+    std::string error, mapPath;
+    JobOutcome outcome = JobOutcome::NotRun;
+    CBackupProgress last;
+    {
+        LiveLine line;
+        CancelOnInterrupt cancel;
+        CCardBackup job(&status, info, backup);
+        mapPath = job.MapPath();
+        job.SetProgressHandler([&](const CBackupProgress& p) {
+            last = p;
+            const int percent = p.size ? static_cast<int>(p.copied * 100 / p.size) : 0;
+            const char* step = p.phase == px::RescueStatus::NonTried ? (p.pass <= 1 ? "Pass 1" : "Pass 2")
+                               : p.phase == px::RescueStatus::BadSector ? "Retrying"
+                               : p.phase == px::RescueStatus::Finished  ? "Done"
+                                                                        : "Pass 3";
+            line.Show(std::string(step) + ": " + std::to_string(percent) + "% copied (" + SizeText(p.copied) +
+                          " good, " + SizeText(p.failed) + " bad, " + SizeText(p.untried) + " untried)" +
+                          Remaining(p.secondsLeft),
+                      percent, p.phase * 16 + p.pass);
+        });
+        ok = job.Run();
+        line.Done();
+        error = job.GetError();
+        outcome = job.Outcome();
+        last = job.Progress();
+    }
+    if (last.size > 0) {
+        std::printf("Copied:    %s\n", DeviceText::WithCommas(static_cast<int64_t>(last.copied)).c_str());
+        std::printf("Bad:       %s\n", DeviceText::WithCommas(static_cast<int64_t>(last.failed)).c_str());
+        std::printf("Not tried: %s\n", DeviceText::WithCommas(static_cast<int64_t>(last.untried)).c_str());
+        std::printf("Map:       %s\n", mapPath.c_str());
+        std::fflush(stdout);
+    }
+    const int rc = Outcome(std::string("Backup ") + letter + ":", ok, outcome, error);
+    return rc == 0 && outcome == JobOutcome::UnreadableBlocks ? ExitCode::Unreadable : rc;
+}
+
 void RegisterToolCommands(CLI::App& app, Context& context)
 {
     auto add = [&](CLI::App* sub, std::function<int()> run) {
@@ -322,7 +480,11 @@ void RegisterToolCommands(CLI::App& app, Context& context)
     auto* testCmd = app.add_subcommand(
         "test", "Read every block of a card and count the blocks that cannot be read (exit status 1 when some cannot)");
     testCmd->add_option("LETTER", test->letter, kLetterHelp)->required();
-    add(testCmd, [test] { return CmdTest(test->letter); });
+    testCmd->add_flag("--write", test->write,
+                      "Capacity test: write every block, read it back and tell the card's real capacity (finds fake "
+                      "cards; erases the card, asks first)");
+    testCmd->add_flag("--yes,-y", test->yes, "With --write: do not ask for confirmation");
+    add(testCmd, [test] { return test->write ? CmdCapacityTest(test->letter, test->yes) : CmdTest(test->letter); });
 
     auto format = std::make_shared<ToolOptions>();
     auto* formatCmd = app.add_subcommand(
@@ -337,6 +499,21 @@ void RegisterToolCommands(CLI::App& app, Context& context)
     eraseCmd->add_option("LETTER", erase->letter, kLetterHelp)->required();
     eraseCmd->add_flag("--yes,-y", erase->yes, "Do not ask for confirmation: erase at once");
     add(eraseCmd, [erase] { return CmdErase(erase->letter, erase->yes); });
+
+    auto backup = std::make_shared<BackupCommandOptions>();
+    auto* backupCmd = app.add_subcommand(
+        "backup", "Copy a card into an image file, the good areas first and the hard ones later, with a map of what "
+                  "was copied (GNU ddrescue's mapfile); run it again to go on where it stopped. Nothing is written "
+                  "to the card");
+    backupCmd->add_option("LETTER", backup->letter, kLetterHelp)->required();
+    backupCmd->add_option("IMAGE", backup->image, "The image file to copy into")->required();
+    backupCmd->add_option("--map", backup->map, "The map file (default: IMAGE.map)")->type_name("FILE");
+    backupCmd->add_flag("--sparse", backup->sparse, "Do not write blocks of zeros: they stay holes of the image");
+    backupCmd->add_option("--retries", backup->retries,
+                          "Passes over the bad blocks after the others (default 1; each read of a dying card may be "
+                          "its last)")
+        ->type_name("N");
+    add(backupCmd, [backup] { return CmdBackup(*backup); });
 }
 
 }  // namespace px3cli

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "platform/rescuemap.h"
 #include "support/fixtures.h"
 
 using px::test::Quote;
@@ -201,3 +202,78 @@ TEST_F(CliTools, FormattedCardPassesFsckAndTakesFiles)
 }
 
 }  // namespace
+
+TEST_F(CliTools, BackupStoppedAndResumedThenRecoveredFromTheImage)
+{
+    const std::string image = home.File("backup.img");
+    const std::string bad = ",bad=20000-20099,bad=30001";
+    std::string out;
+    // The reader vanishes part way: the map says what was copied, the run can go on.
+    EXPECT_EQ(Sh(Px3(Card(bad + ",pull=50") + "backup E " + Quote(image)), &out), 1) << out;
+    EXPECT_TRUE(Has(out, "went away")) << out;
+    EXPECT_TRUE(Has(out, "run the same backup again to go on")) << out;
+    EXPECT_EQ(Sh("ddrescuelog -t " + Quote(image + ".map"), &out), 0) << out;
+
+    ASSERT_EQ(Sh(Px3(Card(bad) + "backup E " + Quote(image)), &out), 3) << out;
+    EXPECT_TRUE(Has(out, "Bad:       51,712\n")) << out;
+    EXPECT_TRUE(Has(out, "101 blocks of the card could not be read")) << out;
+    EXPECT_TRUE(Unchanged());
+    ASSERT_EQ(Sh("ddrescuelog -t " + Quote(image + ".map"), &out), 0) << out;
+    EXPECT_TRUE(Has(out, "bad-sector:    51712 B")) << out;
+    const std::vector<uint8_t> copy = px::test::ReadFile(image);
+    ASSERT_EQ(copy.size(), original.size());
+    for (const size_t block : {0u, 19999u, 20100u, 30000u, 30002u, 32767u})
+        EXPECT_TRUE(std::equal(copy.begin() + block * 512, copy.begin() + block * 512 + 512, original.begin() + block * 512))
+            << block;
+    EXPECT_TRUE(std::all_of(copy.begin() + 20000 * 512, copy.begin() + 20100 * 512, [](uint8_t b) { return b == 0; }));
+
+    // The image with its map beside it: the areas not copied are unreadable, not pictures.
+    ASSERT_EQ(Sh(Px3("--card F=" + Quote(image) + " recover F --work " + Quote(home.File("runs"))), &out), 3) << out;
+    EXPECT_TRUE(Has(out, "101 blocks of the card could not be read")) << out;
+}
+
+TEST_F(CliTools, BackupStopsOnAFullDiskWithAValidMap)
+{
+    const std::string image = home.File("full.img");
+    std::string out;
+    // A file size limit of a few MiB stands for a full disk (its write fails the same way).
+    EXPECT_EQ(Sh("(ulimit -f 4096; " + Px3(Card() + "backup E " + Quote(image)) + ")", &out), 1) << out;
+    EXPECT_TRUE(Has(out, "Cannot write the image " + image + ": File too large")) << out;
+    EXPECT_TRUE(Has(out, "make room and run the same backup again to go on")) << out;
+    ASSERT_EQ(Sh("ddrescuelog -t " + Quote(image + ".map"), &out), 0) << out;
+    // The map claims only what reached the image: the front, not past the limit.
+    px::RescueMap map;
+    std::string error;
+    ASSERT_TRUE(px::RescueMap::Load(image + ".map", map, &error)) << error;
+    EXPECT_GT(map.Bytes('+'), 0u);
+    EXPECT_LE(map.Bytes('+'), 4096u * 1024);
+    EXPECT_EQ(map.StatusAt(0), '+');
+    EXPECT_EQ(map.Bytes('+') + map.Bytes('?'), original.size());
+    ASSERT_EQ(Sh(Px3(Card() + "backup E " + Quote(image) + " --retries 0"), &out), 0) << out;
+    EXPECT_EQ(px::test::ReadFile(image), original);
+    // An existing file without a map is never written over.
+    EXPECT_EQ(Sh(Px3(Card() + "backup E " + Quote(card + "x") + " --map " + Quote(home.File("other.map"))), &out), 0)
+        << out;
+    EXPECT_EQ(Sh(Px3(Card() + "backup E " + Quote(card)), &out), 1) << out;
+    EXPECT_TRUE(Has(out, "has no map beside it")) << out;
+    EXPECT_TRUE(Unchanged());
+}
+
+TEST_F(CliTools, CapacityTestFindsAFakeCardAndPassesAGoodOne)
+{
+    const std::string fake = home.File("fake.img");
+    ASSERT_TRUE(px::test::MakeBlankImage(fake, 256u << 20));
+    std::string out;
+    EXPECT_EQ(Sh(Px3("--card E=" + Quote(fake + ",fake=64M") + " test E --write --yes"), &out), 1) << out;
+    EXPECT_TRUE(Has(out, "First Bad Block: 131072\nCapacity:        fake: usable 64 MB of 256 MB\n")) << out;
+    EXPECT_TRUE(Has(out, "Write Speed:")) << out;
+
+    // Asks as the erase does; only yes goes on.
+    EXPECT_EQ(Sh("printf 'no\\n' | " + Px3(Card() + "test E --write"), &out), 1) << out;
+    EXPECT_TRUE(Has(out, "All data on the card will be permanently erased!")) << out;
+    EXPECT_TRUE(Has(out, "not tested: nothing was written")) << out;
+    EXPECT_TRUE(Unchanged());
+    EXPECT_EQ(Sh("printf 'yes\\n' | " + Px3(Card() + "test E --write"), &out), 0) << out;
+    EXPECT_TRUE(Has(out, "First Bad Block: none\nCapacity:        good: all 16 MB hold what was written\n")) << out;
+    EXPECT_FALSE(Unchanged());
+}

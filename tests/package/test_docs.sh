@@ -244,7 +244,7 @@ sorted() { printf '%s\n' "$@" | sort -u | tr '\n' ' ' | sed 's/ $//'; }
 expect "recover" px3 re
 expect "--types" px3 recover --ty
 expect "--types" px3 recover E --ty
-expect "$(sorted cards info eject recover settings test format erase)" px3 ""
+expect "$(sorted cards info eject recover settings test format erase backup)" px3 ""
 expect "$(sorted erase eject)" px3 e
 expect "jpg,nef" px3 recover E --types jpg,n
 expect "jpg,nef" px3 settings --types jpg,n
