@@ -11,10 +11,8 @@
 #include <mutex>
 #include <vector>
 
-#include "app/ctransferstatus.h"
 #include "platform/fileio.h"
 #include "platform/lasterror.h"
-#include "platform/messagepump.h"
 
 namespace {
 
@@ -34,21 +32,19 @@ size_t KeepData(char* data, size_t size, size_t count, void* pending)
     return size * count;
 }
 
+// The library's progress callback: a non-zero answer ends the request at once.
+int StopWhenCancelled(void* ftp, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<const CFtpFile*>(ftp)->IsAborted() ? 1 : 0;
+}
+
+// The longest single wait for the sockets: a cancel is seen at least this often.
+constexpr int kPollMs = 100;
+
 }  // namespace
 
-CFtpFile::CFtpFile() { Bus().AddListener("CFtpFile", this); }
+CFtpFile::~CFtpFile() { Disconnect(); }
 
-CFtpFile::~CFtpFile()
-{
-    Disconnect();
-    Bus().RemoveListener(this);
-}
-
-void CFtpFile::OnMessage(CSingleMsg& msg)
-{
-    if (msg.Code == MsgCode::Cancel)
-        m_bAbort = msg.Value1.GetType() == CVariant::Type::I4 && msg.Value1.ToInt() == 1;
-}
 
 bool CFtpFile::SetError(const std::string& message)
 {
@@ -56,13 +52,17 @@ bool CFtpFile::SetError(const std::string& message)
     return false;
 }
 
-bool CFtpFile::SetLibraryError(int code)
+std::string CFtpFile::LibraryErrorText(int code) const
 {
+    if (code == CURLE_ABORTED_BY_CALLBACK || IsAborted())
+        return "Aborted by user";
     std::string text = m_szLibraryError[0] ? std::string(m_szLibraryError) : curl_easy_strerror(CURLcode(code));
     if (text.size() > 255)
         text.resize(255);
-    return SetError(text);
+    return text;
 }
+
+bool CFtpFile::SetLibraryError(int code) { return SetError(LibraryErrorText(code)); }
 
 std::string CFtpFile::UrlOf(const std::string& path) const
 {
@@ -105,16 +105,21 @@ void CFtpFile::PrepareRequest(const std::string& url, bool headersOnly)
     // Passive mode: no FTPPORT; EPSV first, PASV when the server does not know it.
     curl_easy_setopt(c, CURLOPT_FTP_USE_EPSV, 1L);
     curl_easy_setopt(c, CURLOPT_TRANSFERTEXT, 0L);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, ConnectTimeoutMs);
-    // The send and receive time-outs: every answer of the server within the time, and a
-    // data connection that stalls for as long ends the transfer.
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, m_limits.connectTimeoutMs);
+    // Each answer of the server on the control connection within its time.
 #if CURL_AT_LEAST_VERSION(8, 6, 0)
-    curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT_MS, std::max(SendTimeoutMs, ReceiveTimeoutMs));
+    curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT_MS, m_limits.responseTimeoutMs);
 #else
-    curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, std::max(SendTimeoutMs, ReceiveTimeoutMs) / 1000);
+    curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, std::max(1L, (m_limits.responseTimeoutMs + 999) / 1000));
 #endif
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, ReceiveTimeoutMs / 1000);
+    // A data connection that stalls or trickles ends the transfer, and no request runs
+    // longer than its total limit, however the server paces its bytes.
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, std::max(1L, m_limits.lowSpeedBytes));
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, std::max(1L, m_limits.lowSpeedSeconds));
+    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, m_limits.totalMs);
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &StopWhenCancelled);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(c, CURLOPT_NOBODY, headersOnly ? 1L : 0L);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &KeepData);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &m_strPending);
@@ -142,8 +147,12 @@ int CFtpFile::RunRequest()
         }
         if (!done && running == 0)
             break;
+        if (!done && IsAborted()) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
         if (!done)
-            curl_multi_poll(multi, nullptr, 0, 100, nullptr);
+            curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr);
     }
     curl_multi_remove_handle(multi, c);
     return result;
@@ -169,6 +178,10 @@ void CFtpFile::StepTransfer(int waitMs)
         m_bTransferDone = true;
         m_nTransferResult = CURLE_OK;
     }
+    if (!m_bTransferDone && IsAborted()) {
+        m_bTransferDone = true;
+        m_nTransferResult = CURLE_ABORTED_BY_CALLBACK;
+    }
     if (!m_bTransferDone && m_nPendingAt >= m_strPending.size())
         curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
 }
@@ -179,7 +192,6 @@ bool CFtpFile::Connect(const std::string& host, const std::string& user, const s
     m_strUser = user;
     m_strPassword = password;
     Disconnect();
-    m_bAbort = false;
     InitLibrary();
     m_pSession = curl_multi_init();
     m_pConnection = curl_easy_init();
@@ -187,16 +199,22 @@ bool CFtpFile::Connect(const std::string& host, const std::string& user, const s
         Disconnect();
         return SetError("Unable to get ftp connection");
     }
+    std::string reason;
     for (int attempt = 0; attempt < ConnectRetries && !m_bConnected; ++attempt) {
         PrepareRequest("ftp://" + m_strHost + "/", true);
         const int result = RunRequest();
         m_bConnected = result == CURLE_OK;
-        // A refused login stays refused: only a connection that failed is tried again.
-        if (result == CURLE_LOGIN_DENIED)
+        if (!m_bConnected)
+            reason = LibraryErrorText(result);
+        if (IsAborted())
+            return SetError("Aborted by user");
+        // A refused login stays refused, and a server that did not answer in time would
+        // only make the user wait as long again: only a refused connection is tried again.
+        if (result == CURLE_LOGIN_DENIED || result == CURLE_OPERATION_TIMEDOUT)
             break;
     }
     if (!m_bConnected)
-        return SetError("Unable to get ftp connection");
+        return SetError("Unable to get ftp connection (" + reason + ")");
     return true;
 }
 
@@ -204,7 +222,6 @@ bool CFtpFile::OpenRemote(const std::string& path)
 {
     if (!m_bConnected)
         return SetError("Ftp is not connected");
-    m_bAbort = false;
     Close();
     m_nRemoteSize = -1;
     // The look for the file: the changes of folder and SIZE, with no data.
@@ -229,9 +246,13 @@ bool CFtpFile::OpenRemote(const std::string& path)
         return SetError("Unable to open remote Ftp file: " + path);
     m_bOpen = true;
     while (m_nPendingAt >= m_strPending.size() && !m_bTransferDone)
-        StepTransfer(100);
+        StepTransfer(kPollMs);
     if (m_strPending.empty() && m_bTransferDone && m_nTransferResult != CURLE_OK) {
+        const int result = m_nTransferResult;
         Close();
+        // A time-out or a cancel says so; the server's refusal names the file.
+        if (result == CURLE_OPERATION_TIMEDOUT || result == CURLE_ABORTED_BY_CALLBACK)
+            return SetLibraryError(result);
         return SetError("Unable to open remote Ftp file: " + path);
     }
     m_strOpenPath = path;
@@ -244,7 +265,7 @@ bool CFtpFile::Read(void* buffer, uint32_t count, uint32_t& read)
     if (!m_bOpen)
         return SetError("Ftp file is not open");
     while (m_nPendingAt >= m_strPending.size() && !m_bTransferDone)
-        StepTransfer(100);
+        StepTransfer(kPollMs);
     const size_t available = m_strPending.size() - m_nPendingAt;
     const size_t n = std::min<size_t>(count, available);
     if (n > 0) {
@@ -262,7 +283,7 @@ bool CFtpFile::Read(void* buffer, uint32_t count, uint32_t& read)
     return true;
 }
 
-bool CFtpFile::DownloadTo(const std::string& localPath)
+bool CFtpFile::DownloadTo(const std::string& localPath, const Progress& progress)
 {
     if (!m_bConnected)
         return SetError("Ftp is not connected");
@@ -273,62 +294,38 @@ bool CFtpFile::DownloadTo(const std::string& localPath)
     ::unlink(localPath.c_str());
     const int fd = ::open(localPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
+        const int error = errno;
         Close();
-        return SetError("Unable to open target file: " + localPath);
+        return SetError("Unable to open target file: " + localPath + " (" + px::SystemErrorText(error) + ")");
     }
 
-    // The progress bar counts in int: a file beyond its range is shown in larger units.
     const int64_t size = m_nRemoteSize;
-    const int64_t unit = size > INT32_MAX ? size / INT32_MAX + 1 : 1;
-    auto scaled = [unit](int64_t bytes) { return int32_t(bytes / unit); };
-    {
-        CMsgProgress range(0, JobScope::Update, ProgressStep::Range, CVariant(scaled(std::max<int64_t>(size, 0))));
-    }
-    {
-        CMsgProgress show(1, JobScope::Update, ProgressStep::Show);
-    }
-
     std::vector<char> block(BlockSize);
     int64_t done = 0;
-    bool aborted = false;
     bool readFailed = false;
     int writeError = 0;
     std::string readError;
+    if (progress)
+        progress(0, size);
     for (;;) {
-        // While the next bytes are on their way the window runs, so that a Cancel is
-        // heard even when the server is slow.
-        while (m_nPendingAt >= m_strPending.size() && !m_bTransferDone && !m_bAbort) {
-            StepTransfer(50);
-            px::PumpMessages();
-        }
-        if (m_bAbort && !(m_bTransferDone && m_nPendingAt >= m_strPending.size())) {
-            aborted = true;
-            break;
-        }
         uint32_t got = 0;
         if (!Read(block.data(), BlockSize, got)) {
             readFailed = true;
             readError = m_strError;
             break;
         }
-        if (got == 0)
+        if (got == 0 || IsAborted())
             break;
-        if (m_bAbort) {
-            aborted = true;
-            break;
-        }
         if ((writeError = px::WriteAll(fd, block.data(), got)) != 0)
             break;
         done += got;
-        CMsgProgress position(size > 0 ? scaled(done) : 0, JobScope::Update, std::string());
-        px::PumpMessages();
+        if (progress)
+            progress(done, size);
     }
+    const bool aborted = IsAborted();
     if (::close(fd) != 0 && writeError == 0 && !aborted)
         writeError = errno;
     Close();
-    {
-        CMsgProgress finished(0, JobScope::Update, ProgressStep::Finished);
-    }
 
     if (aborted || writeError != 0 || readFailed || (size >= 0 && done != size))
         ::unlink(localPath.c_str());
@@ -336,12 +333,15 @@ bool CFtpFile::DownloadTo(const std::string& localPath)
         return SetError("Aborted by user");
     if (writeError != 0)
         return SetError("Unable to write target file: " + localPath + " (" + px::SystemErrorText(writeError) + ")");
-    if (size >= 0 && done != size)
-        return SetError("The download is incomplete (" + std::to_string(done) + " of " + std::to_string(size) +
-                        " bytes received)");
+    // The count of what came, and the reason the data stopped when there was one (a
+    // time-out, a connection lost).
+    const std::string received = std::to_string(done) + (size >= 0 ? " of " + std::to_string(size) : std::string()) +
+                                 " bytes received";
     if (readFailed)
-        return SetError("The download is incomplete (" + std::to_string(done) + " bytes received; " +
-                        readError.substr(std::strlen("Ftp Error: ")) + ")");
+        return SetError("The download is incomplete (" + received + "; " + readError.substr(std::strlen("Ftp Error: ")) +
+                        ")");
+    if (size >= 0 && done != size)
+        return SetError("The download is incomplete (" + received + ")");
     return true;
 }
 

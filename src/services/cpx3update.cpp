@@ -3,15 +3,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <filesystem>
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 
 #include "app/csettings.h"
+#include "app/ctransferstatus.h"
 #include "jobs/cmsg.h"
+#include "platform/messagepump.h"
 #include "services/cdecrypt.h"
-#include "services/cftpfile.h"
 
 #ifndef PX3_VERSION
 #error "PX3_VERSION (the program's version, set in CMake) is needed for the installed build number"
@@ -52,7 +55,57 @@ bool Sha256Matches(const std::string& path, const std::string& expected)
     return hash.result().toHex() == QByteArray::fromStdString(expected).trimmed().toLower();
 }
 
+// A signature is 64 bytes; a signature file far larger is no signature and is not read.
+constexpr size_t kMaxSignatureFile = 4096;
+
+// The temporary folder, ending in a separator.
+std::string DownloadFolder()
+{
+    std::string folder = QDir::tempPath().toStdString();
+    if (folder.empty() || (folder.back() != '/' && folder.back() != '\\'))
+        folder += '/';
+    return folder;
+}
+
+// Sets the update's cancel flag while a Cancel message (Value1 1) of the bus is heard.
+class CCancelListener : public CListener {
+public:
+    explicit CCancelListener(CPX3Update& update) : m_update(update) { Bus().AddListener("CPX3Update", this); }
+    ~CCancelListener() override { Bus().RemoveListener(this); }
+    void OnMessage(CSingleMsg& msg) override
+    {
+        if (msg.Code == MsgCode::Cancel && msg.Value1.GetType() == CVariant::Type::I4 && msg.Value1.ToInt() == 1)
+            m_update.Cancel();
+    }
+
+private:
+    CPX3Update& m_update;
+};
+
 }  // namespace
+
+void CDownloadProgress::Report(int64_t done, int64_t total)
+{
+    if (!m_bShown) {
+        m_bShown = true;
+        m_nTotal = total;
+        m_nUnit = total > INT32_MAX ? total / INT32_MAX + 1 : 1;
+        {
+            CMsgProgress range(0, JobScope::Update, ProgressStep::Range, CVariant(int32_t(std::max<int64_t>(total, 0) / m_nUnit)));
+        }
+        CMsgProgress show(1, JobScope::Update, ProgressStep::Show);
+        return;
+    }
+    CMsgProgress position(m_nTotal > 0 ? int32_t(done / m_nUnit) : 0, JobScope::Update, std::string());
+}
+
+void CDownloadProgress::Finish()
+{
+    if (!m_bShown || m_bFinished)
+        return;
+    m_bFinished = true;
+    CMsgProgress finished(0, JobScope::Update, ProgressStep::Finished);
+}
 
 int32_t BuildNumberOfVersion(const std::string& version)
 {
@@ -71,11 +124,14 @@ int32_t BuildNumberOfVersion(const std::string& version)
 
 int32_t InstalledBuildNumber() { return BuildNumberOfVersion(PX3_VERSION); }
 
-CPX3Update::CPX3Update(Opener opener) : m_opener(std::move(opener)) {}
+CPX3Update::CPX3Update(Opener opener, const CSignatureCheck::PublicKey& releaseKey)
+    : m_opener(std::move(opener)), m_releaseKey(releaseKey)
+{
+}
 
 CPX3Update::~CPX3Update() = default;
 
-std::string CPX3Update::Server()
+std::string CPX3Update::ConfiguredServer()
 {
     return TheSettings() ? TheSettings()->GetUpdateServer() : std::string(MakerAddress::UpdateServer);
 }
@@ -89,17 +145,21 @@ void CPX3Update::Reset()
     m_strInstallerPath.clear();
     m_strScheme.clear();
     m_strSha256.clear();
+    m_strDownloadPath.clear();
     m_strError.clear();
 }
 
-bool CPX3Update::Check()
+bool CPX3Update::Check() { return Check(ConfiguredServer()); }
+
+bool CPX3Update::Check(const std::string& server)
 {
     Reset();
-    const std::string server = Server();
+    m_strServer = server;
     CUpdaterNode indexLoader("Loader", 0);
-    m_pIndex.reset(indexLoader.LoadFromFtp(server, IndexPath, User, Password));
+    m_pIndex.reset(indexLoader.LoadFromFtp(server, IndexPath, User, Password, m_limits.files, &m_bCancel));
     if (!m_pIndex) {
-        m_strError = indexLoader.GetError().empty() ? "The update index is empty" : indexLoader.GetError();
+        m_strError = indexLoader.GetError().empty() ? std::string("The update index is empty: ") + IndexPath
+                                                    : indexLoader.GetError();
         return false;
     }
     m_pIndex->ForEachNode(
@@ -109,17 +169,20 @@ bool CPX3Update::Check()
                 m_nHighestBuild = std::max(m_nHighestBuild, build->GetBuildNumber());
         },
         nullptr);
-    CUpdaterNode* newest = FindBuild(m_pIndex.get(), m_nHighestBuild);
+    // Build numbers start at 1: an index whose builds all read as 0 (or none) is damaged,
+    // and must not pass for "nothing newer".
+    CUpdaterNode* newest = m_nHighestBuild > 0 ? FindBuild(m_pIndex.get(), m_nHighestBuild) : nullptr;
     if (!newest) {
-        m_strError = "The update index lists no build";
+        m_strError = std::string("The update index lists no build: ") + IndexPath;
         return false;
     }
     m_strBuildInfoPath = newest->GetLocation();
 
     CUpdaterNode infoLoader("Loader", 0);
-    m_pBuildInfo.reset(infoLoader.LoadFromFtp(server, m_strBuildInfoPath, User, Password));
+    m_pBuildInfo.reset(infoLoader.LoadFromFtp(server, m_strBuildInfoPath, User, Password, m_limits.files, &m_bCancel));
     if (!m_pBuildInfo) {
-        m_strError = infoLoader.GetError().empty() ? "The build information is empty" : infoLoader.GetError();
+        m_strError = infoLoader.GetError().empty() ? "The build information is empty: " + m_strBuildInfoPath
+                                                   : infoLoader.GetError();
         return false;
     }
     CUpdaterNode* build = FindBuild(m_pBuildInfo.get(), m_nHighestBuild);
@@ -133,32 +196,94 @@ bool CPX3Update::Check()
     return true;
 }
 
-bool CPX3Update::Download()
+bool CPX3Update::FetchSignature(CFtpFile& ftp, std::string& signature)
 {
-    CMsgRun run;
-    m_strStartedPath.clear();
-    if (!m_pIndex && !Check())
-        return false;
-    m_strError.clear();
-    CFtpFile ftp;
-    if (!ftp.Connect(Server(), User, Password)) {
-        m_strError = ftp.GetError();
+    const std::string path = m_strInstallerPath + SignatureSuffix;
+    if (!ftp.OpenRemote(path)) {
+        if (ftp.GetError().find("Unable to find remote Ftp file") != std::string::npos)
+            m_strError = "The installer has no signature on the server (" + path + "): it is not started";
+        else
+            m_strError = ftp.GetError();
         return false;
     }
-    std::string folder = QDir::tempPath().toStdString();
-    if (folder.empty() || (folder.back() != '/' && folder.back() != '\\'))
-        folder += '/';
-    const std::string local = folder + FileNameOf(m_strInstallerPath);
-    if (!ftp.OpenRemote(m_strInstallerPath) || !ftp.DownloadTo(local)) {
-        m_strError = ftp.GetError();
-        return false;
+    char block[1024];
+    for (;;) {
+        uint32_t got = 0;
+        if (!ftp.Read(block, sizeof block, got)) {
+            m_strError = ftp.GetError();
+            return false;
+        }
+        if (got == 0)
+            return true;
+        if (signature.size() + got > kMaxSignatureFile) {
+            m_strError = "The installer's signature file is no signature (over " + std::to_string(kMaxSignatureFile) +
+                         " bytes): " + path;
+            return false;
+        }
+        signature.append(block, got);
     }
+}
 
-    std::string target = local;
+bool CPX3Update::Fetch(const Progress& progress)
+{
+    m_strDownloadPath.clear();
+    m_strError.clear();
+    if (m_strInstallerPath.empty()) {
+        m_strError = "No update was found to download";
+        return false;
+    }
+    CFtpFile ftp;
+    ftp.SetLimits(m_limits.files);
+    ftp.SetCancelFlag(&m_bCancel);
+    if (!ftp.Connect(m_strServer, User, Password)) {
+        m_strError = ftp.GetError();
+        return false;
+    }
+    std::string signature;
+    if (!FetchSignature(ftp, signature))
+        return false;
+
+    const std::string local = DownloadFolder() + FileNameOf(m_strInstallerPath);
+    FtpLimits installerLimits = m_limits.files;
+    installerLimits.totalMs = m_limits.installerTotalMs;
+    ftp.SetLimits(installerLimits);
+    if (!ftp.OpenRemote(m_strInstallerPath)) {
+        m_strError = ftp.GetError();
+        return false;
+    }
+    const int64_t size = ftp.GetRemoteSize();
+    if (!ftp.DownloadTo(local, progress)) {
+        m_strError = ftp.GetError();
+        return false;
+    }
+    // The length proves nothing when the server kept the size to itself and closed the
+    // data early: only the signature tells a whole installer from a cut or changed one.
+    CSignatureCheck check(m_releaseKey);
+    if (!check.VerifyFile(local, signature)) {
+        std::error_code ignored;
+        const auto received = std::filesystem::file_size(local, ignored);
+        m_strError = check.GetError() + " (" + local + ", " + std::to_string(received) + " bytes received" +
+                     (size < 0 ? ", the server did not tell its size" : "") + "); it was deleted and not started";
+        ::unlink(local.c_str());
+        return false;
+    }
+    m_strDownloadPath = local;
+    return true;
+}
+
+bool CPX3Update::Install()
+{
+    m_strStartedPath.clear();
+    if (m_strDownloadPath.empty()) {
+        m_strError = "No verified installer was downloaded";
+        return false;
+    }
+    m_strError.clear();
+    std::string target = m_strDownloadPath;
     if (m_strScheme == "2") {
-        target = folder + SetupName;
+        target = DownloadFolder() + SetupName;
         ::unlink(target.c_str());
-        CDecrypt decrypt(local, target);
+        CDecrypt decrypt(m_strDownloadPath, target);
         bool copied = false;
         try {
             copied = decrypt.Run();
@@ -183,6 +308,24 @@ bool CPX3Update::Download()
     }
     m_strStartedPath = target;
     return true;
+}
+
+bool CPX3Update::Download()
+{
+    CMsgRun run;
+    m_strStartedPath.clear();
+    ClearCancel();
+    CCancelListener cancel(*this);
+    if (!m_pIndex && !Check())
+        return false;
+    CDownloadProgress shown;
+    const bool fetched = Fetch([&shown](int64_t done, int64_t total) {
+        shown.Report(done, total);
+        // The window runs between two blocks, so that a Cancel is heard.
+        px::PumpMessages();
+    });
+    shown.Finish();
+    return fetched && Install();
 }
 
 std::string CPX3Update::UpdateInformation() const

@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "services/cftpfile.h"
 
 bool CUpdaterNode::SetAttribute(const std::string& key, const std::string& value)
 {
@@ -26,10 +25,13 @@ bool CUpdaterNode::SetAttribute(const std::string& key, const std::string& value
 bool CUpdaterNode::SaveToFile(const std::string&) { return false; }
 
 CUpdaterNode* CUpdaterNode::LoadFromFtp(const std::string& host, const std::string& path, const std::string& user,
-                                        const std::string& password)
+                                        const std::string& password, const FtpLimits& limits,
+                                        const std::atomic<bool>* cancel)
 {
     m_strError.clear();
     CFtpFile ftp;
+    ftp.SetLimits(limits);
+    ftp.SetCancelFlag(cancel);
     if (!ftp.Connect(host, user, password) || !ftp.OpenRemote(path)) {
         m_strError = ftp.GetError();
         return nullptr;
@@ -42,8 +44,9 @@ CUpdaterNode* CUpdaterNode::LoadFromFtp(const std::string& host, const std::stri
     std::vector<char> block(CFtpFile::BlockSize);
     for (;;) {
         uint32_t got = 0;
+        // A read fails too when the data ends before the size the server told.
         if (!ftp.Read(block.data(), uint32_t(block.size()), got)) {
-            m_strError = ftp.GetError();
+            m_strError = ftp.IsAborted() ? ftp.GetError() : ftp.GetError() + ": " + path;
             return nullptr;
         }
         if (got == 0)
@@ -61,5 +64,8 @@ CUpdaterNode* CUpdaterNode::LoadFromFtp(const std::string& host, const std::stri
         return nullptr;
     const size_t before = GetChildren().GetCount();
     ParseText(text);
-    return dynamic_cast<CUpdaterNode*>(DetachFirstChildFrom(before));
+    auto* first = dynamic_cast<CUpdaterNode*>(DetachFirstChildFrom(before));
+    if (!first)
+        m_strError = "The file is damaged (it holds no update information): " + path;
+    return first;
 }

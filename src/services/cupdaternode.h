@@ -3,11 +3,13 @@
 // server. The index and the build files are texts of the object tree's tag form; their
 // elements are "BUILD" (one build), "FEATURE" (one line of what a build brings) and
 // "LICENSE" (the licence text), with the attributes below.
+#include <atomic>
 #include <cstdint>
 #include <string>
 
 #include "app/cfilepath.h"
 #include "app/cobjnode.h"
+#include "services/cftpfile.h"
 
 class CUpdaterNode : public CMFCObjNode {
 public:
@@ -28,13 +30,16 @@ public:
     // index still shows every build after it.
     bool ReadsPastStrayClosingTags() const override { return true; }
 
-    // Connects to host with the account, reads the file at path whole and parses it into
-    // this node (the loading node). Returns its first element, detached and owned by the
-    // caller; the file's other top-level elements are deleted. nullptr for an empty file,
-    // a read failure or a text without elements; a connection or file failure leaves its
-    // error text in GetError().
+    // Connects to host with the account, reads the file at path whole (within limits; a
+    // set cancel flag ends the wait) and parses it into this node (the loading node).
+    // Returns its first element, detached and owned by the caller; the file's other
+    // top-level elements are deleted. nullptr for an empty file, a read failure (a file
+    // that came shorter than its size among them), or a text without elements; every
+    // failure but the empty file leaves its reason in GetError(). Touches neither the bus
+    // nor the window.
     CUpdaterNode* LoadFromFtp(const std::string& host, const std::string& path, const std::string& user,
-                              const std::string& password);
+                              const std::string& password, const FtpLimits& limits = {},
+                              const std::atomic<bool>* cancel = nullptr);
 
     const std::string& GetLocation() const { return m_location.GetText(); }
     const std::string& GetScheme() const { return m_strScheme; }

@@ -1,8 +1,10 @@
 #pragma once
 // The update server of the tests: tests/services/ftpserver.py (pyftpdlib) on 127.0.0.1
-// with the update account, started on a free port for one test and stopped with it, and
-// the files an update server holds.
+// with the update account, started on a free port for one test and stopped with it, with
+// the faults of a bad server; the files an update server holds; a release key pair of the
+// test's own that signs its installers.
 #include <gtest/gtest.h>
+#include <sodium.h>
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "services/csignaturecheck.h"
 #include "support/fixtures.h"
 
 namespace px::test {
@@ -21,6 +24,11 @@ public:
     struct Options {
         long rate = 0;         // bytes a second of file data; 0: as fast as it goes
         long stopAfter = -1;   // the server exits after this many bytes of one file
+        long cut = -1;         // a file ends after this many bytes with a clean "226"
+        bool stall = false;    // the data connection opens and stays silent
+        bool noSize = false;   // SIZE is refused
+        bool mute = false;     // connections are accepted and never answered
+        std::string only;      // the faults hit only the files whose name ends so
     };
 
     FtpServer(const std::string& root, Options options)
@@ -32,6 +40,16 @@ public:
             arguments << "--rate" << QString::number(options.rate);
         if (options.stopAfter >= 0)
             arguments << "--stop-after" << QString::number(options.stopAfter);
+        if (options.cut >= 0)
+            arguments << "--cut" << QString::number(options.cut);
+        if (options.stall)
+            arguments << "--stall";
+        if (options.noSize)
+            arguments << "--no-size";
+        if (options.mute)
+            arguments << "--mute";
+        if (!options.only.empty())
+            arguments << "--only" << QString::fromStdString(options.only);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(python, arguments);
         EXPECT_TRUE(m_process.waitForStarted(10000)) << "ftpserver.py does not start";
@@ -59,6 +77,27 @@ private:
     int m_port = 0;
 };
 
+// A release key pair made for one test: what it signs verifies under Public() only.
+class TestReleaseKey {
+public:
+    TestReleaseKey()
+    {
+        EXPECT_GE(sodium_init(), 0);
+        crypto_sign_keypair(m_public.data(), m_secret);
+    }
+    const CSignatureCheck::PublicKey& Public() const { return m_public; }
+    std::vector<uint8_t> Sign(const std::vector<uint8_t>& bytes) const
+    {
+        std::vector<uint8_t> signature(crypto_sign_BYTES);
+        crypto_sign_detached(signature.data(), nullptr, bytes.data(), bytes.size(), m_secret);
+        return signature;
+    }
+
+private:
+    CSignatureCheck::PublicKey m_public{};
+    unsigned char m_secret[crypto_sign_SECRETKEYBYTES] = {};
+};
+
 // The files of an update server under root: the index lists builds, each build has its
 // build information file and an installer.
 class UpdateSite {
@@ -74,6 +113,12 @@ public:
         const std::filesystem::path file = m_root + path;
         std::filesystem::create_directories(file.parent_path());
         ASSERT_TRUE(WriteFile(file.string(), bytes)) << file;
+    }
+    // An installer and, next to it, its signature by key (path + ".sig").
+    void PutSigned(const std::string& path, const std::vector<uint8_t>& bytes, const TestReleaseKey& key) const
+    {
+        Put(path, bytes);
+        Put(path + ".sig", key.Sign(bytes));
     }
     // An index with a licence and one BUILD per number, each pointing at
     // /PX3Win/Builds/<n>/build.xml.

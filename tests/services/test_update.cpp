@@ -1,15 +1,19 @@
 // The update check against a real FTP server on 127.0.0.1: the newest build and its
 // installer, the unscrambled "Setup.deb", what is never started (incomplete downloads,
-// wrong checksums, missing files), the session's errors, and a damaged index.
+// missing or wrong signatures, wrong checksums, missing files), the session's errors, a
+// damaged index, and servers that never answer, stall, trickle or cut files short.
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <thread>
 
 #include "app/csettings.h"
 #include "platform/messagepump.h"
@@ -21,6 +25,7 @@
 namespace fs = std::filesystem;
 using px::test::FtpServer;
 using px::test::PatternBytes;
+using px::test::TestReleaseKey;
 using px::test::UpdateSite;
 
 namespace {
@@ -42,13 +47,25 @@ protected:
         else
             ::setenv("TMPDIR", m_oldTmp.c_str(), 1);
     }
-    // A CPX3Update whose opener records what it was given.
+    // A CPX3Update whose opener records what it was given; installers must be signed by
+    // the test's key.
     CPX3Update Updater()
     {
-        return CPX3Update([this](const std::string& path) {
-            started.push_back(path);
-            return true;
-        });
+        return CPX3Update(
+            [this](const std::string& path) {
+                started.push_back(path);
+                return true;
+            },
+            key.Public());
+    }
+    // Limits of a second or two, so that a server that never finishes ends a test soon.
+    static UpdateLimits ShortLimits()
+    {
+        UpdateLimits limits;
+        limits.files = {.connectTimeoutMs = 1000, .responseTimeoutMs = 1000, .lowSpeedBytes = 100,
+                        .lowSpeedSeconds = 1, .totalMs = 3000};
+        limits.installerTotalMs = 3000;
+        return limits;
     }
     static std::string Sha256(const std::vector<uint8_t>& bytes)
     {
@@ -61,6 +78,7 @@ protected:
     std::string root = home.File("server");
     std::string tmp = home.File("tmp");
     UpdateSite site{root};
+    TestReleaseKey key;
     std::vector<std::string> started;
     std::string m_oldTmp;
 };
@@ -115,8 +133,8 @@ TEST_F(Update, DownloadStartsTheInstallerOrItsUnscrambledSetup)
     const std::vector<uint8_t> installer = PatternBytes(3 * CDecrypt::BlockSize / 2 + 77, 1);   // blocks and a rest
     std::vector<uint8_t> scrambled = installer;
     CDecrypt::Apply(scrambled.data(), scrambled.size());
-    site.Put("/PX3Win/Builds/125/px3_125.bin", scrambled);
-    site.Put("/PX3Win/Builds/124/px3_124.deb", installer);
+    site.PutSigned("/PX3Win/Builds/125/px3_125.bin", scrambled, key);   // signed as the server holds it
+    site.PutSigned("/PX3Win/Builds/124/px3_124.deb", installer, key);
     site.PutIndex({"125"});
     site.PutBuild("125", "/PX3Win/Builds/125/px3_125.bin", "2", Sha256(installer));
     FtpServer server(root);
@@ -156,6 +174,10 @@ TEST_F(Update, MissingFilesAndRefusedSessionsStartNothing)
 
     CPX3Update update = Updater();
     EXPECT_FALSE(update.Download());
+    EXPECT_EQ(update.GetError(), "The installer has no signature on the server (/PX3Win/Builds/125/gone.deb.sig): it "
+                                 "is not started");
+    site.Put("/PX3Win/Builds/125/gone.deb.sig", key.Sign({1, 2, 3}));
+    EXPECT_FALSE(update.Download());
     EXPECT_EQ(update.GetError(), "Ftp Error: Unable to find remote Ftp file: /PX3Win/Builds/125/gone.deb");
     EXPECT_TRUE(started.empty());
 
@@ -163,7 +185,7 @@ TEST_F(Update, MissingFilesAndRefusedSessionsStartNothing)
     EXPECT_FALSE(ftp.OpenRemote("/PX3Win/Update/PX3update_index.xml"));
     EXPECT_EQ(ftp.GetError(), "Ftp Error: Ftp is not connected");
     EXPECT_FALSE(ftp.Connect(server.Address(), CPX3Update::User, "wrong"));
-    EXPECT_EQ(ftp.GetError(), "Ftp Error: Unable to get ftp connection");
+    EXPECT_EQ(ftp.GetError().rfind("Ftp Error: Unable to get ftp connection (", 0), 0u) << ftp.GetError();
     ASSERT_TRUE(ftp.Connect(server.Address(), CPX3Update::User, CPX3Update::Password));
     EXPECT_FALSE(ftp.DownloadTo(tmp + "/x"));
     EXPECT_EQ(ftp.GetError(), "Ftp Error: Ftp file is not open");
@@ -181,7 +203,7 @@ TEST_F(Update, MissingFilesAndRefusedSessionsStartNothing)
 TEST_F(Update, ServerThatStopsMidDownloadLeavesNoInstaller)
 {
     const std::vector<uint8_t> installer = PatternBytes(400000, 2);
-    site.Put("/PX3Win/Builds/125/px3_125.deb", installer);
+    site.PutSigned("/PX3Win/Builds/125/px3_125.deb", installer, key);
     site.PutIndex({"125"});
     site.PutBuild("125", "/PX3Win/Builds/125/px3_125.deb");
     FtpServer server(root, {.stopAfter = 150000});
@@ -190,9 +212,152 @@ TEST_F(Update, ServerThatStopsMidDownloadLeavesNoInstaller)
     CPX3Update update = Updater();
     EXPECT_FALSE(update.Download());
     EXPECT_EQ(update.GetError().rfind("Ftp Error: The download is incomplete (", 0), 0u) << update.GetError();
-    EXPECT_NE(update.GetError().find(" of 400000 bytes received)"), std::string::npos) << update.GetError();
+    EXPECT_NE(update.GetError().find(" of 400000 bytes received"), std::string::npos) << update.GetError();
     EXPECT_TRUE(started.empty());
     EXPECT_TRUE(fs::is_empty(tmp));
+}
+
+// Only an installer whose signature verifies under the release key is started: the size
+// and the checksum come from the same server and prove nothing against whoever controls
+// it or the line.
+TEST_F(Update, OnlyAWholeInstallerSignedByTheReleaseKeyIsStarted)
+{
+    const std::string path = "/PX3Win/Builds/125/px3_125.deb";
+    const std::vector<uint8_t> installer = PatternBytes(262144, 4);
+    site.PutIndex({"125"});
+    site.PutBuild("125", path);   // no checksum
+    site.PutSigned(path, installer, key);
+    // The server keeps the size to itself and ends the installer's data early with "226".
+    FtpServer server(root, {.cut = 100000, .noSize = true, .only = ".deb"});
+    settings.SetUpdateServer(server.Address());
+
+    CPX3Update update = Updater();
+    update.SetLimits(ShortLimits());
+    auto refused = [&](const std::string& cause) {
+        started.clear();
+        EXPECT_FALSE(update.Download());
+        EXPECT_NE(update.GetError().find(cause), std::string::npos) << update.GetError();
+        EXPECT_TRUE(started.empty());
+        EXPECT_TRUE(fs::is_empty(tmp)) << "a refused installer stays behind";
+    };
+    refused("its signature does not match (" + tmp + "/px3_125.deb, 100000 bytes received, the server did not tell its size)");
+
+    // A whole installer, a wrong one, signed by another key, or with a damaged signature.
+    FtpServer whole(root, {.noSize = true, .only = ".deb"});
+    settings.SetUpdateServer(whole.Address());
+    ASSERT_TRUE(update.Check()) << update.GetError();
+    ASSERT_TRUE(update.Download()) << update.GetError();   // size unknown, signature good
+    EXPECT_EQ(px::test::ReadFile(tmp + "/px3_125.deb"), installer);
+    fs::remove(tmp + "/px3_125.deb");
+
+    std::vector<uint8_t> changed = installer;
+    changed[200000] ^= 1;
+    site.Put(path, changed);
+    refused("its signature does not match");
+    site.PutSigned(path, installer, TestReleaseKey());
+    refused("its signature does not match");
+    site.Put(path + ".sig", std::vector<uint8_t>(63, 0));
+    refused("The signature of the installer is damaged (63 bytes, not 64)");
+    fs::remove(root + path + ".sig");
+    refused("The installer has no signature on the server (" + path + ".sig)");
+
+    // The program's own key does not take the test's signatures.
+    site.PutSigned(path, installer, key);
+    CPX3Update released([this](const std::string& p) {
+        started.push_back(p);
+        return true;
+    });
+    started.clear();
+    EXPECT_FALSE(released.Download());
+    EXPECT_TRUE(started.empty());
+}
+
+// "Up to date" is a server's answer; every way of getting none says why.
+TEST_F(Update, CheckWithoutAnAnswerSaysWhy)
+{
+    CPX3Update update = Updater();
+    update.SetLimits(ShortLimits());
+    QElapsedTimer elapsed;
+    elapsed.start();
+    EXPECT_FALSE(update.Check("127.0.0.1:1"));   // nothing listens there
+    EXPECT_EQ(update.GetError().rfind("Ftp Error: Unable to get ftp connection (", 0), 0u) << update.GetError();
+    EXPECT_NE(update.GetError().find("onnect"), std::string::npos) << update.GetError();
+
+    {
+        FtpServer mute(root, {.mute = true});
+        elapsed.restart();
+        EXPECT_FALSE(update.Check(mute.Address()));
+        EXPECT_LT(elapsed.elapsed(), 5000);
+        EXPECT_EQ(update.GetError().rfind("Ftp Error: Unable to get ftp connection (", 0), 0u) << update.GetError();
+        EXPECT_NE(update.GetError().find("time"), std::string::npos) << update.GetError();
+    }
+
+    site.PutBuild("125", "/PX3Win/Builds/125/px3_125.deb");
+    FtpServer server(root);
+    site.Put(CPX3Update::IndexPath, std::string("\x89PNG garbage, no element at all"));
+    EXPECT_FALSE(update.Check(server.Address()));
+    EXPECT_EQ(update.GetError(), std::string("The file is damaged (it holds no update information): ") + CPX3Update::IndexPath);
+    site.Put(CPX3Update::IndexPath, std::string("<Updates><Build buildnumber='x' location='/a'></Build></Updates>"));
+    EXPECT_FALSE(update.Check(server.Address()));
+    EXPECT_EQ(update.GetError(), std::string("The update index lists no build: ") + CPX3Update::IndexPath);
+
+    // An index cut short with a clean end: its size tells.
+    site.PutIndex({"120", "125"});
+    FtpServer cutting(root, {.cut = 60, .only = ".xml"});
+    EXPECT_FALSE(update.Check(cutting.Address()));
+    EXPECT_NE(update.GetError().find("bytes remaining to read: /PX3Win/Update/PX3update_index.xml"), std::string::npos)
+        << update.GetError();
+    ASSERT_TRUE(update.Check(server.Address())) << update.GetError();
+}
+
+// A stalled or trickling server is given up within the limits, and a cancel from another
+// thread ends any wait at once.
+TEST_F(Update, StalledOrTricklingServerIsGivenUp)
+{
+    const std::vector<uint8_t> installer = PatternBytes(300000, 5);
+    site.PutIndex({"125"});
+    site.PutBuild("125", "/PX3Win/Builds/125/px3_125.deb");
+    site.PutSigned("/PX3Win/Builds/125/px3_125.deb", installer, key);
+    CPX3Update update = Updater();
+    update.SetLimits(ShortLimits());
+    QElapsedTimer elapsed;
+
+    for (const FtpServer::Options& fault : {FtpServer::Options{.stall = true, .only = ".xml"},
+                                             FtpServer::Options{.rate = 2, .only = ".xml"}}) {
+        FtpServer server(root, fault);
+        elapsed.start();
+        EXPECT_FALSE(update.Check(server.Address()));
+        EXPECT_LT(elapsed.elapsed(), 5000) << update.GetError();
+        EXPECT_NE(update.GetError().find("too slow"), std::string::npos) << update.GetError();
+    }
+
+    // The installer trickles: the low-speed limit; fast enough for it but too slow for
+    // the whole: the total limit.
+    for (long rate : {2L, 20000L}) {
+        FtpServer server(root, {.rate = rate, .only = ".deb"});
+        ASSERT_TRUE(update.Check(server.Address())) << update.GetError();
+        started.clear();
+        elapsed.start();
+        EXPECT_FALSE(update.Download());
+        EXPECT_LT(elapsed.elapsed(), 6000) << update.GetError();
+        EXPECT_NE(update.GetError().find(rate == 2 ? "too slow" : "imed out"), std::string::npos) << update.GetError();
+        EXPECT_TRUE(started.empty());
+        EXPECT_TRUE(fs::is_empty(tmp));
+    }
+
+    // With the program's own limits a trickle would hold the check for many seconds: a
+    // cancel from the window's thread ends it at once.
+    update.SetLimits({});
+    FtpServer trickle(root, {.rate = 2, .only = ".xml"});
+    update.ClearCancel();
+    std::jthread canceller([&update] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        update.Cancel();
+    });
+    elapsed.start();
+    EXPECT_FALSE(update.Check(trickle.Address()));
+    EXPECT_LT(elapsed.elapsed(), 1500);
+    EXPECT_EQ(update.GetError(), "Ftp Error: Aborted by user");
 }
 
 TEST_F(Update, CancelStopsTheUnscramblingCopy)
