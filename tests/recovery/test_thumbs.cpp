@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
@@ -24,6 +25,7 @@
 #include "app/clogfile.h"
 #include "recovery/cthumb.h"
 #include "recovery/cthumblist.h"
+#include "recovery/movieframe.h"
 #include "recovery/thumbnailer.h"
 #include "support/fixtures.h"
 
@@ -271,6 +273,27 @@ protected:
     }
 
     std::string File(const std::string& name) const { return m_home.File(name); }
+
+    // The thumbnail of path in a 94 x 78 inner area on black, made on this thread.
+    ThumbImage Make(const std::string& path, qreal ratio = 1.0, CPlaceholderCache* cache = nullptr) const
+    {
+        ThumbRequest request;
+        request.Path = path;
+        request.Inner = QSize(94, 78);
+        request.PixelRatio = ratio;
+        request.Background = 0x000000;
+        request.Placeholders = m_skin;
+        return MakeThumbImage(request, cache);
+    }
+
+    // A one-second movie of w x h, its left half red and its right half blue, by ffmpeg.
+    void MakeMovie(const std::string& path, const std::string& codec, int w = 320, int h = 240)
+    {
+        const std::string half = "s=" + std::to_string(w / 2) + "x" + std::to_string(h) + ":d=1";
+        Shell("ffmpeg -nostdin -v error -y -filter_complex "
+              + Quote("color=c=red:" + half + "[a];color=c=blue:" + half + "[b];[a][b]hstack,format=yuv420p") + " "
+              + codec + " " + Quote(path));
+    }
 
     TempHome m_home;
     ThumbPlaceholders m_skin;
@@ -925,4 +948,183 @@ TEST_F(ThumbListTest, SupersededRequestsAreNotMadeAndAReplacedHandlerIsDone)
     std::lock_guard guard(lock);
     EXPECT_EQ(first.size(), announcedBefore);
     EXPECT_NE(std::find(second.begin(), second.end(), 5u), second.end());
+}
+
+// ---- device pixels -------------------------------------------------------------------
+
+TEST(ThumbPixels, RatioGivesTheDeviceSize)
+{
+    struct Case {
+        qreal ratio;
+        QSize want;
+    };
+    // A ratio below 1 or not a number counts as 1, above 4 as 4.
+    const Case cases[] = {{1.0, {94, 78}}, {1.5, {141, 117}}, {2.0, {188, 156}},     {std::nan(""), {94, 78}},
+                          {0.5, {94, 78}}, {0.0, {94, 78}},   {100.0, {376, 312}}};
+    for (const Case& c : cases)
+        EXPECT_EQ(DevicePixels(QSize(94, 78), c.ratio), c.want) << c.ratio;
+    EXPECT_EQ(DevicePixels(QSize(-5, 10), 2.0), QSize(0, 20));
+}
+
+TEST_F(ThumbListTest, HiDpiThumbnailsHaveEveryDevicePixel)
+{
+    // A large JPEG at ratio 2: decoded for 188 pixels across, placed where the logical
+    // rectangle says.
+    const std::string large = File("IMAGE_020.JPG");
+    MakePicture(large, 3000, 2000, "blue");
+    const ThumbImage wide = Make(large, 2.0);
+    EXPECT_EQ(wide.Source, ThumbSource::Picture);
+    EXPECT_EQ(wide.Bitmap.size(), QSize(188, 156));
+    EXPECT_EQ(wide.Bitmap.devicePixelRatio(), 2.0);
+    EXPECT_EQ(wide.Bitmap.format(), QImage::Format_RGB16);
+    EXPECT_EQ(wide.Picture, QRect(0, 7, 94, 63));
+    EXPECT_TRUE(ColourNear(wide.Bitmap, 1, 15, kBlue));
+    EXPECT_TRUE(ColourNear(wide.Bitmap, 186, 139, kBlue));
+    EXPECT_TRUE(ColourNear(wide.Bitmap, 94, 12, kBlack, 0));
+    EXPECT_TRUE(ColourNear(wide.Bitmap, 94, 143, kBlack, 0));
+
+    // A one-pixel checkerboard exactly as large as the device area it fills: drawn pixel
+    // for pixel at ratio 2, where ratio 1 can only show grey.
+    const std::string checker = File("checker.png");
+    Shell("convert -size 188x141 pattern:gray50 " + Quote(checker));
+    const ThumbImage sharp = Make(checker, 2.0);
+    ASSERT_EQ(sharp.Bitmap.size(), QSize(188, 156));
+    EXPECT_EQ(sharp.Picture, QRect(0, 3, 94, 71));
+    for (int x = 0; x < 187; x += 13)
+        EXPECT_GE(std::abs(qGray(sharp.Bitmap.pixel(x, 80)) - qGray(sharp.Bitmap.pixel(x + 1, 80))), 200) << x;
+    const ThumbImage flat = Make(checker, 1.0);
+    EXPECT_LE(std::abs(qGray(flat.Bitmap.pixel(40, 40)) - qGray(flat.Bitmap.pixel(41, 40))), 60);
+
+    // A small picture keeps its logical size: twice its pixels at ratio 2.
+    const std::string small = File("small.png");
+    MakePicture(small, 40, 30, "red");
+    const ThumbImage kept = Make(small, 2.0);
+    EXPECT_EQ(kept.Picture, QRect(27, 24, 40, 30));
+    EXPECT_TRUE(ColourNear(kept.Bitmap, 54, 48, kRed, 0));
+    EXPECT_TRUE(ColourNear(kept.Bitmap, 133, 107, kRed, 0));
+    EXPECT_TRUE(ColourNear(kept.Bitmap, 53, 48, kBlack, 0));
+    EXPECT_TRUE(ColourNear(kept.Bitmap, 134, 107, kBlack, 0));
+
+    // A camera's 160 x 120 preview still serves the cell at ratio 2.
+    const std::string camera = File("IMAGE_021.JPG");
+    const std::string preview = File("preview.jpg");
+    MakePicture(camera, 1200, 900, "blue");
+    MakePicture(preview, 160, 120, "red");
+    InsertExifPreview(camera, preview);
+    const ThumbImage exif = Make(camera, 2.0);
+    EXPECT_EQ(exif.Source, ThumbSource::ExifPreview);
+    EXPECT_EQ(exif.Bitmap.size(), QSize(188, 156));
+    EXPECT_TRUE(ColourNear(exif.Bitmap, 94, 78, kRed));
+}
+
+TEST_F(ThumbListTest, PixelRatioReachesTheListAndThePlaceholderCache)
+{
+    const std::string checker = File("checker.png");
+    Shell("convert -size 182x137 pattern:gray50 " + Quote(checker));
+    CThumbParams params = CThumbParams::GridList();
+    params.PixelRatio = 2.0;
+    CThumbList list(params);
+    CThumb* thumb = ThumbOf(list, checker);
+    ASSERT_TRUE(thumb);
+    const QImage bitmap = thumb->GetThumbnail();
+    EXPECT_EQ(bitmap.size(), QSize(182, 152));
+    EXPECT_EQ(bitmap.devicePixelRatio(), 2.0);
+    EXPECT_GE(std::abs(qGray(bitmap.pixel(90, 76)) - qGray(bitmap.pixel(91, 76))), 200);
+
+    // One skin picture, composed once per ratio: the cache must not hand one ratio's
+    // bitmap to the other.
+    MakeSkin();
+    const std::string sound = File("take.wav");
+    ASSERT_TRUE(px::test::WriteFile(sound, Bytes(100, 7)));
+    CPlaceholderCache cache;
+    EXPECT_EQ(Make(sound, 1.0, &cache).Bitmap.size(), QSize(94, 78));
+    EXPECT_EQ(Make(sound, 2.0, &cache).Bitmap.size(), QSize(188, 156));
+    EXPECT_EQ(Make(sound, 1.0, &cache).Bitmap.size(), QSize(94, 78));
+}
+
+// ---- movies --------------------------------------------------------------------------
+
+TEST_F(ThumbListTest, MoviesShowTheirFirstKeyFrame)
+{
+    MakeSkin();
+    MakeMovie(File("clip.mp4"), "-c:v libx264 -g 10");  // the index (moov) at the end
+    MakeMovie(File("CLIP.AVI"), "-c:v mjpeg -q:v 5");    // decoded at a reduced size
+    // Recorded sideways, to be shown turned a quarter to the left (as a phone writes it).
+    MakeMovie(File("plain.mp4"), "-c:v libx264 -movflags +faststart");
+    Shell("ffmpeg -nostdin -v error -y -i " + Quote(File("plain.mp4")) + " -c copy -metadata:s:v:0 rotate=90 "
+          + Quote(File("turned.MOV")));
+
+    for (const char* name : {"clip.mp4", "CLIP.AVI"}) {
+        const ThumbImage image = Make(File(name));
+        EXPECT_EQ(image.Source, ThumbSource::MovieFrame) << name;
+        EXPECT_EQ(image.Picture, QRect(0, 3, 94, 71)) << name;
+        EXPECT_TRUE(ColourNear(image.Bitmap, 20, 38, kRed)) << name;
+        EXPECT_TRUE(ColourNear(image.Bitmap, 74, 38, kBlue)) << name;
+        EXPECT_TRUE(ColourNear(image.Bitmap, 47, 1, kBlack, 0)) << name;
+    }
+    const ThumbImage hiDpi = Make(File("CLIP.AVI"), 2.0);
+    EXPECT_EQ(hiDpi.Bitmap.size(), QSize(188, 156));
+    EXPECT_TRUE(ColourNear(hiDpi.Bitmap, 40, 76, kRed));
+    EXPECT_TRUE(ColourNear(hiDpi.Bitmap, 148, 76, kBlue));
+
+    // Turned: 240 x 320, the left (red) edge at the bottom.
+    const ThumbImage turned = Make(File("turned.MOV"));
+    EXPECT_EQ(turned.Source, ThumbSource::MovieFrame);
+    EXPECT_EQ(turned.Picture, QRect(17, 0, 59, 78));
+    EXPECT_TRUE(ColourNear(turned.Bitmap, 47, 10, kBlue));
+    EXPECT_TRUE(ColourNear(turned.Bitmap, 47, 68, kRed));
+}
+
+TEST_F(ThumbListTest, CutDamagedAndEndlessMoviesKeepTheirPicture)
+{
+    MakeSkin();
+    MakeMovie(File("whole.mp4"), "-c:v libx264");
+    MakeMovie(File("fast.mp4"), "-c:v libx264 -movflags +faststart");
+    MakeMovie(File("whole.avi"), "-c:v mjpeg -q:v 5");
+    const Bytes whole = px::test::ReadFile(File("whole.mp4"));
+    const Bytes fast = px::test::ReadFile(File("fast.mp4"));
+    const Bytes avi = px::test::ReadFile(File("whole.avi"));
+    auto find = [](const Bytes& b, const char* tag) {
+        const auto at = std::search(b.begin(), b.end(), tag, tag + 4);
+        return at == b.end() ? size_t(0) : size_t(at - b.begin());
+    };
+    const size_t mdat = find(fast, "mdat");
+    const size_t movi = find(avi, "movi");
+    ASSERT_GT(mdat, 0u);
+    ASSERT_GT(movi, 0u);
+
+    // Cut before its index; cut where its pictures begin; noise under a movie's name.
+    ASSERT_TRUE(px::test::WriteFile(File("cut.mp4"), Bytes(whole.begin(), whole.begin() + whole.size() / 2)));
+    ASSERT_TRUE(px::test::WriteFile(File("cut.MOV"), Bytes(fast.begin(), fast.begin() + mdat + 8)));
+    Bytes noise(64 * 1024);
+    uint32_t x = 12345;
+    for (uint8_t& b : noise)
+        b = uint8_t((x = x * 1103515245u + 12345u) >> 24);
+    ASSERT_TRUE(px::test::WriteFile(File("noise.avi"), noise));
+    // A 2 GB movie of which only the header is a movie: it must not be read to its end.
+    ASSERT_TRUE(px::test::WriteFile(File("endless.avi"), Bytes(avi.begin(), avi.begin() + movi + 4)));
+    std::filesystem::resize_file(File("endless.avi"), 2ull << 30);
+
+    for (const char* name : {"cut.mp4", "cut.MOV", "noise.avi", "endless.avi"}) {
+        const auto start = std::chrono::steady_clock::now();
+        const ThumbImage image = Make(File(name));
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(image.Source, ThumbSource::Placeholder) << name;
+        EXPECT_EQ(image.Picture, QRect(15, 15, 64, 48)) << name;
+        EXPECT_TRUE(ColourNear(image.Bitmap, 47, 38, kYellow, 0)) << name;
+        EXPECT_LT(took, std::chrono::milliseconds(MovieTimeLimitMs + 2000)) << name;
+    }
+    MovieFrame frame;
+    EXPECT_FALSE(ReadMovieFrame(File("endless.avi"), QSize(94, 78), frame));
+    EXPECT_FALSE(frame.Error.empty());
+    EXPECT_LE(frame.BytesRead, int64_t(MovieReadBytes));
+
+    // Pictures damaged after the header: whatever decodes, the thumbnail is whole.
+    Bytes damaged = avi;
+    for (size_t i = movi + 64; i < damaged.size(); i += 7)
+        damaged[i] ^= 0xA5;
+    ASSERT_TRUE(px::test::WriteFile(File("damaged.avi"), damaged));
+    const ThumbImage image = Make(File("damaged.avi"));
+    EXPECT_TRUE(image.Source == ThumbSource::MovieFrame || image.Source == ThumbSource::Placeholder);
+    EXPECT_EQ(image.Bitmap.size(), QSize(94, 78));
 }
