@@ -128,12 +128,21 @@ bool CCardCapacityTest::Between(uint64_t done, int pass)
     px::PumpMessages();
     if (m_bCancelRequested)
         return false;
-    Status().CurrentBlock = done;
     const int64_t now = NowMs();
-    if (m_onProgress && now - m_lastProgressMs >= 200) {
-        m_lastProgressMs = now;
+    if (now - m_lastProgressMs < 200)
+        return true;
+    m_lastProgressMs = now;
+    if (m_onProgress)
         m_onProgress(done, 2 * m_result.blocks, pass);
-    }
+    // The pages' progress: both passes in the card's range (half a block each).
+    CTransferStatus& s = Status();
+    s.CurrentBlock = done / 2;
+    s.BytesDone = s.CurrentBlock * kBlock;
+    int shift = 0;
+    while ((s.BlockCount >> shift) > 0x7FFFFFFFull)
+        ++shift;
+    CMsgProgress progress(static_cast<int32_t>(s.CurrentBlock >> shift), m_nScope, std::string());
+    SendStatus(StatusKind::Progress);
     return true;
 }
 
@@ -255,7 +264,7 @@ bool CCardCapacityTest::Run()
         m_onProgress(2 * m_result.blocks, 2 * m_result.blocks, 2);
     m_Outcome = JobOutcome::Finished;
     if (!m_result.Passed()) {
-        SetError("The card " + CapacityVerdict(m_result));
+        SetError("The card is " + CapacityVerdict(m_result));
         Status().SetError(GetError());
     }
     return true;

@@ -3,6 +3,10 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <random>
+
+#include "device/cfoundlist.h"
+#include "tools/capacitytest.h"
 #include "tools/cardtools.h"
 #include "ui/pagekit.h"
 #include "widgets/ccylinderprogress.h"
@@ -96,8 +100,10 @@ void CFrmToolPage::resizeEvent(QResizeEvent*)
 
 CFrmToolCardTest::CFrmToolCardTest(CDriveDoc& doc, const CStep& step, QWidget* parent)
     : CFrmToolPage(doc, step, "CFrmToolCardTest", "Identify potential memory card problems.", "test",
-                   JobScope::CardTest, parent)
+                   JobScope::CardTest, parent),
+      m_capacity(new QCheckBox("Also test the card's real capacity (erases the card)", this))
 {
+    m_capacity->setToolTip("Writes every block and reads it back: finds fake cards that hold less than they claim");
     const std::pair<int, const char*> lines[] = {
         {ControlId::BytesVerified, "Bytes Verified:"}, {ControlId::ReadErrors, "Read Errors:"},
         {kBootBlockId, "Boot Block:"}, {kFatClustersId, "FAT Clusters:"},
@@ -133,6 +139,8 @@ bool CFrmToolCardTest::OnStart()
 {
     if (JobRunning() || !CheckReady())
         return false;
+    if (m_capacity->isChecked())
+        return StartCapacityTest();
     CloseBalloon();
     ResetPage();
     CCardTest job(&Document().Status(), Document().SelectedInfo(), m_scope);
@@ -145,6 +153,27 @@ bool CFrmToolCardTest::OnStart()
     SetControlText(kDirectoryId, readable ? "OK" : "FAIL");
     // No measurement stands behind a fragmentation figure: the line says so.
     SetControlText(kFragmentationId, "N/A");
+    return RunJob(job);
+}
+
+bool CFrmToolCardTest::StartCapacityTest()
+{
+    // The test overwrites the card: files recovered and not saved yet may be its only copy.
+    if (const CFoundList* found = Document().FoundList(); found && found->GetCount() > 0) {
+        SetStatusText(QString("%1 recovered files are not saved yet: save them (Save Images) before the capacity test "
+                              "erases the card")
+                          .arg(found->GetCount()),
+                      true);
+        return false;
+    }
+    if (Confirm(CFrmToolWipe::ConfirmText) != QMessageBox::Yes)
+        return false;
+    CloseBalloon();
+    ResetPage();
+    std::random_device random;
+    CCardCapacityTest job(&Document().Status(), Document().SelectedInfo(), (uint64_t(random()) << 32) ^ random(),
+                          m_scope);
+    SetStatusText("Testing the card's real capacity...");
     return RunJob(job);
 }
 
@@ -181,6 +210,7 @@ void CFrmToolCardTest::resizeEvent(QResizeEvent* event)
         m_lines[i].first->setGeometry(x, y, 110, 22);
         m_lines[i].second->setGeometry(x + 112, y, column - 120, 22);
     }
+    m_capacity->setGeometry(area.left(), area.top() + 4 + 4 * 24, area.width(), 22);
 }
 
 CFrmToolFormat::CFrmToolFormat(CDriveDoc& doc, const CStep& step, QWidget* parent)

@@ -2,6 +2,7 @@
 // The card tools: the read test, the format and the erase. Each works on the card chosen
 // in the tools bar's card list, asks before it destroys anything, runs its job with
 // progress on the page, and ends with "Finished" or the job's error on the status line.
+#include <QCheckBox>
 #include <QPushButton>
 
 #include "ui/cfrmroot.h"
@@ -62,12 +63,19 @@ public:
     bool OnStart() override;
     void OnBusMessage(CSingleMsg& msg) override;
     QString Line(int id) const;
+    // "Also test the card's real capacity (erases the card)": Start runs the capacity test
+    // (tools/capacitytest.h) instead of the read test, after the erase's question; it is
+    // refused while recovered files are not saved.
+    QCheckBox* CapacityBox() const { return m_capacity; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    bool StartCapacityTest();
+
     std::vector<std::pair<QLabel*, QLabel*>> m_lines;
+    QCheckBox* m_capacity;
 };
 
 // The format: a new FAT file system in the layout cameras expect, after a confirmation.

@@ -16,6 +16,7 @@
 #include "platform/volumetable.h"
 #include "recovery/cfoundfiles.h"
 #include "ui/caboutdlg.h"
+#include "ui/cbackupcard.h"
 #include "services/cpx3update.h"
 #include "ui/cfrmburnimages.h"
 #include "ui/cfrmcardinfo.h"
@@ -190,6 +191,10 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
     auto* menu = new QMenu(m_programMenu);
     menu->addAction("&Help", this, &CPXMainDlg::OpenHelp)->setShortcut(QKeySequence::HelpContents);
     menu->addAction("Attach card image...", this, &CPXMainDlg::AttachCardImage);
+    menu->addAction("Back Up Card to Image...", this, [this] {
+        if (!m_jobRunning)
+            BackUpCardToImage(m_doc, QString::fromStdString(m_settings.GetBackupFolder()), this);
+    });
     menu->addAction("&Check for Update...", this, &CPXMainDlg::CheckForUpdate);
     menu->addAction("&About Pixsalvo 3...", this, [this] {
         if (!m_jobRunning)
