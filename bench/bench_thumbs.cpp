@@ -3,10 +3,13 @@
 // write), made by the list's worker threads with the log on, as during a scan:
 //  - CameraJpegs: AddFile of n files and the wait until every thumbnail is ready;
 //  - PlainJpegs: the same pictures without an Exif preview (decoded at 1/8 size);
+//  - ...HiDpi: the same for a grid on a screen of device pixel ratio 2 (bitmaps of twice
+//    the cell's width and height; the 160 x 120 preview still serves);
 //  - AddFileOnly: what AddFile costs the scan's thread (the workers' time excluded).
 // The pictures are made once with ImageMagick and exiftool in a temporary folder and
 // decoded over and over (from the page cache, as freshly carved files are).
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +23,16 @@
 namespace {
 
 constexpr int kPictures = 4;
+
+// Processor time of the whole process (every worker thread), in ms: on a machine that
+// others share, wall time alone says little.
+double ProcessCpuMs()
+{
+    rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3
+        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
 
 struct Pictures {
     std::string folder;
@@ -72,7 +85,7 @@ Pictures& Files()
     return pictures;
 }
 
-void Thumbnails(benchmark::State& state, bool withPreview)
+void Thumbnails(benchmark::State& state, bool withPreview, qreal pixelRatio = 1.0)
 {
     Pictures& files = Files();
     if (!files.ok) {
@@ -82,11 +95,16 @@ void Thumbnails(benchmark::State& state, bool withPreview)
     const auto& list = withPreview ? files.camera : files.plain;
     const auto n = size_t(state.range(0));
     size_t withBitmap = 0;
+    double cpuMs = 0;
+    CThumbParams params = CThumbParams::FoundList();
+    params.PixelRatio = pixelRatio;
     for (auto _ : state) {
-        CThumbList thumbs;
+        const double cpuStart = ProcessCpuMs();
+        CThumbList thumbs(params);
         for (size_t i = 0; i < n; ++i)
             thumbs.AddFile(list[i % list.size()]);
         thumbs.WaitForThumbnails();
+        cpuMs += ProcessCpuMs() - cpuStart;
         state.PauseTiming();
         withBitmap = 0;
         for (size_t i = 0; i < n; ++i)
@@ -96,10 +114,14 @@ void Thumbnails(benchmark::State& state, bool withPreview)
     if (withBitmap != n)
         state.SkipWithError("a thumbnail was not made");
     state.SetItemsProcessed(int64_t(state.iterations() * n));
+    // Processor time per thumbnail, all threads: 2 cores / this = the unloaded rate.
+    state.counters["cpu_ms_per_thumb"] = cpuMs / double(state.iterations() * n);
 }
 
 void BM_CameraJpegs(benchmark::State& state) { Thumbnails(state, true); }
 void BM_PlainJpegs(benchmark::State& state) { Thumbnails(state, false); }
+void BM_CameraJpegsHiDpi(benchmark::State& state) { Thumbnails(state, true, 2.0); }
+void BM_PlainJpegsHiDpi(benchmark::State& state) { Thumbnails(state, false, 2.0); }
 
 void BM_AddFileOnly(benchmark::State& state)
 {
@@ -125,6 +147,8 @@ void BM_AddFileOnly(benchmark::State& state)
 
 BENCHMARK(BM_CameraJpegs)->Arg(1000)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PlainJpegs)->Arg(100)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CameraJpegsHiDpi)->Arg(1000)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PlainJpegsHiDpi)->Arg(100)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_AddFileOnly)->Arg(1000)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();
