@@ -204,22 +204,19 @@ int SaveFound(CDriveDoc& doc, CFoundFiles& found, const RecoverOptions& options,
         std::printf("Saving %zu of %zu files under their camera names (the others as %s_NNN)...\n", kept, count, prefix);
     else
         std::printf("Saving %zu of %zu files as %s_NNN...\n", kept, count, prefix);
-    // The run folder keeps its name under the save folder.
-    std::string name = runFolder;
-    while (!name.empty() && name.back() == '/')
-        name.pop_back();
-    name = name.substr(name.find_last_of('/') + 1);
-    const std::string target = saveFolder + "/" + name;
-    if (!doc.SaveFoundFiles()) {
+    const bool saved = doc.SaveFoundFiles();
+    // The run folder keeps its name under the save folder, or takes the next "_N" free in
+    // both when an earlier run of the same second was saved there: the document says which.
+    const std::string target = doc.SaveTarget();
+    if (!saved) {
         // Nothing is lost: a file that could not be moved stays where it was.
+        const std::string left = doc.Status().RunFolder.GetText().empty() ? runFolder : doc.Status().RunFolder.GetText();
         std::fprintf(stderr, "px3: saving failed: %s\n", doc.GetError().c_str());
         std::error_code exists;
-        const bool some = std::filesystem::exists(target, exists);
-        const bool left = std::filesystem::exists(runFolder, exists) && !std::filesystem::is_empty(runFolder, exists);
-        if (some)
+        if (!target.empty() && std::filesystem::exists(target, exists) && !std::filesystem::is_empty(target, exists))
             std::fprintf(stderr, "px3: the files saved so far are in %s\n", target.c_str());
-        if (left)
-            std::fprintf(stderr, "px3: the files not saved are still in %s\n", runFolder.c_str());
+        if (std::filesystem::exists(left, exists) && !std::filesystem::is_empty(left, exists))
+            std::fprintf(stderr, "px3: the files not saved are still in %s\n", left.c_str());
         return 1;
     }
     std::printf("Saved into: %s\n", target.c_str());

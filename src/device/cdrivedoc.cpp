@@ -1,6 +1,11 @@
 #include "device/cdrivedoc.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
@@ -10,6 +15,7 @@
 #include "device/cdrivelistener.h"
 #include "device/cdrivescsi.h"
 #include "platform/cdburner.h"
+#include "platform/lasterror.h"
 #include "platform/volumetable.h"
 
 namespace {
@@ -34,6 +40,52 @@ std::string LastFolderName(const std::string& folder)
     const std::string text = WithoutTrailingSeparator(folder);
     const size_t slash = text.find_last_of("/\\");
     return slash == std::string::npos ? text : text.substr(slash + 1);
+}
+
+// The folder of a save: <save>/<run folder's name>, made empty here. An earlier run of the
+// same second may have been saved there already; then the first "<name>_N" (N from 2)
+// that is free in the save folder and beside the run folder is made, and the run folder
+// takes that name, so that no two runs are merged into one folder. False with the reason.
+bool MakeSaveTarget(std::string& source, const std::string& save, std::string& target, std::string& error)
+{
+    const std::string name = LastFolderName(source);
+    const std::string parent = source.substr(0, source.size() - name.size());
+    if (WithoutTrailingSeparator(parent) == save) {
+        target = source;  // saved where it was made
+        return true;
+    }
+    for (int n = 1; n < 10000; ++n) {
+        const std::string unique = n == 1 ? name : name + "_" + std::to_string(n);
+        target = save + "/" + unique;
+        if (::mkdir(target.c_str(), 0777) != 0) {
+            if (errno == EEXIST)
+                continue;
+            error = "Cannot create the folder " + target + ": " + px::SystemErrorText(errno);
+            return false;
+        }
+        if (n == 1)
+            return true;
+        const std::string renamed = parent + unique;
+        int renameError = 0;
+        if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, renamed.c_str(), RENAME_NOREPLACE) != 0) {
+            renameError = errno;
+            struct stat st {};
+            if (renameError == EINVAL)  // a work folder whose file system lacks the flag
+                renameError = ::lstat(renamed.c_str(), &st) == 0 ? EEXIST
+                              : ::rename(source.c_str(), renamed.c_str()) == 0 ? 0 : errno;
+        }
+        if (renameError == 0) {
+            source = renamed;
+            return true;
+        }
+        ::rmdir(target.c_str());
+        if (renameError != EEXIST) {
+            error = "Cannot rename " + source + " to " + renamed + ": " + px::SystemErrorText(renameError);
+            return false;
+        }
+    }
+    error = "No free folder name for " + name + " in " + save;
+    return false;
 }
 
 }  // namespace
@@ -240,9 +292,8 @@ bool CDriveDoc::SaveFoundFiles()
 {
     if (!m_pFoundList || m_pFoundList->GetCount() == 0)
         return true;
-    const std::string source = WithoutTrailingSeparator(m_Status.RunFolder.GetText());
+    std::string source = WithoutTrailingSeparator(m_Status.RunFolder.GetText());
     std::string target = WithoutTrailingSeparator(m_Status.Settings.SaveFolder.GetText());
-    const std::string name = LastFolderName(source);
     if (target.empty()) {
         // Without a save folder the run would land in whatever folder is current.
         m_strLastError = "No save folder is chosen";
@@ -253,12 +304,17 @@ bool CDriveDoc::SaveFoundFiles()
         std::error_code ec;
         std::filesystem::create_directories(target, ec);
     }
-    target += "/" + name;
     std::string error;
     if (!m_pFoundList->SaveKept(m_Status.Settings.FilePrefix, error, m_Status.Settings.KeepCameraNames)) {
         m_strLastError = error;
         return false;
     }
+    const std::string saveFolder = target;
+    if (!MakeSaveTarget(source, saveFolder, target, error)) {
+        m_strLastError = error;
+        return false;
+    }
+    m_Status.RunFolder = CFilePath(source + "/", true);
     bool result = true;
     bool moved = false;
     // On one file system the run folder moves with one rename.
@@ -271,7 +327,6 @@ bool CDriveDoc::SaveFoundFiles()
         // The transfer makes <target>/<run folder name> itself: hand it the save folder, so
         // the files land where the rename would have put them. (Handing it the joined
         // target, whose parent does not exist yet, could only fail.)
-        const std::string saveFolder = WithoutTrailingSeparator(m_Status.Settings.SaveFolder.GetText());
         result = m_pFoundList->MoveFolder(source, saveFolder, error);
         if (result) {
             std::error_code ec;
@@ -317,17 +372,20 @@ void CDriveDoc::CleanFoundFiles()
 bool CDriveDoc::BurnFolder(const std::string& folder)
 {
     std::string drive;
+    std::string error;
     const std::string configured = TheSettings() ? TheSettings()->GetBurnDrive() : std::string();
-    if (!px::CdBurner::FindRecordableDrive(configured, drive)) {
-        m_strLastError = "The recordable drive is missing";
+    if (!px::CdBurner::FindRecordableDrive(configured, drive, error)) {
+        m_strLastError = error;
         return false;
     }
     std::string staging;
-    std::string error;
     if (!px::CdBurner::StagingArea(staging, error)) {
         m_strLastError = error;
         return false;
     }
+    // Written, failed or cancelled: no copy of the pictures stays behind for the next disc.
+    const std::unique_ptr<const std::string, void (*)(const std::string*)> removeStaging(
+        &staging, [](const std::string* folder) { px::CdBurner::RemoveStaging(*folder); });
     Log().Info("Burn " + folder + " with " + drive);
     m_bCancelRequested = false;
     std::string copyError;
@@ -355,7 +413,7 @@ bool CDriveDoc::BurnFolder(const std::string& folder)
     const bool burned = px::CdBurner::Burn(
         staging, drive,
         [](int percent) { CMsgProgress position(percent, JobScope::Transfer, "Writing " + std::to_string(percent) + "%"); },
-        burnError);
+        [this] { return m_bCancelRequested; }, burnError);
     {
         CMsgProgress finished(0, JobScope::Transfer, ProgressStep::Finished);
     }

@@ -72,14 +72,15 @@ public:
     // next one puts) the files. Empty without a save folder or a run.
     std::string SaveTarget() const;
     // Puts a backup copy of folder on a recordable disc. The drive is the settings' "Burn
-    // Drive", else the first one xorriso finds; none: "The recordable drive is missing".
-    // The folder's files are copied into the CD staging area (through the found list's
-    // CopyFolder); a failed copy leaves its error text and the writing still goes on,
-    // but a cancel request during the copy ends the burn ("Aborted by user"): unlike the
+    // Drive", else the first one xorriso finds; none: the reason (CdBurner's text).
+    // The folder's files are copied into the CD staging area, made empty first (through
+    // the found list's CopyFolder); a failed copy ends the burn with its error text, and
+    // a cancel request during the copy ends it with "Aborted by user": unlike the
     // desktop's CD wizard, the writing that follows asks nothing more. The writing is one
     // session of xorriso, with progress (scope 10, 0 to 100) and JobStarted and
-    // JobFinished round it. True exactly when the writing succeeded; false with the error
-    // text (a failed copy's text first, then the writing's).
+    // JobFinished round it; a cancel request during it stops xorriso. The staging area is
+    // removed whatever the outcome. True exactly when the writing succeeded; false with
+    // the error text.
     bool BurnFolder(const std::string& folder);
 
     void OnMessage(CSingleMsg& msg) override;

@@ -158,10 +158,12 @@ int CopyFileFlushed(const std::string& from, const std::string& to, bool replace
     }
 
     // The copy is written under a hidden temporary name in the target's folder, so that
-    // the target name never holds a partial file.
+    // the target name never holds a partial file. The name is short and fixed in length:
+    // one made from the target's name would not fit when that name is near the 255 bytes
+    // a file name may have.
     const fs::path target(to);
     const std::string folder = target.parent_path().string();
-    std::string pattern = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string pattern = (target.parent_path() / ".px3copy.XXXXXX").string();
     const int out = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (out < 0) {
         const int error = errno;
@@ -231,9 +233,26 @@ void CTransfer::AddError(int32_t code, const std::string& detail)
     ++m_nErrorCount;
     m_nLastError = code;
     m_strError = CodeText(code);
-    if (!detail.empty())
+    if (!detail.empty()) {
         m_strError += " ==> " + detail;
+        m_strLastDetail = detail;
+    }
     Log().Outcome("-FAIL", "Transfer ==> " + m_strError);
+}
+
+std::string CTransfer::WhereFilesAre() const
+{
+    return m_strSource.empty() ? std::string() : "the files not " + std::string(Verb()) + " are still in " + m_strSource;
+}
+
+std::string CTransfer::TooManyErrorsText() const
+{
+    std::string text = CodeText(TransferError::TooManyErrors) + " ==> " + std::to_string(m_nErrorCount) + " files failed";
+    if (!m_strLastDetail.empty())
+        text += ", the last: " + m_strLastDetail;
+    if (const std::string where = WhereFilesAre(); !where.empty())
+        text += "; " + where;
+    return text;
 }
 
 void CTransfer::CheckErrors()
@@ -250,7 +269,7 @@ void CTransfer::CheckErrors()
         throw CTransferException(m_nLastError, m_strError);
     }
     if (m_nErrorCount > MaxErrors)
-        throw CTransferException(TransferError::TooManyErrors, {});
+        throw CTransferException(TransferError::TooManyErrors, TooManyErrorsText());
 }
 
 void CTransfer::FileProgress()
@@ -327,14 +346,18 @@ bool CTransfer::Transfer(const std::string& source, const std::string& target)
         CMsgProgress range(0, m_nScope, ProgressStep::Range, CVariant(int32_t(std::min<int64_t>(totals.Files, INT32_MAX))));
     }
     bool result = false;
+    m_strSource = StripTrailing(source);
     const std::string out = Join(StripTrailing(target), LastName(source));
     if (IsWithin(out, source))
         AddError(TransferError::DestFolder, out);  // the walk would copy its own output
     else
         result = TransferFolder(source, target);
-    // Files that failed leave the transfer unfinished, though the walk went on past them.
-    if (m_nErrorCount > 0)
+    // Files that failed leave the transfer unfinished, though the walk went on past them;
+    // the message says where they are.
+    if (m_nErrorCount > 0 && result) {
         result = false;
+        m_strError += "; " + WhereFilesAre();
+    }
     CMsgProgress finished(0, m_nScope, ProgressStep::Finished);
     return result;
 }
@@ -348,7 +371,7 @@ bool CTransfer::TransferFile(const std::string& file, const std::string& target)
     FileProgress();
     if (const int error = CopyFileFlushed(file, dest, true)) {
         Log().Info("Copy " + file + " to " + dest + ": " + ErrorText(error));
-        AddError(TransferError::CopyFile, {});
+        AddError(TransferError::CopyFile, fs::path(file).filename().string() + ": " + ErrorText(error));
     } else {
         ++m_nFilesDone;
     }

@@ -8,7 +8,9 @@
 // each file CheckErrors raises a CTransferException when the user cancelled ("Aborted by
 // user") or when more than 20 files failed ("Too mach errors"), so the 21st failed file
 // stops the transfer before the next one. The exception leaves Transfer (the bus still
-// hears JobFinished) and is for the caller of Transfer to catch.
+// hears JobFinished) and is for the caller of Transfer to catch. Every failure text names
+// its cause (the system's error text) and, once Transfer has begun, where the files that
+// were not moved or copied are ("...; the files not moved are still in <source>").
 //
 // Nothing is lost on the way:
 //  - a move renames a file when source and target share a file system; across file
@@ -102,8 +104,11 @@ public:
     void AddError(int32_t code, const std::string& detail);
     // Raises CTransferException for a cancel request (after AddError(1)), for a fatal last
     // error (1, 5 or 6; a status record with the error is sent first) and when more than
-    // MaxErrors files failed (code 2, empty message).
+    // MaxErrors files failed (code 2, TooManyErrorsText).
     void CheckErrors();
+    // "Too mach errors ==> 21 files failed, the last: <its cause>; the files not moved are
+    // still in <source>" (the cause and the place only when known).
+    std::string TooManyErrorsText() const;
 
     const std::string& GetError() const { return m_strError; }
     int32_t GetFileNumber() const { return m_nFileNumber; }
@@ -116,6 +121,10 @@ public:
 protected:
     // The code a failed file of this transfer is counted with.
     virtual int32_t FileErrorCode() const { return TransferError::CopyFile; }
+    // What this transfer does to a file, for the messages ("copied", "moved").
+    virtual const char* Verb() const { return "copied"; }
+    // "the files not copied are still in <source>"; empty before Transfer began.
+    std::string WhereFilesAre() const;
     // Sends progress step 6 for the next file and counts it.
     void FileProgress();
 
@@ -127,6 +136,8 @@ protected:
     int32_t m_nLastError = 0;
     std::string m_strError;
     int32_t m_nScope = 10;
+    std::string m_strLastDetail;   // the cause of the last failed file
+    std::string m_strSource;       // the folder Transfer works on
 };
 
 class CMoveTransfer : public CTransfer {
@@ -141,6 +152,7 @@ public:
 
 protected:
     int32_t FileErrorCode() const override { return TransferError::MoveFile; }
+    const char* Verb() const override { return "moved"; }
 };
 
 // Gives the file `from` the name `to` on one file system without ever replacing what `to`

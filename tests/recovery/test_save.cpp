@@ -245,7 +245,7 @@ TEST(Transfer, MovesFolderOnOneFileSystemAndAcrossTwo)
         Recorder bus;
         std::string error;
         EXPECT_FALSE(found.MoveFolder(run, dest, error));
-        EXPECT_EQ(error, "Unknown error ==> File exists");
+        EXPECT_EQ(error, "Unknown error ==> File exists; the files not moved are still in " + run);
         const std::string out = dest + "/09_03_15_ 14_05_09";
         EXPECT_EQ(Names(out), (std::set<std::string>{"A_000.JPG", "A_001.NEF", "sub"}));
         EXPECT_EQ(Get(out + "/A_000.JPG"), "A_000.JPG");
@@ -292,12 +292,46 @@ TEST(Transfer, FailedCopyAcrossFileSystemsKeepsTheSource)
     std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_FALSE(ok);
-    EXPECT_EQ(move.GetError(), "Unknown error ==> File too large");
+    EXPECT_EQ(move.GetError(), "Unknown error ==> File too large; the files not moved are still in " + run);
     EXPECT_EQ(move.GetFilesDone(), 1);
     EXPECT_EQ(Names(run), std::set<std::string>{"big.JPG"});
     EXPECT_EQ(Get(run + "/big.JPG"), std::string(100000, 'x'));
     // Neither the target name nor a partial copy is left behind.
     EXPECT_EQ(Names(other.Path + "/run"), std::set<std::string>{"small.JPG"});
+
+    // A copy that fails names the file and the cause too (the cause was only in the log).
+    fs::create_directories(home.File("copies"));
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::signal(SIGXFSZ, SIG_IGN);
+    CTransfer copy;
+    const bool copied = copy.Transfer(run, home.File("copies"));
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(copied);
+    EXPECT_EQ(copy.GetError(), "Copy file error ==> big.JPG: File too large; the files not copied are still in " + run);
+    EXPECT_TRUE(fs::is_empty(home.File("copies/run")));
+}
+
+// A name of 254 bytes is legal: its copy and its move across file systems must not need a
+// longer temporary name.
+TEST(Transfer, LongestNamesAreCopiedAndMoved)
+{
+    TempHome home;
+    OtherFileSystem other(home);
+    ASSERT_FALSE(HasFailure());
+    const std::string name = std::string(250, 'n') + ".JPG";
+    const std::string run = home.File("run");
+    fs::create_directories(run);
+    Put(run + "/" + name, "long");
+    CTransfer copy;
+    fs::create_directories(home.File("copies"));
+    EXPECT_TRUE(copy.Transfer(run, home.File("copies"))) << copy.GetError();
+    EXPECT_EQ(Get(home.File("copies/run/") + name), "long");
+    CMoveTransfer move;
+    EXPECT_TRUE(move.Transfer(run, other.Path)) << move.GetError();
+    EXPECT_EQ(Names(other.Path + "/run"), std::set<std::string>{name});
+    EXPECT_EQ(Get(other.Path + "/run/" + name), "long");
+    EXPECT_TRUE(fs::is_empty(run));
 }
 
 TEST(Transfer, TwentyFirstFailedFileStopsTheTransfer)
@@ -321,7 +355,9 @@ TEST(Transfer, TwentyFirstFailedFileStopsTheTransfer)
         ADD_FAILURE() << "the transfer went to its end";
     } catch (const CTransferException& stop) {
         EXPECT_EQ(stop.GetCode(), TransferError::TooManyErrors);
-        EXPECT_EQ(stop.GetText(), "Too mach errors");
+        // The program's own text, then the cause and where the files are.
+        EXPECT_EQ(stop.GetText(),
+                  "Too mach errors ==> 21 files failed, the last: File exists; the files not moved are still in " + run);
     }
     EXPECT_EQ(move.GetErrorCount(), 21);
     EXPECT_EQ(move.GetFileNumber(), 21);
@@ -330,7 +366,7 @@ TEST(Transfer, TwentyFirstFailedFileStopsTheTransfer)
     CFoundFiles found;
     std::string error;
     EXPECT_FALSE(found.MoveFolder(run, other.Path, error));
-    EXPECT_EQ(error, "Too mach errors");
+    EXPECT_EQ(error, "Too mach errors ==> 21 files failed, the last: File exists; the files not moved are still in " + run);
 }
 
 TEST(Transfer, CancelAbortsBeforeTheNextFile)
