@@ -52,24 +52,38 @@ CImageViewerDlg::CImageViewerDlg(QWidget* parent) : QDialog(parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-QImage CImageViewerDlg::LoadPicture(const QString& path)
+QImage CImageViewerDlg::LoadPicture(const QString& path) { return LoadPicture(path, QSize(), nullptr); }
+
+QImage CImageViewerDlg::LoadPicture(const QString& path, QSize box, QSize* fullSize)
 {
     const std::string file = path.toStdString();
+    QSize full;
+    QImage picture;
     // A raw file first through its preview: Qt's TIFF reader would otherwise show the
     // small thumbnail of its first directory.
-    if (ThumbKindOf(file) == ThumbKind::CameraRaw) {
-        QImage preview = RawPreview(file);
-        if (!preview.isNull())
-            return preview;
-    }
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    // A carved file's extension may not match what it holds.
-    reader.setDecideFormatFromContent(true);
-    QImage picture = reader.read();
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    if (picture.isNull() && (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff")))
+    if (ThumbKindOf(file) == ThumbKind::CameraRaw)
         picture = RawPreview(file);
+    if (picture.isNull()) {
+        QImageReader reader(path);
+        reader.setAutoTransform(true);
+        // A carved file's extension may not match what it holds.
+        reader.setDecideFormatFromContent(true);
+        const QSize stored = reader.size();
+        // The Exif orientation turns the stored picture after it is scaled: the scaled size
+        // is the stored one.
+        const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+        full = turned ? stored.transposed() : stored;
+        const QSize fit = FitSize(full, box);
+        if (box.isValid() && !fit.isEmpty() && fit.width() < full.width() && fit.height() < full.height()
+            && reader.format() == "jpeg")
+            reader.setScaledSize(turned ? fit.transposed() : fit);
+        picture = reader.read();
+        const QString suffix = QFileInfo(path).suffix().toLower();
+        if (picture.isNull() && (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff")))
+            picture = RawPreview(file);
+    }
+    if (fullSize)
+        *fullSize = picture.isNull() ? QSize() : picture.size().expandedTo(full);
     return picture;
 }
 
@@ -81,10 +95,17 @@ bool CImageViewerDlg::ShowPicture(const QString& path, const QString& title)
     {
         WaitCursor wait;
         FreePicture();
-        m_picture = LoadPicture(path);
+        // Decoded for the client area in pixels; before the first placement that is at
+        // most the middle of the desktop (half its width and height).
+        QSize box = size();
+        if (!m_bPlaced) {
+            const QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+            box = screen ? screen->availableGeometry().size() / 2 : QSize(512, 384);
+        }
+        m_picture = LoadPicture(path, box * devicePixelRatioF(), &m_fullSize);
     }
     if (!m_bPlaced) {
-        PlaceFirstTime(m_picture.size());
+        PlaceFirstTime(m_fullSize);
         m_bPlaced = true;
     }
     Present();
@@ -103,6 +124,7 @@ void CImageViewerDlg::ShowNothing(const QString& title)
 void CImageViewerDlg::FreePicture()
 {
     m_picture = QImage();
+    m_fullSize = QSize();
     m_scaled = QImage();
     update();
 }
@@ -145,9 +167,10 @@ void CImageViewerDlg::paintEvent(QPaintEvent*)
     p.fillRect(rect(), kBackground);
     if (m_picture.isNull())
         return;
-    const QRect target = FitRect(m_picture.size(), size());
+    const QRect target = FitRect(m_fullSize, size());
     if (target.isEmpty())
         return;
+    LoadDetailFor(target.size());
     // Scaled once per client size, not on every paint: a camera's picture is large.
     if (m_scaled.size() != target.size()) {
         m_scaled = target.size() == m_picture.size()
@@ -155,4 +178,21 @@ void CImageViewerDlg::paintEvent(QPaintEvent*)
             : m_picture.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
     p.drawImage(target.topLeft(), m_scaled);
+}
+
+void CImageViewerDlg::LoadDetailFor(QSize target)
+{
+    if (m_picture.size() == m_fullSize || m_path.isEmpty())
+        return;
+    // A pixel of slack: the reduced decode was fitted with the same rounding.
+    const qreal ratio = devicePixelRatioF();
+    if (target.width() * ratio <= m_picture.width() + 1 && target.height() * ratio <= m_picture.height() + 1)
+        return;
+    WaitCursor wait;
+    QImage full = LoadPicture(m_path);
+    if (full.isNull())
+        return;
+    m_picture = full;
+    m_fullSize = full.size();
+    m_scaled = QImage();
 }
