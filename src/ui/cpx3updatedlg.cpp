@@ -12,6 +12,7 @@ namespace {
 constexpr int kSubHeadingId = 1095, kInformationId = 1090, kLicenseId = 1092, kAgreeId = 1093;
 
 const QString kUpToDate = "The software is up to date, no software update was found.";
+const QString kCouldNotCheck = "Pixsalvo 3 could not check for a software update";
 
 // The dialog's texts keep the CR LF line ends of their source; a text control shows
 // plain line feeds.
@@ -39,9 +40,10 @@ QPlainTextEdit* ReadOnlyText(const QString& name, QWidget* parent)
 
 }  // namespace
 
-CPX3UpdateDlg::CPX3UpdateDlg(CDriveDoc& doc, int32_t installedBuild, QWidget* parent)
+CPX3UpdateDlg::CPX3UpdateDlg(CDriveDoc& doc, int32_t installedBuild, QWidget* parent,
+                             const CSignatureCheck::PublicKey& releaseKey)
     : CFrmRoot(doc, CStep{0, {}, "Software Update", "Software Update", {}}, parent, "CPX3UpdateDlg"),
-      m_nInstalledBuild(installedBuild), m_subHeading(new QLabel(this)),
+      m_nInstalledBuild(installedBuild), m_update({}, releaseKey), m_subHeading(new QLabel(this)),
       m_infoLabel(FieldLabel("Update Information:", this)), m_info(ReadOnlyText("Update Information:", this)),
       m_licenseLabel(FieldLabel("License:", this)), m_license(ReadOnlyText("License:", this)),
       m_agree(new QCheckBox("I agree with  license terms and conditions", this)),
@@ -61,7 +63,8 @@ CPX3UpdateDlg::CPX3UpdateDlg(CDriveDoc& doc, int32_t installedBuild, QWidget* pa
     m_agree->setAccessibleName(m_agree->text());
     m_status->setAccessibleName("Status");
     m_status->setWordWrap(true);
-    // Enter and Escape press nothing here (see keyPressEvent).
+    // Enter presses nothing here, nor does Escape while the dialog waits for the user
+    // (see keyPressEvent).
     for (QPushButton* button : {m_start, m_cancel, m_close}) {
         button->setAutoDefault(false);
         button->setDefault(false);
@@ -80,7 +83,10 @@ CPX3UpdateDlg::CPX3UpdateDlg(CDriveDoc& doc, int32_t installedBuild, QWidget* pa
         CloseBalloon();
     });
     connect(m_start, &QPushButton::clicked, this, [this] { OnStart(); });
-    connect(m_cancel, &QPushButton::clicked, this, [this] { RequestCancel(); });
+    connect(m_cancel, &QPushButton::clicked, this, [this] {
+        m_update.Cancel();
+        RequestCancel();
+    });
     connect(m_close, &QPushButton::clicked, this, [this] { Done(Closed); });
     connect(&m_timer, &QTimer::timeout, this, &CPX3UpdateDlg::OnTimer);
     m_timer.setInterval(100);
@@ -89,6 +95,8 @@ CPX3UpdateDlg::CPX3UpdateDlg(CDriveDoc& doc, int32_t installedBuild, QWidget* pa
 
 CPX3UpdateDlg::~CPX3UpdateDlg()
 {
+    StopWorker();
+    RestoreCursor();
     if (m_loop)
         m_loop->exit(m_result);
 }
@@ -118,8 +126,10 @@ int CPX3UpdateDlg::Exec()
 
 bool CPX3UpdateDlg::Done(int result)
 {
-    if (JobRunning())
-        return false;
+    StopWorker();
+    RestoreCursor();
+    m_progressShown.reset();
+    m_run.reset();
     m_result = result;
     m_finished = true;
     m_timer.stop();
@@ -139,46 +149,97 @@ void CPX3UpdateDlg::OnPageShow()
 
 void CPX3UpdateDlg::OnTimer()
 {
-    if (m_bCheckedOnce)
+    if (m_bCheckStarted)
         return;
-    m_bCheckedOnce = true;
-    RunCheck();
+    m_bCheckStarted = true;
+    StartCheck();
 }
 
-void CPX3UpdateDlg::RunCheck()
+void CPX3UpdateDlg::RunOnWorker(Task task, std::function<bool(unsigned)> work, std::function<void(bool)> done)
 {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    StopWorker();
+    m_update.ClearCancel();
+    m_task = task;
+    const unsigned number = ++m_nTask;
+    m_worker = std::jthread([this, number, work = std::move(work), done = std::move(done)] {
+        const bool result = work(number);
+        QMetaObject::invokeMethod(
+            this,
+            [this, number, result, done] {
+                // A task cancelled by the end of the dialog, or replaced, has no say.
+                if (number != m_nTask || m_task == Task::None)
+                    return;
+                m_task = Task::None;
+                done(result);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void CPX3UpdateDlg::StopWorker()
+{
+    if (m_worker.joinable()) {
+        m_update.Cancel();
+        m_worker.join();
+    }
+    m_task = Task::None;
+}
+
+void CPX3UpdateDlg::RestoreCursor()
+{
+    if (m_bCursor)
+        QApplication::restoreOverrideCursor();
+    m_bCursor = false;
+}
+
+void CPX3UpdateDlg::StartCheck()
+{
+    // The busy cursor: the window still takes clicks and keys while the server answers.
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    m_bCursor = true;
     SetStatus("Checking for updates...");
     SetHeading("Checking with Tolvex Media, Inc. for software update");
-    repaint();
-    // The window draws itself; the user's clicks wait until the check has an answer.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    const std::string server = CPX3Update::ConfiguredServer();
+    RunOnWorker(Task::Check, [this, server](unsigned) { return m_update.Check(server); }, [this](bool checked) { OnCheckDone(checked); });
+    RefreshControls();
+}
 
-    const bool checked = m_update.Check();
+void CPX3UpdateDlg::OnCheckDone(bool checked)
+{
+    m_bCheckedOnce = true;
+    m_bCheckFailed = !checked;
+    // "Up to date" only from a server that answered: a check without an answer says so.
     m_bUpdateAvailable = checked && m_nInstalledBuild < m_update.GetHighestBuild();
-    if (!checked)
+    if (!checked) {
+        const QString reason = QString::fromStdString(m_update.GetError());
         Log().Outcome("-FAIL", "Update check ==> " + m_update.GetError());
-    if (m_bUpdateAvailable) {
+        SetHeading(kCouldNotCheck);
+        m_subHeading->setText(reason);
+        m_strLicense.clear();
+        m_strUpdateInfo = kCouldNotCheck + ":\r\n" + reason;
+        SetStatus(kCouldNotCheck + ": " + reason, true);
+    } else if (m_bUpdateAvailable) {
         SetHeading("Pixsalvo 3 has detected that a new software update is available");
         m_subHeading->setText("Please review information below and click the Update button to install.");
         m_strLicense = QString::fromStdString(m_update.LicenseText());
         m_strUpdateInfo = QString::fromStdString(m_update.UpdateInformation());
+        SetStatus(HeadingText());
     } else {
         SetHeading(kUpToDate);
         m_subHeading->clear();
         m_strLicense.clear();
         m_strUpdateInfo = kUpToDate;
+        SetStatus(HeadingText());
     }
-    SetStatus(HeadingText());
     RefreshControls();
-    QApplication::restoreOverrideCursor();
+    RestoreCursor();
 }
 
 void CPX3UpdateDlg::RefreshControls()
 {
-    m_start->setEnabled(m_bUpdateAvailable && !JobRunning());
+    m_start->setEnabled(m_bUpdateAvailable && !JobRunning() && !Busy());
     m_close->setEnabled(!JobRunning());
-    m_cancel->setEnabled(JobRunning());
+    m_cancel->setEnabled(JobRunning() || Busy());
     m_agree->setChecked(m_bLicenseAccepted);
     SetTextOnce(m_info, m_strUpdateInfo);
     SetTextOnce(m_license, m_strLicense);
@@ -186,7 +247,7 @@ void CPX3UpdateDlg::RefreshControls()
 
 bool CPX3UpdateDlg::OnStart()
 {
-    if (JobRunning())
+    if (JobRunning() || Busy())
         return false;
     m_bLicenseAccepted = m_agree->isChecked();
     if (!m_bLicenseAccepted) {
@@ -196,14 +257,40 @@ bool CPX3UpdateDlg::OnStart()
     SetStatus("Downloading updates...");
     ResetPage();
     CloseBalloon();
-    if (!m_update.Download()) {
-        SetStatus(QString::fromStdString(m_update.GetError()), true);
+    m_run.emplace();
+    m_progressShown.emplace();
+    RunOnWorker(
+        Task::Download,
+        [this](unsigned number) {
+            return m_update.Fetch([this, number](int64_t done, int64_t total) {
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, number, done, total] {
+                        if (number == m_nTask && m_progressShown)
+                            m_progressShown->Report(done, total);
+                    },
+                    Qt::QueuedConnection);
+            });
+        },
+        [this](bool fetched) { OnDownloadDone(fetched); });
+    RefreshControls();
+    return true;
+}
+
+void CPX3UpdateDlg::OnDownloadDone(bool fetched)
+{
+    m_progressShown.reset();
+    // The unscrambling copy and the checksum run here: they hear the Cancel message.
+    const bool started = fetched && !m_update.IsCancelled() && m_update.Install();
+    m_run.reset();
+    if (!started) {
+        const std::string error = m_update.GetError().empty() ? "Ftp Error: Aborted by user" : m_update.GetError();
+        SetStatus(QString::fromStdString(error), true);
         RefreshControls();
-        return false;
+        return;
     }
     Done(UpdateStarted);
     SetStatus("Ready to update...");
-    return true;
 }
 
 QString CPX3UpdateDlg::HeadingText() const { return m_heading->text(); }
@@ -224,12 +311,24 @@ void CPX3UpdateDlg::SetStatus(const QString& text, bool error)
 
 void CPX3UpdateDlg::keyPressEvent(QKeyEvent* event)
 {
-    // Enter and Escape neither press a button nor close the dialog.
+    event->accept();
+    // The program's Quit key ends whatever runs, and the program after the dialog. Ctrl+Q
+    // also where the desktop's key scheme has no Quit key (the program's menu shows it).
+    if (event->matches(QKeySequence::Quit) || (event->key() == Qt::Key_Q && event->modifiers() == Qt::ControlModifier)) {
+        Done(QuitRequested);
+        return;
+    }
+    // Escape ends a check (there is nothing to show yet) and cancels a download; while
+    // the dialog waits for the user, Enter and Escape neither press a button nor close it.
     switch (event->key()) {
+    case Qt::Key_Escape:
+        if (m_task == Task::Check)
+            Done(Closed);
+        else if (m_task == Task::Download)
+            m_cancel->click();
+        return;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-    case Qt::Key_Escape:
-        event->accept();
         return;
     default:
         CFrmRoot::keyPressEvent(event);
@@ -238,10 +337,8 @@ void CPX3UpdateDlg::keyPressEvent(QKeyEvent* event)
 
 void CPX3UpdateDlg::closeEvent(QCloseEvent* event)
 {
-    if (!m_finished && !Done(Closed)) {
-        event->ignore();   // the download runs: only its end (or Cancel) lets the dialog go
-        return;
-    }
+    if (!m_finished)
+        Done(Closed);
     event->accept();
 }
 

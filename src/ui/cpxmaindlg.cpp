@@ -254,9 +254,13 @@ void CPXMainDlg::CheckForUpdate()
     if (m_jobRunning)
         return;
     CPX3UpdateDlg dialog(m_doc, InstalledBuildNumber(), this);
-    // The installer replaces the program: the window closes once it was started.
-    if (dialog.Exec() == CPX3UpdateDlg::UpdateStarted)
+    // The installer replaces the program: the window closes once it was started. The
+    // Quit key pressed in the dialog quits the program as it does in the window.
+    const int result = dialog.Exec();
+    if (result == CPX3UpdateDlg::UpdateStarted)
         done(1);
+    else if (result == CPX3UpdateDlg::QuitRequested)
+        close();
 }
 
 void CPXMainDlg::AttachCardImage()

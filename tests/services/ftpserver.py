@@ -17,7 +17,7 @@ files without it):
   --mute      (all files) accepts connections and never says a word, not even hello.
 --demo first fills ROOT with an update site whose newest build is 125 (for screenshots
 and trying the update dialog by hand: set the settings' "Update Server" to
-127.0.0.1:<n>).
+127.0.0.1:<n>). Its installer has no release signature, so Update refuses to start it.
 """
 import argparse
 import os
