@@ -8,7 +8,6 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QProcess>
 #include <QStringList>
 
 namespace {
@@ -209,48 +208,108 @@ std::string CMail::ComposeMessage(const std::string& to, const std::string& subj
     return message;
 }
 
-bool CMail::SendMail(const std::string& to, const std::string& subject, const std::string& body)
+bool CMail::Prepare(const std::string& to, const std::string& subject, const std::string& body, std::string& message)
 {
-    WaitCursorScope cursor(m_hooks);
     m_strError.clear();
+    m_strReason.clear();
     m_nLastCode = 0;
     if (!m_bConnected && !Connect())
         return false;
-
-    int code = ResolveName(to);
-    if (code == MapiCode::SuccessSuccess) {
-        const std::string date = QDateTime::currentDateTime().toString(Qt::RFC2822Date).toStdString();
-        bool started = true;
-        code = Send(ComposeMessage(m_strResolved, subject, body, LoginName(), date), started);
-        if (!started) {
-            // The program is started only when there is a message, so a program that is
-            // present but cannot be run shows up here; it is the logon that failed.
-            FreeRecipient();
-            Logoff();
-            m_strError = "Cannot connect to MAPI";
-            ShowError(m_strError, "Problem");
-            return false;
-        }
+    if (ResolveName(to) != MapiCode::SuccessSuccess) {
+        Fail(MapiCode::UnknownRecipient, "\"" + OneLine(to) + "\" is not a mail address that can be written to",
+             "EMail Problem");
+        return false;
     }
-    if (code != MapiCode::SuccessSuccess) {
-        m_nLastCode = code;
-        m_strError = MapiErrorName(code);
-        ShowError(m_strError, "EMail Problem");
-    }
-    FreeRecipient();
-    return code == MapiCode::SuccessSuccess;
+    const std::string date = QDateTime::currentDateTime().toString(Qt::RFC2822Date).toStdString();
+    message = ComposeMessage(m_strResolved, subject, body, LoginName(), date);
+    return true;
 }
+
+void CMail::Fail(int code, const std::string& reason, const std::string& title)
+{
+    m_nLastCode = code;
+    m_strReason = reason;
+    m_strError = MapiErrorName(code) + ": " + reason;
+    // A send the user stopped needs no box: the user knows.
+    if (code != MapiCode::UserAbort)
+        ShowError(m_strError, title);
+}
+
+bool CMail::Finish(const px::ChildOutcome& outcome)
+{
+    FreeRecipient();
+    if (outcome.Succeeded())
+        return true;
+    const std::string reason = m_strProgram + " " + outcome.Describe();
+    switch (outcome.end) {
+    case px::ChildOutcome::End::FailedToStart:
+        // The program is started only when there is a message, so a program that is
+        // present but cannot be run shows up here; it is the logon that failed.
+        Logoff();
+        m_strReason = reason;
+        m_strError = "Cannot connect to MAPI: " + reason;
+        ShowError("Cannot connect to MAPI", "Problem");
+        return false;
+    case px::ChildOutcome::End::Stopped:
+        Fail(MapiCode::UserAbort, reason, "EMail Problem");
+        return false;
+    case px::ChildOutcome::End::Exited:
+        Fail(outcome.exitCode == ExitNoUser ? MapiCode::UnknownRecipient : MapiCode::Failure, reason, "EMail Problem");
+        return false;
+    default:
+        Fail(MapiCode::Failure, reason, "EMail Problem");
+        return false;
+    }
+}
+
+bool CMail::SendMail(const std::string& to, const std::string& subject, const std::string& body)
+{
+    if (m_child.Running())
+        return false;
+    WaitCursorScope cursor(m_hooks);
+    std::string message;
+    if (!Prepare(to, subject, body, message))
+        return false;
+    return Finish(m_child.Run(m_strProgram, {"-t", "-oi"}, message, {m_nTimeoutMs, 0}));
+}
+
+bool CMail::StartSend(const std::string& to, const std::string& subject, const std::string& body,
+                      std::function<void(bool ok)> done)
+{
+    if (m_child.Running())
+        return false;
+    std::string message;
+    if (!Prepare(to, subject, body, message)) {
+        if (done)
+            done(false);
+        return true;
+    }
+    m_child.SetFinishedHandler([this, done = std::move(done)] {
+        const bool ok = Finish(m_child.Outcome());
+        if (done)
+            done(ok);
+    });
+    m_child.Start(m_strProgram, {"-t", "-oi"}, message, {m_nTimeoutMs, 0});
+    return true;
+}
+
+void CMail::CancelSend() { m_child.Stop(); }
 
 bool CMail::Connect()
 {
     m_strProgram = FindProgram();
     if (m_strProgram.empty()) {
-        m_strError = "No mail program (sendmail) is installed";
+        std::string places;
+        for (const std::string& fallback : FallbackPrograms())
+            places += (places.empty() ? " and at " : ", ") + fallback;
+        m_strReason = "No mail program (sendmail) is installed (looked for on the PATH" + places + ")";
+        m_strError = m_strReason;
         return false;
     }
     if (!Logon()) {
-        m_strError = "Cannot connect to MAPI";
-        ShowError(m_strError, "Problem");
+        m_strReason = m_strProgram + " cannot be run";
+        m_strError = "Cannot connect to MAPI: " + m_strReason;
+        ShowError("Cannot connect to MAPI", "Problem");
         return false;
     }
     m_bConnected = true;
@@ -282,31 +341,6 @@ int CMail::ResolveName(const std::string& address)
         return MapiCode::UnknownRecipient;
     m_strResolved = address;
     return MapiCode::SuccessSuccess;
-}
-
-int CMail::Send(const std::string& message, bool& started)
-{
-    QProcess process;
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    process.start(QString::fromStdString(m_strProgram), {"-t", "-oi"});
-    if (!process.waitForStarted()) {
-        started = false;
-        return MapiCode::Failure;
-    }
-    started = true;
-    process.write(message.data(), qint64(message.size()));
-    process.closeWriteChannel();
-    if (!process.waitForFinished(SendTimeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        return MapiCode::Failure;
-    }
-    if (process.exitStatus() != QProcess::NormalExit)
-        return MapiCode::Failure;
-    if (process.exitCode() == ExitNoUser)
-        return MapiCode::UnknownRecipient;
-    return process.exitCode() == 0 ? MapiCode::SuccessSuccess : MapiCode::Failure;
 }
 
 void CMail::ShowError(const std::string& text, const std::string& title)

@@ -10,12 +10,21 @@
 // -t takes the recipient from the To header, -oi keeps a line of a single "." in the text.
 //
 // Errors are shown through the hooks the front end installs (the services layer shows
-// no window): an absent service fails silently, a program that cannot be started fails
-// the logon ("Cannot connect to MAPI", "Problem"), and a refused recipient or message
-// shows its code's name titled "EMail Problem".
+// no window): an absent service fails without a box (the front end says it), a program
+// that cannot be started fails the logon ("Cannot connect to MAPI", "Problem"), and a
+// refused recipient or message shows its code's name titled "EMail Problem". Every
+// error text names the cause: the mail program, how it ended (its exit status, a time
+// limit) and what it said on its standard error.
+//
+// The mail program runs as a child process (px::ChildProcess) that never blocks the
+// window: StartSend returns at once and reports the end; SendMail waits for it in a local
+// event loop. One that does not finish within the time limit, or that the user stops
+// (CancelSend, or the session's end), is killed with the processes it started.
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/childprocess.h"
 
 // The result codes of the mail interface, by their Simple MAPI numbers.
 namespace MapiCode {
@@ -51,29 +60,42 @@ public:
     // sendmail's exit status for an unknown user (EX_NOUSER of sysexits.h).
     static constexpr int ExitNoUser = 67;
     // How long the mail program may take over one message before it is stopped (a local
-    // hand-over takes well under a second; a stuck relay must not freeze the dialog).
+    // hand-over takes well under a second; a stuck relay must not keep the dialog waiting).
     static constexpr int SendTimeoutMs = 60000;
     // GetUserName's buffer in the original: the originator name is cut to this length.
     static constexpr size_t MaxUserName = 100;
 
     CMail() = default;
-    // Ends an open session (see Logoff).
+    // Stops a mail program still running and ends an open session (see Logoff).
     ~CMail();
     CMail(const CMail&) = delete;
     CMail& operator=(const CMail&) = delete;
 
     void SetHooks(CMailHooks hooks) { m_hooks = std::move(hooks); }
+    // The time limit of one message (SendTimeoutMs unless set; tests shorten it).
+    void SetTimeout(int ms) { m_nTimeoutMs = ms; }
 
     // Sends body (UTF-8; CR LF line ends allowed) with subject to the address, from the
-    // user's login name, logging on first when there is no session. Wait cursor while it
-    // runs. True only when the mail program took the message (exit status 0). On failure
-    // GetError tells why and GetLastCode the code (0 for an absent service or a failed
-    // logon, whose session is closed again).
+    // user's login name, logging on first when there is no session, and waits for the
+    // mail program in a local event loop. Wait cursor while it runs. True only when the
+    // mail program took the message (exit status 0). On failure GetError tells why
+    // ("<code name>: <reason>", or the reason alone for an absent service), GetReason the
+    // cause alone, and GetLastCode the code (0 for an absent service or a failed logon,
+    // whose session is closed again; MAPI_E_USER_ABORT when CancelSend stopped it).
     bool SendMail(const std::string& to, const std::string& subject, const std::string& body);
+    // The same, without waiting: done(ok) is called once the mail program has ended, or at
+    // once when the send failed before it started. False when a send is still running.
+    bool StartSend(const std::string& to, const std::string& subject, const std::string& body,
+                   std::function<void(bool ok)> done);
+    // Stops the running mail program (and what it started); its send fails with
+    // MAPI_E_USER_ABORT and no box.
+    void CancelSend();
+    bool IsSending() const { return m_child.Running(); }
 
     bool IsConnected() const { return m_bConnected; }
     const std::string& GetProgram() const { return m_strProgram; }
     const std::string& GetError() const { return m_strError; }
+    const std::string& GetReason() const { return m_strReason; }
     int GetLastCode() const { return m_nLastCode; }
 
     // The mail program that a logon would use now: the first executable regular file
@@ -101,7 +123,12 @@ public:
                                       const std::string& from, const std::string& date);
 
 private:
-    // Connecting: the service must be present (silent failure otherwise), then the logon.
+    // Connect, resolve and compose: false with the error set (and its box shown).
+    bool Prepare(const std::string& to, const std::string& subject, const std::string& body, std::string& message);
+    // The outcome of the mail program as the result of the send (error, code, box).
+    bool Finish(const px::ChildOutcome& outcome);
+    void Fail(int code, const std::string& reason, const std::string& title);
+    // Connecting: the service must be present (no box otherwise), then the logon.
     bool Connect();
     bool Logon();
     // Ends the session. Handing messages to sendmail keeps no state outside this object,
@@ -109,8 +136,6 @@ private:
     // contract's sake.
     bool Logoff();
     int ResolveName(const std::string& address);
-    // Runs the program with the message; started tells whether it could be run at all.
-    int Send(const std::string& message, bool& started);
     void FreeRecipient() { m_strResolved.clear(); }
     void ShowError(const std::string& text, const std::string& title);
 
@@ -120,5 +145,8 @@ private:
     bool m_bConnected = false;
     std::string m_strResolved;   // the resolved recipient, between resolve and free
     std::string m_strError;
+    std::string m_strReason;
     int m_nLastCode = 0;
+    int m_nTimeoutMs = SendTimeoutMs;
+    px::ChildProcess m_child;    // the mail program of the send under way
 };

@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QCloseEvent>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -11,6 +14,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSaveFile>
+#include <QStandardPaths>
 
 #include "app/csettings.h"
 #include "app/systeminfo.h"
@@ -28,7 +33,42 @@ QString WithCrLf(const QString& text)
     return lines.replace("\n", "\r\n");
 }
 
+constexpr const char* kSubject = "Technical support request";
+
+std::function<int(QWidget*, const QString&, const QString&)>& FailureBox()
+{
+    static std::function<int(QWidget*, const QString&, const QString&)> box;
+    return box;
+}
+
+std::function<QString(QWidget*, const QString&)>& FileChooser()
+{
+    static std::function<QString(QWidget*, const QString&)> chooser;
+    return chooser;
+}
+
+// The real box: the reason, "Save as text..." and OK.
+int ShowFailureBox(QWidget* parent, const QString& text, const QString& title)
+{
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
+    box.setAccessibleName(title);
+    QPushButton* save = box.addButton("Save as text...", QMessageBox::ActionRole);
+    box.setDefaultButton(save);
+    box.exec();
+    return box.clickedButton() == save ? int(QMessageBox::Save) : int(QMessageBox::Ok);
+}
+
 }  // namespace
+
+void CEmailSupportDlg::SetFailureBox(std::function<int(QWidget*, const QString&, const QString&)> box)
+{
+    FailureBox() = std::move(box);
+}
+
+void CEmailSupportDlg::SetFileChooser(std::function<QString(QWidget*, const QString&)> chooser)
+{
+    FileChooser() = std::move(chooser);
+}
 
 CEmailSupportDlg::CEmailSupportDlg(CDriveDoc* doc, QWidget* parent) : QDialog(parent)
 {
@@ -90,16 +130,24 @@ CEmailSupportDlg::CEmailSupportDlg(CDriveDoc* doc, QWidget* parent) : QDialog(pa
 
     m_send = RoundButton("Send", "Send the request to technical support", this);
     m_close = PageButton("Close", this);
+    m_saveText = PageButton("Save as text...", this);
+    m_saveText->setToolTip("Save the request as a text file, to send it another way");
+    m_state = new QLabel(this);
+    m_state->setAccessibleName("Sending state");
+    m_state->setWordWrap(true);
     // Enter in a line field must not send a half-written request.
     m_send->setAutoDefault(false);
     m_close->setAutoDefault(false);
+    m_saveText->setAutoDefault(false);
     auto* buttons = new QHBoxLayout();
-    buttons->addStretch(1);
+    buttons->addWidget(m_saveText);
+    buttons->addWidget(m_state, 1);
     buttons->addWidget(m_send);
     buttons->addWidget(m_close);
     layout->addLayout(buttons, row, 0, 1, 2);
     connect(m_send, &QPushButton::clicked, this, &CEmailSupportDlg::OnSend);
-    connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_close, &QPushButton::clicked, this, &CEmailSupportDlg::reject);
+    connect(m_saveText, &QPushButton::clicked, this, [this] { SaveAsText(); });
 
     m_computer->setText(ComputerDescription());
     m_system->setText(QString::fromStdString(OsDescription()).trimmed());
@@ -110,15 +158,9 @@ CEmailSupportDlg::CEmailSupportDlg(CDriveDoc* doc, QWidget* parent) : QDialog(pa
         m_cardInfo->setPlainText(QString::fromStdString(doc->SelectedInfo().Report()).replace("\r\n", "\n"));
     resize(540, 600);
 
-    m_mail.SetHooks({[this](const std::string& text, const std::string& title) {
-                         QMessageBox::warning(this, QString::fromStdString(title), QString::fromStdString(text));
-                     },
-                     [](bool on) {
-                         if (on)
-                             QApplication::setOverrideCursor(Qt::WaitCursor);
-                         else
-                             QApplication::restoreOverrideCursor();
-                     }});
+    // The mail's own boxes stay shut: a failure is told once, by this dialog, with the
+    // way out (Save as text).
+    m_mail.SetHooks({});
 }
 
 QString CEmailSupportDlg::Body(const QString& problem, const QString& computer, const QString& system,
@@ -168,6 +210,88 @@ QString CEmailSupportDlg::SupportAddress()
 
 void CEmailSupportDlg::OnSend()
 {
-    m_mail.SendMail(SupportAddress().toStdString(), "Technical support request", BuildBody().toStdString());
-    accept();
+    if (m_mail.IsSending())
+        return;
+    ShowSending(true);
+    m_mail.StartSend(SupportAddress().toStdString(), kSubject, BuildBody().toStdString(),
+                     [this](bool ok) { OnSent(ok); });
+}
+
+void CEmailSupportDlg::ShowSending(bool sending)
+{
+    m_send->setEnabled(!sending);
+    m_close->setText(sending ? "Cancel" : "Close");
+    m_close->setAccessibleName(m_close->text());
+    if (sending)
+        m_state->setText("Sending...");
+}
+
+void CEmailSupportDlg::OnSent(bool ok)
+{
+    ShowSending(false);
+    if (ok) {
+        m_state->clear();
+        accept();
+        return;
+    }
+    if (m_mail.GetLastCode() == MapiCode::UserAbort) {
+        m_state->setText("Not sent: sending was cancelled.");
+        return;
+    }
+    m_state->setText("Not sent.");
+    const QString text = "The support request could not be sent.\n\n" + QString::fromStdString(m_mail.GetReason()) +
+                         "\n\nYour text stays in this form. \"Save as text...\" keeps the request in a file, so "
+                         "that you can send it another way.";
+    const QString title = "EMail Problem";
+    const int answer = FailureBox() ? FailureBox()(this, text, title) : ShowFailureBox(this, text, title);
+    if (answer == QMessageBox::Save)
+        SaveAsText();
+}
+
+QString CEmailSupportDlg::RequestText() const
+{
+    return "To: " + SupportAddress() + "\r\nSubject: " + kSubject + "\r\n\r\n" + BuildBody() + "\r\n";
+}
+
+bool CEmailSupportDlg::SaveAsText()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath();
+    const QString suggested = folder + "/Pixsalvo Support Request.txt";
+    const QString chosen = FileChooser() ? FileChooser()(this, suggested)
+                                         : QFileDialog::getSaveFileName(this, "Save the support request", suggested,
+                                                                        "Text files (*.txt);;All files (*)");
+    if (chosen.isEmpty())
+        return false;
+    QSaveFile file(chosen);
+    const QByteArray bytes = RequestText().toUtf8();
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    if (!written) {
+        const QString text = "The request could not be saved in " + chosen + ": " + file.errorString();
+        if (FailureBox())
+            FailureBox()(this, text, "Save as text");
+        else
+            QMessageBox::warning(this, "Save as text", text);
+        return false;
+    }
+    m_state->setText("Saved in " + chosen);
+    return true;
+}
+
+void CEmailSupportDlg::reject()
+{
+    // While the mail program runs, Cancel and Escape stop it and leave the form as it is.
+    if (m_mail.IsSending()) {
+        m_mail.CancelSend();
+        return;
+    }
+    QDialog::reject();
+}
+
+void CEmailSupportDlg::closeEvent(QCloseEvent* event)
+{
+    if (m_mail.IsSending())
+        m_mail.CancelSend();
+    QDialog::closeEvent(event);
 }

@@ -3,14 +3,24 @@
 // the selected card, sent by mail (CMail) to the maker's support address, which is the
 // settings' "Support Mail" (a reseller's own, or a test's).
 //
-// Send builds the body, sends it with the subject "Technical support request" and closes
-// the dialog with OK whatever the outcome: failures are told by the mail's own boxes.
+// Send builds the body and hands it, with the subject "Technical support request", to the
+// mail program, which runs while the dialog stays usable ("Sending..."; Close becomes
+// Cancel, which stops the mail program; closing the window stops it too). A request the
+// mail program took closes the dialog with OK. One that could not be sent (no mail
+// program, a refusal, a time limit) is told in one box with the reason (the program's
+// exit status and its own words) and the dialog stays open with everything typed; the
+// box and the dialog offer "Save as text...", which writes the request into a text file
+// the user chooses, to send it another way.
 #include <QDialog>
 #include <QString>
+
+#include <functional>
 
 #include "services/cmail.h"
 
 class CDriveDoc;
+class QCloseEvent;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -45,11 +55,35 @@ public:
     QPlainTextEdit* CardInfoEdit() const { return m_cardInfo; }
     QPushButton* SendButton() const { return m_send; }
     QPushButton* CloseButton() const { return m_close; }
-    // The dialog's mail session; a test replaces its hooks to see the boxes.
+    QPushButton* SaveTextButton() const { return m_saveText; }
+    QLabel* StateLabel() const { return m_state; }
+    // The dialog's mail session; a test shortens its time limit.
     CMail& Mail() { return m_mail; }
+
+    // The request as a text file: To and Subject lines, a blank line, the body; CR LF.
+    QString RequestText() const;
+    // Save as text: the file chooser, then the request written into the chosen file. True
+    // when it was written; a file that cannot be written is told in a box with the reason.
+    bool SaveAsText();
+
+    // The box that tells a failed send (Qt's by default; tests answer for the user). It
+    // gets the text and the title and returns QMessageBox::Save for "Save as text...".
+    static void SetFailureBox(std::function<int(QWidget*, const QString& text, const QString& title)> box);
+    // The file chooser of Save as text (Qt's by default; tests answer for the user). It
+    // gets the suggested file and returns the chosen one, empty when the user cancelled.
+    static void SetFileChooser(std::function<QString(QWidget*, const QString& suggested)> chooser);
+
+    // Escape and Cancel while the mail program runs stop it and keep the dialog open.
+    void reject() override;
+
+protected:
+    // Closing the window stops a mail program that still runs.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void OnSend();
+    void OnSent(bool ok);
+    void ShowSending(bool sending);
 
     QLineEdit* m_computer = nullptr;
     QLineEdit* m_system = nullptr;
@@ -58,5 +92,7 @@ private:
     QPlainTextEdit* m_cardInfo = nullptr;
     QPushButton* m_send = nullptr;
     QPushButton* m_close = nullptr;
+    QPushButton* m_saveText = nullptr;
+    QLabel* m_state = nullptr;
     CMail m_mail;
 };

@@ -1,6 +1,7 @@
 #include "ui/cfrmburnimages.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 
 #include <algorithm>
@@ -15,8 +16,8 @@
 namespace {
 
 constexpr int kLocationLabelId = 1016, kLocationId = 1077;
-// The card document's text for the same fault.
-constexpr const char* kNoDriveText = "The recordable drive is missing";
+// The renamings a box lists; more are counted.
+constexpr size_t kNamesListed = 10;
 
 }  // namespace
 
@@ -48,10 +49,10 @@ void CFrmBurnImages::OnPageShow()
     CFrmRoot::OnPageShow();
     // The drive is looked for when the page shows: without one the page says so at once
     // and Start stays off, rather than failing only after Start.
-    std::string drive;
+    std::string drive, error;
     const std::string configured = TheSettings() ? TheSettings()->GetBurnDrive() : std::string();
-    m_driveFound = px::CdBurner::FindRecordableDrive(configured, drive);
-    m_progressText->setText(m_driveFound ? QString() : QString(kNoDriveText));
+    m_driveFound = px::CdBurner::FindRecordableDrive(configured, drive, error);
+    m_progressText->setText(QString::fromStdString(error));
     RefreshControls();
 }
 
@@ -102,17 +103,62 @@ bool CFrmBurnImages::OnStart()
     CloseBalloon();
     SetStatusText("Writing the CD...");
     QApplication::setOverrideCursor(Qt::BusyCursor);
+    // The window runs while the disc is written; closing it must stop xorriso first.
+    QWidget* top = window();
+    top->installEventFilter(this);
+    m_burning = true;
+    m_closeAfterBurn = false;
     const bool ok = Document().BurnFolder(m_strFolder);
+    m_burning = false;
+    top->removeEventFilter(this);
     QApplication::restoreOverrideCursor();
+    const QString error = QString::fromStdString(Document().GetError());
     if (ok) {
         m_driveFound = true;
+        m_progressText->setText("Finished");
         SetStatusText("Finished");
     } else {
-        ShowBalloon(this, "Internal error", QString::fromStdString(Document().GetError()));
-        SetStatusText(QString::fromStdString(Document().GetError()), true);
+        // The progress line tells how the burn ended, not the last percentage it reached.
+        m_progressText->setText(error);
+        ShowBalloon(this, "Internal error", error);
+        SetStatusText(error, true);
     }
     RefreshControls();
+    if (m_closeAfterBurn) {
+        QMetaObject::invokeMethod(top, &QWidget::close, Qt::QueuedConnection);
+        return ok;
+    }
+    if (ok && !px::CdBurner::ShortenedNames().empty())
+        ShowShortenedNames();
     return ok;
+}
+
+void CFrmBurnImages::ShowShortenedNames()
+{
+    const std::vector<std::string>& names = px::CdBurner::ShortenedNames();
+    QString text = QString("%1 name%2 too long for the disc (at most %3 characters) %4 shortened on the disc:\n")
+                       .arg(names.size())
+                       .arg(names.size() == 1 ? "" : "s")
+                       .arg(px::CdBurner::MaxDiscNameUnits)
+                       .arg(names.size() == 1 ? "was" : "were");
+    for (size_t i = 0; i < names.size() && i < kNamesListed; ++i)
+        text += "\n" + QString::fromStdString(names[i]);
+    if (names.size() > kNamesListed)
+        text += QString("\n... and %1 more").arg(names.size() - kNamesListed);
+    text += "\n\nThe saved files keep their names in " + QString::fromStdString(m_strFolder) + ".";
+    ShowMessage(text, "Names shortened on the disc");
+}
+
+bool CFrmBurnImages::eventFilter(QObject* watched, QEvent* event)
+{
+    if (m_burning && watched == window() && event->type() == QEvent::Close) {
+        // Stopped first; the window closes once the burn has ended and cleaned up.
+        event->ignore();
+        m_closeAfterBurn = true;
+        RequestCancel();
+        return true;
+    }
+    return CFrmRoot::eventFilter(watched, event);
 }
 
 void CFrmBurnImages::OnBusMessage(CSingleMsg& msg)

@@ -1,14 +1,17 @@
 // The support mail handed to a sendmail of the test's own: the message as the mail program
-// reads it, the names of its refusals, a recipient refused before anything runs, and an
-// absent or broken mail program.
+// reads it, the names of its refusals with their reasons, a recipient refused before
+// anything runs, an absent or broken mail program, one that hangs and one that is stopped.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+
+#include <QElapsedTimer>
 
 #include <cstdlib>
 #include <filesystem>
 
 #include "services/cmail.h"
+#include "services/ftpfixture.h"
 #include "support/fixtures.h"
 
 namespace {
@@ -21,6 +24,7 @@ std::string ReadText(const std::string& path)
 
 class Mail : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() { px::test::EnsureCoreApplication(); }
     void SetUp() override
     {
         const char* path = std::getenv("PATH");
@@ -94,16 +98,21 @@ TEST_F(Mail, RefusalsOfSendmailShowTheirCodeName)
     struct Case {
         const char* ending;
         int code;
-        const char* name;
+        const char* error;   // after the program's path
     };
-    for (const Case& c : {Case{"exit 67", 14, "MAPI_E_UNKNOWN_RECIPIENT"}, Case{"exit 1", 2, "MAPI_E_FAILURE"},
-                          Case{"kill -9 $$", 2, "MAPI_E_FAILURE"}}) {
+    for (const Case& c : {Case{"echo 'no such user here' >&2; exit 67", 14,
+                               "MAPI_E_UNKNOWN_RECIPIENT: # ended with exit status 67: no such user here"},
+                          Case{"echo 'relay refused' >&2; echo 'queue full' >&2; exit 1", 2,
+                               "MAPI_E_FAILURE: # ended with exit status 1: relay refused; queue full"},
+                          Case{"kill -9 $$", 2, "MAPI_E_FAILURE: # ended abnormally (killed by a signal)"}}) {
         boxes.clear();
-        Install(c.ending);
+        const std::string program = Install(c.ending);
+        std::string error = c.error;
+        error.replace(error.find('#'), 1, program);
         EXPECT_FALSE(mail.SendMail("help@tolvex.example", "s", "b")) << c.ending;
         EXPECT_EQ(mail.GetLastCode(), c.code) << c.ending;
-        EXPECT_EQ(mail.GetError(), c.name);
-        EXPECT_EQ(boxes, (std::vector<std::string>{std::string("EMail Problem: ") + c.name})) << c.ending;
+        EXPECT_EQ(mail.GetError(), error);
+        EXPECT_EQ(boxes, (std::vector<std::string>{"EMail Problem: " + error})) << c.ending;
     }
     EXPECT_EQ(cursor.back(), false);
     EXPECT_EQ(MapiErrorName(25), "MAPI_E_INVALID_RECIPS");
@@ -119,7 +128,8 @@ TEST_F(Mail, ImplausibleRecipientIsRefusedBeforeSendmailRuns)
                                 ".user@example.com", "user@-example.com", "user@example..com", "user@example.com."}) {
         boxes.clear();
         EXPECT_FALSE(mail.SendMail(address, "s", "b")) << address;
-        EXPECT_EQ(boxes, (std::vector<std::string>{"EMail Problem: MAPI_E_UNKNOWN_RECIPIENT"})) << address;
+        ASSERT_EQ(boxes.size(), 1u) << address;
+        EXPECT_EQ(boxes[0].rfind("EMail Problem: MAPI_E_UNKNOWN_RECIPIENT: \"", 0), 0u) << boxes[0];
     }
     EXPECT_FALSE(Ran());
     EXPECT_TRUE(CMail::IsPlausibleAddress("first.last+pc@mail.tolvex-media.example"));
@@ -134,7 +144,9 @@ TEST_F(Mail, AbsentMailProgramFailsSilentlyAndBrokenOneFailsTheLogon)
     ::setenv("PATH", (home.File("empty") + ":" + home.File("plain")).c_str(), 1);
     EXPECT_EQ(CMail::FindProgram(), "");
     EXPECT_FALSE(mail.SendMail("help@tolvex.example", "s", "b"));
-    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(boxes.empty());   // the front end tells it, with the reason:
+    EXPECT_EQ(mail.GetReason(), "No mail program (sendmail) is installed (looked for on the PATH and at " +
+                                    home.File("nowhere/sendmail") + ")");
     EXPECT_FALSE(mail.IsConnected());
     EXPECT_FALSE(Ran());
 
@@ -156,7 +168,43 @@ TEST_F(Mail, AbsentMailProgramFailsSilentlyAndBrokenOneFailsTheLogon)
     fresh.SetHooks({[this](const std::string& text, const std::string& title) { boxes.push_back(title + ": " + text); }, {}});
     EXPECT_FALSE(fresh.SendMail("help@tolvex.example", "s", "b"));
     EXPECT_EQ(boxes, (std::vector<std::string>{"Problem: Cannot connect to MAPI"}));
+    EXPECT_EQ(fresh.GetError().rfind("Cannot connect to MAPI: " + broken + " could not be started (", 0), 0u)
+        << fresh.GetError();
     EXPECT_FALSE(fresh.IsConnected());
+}
+
+// A mail program that hangs never holds the caller longer than the time limit; one that
+// the user stops ends at once, without a box.
+TEST_F(Mail, HangingSendmailIsStoppedAfterTheTimeLimitOrOnCancel)
+{
+    const std::string program = Install("sleep 30");
+    mail.SetTimeout(300);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(mail.SendMail("help@tolvex.example", "s", "b"));
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_EQ(mail.GetError(), "MAPI_E_FAILURE: " + program + " did not finish within 0.3 seconds and was stopped");
+    EXPECT_EQ(boxes.size(), 1u);
+
+    boxes.clear();
+    mail.SetTimeout(CMail::SendTimeoutMs);
+    int calls = 0;
+    bool result = true;
+    clock.restart();
+    ASSERT_TRUE(mail.StartSend("help@tolvex.example", "s", "b", [&](bool ok) {
+        ++calls;
+        result = ok;
+    }));
+    EXPECT_LT(clock.elapsed(), 5000);   // returns while the program runs
+    EXPECT_TRUE(mail.IsSending());
+    EXPECT_FALSE(mail.StartSend("help@tolvex.example", "s", "b", {}));   // one send at a time
+    mail.CancelSend();
+    EXPECT_FALSE(mail.IsSending());
+    EXPECT_EQ(calls, 1);
+    EXPECT_FALSE(result);
+    EXPECT_EQ(mail.GetLastCode(), MapiCode::UserAbort);
+    EXPECT_EQ(mail.GetReason(), program + " was stopped");
+    EXPECT_TRUE(boxes.empty());
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 // The burn page: the folder of the last save with its totals, the checks before a burn
 // and their balloons (no folder, an empty folder, no drive), then a burn to xorriso's
-// stdio: pseudo drive. No test looks at a real drive.
+// stdio: pseudo drive; a hanging xorriso stopped by Cancel and by closing the window.
+// No test looks at a real drive.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 
 #include <filesystem>
 
@@ -100,4 +103,48 @@ TEST_F(BurnPage, ChecksInOrderThenWritesTheSavedFolder)
     EXPECT_GT(fs::file_size(image), bytes);
     EXPECT_TRUE(page.StartButton()->isEnabled());
     EXPECT_FALSE(page.CancelButton()->isEnabled());
+}
+
+// xorriso that hangs while it writes: Cancel stops it and the progress line tells so (not
+// "Writing 12%"); closing the window stops it too, and the window closes once the burn
+// has ended. The window keeps running meanwhile, or neither could be clicked.
+TEST_F(BurnPage, CancelAndClosingTheWindowStopAHangingXorriso)
+{
+    const std::string folder = home.File("Recovered/Run_1");
+    fs::create_directories(folder);
+    ASSERT_TRUE(px::test::WriteFile(folder + "/IMG_0001.jpg", std::vector<uint8_t>(5000, 1)));
+    doc.Status().RunFolder.SetPath(home.File("Pictures/Pixsalvo/Tmp/Run_1"), true);
+    const std::string fake = home.File("xorriso-hangs");
+    ASSERT_EQ(px::test::Run("printf '#!/bin/sh\\necho \"xorriso : UPDATE : Writing: 9s 12.0%%\" >&2\\nexec sleep 30\\n' > " +
+                            Quote(fake) + " && chmod +x " + Quote(fake)),
+              0);
+    px::CdBurner::SetProgram(fake);
+    settings.SetBurnDrive("stdio:" + home.File("disc.iso"));
+    CFrmBurnImages page(doc, *FindStep(Steps::BurnImages), nullptr);
+    page.resize(560, 330);
+    page.show();
+    page.OnPageShow();
+    ASSERT_TRUE(page.StartButton()->isEnabled()) << page.ProgressText()->text().toStdString();
+
+    QElapsedTimer clock;
+    clock.start();
+    QTimer::singleShot(500, &page, [&page] {
+        EXPECT_TRUE(page.CancelButton()->isEnabled());
+        page.CancelButton()->click();
+    });
+    EXPECT_FALSE(page.OnStart());
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_TRUE(page.ProgressText()->text().startsWith("Aborted by user")) << page.ProgressText()->text().toStdString();
+    EXPECT_TRUE(page.StartButton()->isEnabled());
+    const std::string staging = px::CdBurner::StagingPath();
+    EXPECT_TRUE(!fs::exists(staging) || fs::is_empty(staging));
+
+    clock.restart();
+    QTimer::singleShot(500, &page, [&page] { EXPECT_FALSE(page.close()); });
+    EXPECT_FALSE(page.OnStart());
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_TRUE(page.isVisible());   // not while the burn unwinds...
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(page.isVisible());  // ...but right after
+    EXPECT_FALSE(fs::exists(home.File("disc.iso")));
 }

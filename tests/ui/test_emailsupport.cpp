@@ -1,6 +1,7 @@
 // The support request dialog as a user sends it: the form filled from this machine and the
-// selected card, the body the mail program receives, and a dialog that closes with OK
-// whether or not a mail program is there.
+// selected card, the body the mail program receives and a dialog that closes once it was
+// taken; a missing, failing or hanging mail program told with its reason while the dialog
+// stays open with the user's text, which Save as text keeps in a file.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -10,10 +11,15 @@
 #include <filesystem>
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QElapsedTimer>
 #include <QTest>
+
+#include <functional>
 
 #include "app/csettings.h"
 #include "device/cdrivedoc.h"
@@ -44,17 +50,29 @@ protected:
     {
         ::setenv("PATH", savedPath.c_str(), 1);
         CMail::SetFallbackPrograms(CMail::DefaultFallbackPrograms());
+        CEmailSupportDlg::SetFailureBox({});
+        CEmailSupportDlg::SetFileChooser({});
         px::VolumeTable::Instance().DetachAll();
     }
-    // A sendmail first on PATH that keeps its input in the home folder.
-    void InstallSendmail()
+    // A sendmail first on PATH that keeps its input in the home folder, then runs ending.
+    void InstallSendmail(const std::string& ending = {})
     {
         std::filesystem::create_directories(home.File("bin"));
         const std::string program = home.File("bin/sendmail");
-        const std::string script = "#!/bin/sh\ncat > " + px::test::Quote(home.File("stdin")) + "\n";
+        const std::string script = "#!/bin/sh\ncat > " + px::test::Quote(home.File("stdin")) + "\n" + ending + "\n";
         ASSERT_TRUE(px::test::WriteFile(program, std::vector<uint8_t>(script.begin(), script.end())));
         ::chmod(program.c_str(), 0755);
         ::setenv("PATH", (home.File("bin") + ":" + savedPath).c_str(), 1);
+    }
+
+    // Lets the window run until done says yes, at most ms.
+    static bool WaitFor(const std::function<bool()>& done, int ms = 10000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < ms)
+            QTest::qWait(20);
+        return done();
     }
 
     px::test::TempHome home;
@@ -96,8 +114,8 @@ TEST_F(EmailSupport, SendMailsTheFormAndTheCardReportThenCloses)
     EXPECT_NE(dialog.BuildBody().indexOf("No pictures found.\r\nCard from a Nikon.\r\n\r\nComputer Description:"), -1);
     dialog.show();
     QTest::mouseClick(dialog.SendButton(), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return !dialog.isVisible(); }));
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_FALSE(dialog.isVisible());
 
     const std::string system = dialog.SystemEdit()->text().toStdString();
     std::string reportLf = report;
@@ -116,18 +134,103 @@ TEST_F(EmailSupport, SendMailsTheFormAndTheCardReportThenCloses)
     EXPECT_EQ(message.find("me@example.com"), std::string::npos);
 }
 
-TEST_F(EmailSupport, WithoutMailProgramOrCardTheDialogClosesSilently)
+TEST_F(EmailSupport, WithoutMailProgramTheDialogSaysWhyKeepsTheTextAndSavesIt)
 {
     ::setenv("PATH", home.File("empty").c_str(), 1);
     CEmailSupportDlg dialog(nullptr);
-    std::vector<std::string> boxes;
-    dialog.Mail().SetHooks({[&](const std::string& text, const std::string&) { boxes.push_back(text); }, {}});
+    QStringList boxes;
+    CEmailSupportDlg::SetFailureBox([&](QWidget*, const QString& text, const QString& title) {
+        boxes << title + ": " + text;
+        return int(QMessageBox::Save);
+    });
+    QStringList offered;
+    const QString chosen = QString::fromStdString(home.File("request.txt"));
+    CEmailSupportDlg::SetFileChooser([&](QWidget*, const QString& suggested) {
+        offered << suggested;
+        return chosen;
+    });
     EXPECT_TRUE(dialog.CardInfoEdit()->toPlainText().isEmpty());
+    dialog.ProblemEdit()->setPlainText("The card shows no pictures.");
     dialog.show();
     QTest::mouseClick(dialog.SendButton(), Qt::LeftButton);
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_TRUE(boxes.empty());
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes[0].startsWith("EMail Problem: The support request could not be sent.\n\nNo mail program "
+                                     "(sendmail) is installed (looked for on the PATH"))
+        << boxes[0].toStdString();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.ProblemEdit()->toPlainText(), "The card shows no pictures.");
     EXPECT_FALSE(dialog.Mail().IsConnected());
+
+    // "Save as text..." in the box: the request as a file where the user chose.
+    ASSERT_EQ(offered.size(), 1);
+    EXPECT_TRUE(offered[0].endsWith("/Pixsalvo Support Request.txt")) << offered[0].toStdString();
+    const std::string text = ReadText(chosen.toStdString());
+    EXPECT_EQ(text.rfind("To: " + CEmailSupportDlg::SupportAddress().toStdString() +
+                             "\r\nSubject: Technical support request\r\n\r\nPixsalvo Technical Support Request:",
+                         0),
+              0u)
+        << text;
+    EXPECT_NE(text.find("The card shows no pictures.\r\n"), std::string::npos) << text;
+
+    // A file that cannot be written says so, with the place and the reason.
+    boxes.clear();
+    CEmailSupportDlg::SetFileChooser([&](QWidget*, const QString&) { return chosen + "/nowhere/request.txt"; });
+    EXPECT_FALSE(dialog.SaveAsText());
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes[0].startsWith("Save as text: The request could not be saved in " + chosen + "/nowhere/request.txt: "))
+        << boxes[0].toStdString();
+}
+
+// A sendmail that hangs leaves the dialog usable: Cancel stops it and keeps the form; one
+// that fails is told with its exit status and its own words; the time limit stops a
+// hanging one; closing the window stops it too.
+TEST_F(EmailSupport, AHangingOrFailingSendmailKeepsTheDialogOpen)
+{
+    InstallSendmail("exec sleep 30");
+    CEmailSupportDlg dialog(nullptr);
+    QStringList boxes;
+    CEmailSupportDlg::SetFailureBox([&](QWidget*, const QString& text, const QString&) {
+        boxes << text;
+        return int(QMessageBox::Ok);
+    });
+    dialog.ProblemEdit()->setPlainText("Help");
+    dialog.show();
+    QTest::mouseClick(dialog.SendButton(), Qt::LeftButton);
+    ASSERT_TRUE(dialog.Mail().IsSending());
+    EXPECT_FALSE(dialog.SendButton()->isEnabled());
+    EXPECT_EQ(dialog.CloseButton()->text(), "Cancel");
+    EXPECT_EQ(dialog.StateLabel()->text(), "Sending...");
+    QTest::mouseClick(dialog.CloseButton(), Qt::LeftButton);
+    EXPECT_FALSE(dialog.Mail().IsSending());
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(boxes.isEmpty());
+    EXPECT_EQ(dialog.StateLabel()->text(), "Not sent: sending was cancelled.");
+    EXPECT_EQ(dialog.CloseButton()->text(), "Close");
+    EXPECT_EQ(dialog.ProblemEdit()->toPlainText(), "Help");
+
+    dialog.Mail().SetTimeout(300);
+    QTest::mouseClick(dialog.SendButton(), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return !boxes.isEmpty(); }));
+    EXPECT_NE(boxes[0].indexOf("sendmail did not finish within 0.3 seconds and was stopped"), -1) << boxes[0].toStdString();
+    EXPECT_TRUE(dialog.isVisible());
+
+    boxes.clear();
+    InstallSendmail("echo 'sendmail: fatal: no relay host' >&2; exit 75");
+    QTest::mouseClick(dialog.SendButton(), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return !boxes.isEmpty(); }));
+    EXPECT_NE(boxes[0].indexOf("sendmail ended with exit status 75: sendmail: fatal: no relay host"), -1)
+        << boxes[0].toStdString();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.ProblemEdit()->toPlainText(), "Help");
+
+    InstallSendmail("exec sleep 30");
+    dialog.Mail().SetTimeout(CMail::SendTimeoutMs);
+    QTest::mouseClick(dialog.SendButton(), Qt::LeftButton);
+    ASSERT_TRUE(dialog.Mail().IsSending());
+    EXPECT_TRUE(dialog.close());
+    EXPECT_FALSE(dialog.Mail().IsSending());
+    EXPECT_FALSE(dialog.isVisible());
 }
 
 }  // namespace
