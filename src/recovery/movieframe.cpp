@@ -133,6 +133,17 @@ int RotationOf(const AVStream* stream)
     return ((quarter % 4) + 4) % 4 * 90;
 }
 
+bool HasKnownVideo(const AVFormatContext* input)
+{
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVCodecParameters* codec = input->streams[i]->codecpar;
+        if (codec->codec_type == AVMEDIA_TYPE_VIDEO && codec->codec_id != AV_CODEC_ID_NONE && codec->width > 0
+            && codec->height > 0)
+            return true;
+    }
+    return false;
+}
+
 // The largest reduction (a power of two) that a decoder can apply while decoding (MJPEG's
 // scaled IDCT, as cameras' AVI movies use) that still leaves at least the box.
 int LowResFor(const AVCodec* codec, QSize coded, QSize box)
@@ -162,7 +173,10 @@ QImage Scale(const AVFrame* frame, QSize size)
 }
 
 // Reads packets of stream from the start until its decoder gives a frame, at most
-// MoviePackets of them. False with error set when none came.
+// MoviePackets of them. A decoder that reorders pictures (H.264, HEVC) keeps a key frame
+// until later frames push it out, and only key frames reach it here: so the decoder is
+// drained after each key frame, which gives that frame at once instead of after the next
+// key frame, seconds of movie later. False with error set when no frame came.
 bool DecodeFirstFrame(AVFormatContext* input, int stream, AVCodecContext* decoder, AVFrame* frame,
                       std::string& error)
 {
@@ -173,16 +187,26 @@ bool DecodeFirstFrame(AVFormatContext* input, int stream, AVCodecContext* decode
     }
     int packets = 0;
     for (; packets < MoviePackets; ++packets) {
-        const int read = av_read_frame(input, packet.pkt);
-        if (read < 0)
-            break;  // the end, a cut file, a bound: what the decoder holds is flushed below
-        const bool ours = packet.pkt->stream_index == stream;
-        const int sent = ours ? avcodec_send_packet(decoder, packet.pkt) : 0;
+        if (av_read_frame(input, packet.pkt) < 0)
+            break;  // the end, a cut file, a bound: what the decoder holds is drained below
+        if (packet.pkt->stream_index != stream) {
+            av_packet_unref(packet.pkt);
+            continue;
+        }
+        const bool key = packet.pkt->flags & AV_PKT_FLAG_KEY;
+        const int sent = avcodec_send_packet(decoder, packet.pkt);
         av_packet_unref(packet.pkt);
         if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA)
             break;
-        if (ours && avcodec_receive_frame(decoder, frame) == 0)
+        if (avcodec_receive_frame(decoder, frame) == 0)
             return true;
+        if (key && sent >= 0) {
+            avcodec_send_packet(decoder, nullptr);
+            if (avcodec_receive_frame(decoder, frame) == 0)
+                return true;
+            // A key frame that did not decode (damaged): on to the next one.
+            avcodec_flush_buffers(decoder);
+        }
     }
     avcodec_send_packet(decoder, nullptr);
     if (avcodec_receive_frame(decoder, frame) == 0)
@@ -236,10 +260,15 @@ bool ReadMovieFrame(const std::string& path, QSize box, MovieFrame& out)
         out.Error = AvError(rc);  // avformat_open_input has freed the context, not our IO
         return report(false);
     }
-    rc = avformat_find_stream_info(input.ctx, nullptr);
-    if (rc < 0) {
-        out.Error = AvError(rc);
-        return report(false);
+    // A container with a header (MOV, MP4, AVI) names its video's codec and size before
+    // any packet; FFmpeg's probe of the first packets, which decodes a frame itself and so
+    // doubles the cost, is left for streams without one (MPEG-TS, raw streams).
+    if (!HasKnownVideo(input.ctx)) {
+        rc = avformat_find_stream_info(input.ctx, nullptr);
+        if (rc < 0) {
+            out.Error = AvError(rc);
+            return report(false);
+        }
     }
     const AVCodec* codec = nullptr;
     const int stream = av_find_best_stream(input.ctx, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);

@@ -1067,6 +1067,16 @@ TEST_F(ThumbListTest, MoviesShowTheirFirstKeyFrame)
     EXPECT_TRUE(ColourNear(hiDpi.Bitmap, 40, 76, kRed));
     EXPECT_TRUE(ColourNear(hiDpi.Bitmap, 148, 76, kBlue));
 
+    // One key frame in 300: the first picture comes from the start of the file, not after
+    // the decoder has been fed up to the next key frame (the whole clip).
+    const std::string longClip = File("long.mp4");
+    Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=640x480:r=30:d=10 -c:v libx264 -g 300 -preset veryfast -pix_fmt yuv420p "
+          + Quote(longClip));
+    MovieFrame frame;
+    ASSERT_TRUE(ReadMovieFrame(longClip, QSize(94, 78), frame)) << frame.Error;
+    EXPECT_EQ(frame.Picture.size(), QSize(94, 71));
+    EXPECT_LT(frame.BytesRead, int64_t(std::filesystem::file_size(longClip) / 4));
+
     // Turned: 240 x 320, the left (red) edge at the bottom.
     const ThumbImage turned = Make(File("turned.MOV"));
     EXPECT_EQ(turned.Source, ThumbSource::MovieFrame);
