@@ -379,6 +379,9 @@ int CmdRecover(const RecoverOptions& options)
 
     const ScanResult scan = Scan(doc, *found, options.thumbnails);
     PrintFound(scan.folder);
+    // How much of the card the carved files could not see (zeros in their place).
+    if (const uint64_t unread = doc.Status().UnreadableBlocks; unread > 0)
+        std::printf("Could not read: %s\n", SizeText(unread * 512).c_str());
     if (found->Thumbs().GetCount() > 0)
         std::printf("Names from the card: %zu of %zu files\n", found->Thumbs().CountNamed(), found->Thumbs().GetCount());
     const bool saving = !options.saveFolder.empty();

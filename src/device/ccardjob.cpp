@@ -1,6 +1,7 @@
 #include "device/ccardjob.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -121,6 +122,9 @@ bool CCardJob::Init()
     s.UnreadableBlocks = 0;
     m_nDeadRun = 0;
     m_bDeadArea = false;
+    m_nSkipEnd = 0;
+    m_Skipped.clear();
+    m_nSkippedUnread = 0;
     m_InitTime = COleDateTime::NowSeconds();
     const int64_t size = m_DriveInfo.DiskSize();
     const int64_t blocks = m_DriveInfo.BlockCount();
@@ -179,39 +183,34 @@ bool CCardJob::Run()
         s.CurrentBlock = m_nFirstBlock;
         s.BytesDone = m_nFirstBlock * s.BlockSize;
     }
+    const auto scanStart = std::chrono::steady_clock::now();
     std::unique_ptr<CChunkReader> reader;
     if (ReadsAhead())
         reader = std::make_unique<CChunkReader>(m_Drive, m_DriveMutex, s.CurrentBlock, s.BlockCount, ChunkBlocks,
-                                                kReadAheadChunks);
-    std::vector<CReadSlot*> held;
-    auto releaseHeld = [&] {
-        FlushChunks();
-        for (CReadSlot* slot : held)
-            reader->Release(slot);
-        held.clear();
-    };
+                                                RequestBlocks(), kReadAheadBuffers);
+    // Set while the reader waits after a chunk that did not come whole: the scan reads the
+    // chunks itself (chunk and block rules, dead areas) until the card reads again.
+    bool readingHere = false;
     while (s.CurrentBlock < s.BlockCount) {
         // No clearing of the buffer: a read fills every block it hands on (zeros for the
         // blocks it could not read).
         const uint64_t left = s.BlockCount - s.CurrentBlock;
         const uint16_t count = left >= ChunkBlocks ? ChunkBlocks : static_cast<uint16_t>(left);
         CChunk chunk{buffer.data(), static_cast<uint32_t>(buffer.size()), 0};
-        CReadSlot* slot = reader ? reader->Next() : nullptr;
-        if (slot) {
-            chunk.Buffer = slot->Buffer.data();
-            chunk.Size = static_cast<uint32_t>(slot->Buffer.size());
-            chunk.Prefetched = &slot->Result;
-            chunk.Reader = reader.get();
+        const CReadChunk* ahead = reader && !readingHere ? reader->Next() : nullptr;
+        if (ahead) {
+            chunk.Buffer = ahead->Buffer;
+            chunk.Size = static_cast<uint32_t>(ahead->Count) * s.BlockSize;
+            chunk.Prefetched = &ahead->Result;
+            readingHere = ahead->ReaderWaits;
         }
         uint32_t done = 0;
         const bool transferred = TransferChunk(m_Drive, chunk, count, done);
-        if (slot) {
-            held.push_back(slot);
-            if (held.size() >= kHeldChunks)
-                releaseHeld();
-        } else {
+        // What the job gathered from a buffer goes out before the buffer is read into again.
+        if (!ahead || ahead->LastOfBuffer)
             FlushChunks();
-        }
+        if (ahead && ahead->LastOfBuffer)
+            reader->Release();
         if (!transferred) {
             failed = true;
             break;
@@ -219,6 +218,10 @@ bool CCardJob::Run()
         s.CurrentBlock += count;
         s.BytesDone += done;
         sinceProgress += done;
+        if (readingHere && !m_bDeadArea && s.CurrentBlock < s.BlockCount) {
+            reader->Resume(s.CurrentBlock);
+            readingHere = false;
+        }
         if (sinceProgress >= period) {
             CMsgProgress progress(static_cast<int32_t>(s.CurrentBlock >> m_nProgressShift), m_nScope, std::string());
             SendStatus(StatusKind::Progress);
@@ -229,8 +232,11 @@ bool CCardJob::Run()
             break;
     }
     if (reader)
-        releaseHeld();
+        Log().Info("Card read in " + std::to_string(reader->Requests()) + " requests ahead of the scan (" +
+                   std::to_string(RequestBlocks()) + " blocks each)");
     reader.reset();
+    if (!failed && !m_bCancelRequested && !m_bAborted && !RevisitSkipped(m_Drive, std::chrono::steady_clock::now() - scanStart))
+        failed = !m_strError.empty();
     Finish();
     EndOfCard();
     // Closing the last file may fail too (a full disk): that ends the run as a failure.
@@ -296,8 +302,17 @@ bool CCardJob::CardGone(const CReadResult& answer)
     return true;
 }
 
+uint16_t CCardJob::RequestBlocks()
+{
+    const uint32_t bytes = std::min(m_Drive.MaxTransferBytes(), kMostRequestBytes);
+    const uint32_t blocks = std::min<uint32_t>(bytes / 512, 0xFFFF) / ChunkBlocks * ChunkBlocks;
+    return static_cast<uint16_t>(std::max<uint32_t>(blocks, ChunkBlocks));
+}
+
 bool CCardJob::ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone)
 {
+    if (m_bDeadArea)
+        return CrossDeadArea(drive, chunk, count, bytesDone);
     const uint32_t want = static_cast<uint32_t>(count) * 512;
     const CReadResult answer =
         chunk.Prefetched ? *chunk.Prefetched : ReadBlocks(drive, chunk.Buffer, m_pStatus->CurrentBlock, count);
@@ -308,30 +323,20 @@ bool CCardJob::ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint3
     }
     // NO SENSE and RECOVERED ERROR with every byte moved: the data is good, as it came.
     if (answer.Complete(want)) {
-        m_bDeadArea = false;
         m_nDeadRun = 0;
         return true;
     }
     if (CardGone(answer))
         return false;
-    if (m_bDeadArea) {
-        // Inside a dead area: the blocks moved before the first bad one are kept, the
-        // chunk's end is tried from the back, the rest is not asked for again.
-        const uint16_t head = static_cast<uint16_t>(std::min<uint32_t>(bytesDone / 512, count));
-        bytesDone = want;
-        // When the chunk after it read nothing either, the dead area goes on through this
-        // one: no request of its own (each costs a dying card's retries).
-        const CReadResult* next = chunk.Reader ? chunk.Reader->PeekNext() : nullptr;
-        if (next && next->RequestOk && next->BytesDone == 0 && next->Status == px::ScsiStatus::CheckCondition) {
-            std::memset(chunk.Buffer + static_cast<size_t>(head) * 512, 0, static_cast<size_t>(count - head) * 512);
-            m_pStatus->UnreadableBlocks += count - head;
-            return true;
-        }
-        return SkipDeadBlocks(drive, chunk, head, count);
-    }
     // Some block of the chunk did not come: read them one by one so that only the blocks
     // that really fail are lost, and keep those as zeros so carved files stay aligned.
-    for (uint16_t i = 0; i < count; ++i) {
+    bytesDone = want;
+    return ReadBlockByBlock(drive, chunk, 0, count);
+}
+
+bool CCardJob::ReadBlockByBlock(CDriveScsi& drive, CChunk& chunk, uint16_t from, uint16_t count)
+{
+    for (uint16_t i = from; i < count; ++i) {
         if (i > 0 && CancelledBetweenBlocks())
             return false;
         uint8_t* block = chunk.Buffer + static_cast<size_t>(i) * 512;
@@ -350,11 +355,9 @@ bool CCardJob::ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint3
         ++m_pStatus->UnreadableBlocks;
         if (++m_nDeadRun >= kDeadRun) {
             m_bDeadArea = true;
-            bytesDone = want;
             return SkipDeadBlocks(drive, chunk, static_cast<uint16_t>(i + 1), count);
         }
     }
-    bytesDone = want;
     return true;
 }
 
@@ -384,6 +387,199 @@ bool CCardJob::SkipDeadBlocks(CDriveScsi& drive, CChunk& chunk, uint16_t from, u
     std::memset(chunk.Buffer + static_cast<size_t>(from) * 512, 0, static_cast<size_t>(end - from) * 512);
     m_pStatus->UnreadableBlocks += end - from;
     return true;
+}
+
+bool CCardJob::CrossDeadArea(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone)
+{
+    const uint64_t first = m_pStatus->CurrentBlock;
+    bytesDone = static_cast<uint32_t>(count) * 512;
+    if (m_nSkipEnd <= first) {
+        if (!FindDeadAreaEnd(drive, first, m_nSkipEnd))
+            return false;
+        if (m_nSkipEnd > first)
+            m_Skipped.emplace_back(first, m_nSkipEnd);
+    }
+    const uint16_t skipped = static_cast<uint16_t>(std::min<uint64_t>(m_nSkipEnd - first, count));
+    std::memset(chunk.Buffer, 0, static_cast<size_t>(skipped) * 512);
+    m_pStatus->UnreadableBlocks += skipped;
+    if (skipped == count) {
+        // An area that ends with the chunk: the next one is read as usual.
+        if (m_nSkipEnd == first + count)
+            m_bDeadArea = false;
+        return true;
+    }
+    // The card reads again inside this chunk: its rest by the chunk and block rules.
+    m_bDeadArea = false;
+    m_nDeadRun = 0;
+    uint8_t* rest = chunk.Buffer + static_cast<size_t>(skipped) * 512;
+    const uint16_t restCount = static_cast<uint16_t>(count - skipped);
+    const CReadResult answer = ReadBlocks(drive, rest, first + skipped, restCount);
+    if (!answer.RequestOk) {
+        RequestFailed(answer);
+        return false;
+    }
+    if (answer.Complete(static_cast<uint32_t>(restCount) * 512))
+        return true;
+    if (CardGone(answer))
+        return false;
+    return ReadBlockByBlock(drive, chunk, skipped, count);
+}
+
+int CCardJob::Probe(CDriveScsi& drive, uint64_t block, uint8_t* buffer)
+{
+    const CReadResult one = ReadBlocks(drive, buffer, block, 1);
+    if (!one.RequestOk) {
+        RequestFailed(one);
+        return -1;
+    }
+    if (CardGone(one))
+        return -1;
+    return one.Complete(512) ? 1 : 0;
+}
+
+bool CCardJob::FindDeadAreaEnd(CDriveScsi& drive, uint64_t from, uint64_t& end)
+{
+    const uint64_t blocks = m_pStatus->BlockCount;
+    const uint64_t mostStep = std::max(kMostSkipBlocks, blocks / 100);
+    uint8_t buffer[512];
+    // Invariant: block `bad` fails (from - 1 did, when the area was found), block `good`
+    // reads (the card's end counts as reading).
+    uint64_t bad = from - 1;
+    uint64_t good = blocks;
+    for (uint64_t step = kFirstSkipBlocks; bad + 1 < blocks; step = std::min(step * 2, mostStep)) {
+        if (CancelledBetweenBlocks())
+            return false;
+        const uint64_t probe = std::min(bad + step, blocks - 1);
+        const int reads = Probe(drive, probe, buffer);
+        if (reads < 0)
+            return false;
+        if (reads) {
+            good = probe;
+            break;
+        }
+        bad = probe;
+    }
+    // The card reads again somewhere in (bad, good]: halve the step to the first block
+    // that reads after one that fails.
+    while (good < blocks && good - bad > 1) {
+        if (CancelledBetweenBlocks())
+            return false;
+        const uint64_t middle = bad + (good - bad) / 2;
+        const int reads = Probe(drive, middle, buffer);
+        if (reads < 0)
+            return false;
+        (reads ? good : bad) = middle;
+    }
+    end = good;
+    return true;
+}
+
+uint64_t CCardJob::GrowFrom(CDriveScsi& drive, uint64_t first, uint64_t end, bool down,
+                            std::chrono::steady_clock::time_point deadline)
+{
+    std::vector<uint8_t> buffer(static_cast<size_t>(ChunkBlocks) * 512);
+    auto regained = [&](uint64_t at, uint32_t count) {
+        LateBlocks(at, buffer.data(), count);
+        m_pStatus->UnreadableBlocks -= count;
+    };
+    while (first < end && std::chrono::steady_clock::now() < deadline && !CancelledBetweenBlocks()) {
+        const uint16_t count = static_cast<uint16_t>(std::min<uint64_t>(ChunkBlocks, end - first));
+        const uint64_t at = down ? end - count : first;
+        const CReadResult answer = ReadBlocks(drive, buffer.data(), at, count);
+        if (answer.Complete(static_cast<uint32_t>(count) * 512)) {
+            regained(at, count);
+            (down ? end : first) = down ? end - count : first + count;
+            continue;
+        }
+        if (!answer.RequestOk)
+            break;
+        if (!down) {
+            // The blocks moved before the failing one are good all the same.
+            const uint16_t moved = static_cast<uint16_t>(std::min<uint32_t>(answer.BytesDone / 512, count));
+            if (moved > 0)
+                regained(at, moved);
+            first += moved;
+            break;
+        }
+        // Downwards a failing chunk is read from its end back, block by block, while the
+        // blocks read.
+        while (first < end && std::chrono::steady_clock::now() < deadline) {
+            const CReadResult one = ReadBlocks(drive, buffer.data(), end - 1, 1);
+            if (!one.Complete(512))
+                break;
+            regained(end - 1, 1);
+            --end;
+        }
+        break;
+    }
+    return down ? end : first;
+}
+
+bool CCardJob::RevisitSkipped(CDriveScsi& drive, std::chrono::steady_clock::duration scanTime)
+{
+    if (m_Skipped.empty())
+        return true;
+    bool ok = true;
+    const auto started = std::chrono::steady_clock::now();
+    const auto deadline = started + std::min<std::chrono::steady_clock::duration>(m_SkippedBudget, scanTime);
+    const uint64_t unreadBefore = m_pStatus->UnreadableBlocks;
+    uint8_t block[512];
+    auto timeLeft = [&] { return std::chrono::steady_clock::now() < deadline && !CancelledBetweenBlocks(); };
+    // Areas of blocks not yet tried, coarse before fine. A skipped area is tried at both
+    // edges first (growing from an edge that reads); then each area is halved: its middle
+    // block is tried, and when it reads the blocks around it are read while they read.
+    // Areas shorter than a chunk are not halved further.
+    struct Area {
+        uint64_t First, End;
+        bool Edges;
+    };
+    std::vector<Area> todo;
+    for (const auto& [first, end] : m_Skipped)
+        todo.push_back({first, end, true});
+    for (size_t next = 0; next < todo.size() && ok && timeLeft(); ++next) {
+        auto [first, end, edges] = todo[next];
+        if (edges) {
+            const int left = Probe(drive, first, block);
+            if ((ok = left >= 0) == false)
+                break;
+            first = left ? GrowFrom(drive, first, end, false, deadline) : first + 1;
+            if (first < end && timeLeft()) {
+                const int right = Probe(drive, end - 1, block);
+                if ((ok = right >= 0) == false)
+                    break;
+                end = right ? GrowFrom(drive, first, end, true, deadline) : end - 1;
+            }
+        }
+        if (end <= first || end - first < ChunkBlocks || !timeLeft())
+            continue;
+        const uint64_t middle = first + (end - first) / 2;
+        const int reads = Probe(drive, middle, block);
+        if ((ok = reads >= 0) == false)
+            break;
+        if (!reads) {
+            todo.push_back({first, middle, false});
+            todo.push_back({middle + 1, end, false});
+            continue;
+        }
+        const uint64_t top = GrowFrom(drive, middle, end, false, deadline);
+        const uint64_t bottom = GrowFrom(drive, first, middle, true, deadline);
+        todo.push_back({first, bottom, false});
+        todo.push_back({top, end, false});
+    }
+    const uint64_t regained = unreadBefore - m_pStatus->UnreadableBlocks;
+    uint64_t skipped = 0;
+    for (const auto& [first, end] : m_Skipped)
+        skipped += end - first;
+    m_nSkippedUnread = skipped - std::min(skipped, regained);
+    const auto seconds = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started).count() / 1000.0;
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "Dead areas: %zu crossed, %llu blocks skipped; tried again for %.1f s: %llu read, %llu not",
+                  m_Skipped.size(), static_cast<unsigned long long>(skipped), seconds,
+                  static_cast<unsigned long long>(regained), static_cast<unsigned long long>(m_nSkippedUnread));
+    Log().Info(line);
+    return ok;
 }
 
 bool CCardJob::CancelledBetweenBlocks()

@@ -8,9 +8,11 @@
 // Message order of a run: JobStarted; status 7; (when the card opened) progress 2, 7, 6;
 // per progress period progress 6 and status 3; the jobs' own statuses; status 8; from
 // Close status 3 and progress 6 and 3; JobFinished.
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/ctransferstatus.h"
@@ -41,8 +43,6 @@ struct CChunk {
     // The answer of the READ that filled Buffer ahead of the scan; null when the chunk is
     // still to be read.
     const CReadResult* Prefetched = nullptr;
-    // The reader that reads ahead, for a look at the next chunk's answer.
-    CChunkReader* Reader = nullptr;
 };
 
 class CCardJob : public CListener, public CWorker {
@@ -124,10 +124,12 @@ protected:
     }
     // Reads count blocks from CurrentBlock into the chunk. A chunk that does not come
     // whole is read again block by block; after kDeadRun unreadable blocks in a row the
-    // area counts as dead and later failing chunks are not asked for block by block (only
-    // their end, from the back, to find where the card reads again). Unreadable blocks are
-    // zeros and counted. False with the error when a request fails or the card is gone,
-    // false without one when a Cancel came between two blocks.
+    // area counts as dead: the rest of the chunk is tried from its end back, and when the
+    // area goes on past it, the card is probed further on in growing steps until a block
+    // reads, and the area's end is found by halving the last step. The chunks up to there
+    // are not asked for (zeros, counted unreadable, kept as a skipped area to come back
+    // to after the last chunk). False with the error when a request fails or the card is
+    // gone, false without one when a Cancel came between two requests.
     bool ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone);
     void SendStatus(int32_t kind) const { m_pStatus->Send(kind, m_nScope); }
     // Names how the run is ending; the first cause named stays (a later DeviceError does
@@ -145,6 +147,23 @@ protected:
     // Unreadable blocks in a row after which an area counts as dead: with a reader that
     // takes its whole time-out over each, a dead area read block by block would take hours.
     static constexpr uint32_t kDeadRun = 8;
+    // The first step over a dead area: 64 KiB, as GNU ddrescue's first skip. Each probe
+    // that fails doubles it, up to 16 MiB or a hundredth of the card if that is more: a
+    // step too long is halved back to the area's end in a few probes more.
+    static constexpr uint64_t kFirstSkipBlocks = 128;
+    static constexpr uint64_t kMostSkipBlocks = 32768;
+    // Blocks skipped over dead areas are tried again after the last chunk for at most this
+    // long in all, and never longer than the scan itself took: a reader that takes 200 ms
+    // over a failing request (seconds for many) could spend hours on a large area.
+    static constexpr std::chrono::milliseconds kSkippedAreaBudget{20000};
+
+    // Called for blocks of a skipped area that could be read when it was tried again after
+    // the last chunk (the scan had taken them as zeros).
+    virtual void LateBlocks(uint64_t firstBlock, const uint8_t* data, uint32_t count) {}
+    // The time the skipped areas may take after the last chunk (tests shorten it).
+    void SetSkippedAreaBudget(std::chrono::milliseconds budget) { m_SkippedBudget = budget; }
+    // Blocks the last run skipped over dead areas and could not read afterwards either.
+    uint64_t SkippedBlocks() const { return m_nSkippedUnread; }
 
     bool m_bStopped = false;
     std::time_t m_InitTime = 0;
@@ -158,17 +177,44 @@ protected:
     JobOutcome m_Outcome = JobOutcome::NotRun;
     // Every request on m_Drive while a reader thread runs goes through this mutex.
     std::mutex m_DriveMutex;
-    // Chunks read ahead: eight of 51,200 bytes keep the reader busy through the scan's
-    // writes and cost 400 KB.
-    static constexpr size_t kReadAheadChunks = 8;
-    // Chunks whose buffers stay valid after they were processed: the scan's writes gather
-    // up to 200 KB, and the reader keeps three buffers to fill.
-    static constexpr size_t kHeldChunks = 4;
+    // Buffers read ahead: four requests of up to a mebibyte keep the reader busy through
+    // the scan's writes and cost 4 MiB.
+    static constexpr size_t kReadAheadBuffers = 4;
+    // The largest request read ahead, whatever more the device takes: memory stays small.
+    static constexpr uint32_t kMostRequestBytes = 1u << 20;
 
 private:
+    // Blocks per request read ahead: the device's largest transfer (at most
+    // kMostRequestBytes) in whole chunks, at least one chunk.
+    uint16_t RequestBlocks();
+    // Blocks from..count-1 of the chunk, one by one: the blocks that fail are zeros and
+    // counted; kDeadRun of them in a row make the area dead (then SkipDeadBlocks).
+    bool ReadBlockByBlock(CDriveScsi& drive, CChunk& chunk, uint16_t from, uint16_t count);
     // Blocks from..count-1 of a chunk in a dead area: tried from the chunk's end backwards
     // while they read; the others are zeros and counted unreadable.
     bool SkipDeadBlocks(CDriveScsi& drive, CChunk& chunk, uint16_t from, uint16_t count);
+    // A chunk at or after the start of a dead area's unread part (its block before is
+    // known to fail): the area's end is found once, its blocks are zeros, and the blocks
+    // of the chunk after it are read.
+    bool CrossDeadArea(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone);
+    // The first block at or after `from` where the card reads again (block from - 1
+    // fails): probes at growing steps, then halves the last step. The card's block count
+    // when it does not read again. False when a request failed, the card went or a Cancel
+    // came.
+    bool FindDeadAreaEnd(CDriveScsi& drive, uint64_t from, uint64_t& end);
+    // One block read for a probe: 1 when it reads, 0 when it does not, -1 (error set) when
+    // the request failed or the card is gone.
+    int Probe(CDriveScsi& drive, uint64_t block, uint8_t* buffer);
+    // After the last chunk: the skipped areas from both edges inwards and then by halves,
+    // until every area left is shorter than a chunk or the time is spent (the budget, and
+    // never longer than the scan took); what reads goes to LateBlocks and no longer counts
+    // as unreadable. False (with the error) when a request failed or the card went.
+    bool RevisitSkipped(CDriveScsi& drive, std::chrono::steady_clock::duration scanTime);
+    // Reads [first, end) in chunk requests while they come whole (backwards from end when
+    // `down`, the last chunk then block by block from its end); hands what reads to
+    // LateBlocks and returns where the reading stopped.
+    uint64_t GrowFrom(CDriveScsi& drive, uint64_t first, uint64_t end, bool down,
+                      std::chrono::steady_clock::time_point deadline);
     // Lets the front end run; true when a Cancel came.
     bool CancelledBetweenBlocks();
 
@@ -178,4 +224,10 @@ private:
     // much so that the card's block count fits.
     int m_nProgressShift = 0;
     bool m_bDeadArea = false;
+    // The end of the dead area being crossed: blocks before it are not asked for.
+    uint64_t m_nSkipEnd = 0;
+    // Areas [first, end) crossed without reading, to come back to after the last chunk.
+    std::vector<std::pair<uint64_t, uint64_t>> m_Skipped;
+    uint64_t m_nSkippedUnread = 0;
+    std::chrono::milliseconds m_SkippedBudget = kSkippedAreaBudget;
 };

@@ -1,5 +1,7 @@
 #include "device/cchunkreader.h"
 
+#include <algorithm>
+
 #include "platform/lasterror.h"
 
 CReadResult ReadLocked(CDriveScsi& drive, std::mutex& mutex, uint8_t* buffer, uint64_t firstBlock, uint16_t count)
@@ -17,80 +19,160 @@ CReadResult ReadLocked(CDriveScsi& drive, std::mutex& mutex, uint8_t* buffer, ui
     return result;
 }
 
-CChunkReader::CChunkReader(CDriveScsi& drive, std::mutex& driveMutex, uint64_t first, uint64_t end,
-                           uint16_t chunkBlocks, size_t slots)
-    : m_drive(drive), m_driveMutex(driveMutex), m_slots(slots)
+namespace {
+
+constexpr uint32_t kBlock = 512;
+
+// Sleeps until `ready` holds. The waiter announces itself in `waiting` before it checks
+// once more, and the other side bumps `events` before it looks at `waiting`: one of the
+// two always sees the other (both sequentially consistent), so no wake-up is lost and none
+// is sent while nobody sleeps.
+template <class Ready>
+void Await(std::atomic<uint32_t>& events, std::atomic<bool>& waiting, Ready ready)
 {
-    for (CReadSlot& slot : m_slots) {
-        slot.Buffer.resize(static_cast<size_t>(chunkBlocks) * 512);
-        m_free.push_back(&slot);
+    for (;;) {
+        const uint32_t seen = events.load();
+        if (ready())
+            return;
+        waiting.store(true);
+        if (events.load() == seen && !ready())
+            events.wait(seen);
+        waiting.store(false);
     }
-    m_thread = std::thread([this, first, end, chunkBlocks] { Loop(first, end, chunkBlocks); });
+}
+
+void Signal(std::atomic<uint32_t>& events, std::atomic<bool>& waiting)
+{
+    events.fetch_add(1);
+    if (waiting.load())
+        events.notify_one();
+}
+
+}  // namespace
+
+CChunkReader::CChunkReader(CDriveScsi& drive, std::mutex& driveMutex, uint64_t first, uint64_t end,
+                           uint16_t chunkBlocks, uint16_t requestBlocks, size_t slots)
+    : m_drive(drive), m_driveMutex(driveMutex), m_end(end), m_chunkBlocks(chunkBlocks),
+      m_requestBlocks(std::max(chunkBlocks, static_cast<uint16_t>(requestBlocks / chunkBlocks * chunkBlocks))),
+      m_slots(std::max<size_t>(slots, 2)), m_first(first)
+{
+    for (Slot& slot : m_slots)
+        slot.Buffer.resize(static_cast<size_t>(m_requestBlocks) * kBlock);
+    m_thread = std::thread([this] { Loop(); });
 }
 
 CChunkReader::~CChunkReader() { Stop(); }
 
-void CChunkReader::Loop(uint64_t first, uint64_t end, uint16_t chunkBlocks)
+void CChunkReader::Loop()
 {
-    for (uint64_t block = first; block < end;) {
-        CReadSlot* slot = nullptr;
-        {
-            std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [this] { return m_stop || !m_free.empty(); });
-            if (m_stop)
-                break;
-            slot = m_free.front();
-            m_free.pop_front();
-        }
-        const uint64_t left = end - block;
-        slot->FirstBlock = block;
-        slot->Count = left >= chunkBlocks ? chunkBlocks : static_cast<uint16_t>(left);
-        slot->Result = ReadLocked(m_drive, m_driveMutex, slot->Buffer.data(), block, slot->Count);
-        block += slot->Count;
-        std::lock_guard lock(m_mutex);
-        m_filled.push_back(slot);
-        m_changed.notify_all();
-        // The reader or the card is gone: the scan ends on this chunk.
-        if (!slot->Result.RequestOk)
+    const uint32_t slots = static_cast<uint32_t>(m_slots.size());
+    uint32_t filled = 0;
+    uint32_t resumed = 0;
+    for (uint64_t block = m_first; block < m_end && !m_stop.load();) {
+        // A buffer the scan has given back.
+        Await(m_readerEvents, m_readerWaits,
+              [&] { return m_stop.load() || filled - m_released.load(std::memory_order_acquire) < slots; });
+        if (m_stop.load())
             break;
+        Slot& slot = m_slots[filled % slots];
+        slot.FirstBlock = block;
+        slot.Count = static_cast<uint32_t>(std::min<uint64_t>(m_requestBlocks, m_end - block));
+        slot.Result = ReadLocked(m_drive, m_driveMutex, slot.Buffer.data(), block, static_cast<uint16_t>(slot.Count));
+        m_requests.fetch_add(1, std::memory_order_relaxed);
+        block += slot.Count;
+        m_filled.store(++filled, std::memory_order_release);
+        if (!slot.Result.RequestOk)
+            break;   // the reader or the card is gone: the scan ends on this chunk
+        Signal(m_scanEvents, m_scanWaits);
+        if (slot.Result.Complete(slot.Count * kBlock))
+            continue;
+        // The scan takes the failing part by the chunk and block rules and says where to
+        // go on.
+        Await(m_readerEvents, m_readerWaits,
+              [&] { return m_stop.load() || m_resumes.load(std::memory_order_acquire) != resumed; });
+        ++resumed;
+        block = m_resumeAt;
     }
-    std::lock_guard lock(m_mutex);
-    m_done = true;
-    m_changed.notify_all();
+    m_done.store(true, std::memory_order_release);
+    Signal(m_scanEvents, m_scanWaits);
 }
 
-CReadSlot* CChunkReader::Next()
+CReadChunk CChunkReader::ChunkOf(Slot& slot, uint32_t index) const
 {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return !m_filled.empty() || m_done; });
-    if (m_filled.empty())
-        return nullptr;
-    CReadSlot* slot = m_filled.front();
-    m_filled.pop_front();
-    return slot;
+    const uint32_t chunkBytes = static_cast<uint32_t>(m_chunkBlocks) * kBlock;
+    const uint32_t before = index * chunkBytes;
+    CReadChunk chunk;
+    chunk.Buffer = slot.Buffer.data() + before;
+    chunk.FirstBlock = slot.FirstBlock + static_cast<uint64_t>(index) * m_chunkBlocks;
+    chunk.Count = static_cast<uint16_t>(std::min<uint32_t>(m_chunkBlocks, slot.Count - index * m_chunkBlocks));
+    const uint32_t asked = static_cast<uint32_t>(chunk.Count) * kBlock;
+    const CReadResult& answer = slot.Result;
+    chunk.Result = answer;
+    if (!answer.RequestOk)
+        return chunk;
+    if (answer.Complete(slot.Count * kBlock)) {
+        chunk.Result.BytesDone = asked;
+    } else if (answer.BytesDone >= before + asked && index + 1 < m_chunksInSlot) {
+        // Wholly before the block that failed: as good as a chunk read alone.
+        chunk.Result.BytesDone = asked;
+        chunk.Result.Status = 0;
+        chunk.Result.Sense = px::SenseData{};
+    } else {
+        // The chunk that holds the failing block: what a request of it alone moves.
+        chunk.Result.BytesDone = std::min(asked, answer.BytesDone > before ? answer.BytesDone - before : 0);
+    }
+    return chunk;
 }
 
-const CReadResult* CChunkReader::PeekNext()
+const CReadChunk* CChunkReader::Next()
 {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return !m_filled.empty() || m_done; });
-    return m_filled.empty() ? nullptr : &m_filled.front()->Result;
+    if (m_chunkInSlot >= m_chunksInSlot) {
+        // A new buffer: the one before it was released.
+        Await(m_scanEvents, m_scanWaits, [&] {
+            return m_filled.load(std::memory_order_acquire) != m_taken || m_done.load(std::memory_order_acquire);
+        });
+        // The last buffer may have come just before the end did.
+        if (m_filled.load(std::memory_order_acquire) == m_taken)
+            return nullptr;
+        Slot& slot = m_slots[m_taken % m_slots.size()];
+        ++m_taken;
+        m_chunkInSlot = 0;
+        const uint32_t chunkBytes = static_cast<uint32_t>(m_chunkBlocks) * kBlock;
+        if (!slot.Result.RequestOk) {
+            m_chunksInSlot = 1;
+        } else if (slot.Result.Complete(slot.Count * kBlock)) {
+            m_chunksInSlot = (slot.Count + m_chunkBlocks - 1) / m_chunkBlocks;
+        } else {
+            const uint32_t chunks = (slot.Count + m_chunkBlocks - 1) / m_chunkBlocks;
+            m_chunksInSlot = std::min(slot.Result.BytesDone / chunkBytes + 1, chunks);
+        }
+    }
+    Slot& slot = m_slots[(m_taken - 1) % m_slots.size()];
+    m_current = ChunkOf(slot, m_chunkInSlot);
+    ++m_chunkInSlot;
+    m_current.LastOfBuffer = m_chunkInSlot >= m_chunksInSlot;
+    m_current.ReaderWaits = m_current.LastOfBuffer && slot.Result.RequestOk && !slot.Result.Complete(slot.Count * kBlock);
+    return &m_current;
 }
 
-void CChunkReader::Release(CReadSlot* slot)
+void CChunkReader::Release()
 {
-    std::lock_guard lock(m_mutex);
-    m_free.push_back(slot);
-    m_changed.notify_all();
+    m_released.fetch_add(1, std::memory_order_release);
+    Signal(m_readerEvents, m_readerWaits);
+}
+
+void CChunkReader::Resume(uint64_t block)
+{
+    m_resumeAt = block;
+    m_chunkInSlot = m_chunksInSlot = 0;
+    m_resumes.fetch_add(1, std::memory_order_release);
+    Signal(m_readerEvents, m_readerWaits);
 }
 
 void CChunkReader::Stop()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_stop = true;
-        m_changed.notify_all();
-    }
+    m_stop.store(true);
+    Signal(m_readerEvents, m_readerWaits);
     if (m_thread.joinable())
         m_thread.join();
 }

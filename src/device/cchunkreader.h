@@ -1,12 +1,20 @@
 #pragma once
-// Reads the chunks of a run ahead of the scan, on a thread of its own, into a small ring
-// of buffers: the card reader is never idle while the scan carves and writes. The scan
-// takes the chunks in order and hands each back when it is done with it. The card device
-// is shared with the job's own requests (block by block re-reads, looks ahead) through
-// one mutex, held for each request and the reading of its answer.
-#include <condition_variable>
+// Reads the card ahead of the scan, on a thread of its own, in requests as large as the
+// device takes (a whole number of chunks), into a ring of buffers; the scan takes the
+// chunks out of them in order. Reader and scan hand the buffers over through a
+// single-producer single-consumer ring of atomic counters: neither takes a lock on the
+// way, and one waits (and is woken) only when the ring is full or empty, once per request
+// of many chunks. The card device is shared with the job's own requests (block by block
+// re-reads, looks ahead) through one mutex, held for each request and the reading of its
+// answer.
+//
+// The reader stops at the first request that does not come back whole: it hands the
+// chunks before the first block that failed as good, the chunk that holds it with the
+// answer a request of that chunk alone would have had, and then waits until the scan,
+// having dealt with the failing part by the chunk and block rules, tells it where to go
+// on (Resume). A request that fails outright (the reader gone) ends the reading.
+#include <atomic>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -32,44 +40,82 @@ struct CReadResult {
 // let go.
 CReadResult ReadLocked(CDriveScsi& drive, std::mutex& mutex, uint8_t* buffer, uint64_t firstBlock, uint16_t count);
 
-struct CReadSlot {
-    std::vector<uint8_t> Buffer;
+// A chunk handed to the scan: its blocks in a buffer of the ring and the answer a READ of
+// just this chunk would have had.
+struct CReadChunk {
+    uint8_t* Buffer = nullptr;
     uint64_t FirstBlock = 0;
     uint16_t Count = 0;
     CReadResult Result;
+    // The last chunk of its buffer: once it is processed (and what the job gathered from
+    // the buffer is written), Release gives the buffer back.
+    bool LastOfBuffer = false;
+    // The chunk did not come whole and the reader waits after it until Resume.
+    bool ReaderWaits = false;
 };
 
 class CChunkReader {
 public:
-    // Reads blocks [first, end) in chunks of chunkBlocks into `slots` buffers of
-    // chunkBlocks * 512 bytes. A request that fails stops the reading there.
+    // Reads blocks [first, end) in requests of requestBlocks (a multiple of chunkBlocks)
+    // into `slots` buffers of that size, handing them on in chunks of chunkBlocks.
     CChunkReader(CDriveScsi& drive, std::mutex& driveMutex, uint64_t first, uint64_t end, uint16_t chunkBlocks,
-                 size_t slots);
+                 uint16_t requestBlocks, size_t slots);
     ~CChunkReader();
     CChunkReader(const CChunkReader&) = delete;
     CChunkReader& operator=(const CChunkReader&) = delete;
 
-    // The next chunk in order, waiting for it; null when no more will come.
-    CReadSlot* Next();
-    // The answer of the chunk after the one last taken, waiting for it; null when none
-    // will come. The chunk stays queued for Next.
-    const CReadResult* PeekNext();
-    // Hands a chunk back for the next read.
-    void Release(CReadSlot* slot);
+    // The next chunk in order, waiting for it; null when the reader has stopped (at the
+    // end, after a failed request). Not to be called after a chunk marked ReaderWaits
+    // until Resume.
+    const CReadChunk* Next();
+    // Gives the buffer of the chunks taken so far back to the reader (after a chunk
+    // marked LastOfBuffer).
+    void Release();
+    // After a chunk marked ReaderWaits: reading goes on at `block` (every buffer must have
+    // been released).
+    void Resume(uint64_t block);
     // Stops the thread after its current request and waits for it.
     void Stop();
+    // Requests the reader made (for tests and the log).
+    uint64_t Requests() const { return m_requests.load(std::memory_order_relaxed); }
 
 private:
-    void Loop(uint64_t first, uint64_t end, uint16_t chunkBlocks);
+    struct Slot {
+        std::vector<uint8_t> Buffer;
+        uint64_t FirstBlock = 0;
+        uint32_t Count = 0;
+        CReadResult Result;
+    };
+    void Loop();
+    // Cuts the slot's answer into the answer of its chunk `index`.
+    CReadChunk ChunkOf(Slot& slot, uint32_t index) const;
 
     CDriveScsi& m_drive;
     std::mutex& m_driveMutex;
-    std::vector<CReadSlot> m_slots;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<CReadSlot*> m_free;
-    std::deque<CReadSlot*> m_filled;
-    bool m_stop = false;
-    bool m_done = false;
+    const uint64_t m_end;
+    const uint16_t m_chunkBlocks;
+    const uint16_t m_requestBlocks;
+    std::vector<Slot> m_slots;
+    // Buffers filled (written by the reader) and given back (written by the scan), as
+    // running counts: filled - released buffers are with the scan.
+    std::atomic<uint32_t> m_filled{0};
+    std::atomic<uint32_t> m_released{0};
+    // Bumped by every change the other side may sleep on; the flags say who sleeps.
+    std::atomic<uint32_t> m_scanEvents{0};
+    std::atomic<uint32_t> m_readerEvents{0};
+    std::atomic<bool> m_scanWaits{false};
+    std::atomic<bool> m_readerWaits{false};
+    // Where the reader goes on after a pause (written before the count of resumes grows).
+    uint64_t m_resumeAt = 0;
+    std::atomic<uint32_t> m_resumes{0};
+    std::atomic<bool> m_done{false};
+    std::atomic<bool> m_stop{false};
+    std::atomic<uint64_t> m_requests{0};
+    // The scan's place: the buffer it takes chunks from and the next chunk in it.
+    uint32_t m_taken = 0;
+    uint32_t m_chunkInSlot = 0;
+    uint32_t m_chunksInSlot = 0;
+    CReadChunk m_current;
+    uint64_t m_first = 0;
     std::thread m_thread;
 };

@@ -70,14 +70,14 @@ void CDriveScsi::FillRequest(uint8_t* b, const uint8_t* cdb, uint8_t cdbLength, 
 bool CDriveScsi::Send(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, const uint8_t* dataOut,
                       uint32_t dataLength)
 {
-    // One request buffer for every command: a chunk's 51,200 bytes are not allocated and
-    // cleared again for each READ.
-    if (m_request.size() != 72 + static_cast<size_t>(dataLength))
-        m_request.resize(72 + static_cast<size_t>(dataLength));
+    // One request buffer for every command, grown to the largest request: a mebibyte is
+    // not allocated and cleared again for each READ, nor after a READ of one block.
+    const uint32_t size = 72 + dataLength;
+    if (m_request.size() < size)
+        m_request.resize(size);
     FillRequest(m_request.data(), cdb, cdbLength, direction, dataLength);
     if (dataOut && dataLength)
         std::memcpy(m_request.data() + kDataOffset, dataOut, dataLength);
-    const uint32_t size = static_cast<uint32_t>(m_request.size());
     uint32_t returned = 0;
     if (!m_hDevice) {
         px::SetLastError(EBADF);
@@ -204,6 +204,19 @@ bool CDriveScsi::SendVendorWrite(const uint8_t* buffer, uint32_t length)
     // ATA command 92 for device A0, carried by the readers' vendor data-out command D1.
     const uint8_t cdb[10] = {0xD1, 0, 0, 0, 0x20, 0, 0, 0xBB, 0xA0, 0x92};
     return Send(cdb, 10, px::spt::DATA_OUT, buffer, length);
+}
+
+uint32_t CDriveScsi::MaxTransferBytes()
+{
+    // STORAGE_PROPERTY_QUERY: StorageAdapterProperty (1), PropertyStandardQuery.
+    uint8_t query[12] = {1};
+    uint8_t answer[32] = {};
+    uint32_t returned = 0;
+    if (!m_hDevice ||
+        !m_hDevice->Control(px::IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, answer, sizeof answer, &returned) ||
+        returned < 12)
+        return 0;
+    return px::Get32(answer + 8);
 }
 
 bool CDriveScsi::ReadDriveInfo(CDriveInfo& info)

@@ -30,6 +30,9 @@ public:
     // both succeeded.
     bool ReadDriveInfo(CDriveInfo& info) override;
     std::string BusName() const override { return "Usb"; }
+    // The largest transfer of one request the reader takes (the adapter's
+    // MaximumTransferLength); 0 when the device does not say.
+    uint32_t MaxTransferBytes();
 
     // TEST UNIT READY into a unit-status record; the result is whether the request
     // itself succeeded.

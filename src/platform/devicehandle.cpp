@@ -1,5 +1,6 @@
 #include "platform/devicehandle.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -21,6 +22,10 @@ constexpr uint32_t kMediaFixed = 12;       // FixedMedia
 constexpr uint32_t kFileDeviceDisk = 7;    // FILE_DEVICE_DISK
 constexpr uint32_t kMediaCurrentlyMounted = 0x80000000;
 constexpr uint32_t kMediaReadWrite = 0x00000100;
+// STORAGE_PROPERTY_QUERY's PropertyId for the adapter, and the size of the
+// STORAGE_ADAPTER_DESCRIPTOR that answers it.
+constexpr uint32_t kStorageAdapterProperty = 1;
+constexpr uint32_t kAdapterDescriptorSize = 32;
 
 bool Fail(int code)
 {
@@ -50,6 +55,8 @@ bool DeviceHandle::Control(uint32_t code, const void* in, uint32_t inSize, void*
     case IOCTL_STORAGE_QUERY_PROPERTY:
         if (!in || inSize < 8)
             return Fail(EINVAL);
+        if (Get32(static_cast<const uint8_t*>(in)) == kStorageAdapterProperty)
+            return AdapterDescriptor(outBytes, outSize, returned);
         return DeviceDescriptor(outBytes, outSize, returned);
     case FSCTL_LOCK_VOLUME:
         return Lock();
@@ -190,6 +197,25 @@ bool DeviceHandle::DeviceDescriptor(uint8_t* out, uint32_t outSize, uint32_t* re
     Put32(out + 28, facts.busType);
     Put32(out + 32, 0);
     *returned = pos;
+    return true;
+}
+
+bool DeviceHandle::AdapterDescriptor(uint8_t* out, uint32_t outSize, uint32_t* returned)
+{
+    if (!out || outSize < 16)
+        return Fail(EINVAL);
+    DiskFacts facts;
+    if (!Facts(facts))
+        return false;
+    const uint32_t size = std::min(outSize, kAdapterDescriptorSize);
+    std::memset(out, 0, size);
+    Put32(out + 0, kAdapterDescriptorSize);          // Version
+    Put32(out + 4, kAdapterDescriptorSize);          // Size
+    Put32(out + 8, facts.maxTransferBytes);          // MaximumTransferLength
+    Put32(out + 12, facts.maxTransferBytes / 4096 + 1);   // MaximumPhysicalPages
+    if (size > 24)
+        out[24] = static_cast<uint8_t>(facts.busType);   // BusType
+    *returned = size;
     return true;
 }
 

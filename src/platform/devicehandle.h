@@ -17,6 +17,9 @@ struct DiskFacts {
     uint8_t deviceType = 0;       // SCSI peripheral type: 0 disk
     uint32_t busType = 7;         // STORAGE_BUS_TYPE
     std::string vendor, product, revision, serial;
+    // The largest transfer of one request: an image file takes any size (a mebibyte is
+    // plenty); a real reader says its own (the kernel's limit for its queue).
+    uint32_t maxTransferBytes = 1u << 20;
 };
 
 // One SCSI command as the pass-through request carries it.
@@ -66,6 +69,7 @@ private:
     bool Geometry(uint8_t* out, uint32_t outSize, uint32_t* returned, bool extended);
     bool MediaTypes(uint8_t* out, uint32_t outSize, uint32_t* returned);
     bool DeviceDescriptor(uint8_t* out, uint32_t outSize, uint32_t* returned);
+    bool AdapterDescriptor(uint8_t* out, uint32_t outSize, uint32_t* returned);
 
     std::string m_path;
 };

@@ -247,6 +247,7 @@ protected:
             return false;
         facts = DiskFacts{};
         Identity(facts);
+        facts.maxTransferBytes = MaxTransferBytes();
         return Capacity(facts.blockCount, facts.mediaPresent);
     }
 
@@ -274,6 +275,18 @@ protected:
     }
 
 private:
+    // The largest SG_IO transfer the kernel takes for this disk: sysfs max_sectors_kb, else
+    // BLKSECTGET, else 120 KiB (usb-storage's default of 240 sectors).
+    uint32_t MaxTransferBytes() const
+    {
+        if (m_disk.maxTransferBytes >= 512)
+            return m_disk.maxTransferBytes;
+        unsigned short sectors = 0;
+        if (::ioctl(m_fd, BLKSECTGET, &sectors) == 0 && sectors > 0)
+            return static_cast<uint32_t>(sectors) * 512;
+        return 240 * 512;
+    }
+
     bool Send(const uint8_t* cdb, uint8_t length, ScsiResult& result, uint8_t* data = nullptr, uint32_t dataLength = 0)
     {
         ScsiRequest request;

@@ -197,6 +197,9 @@ bool ReadSysfsDisk(const SysfsSource& source, const std::string& name, SysfsDisk
     disk.removable = ReadAttribute(sysPath + "/removable") == "1";
     disk.readOnly = ReadAttribute(sysPath + "/ro") == "1";
     disk.sizeSectors = std::strtoull(ReadAttribute(sysPath + "/size").c_str(), nullptr, 10);
+    // The kernel's largest request for the disk's queue: SG_IO refuses a larger one.
+    const uint64_t maxKiB = std::strtoull(ReadAttribute(sysPath + "/queue/max_sectors_kb").c_str(), nullptr, 10);
+    disk.maxTransferBytes = static_cast<uint32_t>(std::min<uint64_t>(maxKiB, 1u << 21) * 1024);
     ParseDevNumber(ReadAttribute(sysPath + "/dev"), disk.major, disk.minor);
     for (const std::string& entry : Entries(sysPath)) {
         if (!Exists(sysPath + "/" + entry + "/partition"))

@@ -31,6 +31,7 @@ struct SysfsDisk {
     uint32_t busType = 0;      // STORAGE_BUS_TYPE for the descriptor
     uint64_t sizeSectors = 0;  // sysfs "size": 512-byte sectors, 0 for an empty slot
     bool readOnly = false;     // sysfs "ro"
+    uint32_t maxTransferBytes = 0;   // sysfs "queue/max_sectors_kb" in bytes; 0 when not given
     unsigned major = 0, minor = 0;
     std::vector<std::pair<unsigned, unsigned>> partitions;   // device numbers of its partitions
     std::vector<std::string> partitionNames;                 // "sdb1", ...

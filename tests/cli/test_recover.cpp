@@ -58,8 +58,9 @@ TEST_F(CliRecover, RecoversIntoARunFolderAndLogs)
 TEST_F(CliRecover, InterruptCancelsThroughTheBus)
 {
     std::string out;
-    // A slow reader gives the signal time to arrive mid-scan.
-    const std::string cmd = "(" + std::string(PX3_EXE) + " --card E=" + Quote(card + ",slow=20") +
+    // A slow reader (4 MB/s: six seconds for the card) gives the signal time to arrive
+    // mid-scan.
+    const std::string cmd = "(" + std::string(PX3_EXE) + " --card E=" + Quote(card + ",rate=4") +
                             " recover E --types all 2>&1 & pid=$!; sleep 1.5; kill -INT $pid; wait $pid; echo exit=$?)";
     Sh(cmd, &out);
     EXPECT_NE(out.find("px3: Canceled by user"), std::string::npos) << out;

@@ -1,6 +1,7 @@
 // The card job frame: message order, progress period, chunking, cancel, read faults.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,8 @@
 #include "device/cdrivescsi.h"
 #include "platform/messagepump.h"
 #include "platform/volumetable.h"
+#include "recovery/cimagerecovery.h"
+#include "recovery/recoveryjob.h"
 #include "support/fixtures.h"
 
 using px::VolumeTable;
@@ -40,6 +43,7 @@ struct Recorder : CListener {
 // A job that counts the blocks handed to it.
 struct CountingJob : CCardJob {
     using CCardJob::CCardJob;
+    using CCardJob::SetSkippedAreaBudget;
     uint64_t blocks = 0;
     int finishes = 0;
     bool skipReading = false;
@@ -283,6 +287,212 @@ TEST_F(CardJobTest, CardTakenOutOrSwappedEndsTheRun)
     });
     EXPECT_FALSE(swapped.Run());
     EXPECT_EQ(swapped.GetError(), "The card in the reader was changed during the run");
+}
+
+// A job that reads ahead (as recovery and card test do) and checks that every block comes
+// in order: each block of the numbered cards holds its own number, an unreadable one zeros.
+struct AheadJob : CCardJob {
+    using CCardJob::CCardJob;
+    using CCardJob::SetSkippedAreaBudget;
+    uint64_t next = 0;
+    std::vector<uint64_t> zeros, misplaced;
+    std::vector<uint64_t> late;
+    bool ReadsAhead() const override { return true; }
+    void ProcessBlock(const uint8_t* block) override
+    {
+        uint64_t number = 0;
+        std::memcpy(&number, block, sizeof number);
+        if (number == 0 && next != 0)
+            zeros.push_back(next);
+        else if (number != next)
+            misplaced.push_back(next);
+        ++next;
+    }
+    void LateBlocks(uint64_t first, const uint8_t* data, uint32_t count) override
+    {
+        for (uint32_t i = 0; i < count; ++i) {
+            uint64_t number = 0;
+            std::memcpy(&number, data + i * 512, sizeof number);
+            EXPECT_EQ(number, first + i);
+            late.push_back(first + i);
+        }
+    }
+};
+
+// Zeros in [first, last] and nothing else: the blocks the job saw as unreadable.
+bool ZerosExactly(const std::vector<uint64_t>& zeros, uint64_t first, uint64_t last)
+{
+    if (zeros.size() != last - first + 1)
+        return false;
+    for (uint64_t i = 0; i < zeros.size(); ++i)
+        if (zeros[i] != first + i)
+            return false;
+    return true;
+}
+
+class ReadAheadTest : public CardJobTest {
+protected:
+    // A card whose every block starts with its own number.
+    CDriveInfo NumberedCard(uint64_t blocks, const std::string& options = {})
+    {
+        std::vector<uint8_t> image(blocks * 512, 0x5A);
+        for (uint64_t b = 0; b < blocks; ++b)
+            std::memcpy(&image[b * 512], &b, sizeof b);
+        const std::string path = home.File("numbered" + std::to_string(++images) + ".img");
+        EXPECT_TRUE(px::test::WriteFile(path, image));
+        char letter = 0;
+        std::string error;
+        EXPECT_TRUE(VolumeTable::Instance().Attach(path + options, &letter, &error)) << error;
+        CDriveInfo info;
+        CDriveScsi drive;
+        if (drive.OpenVolume(letter))
+            drive.ReadDriveInfo(info);
+        info.m_Letter = letter;
+        return info;
+    }
+    uint64_t Reads(const CDriveInfo& info) { return VolumeTable::Instance().Card(info.m_Letter)->ReadCommands(); }
+};
+
+// The reader asks for a mebibyte (2,000 blocks) at a time and hands the scan its chunks in
+// order; a request that fails falls back to the chunk and block rules for the chunk that
+// holds the bad block, and the big requests go on after it.
+TEST_F(ReadAheadTest, LargeRequestsHandEveryChunkInOrder)
+{
+    const CDriveInfo clean = NumberedCard(6050);
+    AheadJob job(&status, clean, JobScope::CardTest);
+    ASSERT_TRUE(job.Run()) << job.GetError();
+    EXPECT_EQ(job.next, 6050u);
+    EXPECT_TRUE(job.zeros.empty());
+    EXPECT_TRUE(job.misplaced.empty());
+    EXPECT_EQ(Reads(clean), 4u);   // three of 2,000 blocks and the last 50
+
+    const CDriveInfo bad = NumberedCard(6000, ",bad=3333,failslow=5");
+    AheadJob second(&status, bad, JobScope::CardTest);
+    ASSERT_TRUE(second.Run());
+    EXPECT_EQ(second.next, 6000u);
+    EXPECT_TRUE(ZerosExactly(second.zeros, 3333, 3333));
+    EXPECT_TRUE(second.misplaced.empty());
+    EXPECT_EQ(second.UnreadableBlocks(), 1u);
+    // [0,2000) and [2000,4000), which stops at 3333; the chunk [3300,3400) block by block;
+    // then [3400,5400) and [5400,6000).
+    EXPECT_EQ(Reads(bad), 2u + 100u + 2u);
+
+    // A reader that stops short without saying so, ahead of the scan.
+    const CDriveInfo quiet = NumberedCard(3000, ",bad=2500,short");
+    AheadJob third(&status, quiet, JobScope::CardTest);
+    ASSERT_TRUE(third.Run());
+    EXPECT_TRUE(ZerosExactly(third.zeros, 2500, 2500));
+    EXPECT_TRUE(third.misplaced.empty());
+
+    // The reader vanishes after the open's requests and four of the reads ahead: the scan
+    // ends on the failed request with what came before it.
+    const CDriveInfo pulled = NumberedCard(20000, ",pull=11");
+    AheadJob fourth(&status, pulled, JobScope::Recovery);
+    EXPECT_FALSE(fourth.Run());
+    EXPECT_EQ(fourth.Outcome(), JobOutcome::CardGone);
+    EXPECT_GT(fourth.next, 0u);
+    EXPECT_LT(fourth.next, 20000u);
+    EXPECT_EQ(fourth.next % 2000, 0u);
+    EXPECT_TRUE(fourth.misplaced.empty());
+}
+
+// A dead area of 5 MB whose failing requests take 50 ms each: crossed in growing steps
+// and its end found by halving, not one failing request per chunk (200 of them, 10 s).
+// The blocks after it come whole, the area's blocks are zeros, and trying the area again
+// after the last chunk keeps to its budget.
+TEST_F(ReadAheadTest, DeadAreaIsCrossedInBoundedRequests)
+{
+    const CDriveInfo info = NumberedCard(20000, ",bad=4000-13999,failslow=50");
+    AheadJob job(&status, info, JobScope::Recovery);
+    job.SetSkippedAreaBudget(std::chrono::milliseconds(300));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(job.Run()) << job.GetError();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(job.Outcome(), JobOutcome::UnreadableBlocks);
+    EXPECT_EQ(job.next, 20000u);
+    EXPECT_TRUE(ZerosExactly(job.zeros, 4000, 13999));
+    EXPECT_TRUE(job.misplaced.empty());
+    EXPECT_TRUE(job.late.empty());
+    EXPECT_EQ(job.UnreadableBlocks(), 10000u);
+    EXPECT_EQ(job.GetError(), "10000 blocks of the card could not be read and counted as zeros");
+    // 8 blocks to find the area, one from the chunk's end, 7 probes to pass it, 13 to find
+    // its end, 6 requests ahead, and what the 300 ms after the scan allow.
+    EXPECT_LT(Reads(info), 60u);
+    EXPECT_LT(seconds, 4.0);
+
+    // Good islands inside a skipped area are found when the area is tried again: they no
+    // longer count, and the job gets their blocks.
+    const CDriveInfo islands = NumberedCard(20000, ",bad=4000-8999,bad=9100-13999");
+    AheadJob second(&status, islands, JobScope::Recovery);
+    EXPECT_TRUE(second.Run());
+    EXPECT_TRUE(second.misplaced.empty());
+    EXPECT_EQ(second.UnreadableBlocks(), 9900u);
+    std::sort(second.late.begin(), second.late.end());
+    ASSERT_EQ(second.late.size(), 100u);
+    EXPECT_EQ(second.late.front(), 9000u);
+    EXPECT_EQ(second.late.back(), 9099u);
+
+    // A dead area that runs to the card's end, crossed by a job that reads for itself.
+    const CDriveInfo tail = Card(20000, ",bad=5000-19999,failslow=20");
+    CountingJob third(&status, tail, JobScope::CardTest);
+    third.SetSkippedAreaBudget(std::chrono::milliseconds(200));
+    EXPECT_TRUE(third.Run());
+    EXPECT_EQ(third.blocks, 20000u);
+    EXPECT_EQ(third.UnreadableBlocks(), 15000u);
+    // 50 chunks before it; a request per chunk of the area would be 150 more.
+    EXPECT_LT(VolumeTable::Instance().Card(tail.m_Letter)->ReadCommands(), 50u + 40u);
+}
+
+// Cancel is taken between the probes over a dead area.
+TEST_F(ReadAheadTest, CancelWhileCrossingADeadArea)
+{
+    const CDriveInfo info = NumberedCard(20000, ",bad=2000-19999,failslow=30");
+    int pumps = 0;
+    px::SetMessagePump([&pumps] {
+        // 20 chunks, 7 between the blocks of the failing one and one before its last, one
+        // after it, then before each probe.
+        if (++pumps == 32)
+            CMsgSend cancel(MsgCode::Cancel, CVariant(1));
+    });
+    AheadJob job(&status, info, JobScope::Recovery);
+    EXPECT_FALSE(job.Run());
+    EXPECT_EQ(job.Outcome(), JobOutcome::Cancelled);
+    // Two requests ahead, 8 blocks, the chunk's last block, two probes.
+    EXPECT_EQ(Reads(info), 2u + 8u + 1u + 2u);
+}
+
+class DeadAreaRecoveryTest : public px::test::RecoveryTest {};
+
+// The recovery over a dead area: a picture that runs into it is cut there, the pictures
+// that begin at its end and after it come back whole, and nothing is written to the card.
+TEST_F(DeadAreaRecoveryTest, PicturesAfterADeadAreaComeBackWhole)
+{
+    std::vector<std::vector<uint8_t>> pictures;
+    for (int i = 0; i < 4; ++i) {
+        const std::string path = home.File("picture" + std::to_string(i) + ".jpg");
+        ASSERT_EQ(px::test::Run("convert -seed " + std::to_string(i + 1) + " -size 320x240 plasma:fractal -quality 90 " +
+                                px::test::Quote(path)),
+                  0);
+        pictures.push_back(px::test::ReadFile(path));
+        ASSERT_GT(pictures.back().size(), 4096u);
+    }
+    auto image = Blocks(20000);
+    const size_t at[4] = {500, 4000 - pictures[1].size() / 1024, 14000, 15000};
+    for (int i = 0; i < 4; ++i)
+        Put(image, at[i], pictures[i]);
+    const std::string path = home.File("dead.img");
+    ASSERT_TRUE(px::test::WriteFile(path, image));
+    const char letter = Attach(path + ",bad=4000-13999");
+    EXPECT_TRUE(Recover(letter)) << error;
+    EXPECT_EQ(status.UnreadableBlocks, 10000u);
+    auto carved = [&](const std::vector<uint8_t>& bytes) {
+        return std::any_of(files.begin(), files.end(), [&](const auto& file) { return file.second == bytes; });
+    };
+    EXPECT_TRUE(carved(pictures[0])) << "before the dead area";
+    EXPECT_FALSE(carved(pictures[1])) << "runs into the dead area";
+    EXPECT_TRUE(carved(pictures[2])) << "at the dead area's end";
+    EXPECT_TRUE(carved(pictures[3])) << "after the dead area";
+    EXPECT_EQ(px::VolumeTable::Instance().Card(letter)->WriteCommands(), 0u);
 }
 
 TEST(TransferStatus, CopiesSendsAndEstimates)

@@ -190,35 +190,36 @@ TEST_F(CardTools, TestCountsUnreadableBlocksAndReadsTheWholeCard)
         EXPECT_EQ(status.CurrentBlock, 2537u);
         EXPECT_EQ(job.GetError(), "10 blocks of the card could not be read");
         EXPECT_TRUE(status.HasError);
-        // 26 chunk requests, and the chunk 1000-1099 once more block by block (after eight
-        // bad blocks in a row from its end back, which leaves block 1008 unasked).
-        EXPECT_EQ(card->ReadCommands(), 125u);
+        // A request of a mebibyte (2,000 blocks) that stops at block 1000, the chunk
+        // 1000-1099 block by block (after eight bad blocks in a row from its end back, which
+        // leaves block 1008 unasked), and one request for the rest of the card.
+        EXPECT_EQ(card->ReadCommands(), 1u + 99u + 1u);
         EXPECT_EQ(card->WriteCommands(), 0u);
         EXPECT_EQ(Image(), original);
     }
 
-    // A card without faults: one request per 100 blocks and one for the remainder.
+    // A card without faults: one request per mebibyte and one for the remainder.
     const CDriveInfo clean = Card(2537);
     CCardTest job(&status, clean);
     ASSERT_TRUE(job.Run()) << job.GetError();
     EXPECT_EQ(job.ReadErrors(), 0u);
     EXPECT_TRUE(job.GetError().empty()) << job.GetError();
-    EXPECT_EQ(card->ReadCommands(), 26u);
+    EXPECT_EQ(card->ReadCommands(), 2u);
 }
 
 TEST_F(CardTools, TestOfAPulledCardEndsWithTheDevicesError)
 {
-    const CDriveInfo info = Card(5000, ",pull=30");
+    const CDriveInfo info = Card(50000, ",pull=30");
     CCardTest job(&status, info);
     EXPECT_FALSE(job.Run());
     EXPECT_EQ(job.GetError(), std::string("The card reader or the card went away (") + std::strerror(ENODEV) + ")");
     EXPECT_EQ(job.Outcome(), JobOutcome::CardGone);
     EXPECT_TRUE(status.HasError);
     EXPECT_GT(status.BytesDone, 0u);
-    EXPECT_LT(status.BytesDone, 5000u * 512);
+    EXPECT_LT(status.BytesDone, 50000u * 512);
 
     // The erase of a card that goes away ends the same way.
-    const CDriveInfo other = Card(5000, ",pull=30");
+    const CDriveInfo other = Card(50000, ",pull=30");
     CCardWipe wipe(&status, other);
     EXPECT_FALSE(wipe.Run());
     EXPECT_EQ(wipe.GetError(), job.GetError());
