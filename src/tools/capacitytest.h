@@ -63,14 +63,12 @@ public:
     }
     const CCapacityResult& Result() const { return m_result; }
 
-    // The pattern of a block: its number (little-endian) and the key, then 496 bytes that
-    // depend on the key and the block's place in a request of kBigBlocks.
-    static void FillBlock(uint8_t* block, uint64_t number, uint64_t key, const uint8_t* body);
-
 private:
     bool WritePass();
     bool ReadPass();
-    // Fills count blocks from first with their pattern.
+    // The pattern of a block: its number (little-endian) and the key, then 496 bytes that
+    // depend on the key and the block's place in a request. Fills the headers of count
+    // blocks from first into a buffer that holds the bodies.
     void Fill(uint8_t* data, uint64_t first, uint32_t count) const;
     // Counts the blocks of [first, first + count) in data that differ from their pattern;
     // the blocks from valid on were not read and count as differing.
@@ -80,7 +78,9 @@ private:
 
     uint64_t m_key;
     CCapacityResult m_result;
-    std::vector<uint8_t> m_body, m_buffer, m_expected;
+    std::vector<uint8_t> m_body;       // the bodies of a request's blocks
+    std::vector<uint8_t> m_buffer;     // what is written: m_body with the headers
+    std::vector<uint8_t> m_readBuffer;   // what is read
     std::function<void(uint64_t, uint64_t, int)> m_onProgress;
     int64_t m_lastProgressMs = 0;
     bool m_written = false;   // the first write went out

@@ -174,7 +174,17 @@ bool CFrmToolCardTest::StartCapacityTest()
     CCardCapacityTest job(&Document().Status(), Document().SelectedInfo(), (uint64_t(random()) << 32) ^ random(),
                           m_scope);
     SetStatusText("Testing the card's real capacity...");
-    return RunJob(job);
+    const bool ok = RunJob(job);
+    // The verdict with the speeds, in place of "Finished" or the error.
+    if (job.Outcome() == JobOutcome::Finished) {
+        const CCapacityResult& r = job.Result();
+        SetStatusText(QString("The card is %1 (write %2 MB/s, read %3 MB/s)")
+                          .arg(QString::fromStdString(CapacityVerdict(r)))
+                          .arg(r.writeMBps, 0, 'f', 1)
+                          .arg(r.readMBps, 0, 'f', 1),
+                      !r.Passed());
+    }
+    return ok;
 }
 
 void CFrmToolCardTest::OnBusMessage(CSingleMsg& msg)
