@@ -5,9 +5,12 @@
 //  - PlainJpegs: the same pictures without an Exif preview (decoded at 1/8 size);
 //  - ...HiDpi: the same for a grid on a screen of device pixel ratio 2 (bitmaps of twice
 //    the cell's width and height; the 160 x 120 preview still serves);
+//  - Movies: ten-second 1080p H.264 MP4 clips (index at the end, one key frame in 250, as
+//    ffmpeg writes them), their first key frame through FFmpeg;
 //  - AddFileOnly: what AddFile costs the scan's thread (the workers' time excluded).
-// The pictures are made once with ImageMagick and exiftool in a temporary folder and
-// decoded over and over (from the page cache, as freshly carved files are).
+// The pictures are made once with ImageMagick and exiftool, the movie with ffmpeg, in a
+// temporary folder and decoded over and over (from the page cache, as freshly carved
+// files are).
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -38,6 +41,7 @@ struct Pictures {
     std::string folder;
     std::vector<std::string> camera;  // with an Exif preview
     std::vector<std::string> plain;   // without
+    std::vector<std::string> movies;
     bool ok = false;
 
     Pictures()
@@ -64,6 +68,11 @@ struct Pictures {
             plain.push_back(plainFile);
             camera.push_back(cameraFile);
         }
+        const std::string movie = folder + "/MVI_0001.MP4";
+        if (!Sh("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=1920x1080:r=30:d=10 -c:v libx264 -preset veryfast"
+                " -pix_fmt yuv420p " + movie))
+            return;
+        movies.push_back(movie);
         Log().EnableFromCommandLine("LOG", "LOG");
         Log().Open(folder + "/PX3Log.txt");
         ok = true;
@@ -85,14 +94,16 @@ Pictures& Files()
     return pictures;
 }
 
-void Thumbnails(benchmark::State& state, bool withPreview, qreal pixelRatio = 1.0)
+enum class Kind { Camera, Plain, Movie };
+
+void Thumbnails(benchmark::State& state, Kind kind, qreal pixelRatio = 1.0)
 {
     Pictures& files = Files();
     if (!files.ok) {
-        state.SkipWithError("could not make the pictures (convert, exiftool)");
+        state.SkipWithError("could not make the pictures (convert, exiftool, ffmpeg)");
         return;
     }
-    const auto& list = withPreview ? files.camera : files.plain;
+    const auto& list = kind == Kind::Camera ? files.camera : kind == Kind::Plain ? files.plain : files.movies;
     const auto n = size_t(state.range(0));
     size_t withBitmap = 0;
     double cpuMs = 0;
@@ -107,8 +118,10 @@ void Thumbnails(benchmark::State& state, bool withPreview, qreal pixelRatio = 1.
         cpuMs += ProcessCpuMs() - cpuStart;
         state.PauseTiming();
         withBitmap = 0;
+        // A movie's frame is 16:9 (94 x 53 in the cell), not the skin's stand-in.
         for (size_t i = 0; i < n; ++i)
-            withBitmap += thumbs.GetAt(i)->HasThumbnail();
+            withBitmap += thumbs.GetAt(i)->HasThumbnail()
+                && (kind != Kind::Movie || thumbs.GetAt(i)->GetPictureRect().size() == QSize(94, 53));
         state.ResumeTiming();
     }
     if (withBitmap != n)
@@ -118,16 +131,17 @@ void Thumbnails(benchmark::State& state, bool withPreview, qreal pixelRatio = 1.
     state.counters["cpu_ms_per_thumb"] = cpuMs / double(state.iterations() * n);
 }
 
-void BM_CameraJpegs(benchmark::State& state) { Thumbnails(state, true); }
-void BM_PlainJpegs(benchmark::State& state) { Thumbnails(state, false); }
-void BM_CameraJpegsHiDpi(benchmark::State& state) { Thumbnails(state, true, 2.0); }
-void BM_PlainJpegsHiDpi(benchmark::State& state) { Thumbnails(state, false, 2.0); }
+void BM_CameraJpegs(benchmark::State& state) { Thumbnails(state, Kind::Camera); }
+void BM_PlainJpegs(benchmark::State& state) { Thumbnails(state, Kind::Plain); }
+void BM_CameraJpegsHiDpi(benchmark::State& state) { Thumbnails(state, Kind::Camera, 2.0); }
+void BM_PlainJpegsHiDpi(benchmark::State& state) { Thumbnails(state, Kind::Plain, 2.0); }
+void BM_Movies(benchmark::State& state) { Thumbnails(state, Kind::Movie); }
 
 void BM_AddFileOnly(benchmark::State& state)
 {
     Pictures& files = Files();
     if (!files.ok) {
-        state.SkipWithError("could not make the pictures (convert, exiftool)");
+        state.SkipWithError("could not make the pictures (convert, exiftool, ffmpeg)");
         return;
     }
     const auto n = size_t(state.range(0));
@@ -149,6 +163,7 @@ BENCHMARK(BM_CameraJpegs)->Arg(1000)->Iterations(3)->Unit(benchmark::kMillisecon
 BENCHMARK(BM_PlainJpegs)->Arg(100)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CameraJpegsHiDpi)->Arg(1000)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PlainJpegsHiDpi)->Arg(100)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Movies)->Arg(100)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_AddFileOnly)->Arg(1000)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();
