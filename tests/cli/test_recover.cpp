@@ -1,6 +1,8 @@
-// px3 recover and px3 settings as a user runs them: results, the log, Ctrl-C, a full disk.
+// px3 recover and px3 settings as a user runs them: results, the log, Ctrl-C, a full disk,
+// saves of the same second.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -208,37 +210,89 @@ TEST_F(CliRecover, PointlessArgumentsAreRefusedBeforeTheScan)
     EXPECT_EQ(Sh(Px3(px3 + "recover E --types jpg" + save + " --prefix " + sixty), &out), 0) << out;
 }
 
-// A save that cannot be written says why and where every file is; none is lost.
-TEST_F(CliRecover, AFailedSaveSaysWhyAndWhereTheFilesAre)
+// A save that cannot be written says why and where every file is; none is lost. The save
+// folder is a small file system of its own, mounted in a user namespace (no root needed):
+// the files are copied there, not renamed, until it is full, and more than 20 of them fail.
+TEST(CliSaveFull, AFailedSaveSaysWhyAndWhereTheFilesAre)
 {
+    TempHome home;
+    const std::string card = home.File("card.img");
+    px::test::MakeDemoCard(card, 24, "--pictures 22");
     std::string out;
-    // A small file system of its own (the tests run as root, as CI does): the files are
-    // copied there, not renamed, until it is full.
     const std::string small = home.File("small");
     fs::create_directories(small);
-    ASSERT_EQ(Sh("mount -t tmpfs -o size=256k tmpfs " + Quote(small) + " 2>&1", &out), 0) << out;
-    struct Unmount {
-        std::string path;
-        ~Unmount() { px::test::Run("umount " + Quote(path)); }
-    } unmount{small};
-    const int rc = Sh(Px3("--card E=" + Quote(card) + " recover E --types all --save " + Quote(small + "/out") +
-                          " --prefix Trip"),
-                      &out);
-    EXPECT_EQ(rc, 1) << out;
-    EXPECT_NE(out.find("px3: saving failed: "), std::string::npos) << out;
-    EXPECT_NE(out.find("No space left on device"), std::string::npos) << out;
-    EXPECT_NE(out.find("px3: the files saved so far are in " + small + "/out/"), std::string::npos) << out;
-    EXPECT_NE(out.find("px3: the files not saved are still in " + home.File("Pictures/Pixsalvo/Tmp/")),
-              std::string::npos)
+    const std::string script = "mount -t tmpfs -o size=256k tmpfs " + Quote(small) + " || exit 99; " +
+                               Px3("--card E=" + Quote(card) + " recover E --types all --save " + Quote(small + "/out") +
+                                   " --prefix Trip") +
+                               "; echo \"exit=$?\"; echo \"saved=$(find " + Quote(small + "/out") + " -type f | wc -l)\"";
+    Sh("unshare --user --map-root-user --mount sh -c " + Quote(script) + " 2>&1", &out);
+    EXPECT_NE(out.find("exit=1\n"), std::string::npos) << out;
+    const std::string run = home.File("Pictures/Pixsalvo/Tmp/");
+    // The program's own text, the cause and the place, in one message.
+    EXPECT_NE(out.find("px3: saving failed: Too mach errors ==> "), std::string::npos) << out;
+    EXPECT_NE(out.find("the last: No space left on device; the files not moved are still in " + run), std::string::npos)
         << out;
+    EXPECT_NE(out.find("px3: the files saved so far are in " + small + "/out/"), std::string::npos) << out;
+    EXPECT_NE(out.find("px3: the files not saved are still in " + run), std::string::npos) << out;
     // Every file found is in one place or the other, whole or not at all in the save folder.
+    std::smatch found, saved;
+    ASSERT_TRUE(std::regex_search(out, found, std::regex("Files found: ([0-9]+)"))) << out;
+    ASSERT_TRUE(std::regex_search(out, saved, std::regex("saved=([0-9]+)"))) << out;
+    size_t left = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(run))
+        left += entry.is_regular_file();
+    EXPECT_GT(left, 20u) << out;
+    EXPECT_EQ(left + std::stoul(saved[1]), std::stoul(found[1])) << out;
+}
+
+// Two runs of one second have run folders of one name when the first was saved (moved
+// away) before the second began: the second save takes the next free "_N" and merges
+// nothing. Folders of the coming seconds, planted as an earlier run's, make the second
+// fall into such a second for sure; two runs started together must not collide either.
+TEST_F(CliRecover, SavesOfTheSameSecondTakeTheNextFreeFolder)
+{
+    const std::string save = home.File("Saved");
+    const std::time_t now = std::time(nullptr);
+    for (std::time_t t = now; t < now + 60; ++t) {
+        std::tm local {};
+        localtime_r(&t, &local);
+        char stamp[64];
+        std::strftime(stamp, sizeof stamp, "%y_%m_%d_ %H_%M_%S", &local);
+        fs::create_directories(save + "/" + stamp);
+        std::ofstream(save + "/" + stamp + "/IMG_0001.JPG") << "earlier";
+    }
+    std::string out;
+    ASSERT_EQ(Sh(Px3("--card E=" + Quote(card) + " recover E --types all --save " + Quote(save)), &out), 0) << out;
     std::smatch match;
-    ASSERT_TRUE(std::regex_search(out, match, std::regex("Files found: ([0-9]+)"))) << out;
-    size_t files = 0;
-    for (const std::string& folder : {small + "/out", home.File("Pictures/Pixsalvo/Tmp")})
-        for (const auto& entry : fs::recursive_directory_iterator(folder))
-            files += entry.is_regular_file();
-    EXPECT_EQ(files, std::stoul(match[1])) << out;
+    ASSERT_TRUE(std::regex_search(out, match, std::regex("Saved into: (.*_2)\n"))) << out;
+    const std::string folder = match[1];
+    const std::string planted = folder.substr(0, folder.size() - 2);
+    EXPECT_EQ(std::distance(fs::directory_iterator(planted), fs::directory_iterator()), 1) << out;
+    const std::vector<uint8_t> earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
+    EXPECT_EQ(px::test::ReadFile(planted + "/IMG_0001.JPG"), earlier);
+    EXPECT_NE(px::test::ReadFile(folder + "/IMG_0001.JPG"), earlier);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 10) << out;
+
+    // Two cards (a card is locked by the run that reads it), one save folder.
+    const std::string both = home.File("Both");
+    const std::string copy = home.File("card2.img");
+    fs::copy_file(card, copy);
+    const std::string save2 = " recover E --types all --save " + Quote(both);
+    const std::string one = Px3("--card E=" + Quote(card) + save2), two = Px3("--card E=" + Quote(copy) + save2);
+    ASSERT_EQ(Sh("(" + one + " > " + Quote(home.File("one.txt")) + " & " + two + " > " + Quote(home.File("two.txt")) +
+                     "; s=$?; wait $! && exit $s)",
+                 &out),
+              0)
+        << out;
+    std::vector<std::string> targets;
+    for (const char* name : {"one.txt", "two.txt"}) {
+        const std::vector<uint8_t> bytes = px::test::ReadFile(home.File(name));
+        const std::string log(bytes.begin(), bytes.end());
+        ASSERT_TRUE(std::regex_search(log, match, std::regex("Saved into: (.*)\n"))) << log;
+        targets.push_back(match[1]);
+        EXPECT_EQ(std::distance(fs::directory_iterator(targets.back()), fs::directory_iterator()), 10) << log;
+    }
+    EXPECT_NE(targets[0], targets[1]);
 }
 
 TEST_F(CliRecover, CardsGoThroughTheCardDocumentAndLog)
