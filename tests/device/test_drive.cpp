@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "device/cdrivescsi.h"
 #include "platform/lasterror.h"
+#include "platform/linuxdisk.h"
+#include "platform/sysfsdisks.h"
 #include "platform/volumetable.h"
 #include "platform/winioctl.h"
 #include "support/fixtures.h"
@@ -394,6 +398,75 @@ TEST(ErrorText, SystemTextAndLineBreaks)
     EXPECT_EQ(drive.GetError(), "FormatMessage Netive Error");
     drive.SetError("Plain\n", false);
     EXPECT_EQ(drive.GetError(), "Plain\n");
+}
+
+// The largest transfer comes from the adapter descriptor: a mebibyte for an image, the
+// kernel's queue limit (sysfs max_sectors_kb) for a real reader, usb-storage's 120 KiB
+// when neither sysfs nor BLKSECTGET says; a large request within it reads whole.
+TEST_F(CardTest, LargestTransferFromTheAdapterDescriptor)
+{
+    const char letter = Attach(2100);
+    CDriveScsi drive;
+    ASSERT_TRUE(drive.OpenVolume(letter));
+    EXPECT_EQ(drive.MaxTransferBytes(), 1u << 20);
+    std::vector<uint8_t> buffer(2048 * 512);
+    uint32_t done = 0;
+    ASSERT_TRUE(drive.ReadBlocks(buffer.data(), done, 50, 2048));
+    EXPECT_EQ(done, 2048u * 512);
+    EXPECT_EQ(BlockTag(&buffer[2047 * 512]), 2097u);
+    // A one-block request after it: the request buffer is not shrunk, the answer is right.
+    ASSERT_TRUE(drive.ReadBlocks(buffer.data(), done, 7, 1));
+    EXPECT_EQ(done, 512u);
+    EXPECT_EQ(BlockTag(buffer.data()), 7u);
+
+    // A SCSI disk as sysfs describes it: block/sdb and its queue folder.
+    const std::string device = home.File("sys/devices/usb1/host6/block/sdb");
+    std::filesystem::create_directories(device + "/queue");
+    std::filesystem::create_directories(home.File("sys/block"));
+    std::filesystem::create_symlink(device, home.File("sys/block/sdb"));
+    std::ofstream(device + "/size") << "62521344\n";
+    std::ofstream(device + "/queue/max_sectors_kb") << "240\n";
+    px::SysfsSource source;
+    source.sysRoot = home.File("sys");
+    source.devRoot = home.Path();
+    source.idPath = [](const px::SysfsDisk&) { return std::string(); };
+    px::SysfsDisk disk;
+    ASSERT_TRUE(px::ReadSysfsDisk(source, "sdb", disk));
+    EXPECT_EQ(disk.maxTransferBytes, 240u * 1024);
+
+    // Its handle answers the adapter query with that limit; without one (a plain file
+    // knows no BLKSECTGET) with 120 KiB.
+    ASSERT_TRUE(px::test::MakeBlankImage(home.File("sdb"), 1 << 20));
+    source.mountInfo = home.File("mountinfo");
+    std::ofstream(source.mountInfo) << "22 1 0:21 / /proc rw - proc proc rw\n";
+    auto capacity = [](int, sg_io_hdr_t* hdr) {
+        if (hdr->cmdp[0] == 0x25 && hdr->dxfer_len >= 8) {
+            const uint8_t answer[8] = {0, 0, 0x07, 0xFF, 0, 0, 2, 0};   // 2048 blocks of 512
+            std::memcpy(hdr->dxferp, answer, 8);
+        }
+        hdr->status = 0;
+        hdr->resid = 0;
+        return 0;
+    };
+    for (const uint32_t sysfs : {240u * 1024, 0u}) {
+        disk.maxTransferBytes = sysfs;
+        px::Handle handle = px::OpenLinuxDisk("\\\\.\\F:", disk, source, capacity);
+        ASSERT_NE(handle, nullptr) << px::SystemErrorText(px::GetLastError());
+        uint8_t query[12] = {1};   // StorageAdapterProperty
+        uint8_t answer[32] = {};
+        uint32_t returned = 0;
+        ASSERT_TRUE(handle->Control(px::IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, answer, sizeof answer,
+                                    &returned))
+            << px::SystemErrorText(px::GetLastError());
+        EXPECT_EQ(returned, 32u);
+        EXPECT_EQ(px::Get32(answer + 8), sysfs ? sysfs : 240u * 512);
+        // The device query is answered as before.
+        query[0] = 0;
+        uint8_t device[512] = {};
+        ASSERT_TRUE(handle->Control(px::IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, device, sizeof device,
+                                    &returned));
+        EXPECT_EQ(px::Get32(device + 0), px::STORAGE_DESCRIPTOR_FIXED);
+    }
 }
 
 }  // namespace
