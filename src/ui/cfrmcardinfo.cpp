@@ -117,7 +117,8 @@ bool CFrmCardInfo::OnPrint()
         SetStatusText(QString("Cannot write %1: %2").arg(path, file.errorString()), true);
     // The desktop is asked to open the file name even when it could not be written: an
     // earlier report may be there.
-    Desktop::Open(path);
+    if (!Desktop::Open(path) && written)
+        SayWhereFileIs(this, "the card report", path);
     return written;
 }
 

@@ -1,5 +1,6 @@
 #include "ui/cfrmfiletypes.h"
 
+#include <QAccessible>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -59,14 +60,35 @@ QIcon CategoryIcon(int category)
     return QIcon(QPixmap::fromImage(image));
 }
 
+// Sets a type's check mark and its selection; assistive technology hears of a change.
+void SetTypeChecked(QListWidget* list, int row, bool checked)
+{
+    QListWidgetItem* item = list->item(row);
+    const bool changed = (item->checkState() == Qt::Checked) != checked;
+    const QSignalBlocker block(list);
+    item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+    item->setSelected(checked);
+    if (changed && QAccessible::isActive()) {
+        QAccessible::State state;
+        state.checked = true;
+        QAccessibleStateChangeEvent event(list, state);
+        event.setChild(row);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
 QListWidget* CheckList(const QString& name, QWidget* parent)
 {
     auto* list = new QListWidget(parent);
     list->setAccessibleName(name);
-    list->setSelectionMode(QAbstractItemView::NoSelection);
+    // Selection is the check mark (the page keeps both the same): assistive technology
+    // toggles a type through its selection, and a click anywhere on the row turns it over.
+    list->setSelectionMode(QAbstractItemView::MultiSelection);
     list->setStyleSheet("QListWidget { border: 1px solid #d9dee4; border-radius: 4px; background: white; }"
                         "QListWidget:disabled { background: #f4f6f8; color: #a9b4bf; }"
-                        "QListWidget::item { padding: 2px 2px; }");
+                        "QListWidget::item { padding: 2px 2px; }"
+                        "QListWidget::item:selected { background: transparent; color: #1d2631; }"
+                        "QListWidget::item:focus { background: #e8f1fa; }");
     return list;
 }
 
@@ -74,10 +96,16 @@ QListWidget* CheckList(const QString& name, QWidget* parent)
 
 CFrmFileTypes::CFrmFileTypes(CDriveDoc& doc, const CStep& step, QWidget* parent)
     : CFrmRoot(doc, step, parent, "CFrmFileTypes"), m_cameras(ReportList("Cameras:", this)),
-      m_camerasLabel(FieldLabel("Cameras:", this)), m_typesLabel(FieldLabel("Media Types:", this))
+      m_camerasLabel(FieldLabel("Cameras:", this)), m_typesLabel(FieldLabel("Media Types:", this)),
+      m_selectAll(PageButton("Select all types", this))
 {
     SetHeading("What file types are you looking to recover?");
     m_cameras->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // The label above names the list; a column header would say it twice.
+    m_cameras->setHeaderHidden(true);
+    m_camerasLabel->setBuddy(m_cameras);
+    m_selectAll->setToolTip("Check every file type of the selected cameras");
+    connect(m_selectAll, &QPushButton::clicked, this, &CFrmFileTypes::SelectAllTypes);
     AddControl(kCamerasId, m_cameras);
     for (int c = 0; c < 3; ++c) {
         auto* heading = new QToolButton(this);
@@ -99,6 +127,8 @@ CFrmFileTypes::CFrmFileTypes(CDriveDoc& doc, const CStep& step, QWidget* parent)
         m_types[size_t(c)] = CheckList(kTitles[size_t(c)], this);
         AddControl(kListIds[size_t(c)], m_types[size_t(c)]);
         connect(m_types[size_t(c)], &QListWidget::itemChanged, this, &CFrmFileTypes::OnTypeChanged);
+        connect(m_types[size_t(c)], &QListWidget::itemSelectionChanged, this,
+                [this, c] { OnTypeSelectionChanged(m_types[size_t(c)]); });
     }
     connect(m_cameras, &QTreeWidget::itemSelectionChanged, this, &CFrmFileTypes::OnBrandsChanged);
     FillLists();
@@ -132,8 +162,10 @@ void CFrmFileTypes::FillTypeLists()
         for (const TypeListItem& type : TypeListItems(kFilters[c], offered, settings.FileTypes)) {
             auto* item = new QListWidgetItem(QString::fromStdString(type.Extension), list);
             item->setData(Qt::UserRole, qulonglong(type.Row));
-            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+            // Not user-checkable: the row's selection turns the mark over, once per click.
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
             item->setCheckState(type.Checked ? Qt::Checked : Qt::Unchecked);
+            item->setSelected(type.Checked);
         }
     }
     m_filling = false;
@@ -194,8 +226,37 @@ void CFrmFileTypes::OnTypeChanged()
 {
     if (m_filling)
         return;
+    // A check mark set from outside the row's selection (a program, a test) selects it.
+    for (QListWidget* list : m_types) {
+        const QSignalBlocker block(list);
+        for (int i = 0; i < list->count(); ++i)
+            list->item(i)->setSelected(list->item(i)->checkState() == Qt::Checked);
+    }
     ReadBack();
     CloseBalloon();
+}
+
+void CFrmFileTypes::OnTypeSelectionChanged(QListWidget* list)
+{
+    if (m_filling)
+        return;
+    for (int i = 0; i < list->count(); ++i)
+        SetTypeChecked(list, i, list->item(i)->isSelected());
+    ReadBack();
+    CloseBalloon();
+}
+
+void CFrmFileTypes::SelectAllTypes()
+{
+    CloseBalloon();
+    for (size_t c = 0; c < 3; ++c) {
+        m_switches[c] = true;
+        for (int i = 0; i < m_types[c]->count(); ++i)
+            SetTypeChecked(m_types[c], i, true);
+    }
+    ReadBack();
+    ApplySwitches();
+    SetStatusText("Every file type of the selected cameras is checked");
 }
 
 void CFrmFileTypes::OnHeadingClicked(Category category)
@@ -230,13 +291,24 @@ void CFrmFileTypes::resizeEvent(QResizeEvent*)
 {
     // "Cameras:" on the left; the three check lists side by side on the right, each under
     // its category heading.
-    constexpr int kTop = 34, kLabel = 18, kBottom = 10, kSide = 14, kGap = 10, kCamerasWidth = 150;
+    constexpr int kTop = 34, kLabel = 18, kBottom = 10, kSide = 14, kGap = 10, kButton = 120;
     const int listTop = kTop + kLabel + 4;
-    m_camerasLabel->setGeometry(kSide, kTop, kCamerasWidth, kLabel);
-    m_cameras->setGeometry(kSide, listTop, kCamerasWidth, height() - listTop - kBottom);
-    const int left = kSide + kCamerasWidth + 2 * kGap;
+    // The camera list as wide as its longest name, and as high as a whole number of rows
+    // (no row cut in half at the bottom).
+    int camerasWidth = 150;
+    for (int i = 0; i < m_cameras->topLevelItemCount(); ++i)
+        camerasWidth = std::max(camerasWidth, m_cameras->fontMetrics().horizontalAdvance(m_cameras->topLevelItem(i)->text(0)) + 40);
+    camerasWidth = std::min(camerasWidth, width() / 3);
+    const int frame = 2 * m_cameras->frameWidth();
+    const int row = std::max(1, m_cameras->topLevelItemCount() > 0 ? m_cameras->sizeHintForRow(0) : 20);
+    const int room = height() - listTop - kBottom - frame;
+    const int rows = std::min(std::max(1, room / row), std::max(1, m_cameras->topLevelItemCount()));
+    m_camerasLabel->setGeometry(kSide, kTop, camerasWidth, kLabel);
+    m_cameras->setGeometry(kSide, listTop, camerasWidth, room / row >= m_cameras->topLevelItemCount() ? room + frame : rows * row + frame);
+    const int left = kSide + camerasWidth + 2 * kGap;
     const int columnWidth = (width() - left - kSide - 2 * kGap) / 3;
-    m_typesLabel->setGeometry(left, kTop, width() - left - kSide, kLabel);
+    m_typesLabel->setGeometry(left, kTop, width() - left - kSide - kButton - kGap, kLabel);
+    m_selectAll->setGeometry(width() - kSide - kButton, kTop - 3, kButton, 24);
     const int headingTop = listTop;
     const int typesTop = headingTop + 24;
     for (int c = 0; c < 3; ++c) {

@@ -4,6 +4,7 @@
 // under a category heading that switches its list on and off. Every change is read back
 // into the settings' Brands and FileTypes at once.
 #include <QListWidget>
+#include <QPushButton>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -25,6 +26,9 @@ public:
     QListWidget* TypeList(Category category) const { return m_types[category]; }
     QToolButton* CategoryHeading(Category category) const { return m_headings[category]; }
     bool CategorySwitch(Category category) const { return m_switches[category]; }
+    QPushButton* SelectAllButton() const { return m_selectAll; }
+    // Every type the selected cameras offer checked, every category switched on.
+    void SelectAllTypes();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -38,10 +42,14 @@ private:
     void OnBrandsChanged();
     void OnTypeChanged();
     void OnHeadingClicked(Category category);
+    // A type list's check marks and its selection are one: the mouse, Space and the
+    // accessibility toggle action select, and a selected type is a checked one.
+    void OnTypeSelectionChanged(QListWidget* list);
 
     QTreeWidget* m_cameras;
     QLabel* m_camerasLabel;
     QLabel* m_typesLabel;
+    QPushButton* m_selectAll;
     std::array<QListWidget*, 3> m_types {};
     std::array<QToolButton*, 3> m_headings {};
     std::array<bool, 3> m_switches {true, true, true};

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
@@ -104,25 +103,11 @@ void CFrmPreviewImages::Open(const CThumb& thumb)
     const QString name = QFileInfo(path).fileName();
     const std::string text = thumb.GetText();
     if (IsVideoFile(text) || IsSoundFile(text)) {
-        // Players lock or delete what they play; they get a copy in the temporary folder,
-        // under the file's own name.
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        QString folder = QDir::tempPath();
-        if (!folder.endsWith('/') && !folder.endsWith('\\'))
-            folder += '/';
-        const QString target = folder + name;
-        QFile::remove(target);
-        QFile::copy(path, target);   // a failed copy still lets the player try the target
-        // Let the copy settle before the player opens it; the window keeps painting but
-        // takes no input meanwhile.
-        QEventLoop wait;
-        QTimer::singleShot(int(PlayDelayMs(thumb.GetSize())), &wait, &QEventLoop::quit);
-        wait.exec(QEventLoop::ExcludeUserInputEvents);
-        if (IsWaveFile(text))
-            Desktop::PlaySound(target);
-        else
-            Desktop::Open(target);
-        QApplication::restoreOverrideCursor();
+        // The player opens the file where the scan wrote it, at once: no copy to wait for
+        // (a 2 GB clip would hold the window for minutes) and none to clean up after.
+        const bool opened = IsWaveFile(text) ? Desktop::PlaySound(path) : Desktop::Open(path);
+        if (!opened)
+            SetStatusText(QString("No program could open %1. The file is in %2").arg(name, QFileInfo(path).absolutePath()), true);
         return;
     }
     // Pictures, and camera raw files through the preview the camera embedded in them;

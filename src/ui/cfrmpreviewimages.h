@@ -31,9 +31,6 @@ public:
     CThumbViewer* Viewer() const { return m_viewer; }
     CImageViewerDlg* ImageViewer() const { return m_imageViewer.get(); }
     QLabel* Summary() const { return m_summary; }
-    // How long the page waits before a movie or sound copied for playing is started:
-    // 1000 ms plus 2 ms for every 20,000 bytes.
-    static int64_t PlayDelayMs(uint64_t size) { return 1000 + int64_t(size) * 2 / 20000; }
 
 protected:
     void RefreshControls() override;

@@ -83,11 +83,11 @@ void CFrmRoot::OnPageHide()
     CMFCPageDlg::OnPageHide();
 }
 
-void CFrmRoot::ShowBalloon(QWidget* at, const QString& title, const QString& text)
+void CFrmRoot::ShowBalloon(QWidget* at, const QString& title, const QString& text, CBalloonTip::Kind kind)
 {
     CloseBalloon();
     m_balloon = text;
-    m_balloonTip = CBalloonTip::Show(at ? at : m_heading, title, text);
+    m_balloonTip = CBalloonTip::Show(at ? at : m_heading, title, text, kind);
     connect(m_balloonTip, &CBalloonTip::Closed, this, [this] { m_balloon.clear(); });
 }
 
@@ -99,6 +99,16 @@ void CFrmRoot::CloseBalloon()
 }
 
 void SetBoxHook(std::function<int(int, const QString&, const QString&)> hook) { BoxHook() = std::move(hook); }
+
+void SayWhereFileIs(QWidget* parent, const QString& what, const QString& path)
+{
+    const QString text = QString("No program on this desktop opens %1. You find it here:\n%2").arg(what, path);
+    SetStatusText(text, true);
+    if (BoxHook())
+        BoxHook()(BoxKind::Message, text, "Open");
+    else
+        QMessageBox::information(parent, "Open", text);
+}
 
 void CFrmRoot::ShowMessage(const QString& text, const QString& title)
 {
@@ -176,7 +186,7 @@ void CFrmRoot::MakeProgress()
     m_progress = new CCylinderProgress(this);
     m_progress->setRange(0, 100);
     m_progressText = new QLabel(this);
-    m_progressText->setAccessibleName("Progress text");
+    MarkValueLabel(m_progressText, "Progress text");
     QPalette palette = m_progressText->palette();
     palette.setColor(QPalette::WindowText, PageColour::Muted);
     m_progressText->setPalette(palette);

@@ -54,6 +54,10 @@ constexpr int Message = 0, Confirm = 1;
 }
 void SetBoxHook(std::function<int(int kind, const QString& text, const QString& title)> hook);
 
+// When the desktop has no program to open a file of the program's (the manual, the card
+// report): the status line and a message box say so, and where the file is.
+void SayWhereFileIs(QWidget* parent, const QString& what, const QString& path);
+
 // Reaches the status line of the running main window (nothing without one).
 void SetStatusText(const QString& text, bool error = false);
 // Installs the main window's status line hook (an empty function removes it).
@@ -121,7 +125,8 @@ public:
 
 protected:
     // A balloon warning at a control: at most one per page, closed by the next action.
-    void ShowBalloon(QWidget* at, const QString& title, const QString& text);
+    void ShowBalloon(QWidget* at, const QString& title, const QString& text,
+                     CBalloonTip::Kind kind = CBalloonTip::Kind::Warning);
     void CloseBalloon();
     virtual void RefreshControls() {}
     // Registers a control under its identifier for the shared operations above.

@@ -114,10 +114,18 @@ void CFrmSaveImages::RefreshControls()
     m_open->setEnabled(!JobRunning());
     m_save->setEnabled(!JobRunning());
     m_cancel->setEnabled(JobRunning());
-    const QString folder = QString::fromStdString(settings.SaveFolder.GetText());
+    // After a save the link leads into the folder the files went to (the run's own
+    // folder inside the save folder).
+    const QString folder = QString::fromStdString(Document().DestinationFolder());
     m_link->setText(ShortFolderText(folder, m_link->fontMetrics(), m_link->width()));
-    m_link->setToolTip(QString::fromStdString(Document().DestinationFolder()));
+    m_link->setToolTip(folder);
+    m_link->setAccessibleDescription(folder);
     ShowTotals();
+    const CFoundList* found = Document().FoundList();
+    if (Document().IsSaved() && (!found || found->GetCount() == 0) && m_savedCount > 0) {
+        m_totalImages->setText(QString::number(m_savedCount));
+        m_totalSize->setText(SizeQText(m_savedBytes));
+    }
     if (!JobRunning())
         m_freeSpace->setText(SizeQText(FreeBytes(QString::fromStdString(Document().DestinationFolder()))));
 }
@@ -186,13 +194,20 @@ bool CFrmSaveImages::OnStart()
         return false;
     }
     SetStatusText("Saving...");
+    const CFoundList* found = Document().FoundList();
+    const size_t keptCount = found ? found->CountKept() : 0;
+    const uint64_t keptBytes = found ? found->KeptSize() : 0;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const bool ok = Document().SaveFoundFiles();
     QApplication::restoreOverrideCursor();
     if (ok) {
+        m_savedCount = keptCount;
+        m_savedBytes = keptBytes;
         ShowBalloon(m_open, "View saved images",
                     "All selected images have been saved.\r\nClick open button to view saved images.\r\n\r\n"
-                    "Exit application if finished or proceed to next step to burn a CD");
+                    "Exit application if finished or proceed to next step to burn a CD\r\n\r\nSaved in: " +
+                        QString::fromStdString(Document().DestinationFolder()),
+                    CBalloonTip::Kind::Information);
         SetStatusText("Finished");
     } else {
         KeepUnsavedFiles();
@@ -308,6 +323,5 @@ void CFrmSaveImages::resizeEvent(QResizeEvent*)
     m_progressText->setGeometry(kSide, h - 54, w - 2 * kSide, 18);
     m_save->setGeometry(w - kSide - 196, h - 36, 96, 24);
     m_cancel->setGeometry(w - kSide - 92, h - 36, 92, 24);
-    m_link->setText(ShortFolderText(QString::fromStdString(Document().Settings().SaveFolder.GetText()),
-                                     m_link->fontMetrics(), m_link->width()));
+    m_link->setText(ShortFolderText(QString::fromStdString(Document().DestinationFolder()), m_link->fontMetrics(), m_link->width()));
 }

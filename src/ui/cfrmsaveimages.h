@@ -62,6 +62,10 @@ private:
     QLabel* m_prefixLabel;
     QLineEdit* m_prefix;
     QCheckBox* m_keepNames;
+    // What the last save put into the save folder, shown in the totals until new files
+    // are found (the found list is empty after a save).
+    size_t m_savedCount = 0;
+    uint64_t m_savedBytes = 0;
     QLabel* m_totalImagesLabel;
     QLabel* m_totalImages;
     QLabel* m_totalSizeLabel;

@@ -137,7 +137,12 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
     connect(m_menu, &CMenuPanel::Command, this, &CPXMainDlg::OnMenuCommand);
 
     m_background = QImage(QString::fromStdString(m_settings.GetBkSkinFile()));
-    setFixedSize(m_background.isNull() ? QSize(kDefaultWidth, kDefaultHeight) : m_background.size());
+    // The skin's size is the smallest the window gets; it may grow and be maximised.
+    const QSize smallest = m_background.isNull() ? QSize(kDefaultWidth, kDefaultHeight) : m_background.size();
+    setMinimumSize(smallest);
+    resize(smallest);
+    setSizeGripEnabled(false);
+    setWindowFlags(windowFlags() | Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint);
     SetRecoveryMenu(true);
 
     // The found list of the recoveries: thumbnails are made as the grid or the scan's
@@ -179,30 +184,41 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
     connect(m_support, &QPushButton::clicked, this, &CPXMainDlg::OnSupport);
 
     // The program's menu: what a window menu of the desktop would hold.
-    m_programMenu = new QToolButton(this);
-    m_programMenu->setText("Menu");
+    // A push button that pops its menu up: a click, Space and the accessibility press
+    // action all open it, and none waits for the menu to close.
+    m_programMenu = new QPushButton("Menu", this);
     m_programMenu->setAccessibleName("Menu");
-    m_programMenu->setPopupMode(QToolButton::InstantPopup);
+    m_programMenu->setAccessibleDescription("Help, card images, updates, About and Quit");
     m_programMenu->setCursor(Qt::PointingHandCursor);
     m_programMenu->setStyleSheet(
-        "QToolButton { background: transparent; color: white; border: 1px solid rgba(255, 255, 255, 90);"
+        "QPushButton { background: transparent; color: white; border: 1px solid rgba(255, 255, 255, 90);"
         " border-radius: 11px; padding: 3px 12px; }"
-        "QToolButton:hover { background: rgba(255, 255, 255, 25); } QToolButton::menu-indicator { image: none; }");
+        "QPushButton:hover, QPushButton:focus { background: rgba(255, 255, 255, 25); }"
+        "QPushButton:disabled { color: rgba(255, 255, 255, 90); border-color: rgba(255, 255, 255, 35); }");
     auto* menu = new QMenu(m_programMenu);
-    menu->addAction("&Help", this, &CPXMainDlg::OpenHelp)->setShortcut(QKeySequence::HelpContents);
-    menu->addAction("Attach card image...", this, &CPXMainDlg::AttachCardImage);
-    menu->addAction("Back Up Card to Image...", this, [this] {
+    // Each entry runs from the event loop, after the menu (or the accessibility client
+    // that pressed the entry) has its answer: the dialogs they open wait for the user.
+    const auto add = [this, menu](const QString& text, auto handler) {
+        QAction* action = menu->addAction(text);
+        connect(action, &QAction::triggered, this, handler, Qt::QueuedConnection);
+        return action;
+    };
+    add("&Help", [this] { OpenHelp(); })->setShortcut(QKeySequence::HelpContents);
+    add("Attach card image...", [this] { AttachCardImage(); });
+    add("Back Up Card to Image...", [this] {
         if (!m_jobRunning)
             BackUpCardToImage(m_doc, QString::fromStdString(m_settings.GetBackupFolder()), this);
     });
-    menu->addAction("&Check for Update...", this, &CPXMainDlg::CheckForUpdate);
-    menu->addAction("&About Pixsalvo 3...", this, [this] {
+    add("&Check for Update...", [this] { CheckForUpdate(); });
+    add("&About Pixsalvo 3...", [this] {
         if (!m_jobRunning)
             CAboutDlg(QApplication::applicationVersion(), this).exec();
     });
     menu->addSeparator();
-    menu->addAction("&Quit", this, &QWidget::close)->setShortcut(QKeySequence::Quit);
-    m_programMenu->setMenu(menu);
+    add("&Quit", [this] { close(); })->setShortcut(QKeySequence::Quit);
+    connect(m_programMenu, &QPushButton::clicked, menu, [this, menu] {
+        menu->popup(m_programMenu->mapToGlobal(QPoint(0, -menu->sizeHint().height())));
+    });
     addActions(menu->actions());
 
     if (auto* support = dynamic_cast<CFrmCardInfo*>(Page(Steps::Support))) {
@@ -245,8 +261,11 @@ void CPXMainDlg::StartCardNotices()
 
 void CPXMainDlg::OpenHelp()
 {
-    if (!m_jobRunning)
-        Desktop::Open(QString::fromStdString(m_settings.GetHelpFile()));
+    if (m_jobRunning)
+        return;
+    const QString manual = QString::fromStdString(m_settings.GetHelpFile());
+    if (!Desktop::Open(manual))
+        SayWhereFileIs(this, "the manual", manual);
 }
 
 void CPXMainDlg::CheckForUpdate()
@@ -312,7 +331,21 @@ void CPXMainDlg::resizeEvent(QResizeEvent*) { LayOut(); }
 void CPXMainDlg::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    DrawBackground(p, rect(), m_background, QColor(0xf4, 0xf5, 0xf7));
+    if (m_background.isNull() || size() == m_background.size()) {
+        DrawBackground(p, rect(), m_background, QColor(0xf4, 0xf5, 0xf7));
+        return;
+    }
+    // A grown window: the menu's column keeps its width and the button band its height;
+    // the rest of the skin stretches (it is even in the directions it stretches in).
+    const QSize skin = m_background.size();
+    const int splitX = kPageLeft - 1, splitY = skin.height() - kBottomArea;
+    const int right = width() - splitX, top = height() - kBottomArea;
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(QRect(0, 0, splitX, top), m_background, QRect(0, 0, splitX, splitY));
+    p.drawImage(QRect(0, top, splitX, kBottomArea), m_background, QRect(0, splitY, splitX, kBottomArea));
+    p.drawImage(QRect(splitX, 0, right, top), m_background, QRect(splitX, 0, skin.width() - splitX, splitY));
+    p.drawImage(QRect(splitX, top, right, kBottomArea), m_background,
+                QRect(splitX, splitY, skin.width() - splitX, kBottomArea));
 }
 
 void CPXMainDlg::ShowStep(int step)

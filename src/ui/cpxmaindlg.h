@@ -49,6 +49,7 @@ public:
     QPushButton* ContinueButton() const { return m_continue; }
     QPushButton* BackButton() const { return m_back; }
     QPushButton* SupportButton() const { return m_support; }
+    QPushButton* ProgramMenuButton() const { return m_programMenu; }
     CFrmRoot* Page(int step) const { return dynamic_cast<CFrmRoot*>(m_pages.Page(step)); }
     bool ShowsRecoveryMenu() const { return m_recoveryMenu; }
 
@@ -97,7 +98,7 @@ private:
     QPushButton* m_continue = nullptr;
     QPushButton* m_back = nullptr;
     QPushButton* m_support = nullptr;
-    QToolButton* m_programMenu = nullptr;
+    QPushButton* m_programMenu = nullptr;
     CDeviceWatcher m_watcher;
     QTimer m_cardTimer;
     bool m_jobRunning = false;

@@ -1,11 +1,15 @@
 #include "ui/pagekit.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QDesktopServices>
 #include <QDir>
 #include <QHeaderView>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
+
+#include <algorithm>
 
 #include "app/progresstext.h"
 
@@ -23,7 +27,84 @@ std::function<bool(const QString&)>& PlayHook()
     return hook;
 }
 
+// The property that marks a label showing a value: it holds the value's caption.
+constexpr const char* kCaptionProperty = "px3ValueCaption";
+
+// A value label as assistive technology sees it: its name is its caption ("Total
+// Images:"), so a client finds it whatever it shows; the value itself is its description
+// and its text ("12"), and a screen reader reads both.
+class ValueLabelAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit ValueLabelAccessible(QLabel* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+
+    QString text(QAccessible::Text kind) const override
+    {
+        if (kind == QAccessible::Name)
+            return Label()->property(kCaptionProperty).toString();
+        if (kind == QAccessible::Description || kind == QAccessible::Value)
+            return Value();
+        return QAccessibleWidget::text(kind);
+    }
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    // The read-only text: the value, no selection, no caret.
+    void selection(int, int* start, int* end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QString text(int start, int end) const override
+    {
+        const QString value = Value();
+        start = std::clamp(start, 0, int(value.size()));
+        end = end < 0 ? int(value.size()) : std::clamp(end, start, int(value.size()));
+        return value.mid(start, end - start);
+    }
+    int characterCount() const override { return int(Value().size()); }
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int* start, int* end) const override
+    {
+        *start = 0;
+        *end = characterCount();
+        return {};
+    }
+
+private:
+    QLabel* Label() const { return static_cast<QLabel*>(widget()); }
+    // The shown text without markup or line breaks.
+    QString Value() const
+    {
+        QString value = Label()->text();
+        value.replace(QLatin1String("<br>"), QLatin1String(" ")).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        return value;
+    }
+};
+
+QAccessibleInterface* ValueLabelFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("QLabel") && object && object->property(kCaptionProperty).isValid())
+        return new ValueLabelAccessible(static_cast<QLabel*>(object));
+    return nullptr;
+}
+
 }  // namespace
+
+void MarkValueLabel(QLabel* label, const QString& caption)
+{
+    static const bool factory = (QAccessible::installFactory(ValueLabelFactory), true);
+    (void)factory;
+    label->setProperty(kCaptionProperty, caption);
+    label->setAccessibleName(caption);
+}
 
 QPushButton* RoundButton(const QString& text, const QString& tip, QWidget* parent)
 {
@@ -67,7 +148,7 @@ QLabel* FieldLabel(const QString& text, QWidget* parent)
 QLabel* ValueLabel(const QString& label, QWidget* parent, int pixelSize)
 {
     auto* value = new QLabel(parent);
-    value->setAccessibleName(label);
+    MarkValueLabel(value, label);
     QFont font = value->font();
     font.setPixelSize(pixelSize);
     font.setBold(true);

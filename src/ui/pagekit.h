@@ -30,6 +30,9 @@ QPushButton* PageButton(const QString& text, QWidget* parent);
 // the label's text, so a screen reader reads both.
 QLabel* FieldLabel(const QString& text, QWidget* parent);
 QLabel* ValueLabel(const QString& label, QWidget* parent, int pixelSize = 13);
+// Makes a label one that shows a value: assistive technology names it by the caption and
+// reads the value as its description and text.
+void MarkValueLabel(QLabel* label, const QString& caption);
 // A report-style list in the page's look: no tree decoration, whole rows selected.
 QTreeWidget* ReportList(const QString& name, QWidget* parent);
 // Fills a report list from a list view of the document: the columns with their titles

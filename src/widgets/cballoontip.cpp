@@ -1,5 +1,7 @@
 #include "widgets/cballoontip.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QPainter>
@@ -41,11 +43,21 @@ QFont TitleFont(const QFont& base)
     return font;
 }
 
+// Balloons are alerts to assistive technology: a screen reader speaks one as it appears.
+QAccessibleInterface* BalloonAccessible(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("CBalloonTip") && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::AlertMessage);
+    return nullptr;
+}
+
 }  // namespace
 
-CBalloonTip* CBalloonTip::Show(QWidget* control, const QString& title, const QString& text)
+CBalloonTip* CBalloonTip::Show(QWidget* control, const QString& title, const QString& text, Kind kind)
 {
-    auto* balloon = new CBalloonTip(title, text);
+    static const bool factory = (QAccessible::installFactory(BalloonAccessible), true);
+    (void)factory;
+    auto* balloon = new CBalloonTip(title, text, kind);
     const QPoint tip = control ? control->mapToGlobal(QPoint(control->width() / 2, control->height())) : QPoint();
     QPoint at = tip - QPoint(kPadding + kIcon / 2, 0);
     // A control near the window's right edge: the bubble moves left to stay inside the
@@ -59,14 +71,17 @@ CBalloonTip* CBalloonTip::Show(QWidget* control, const QString& title, const QSt
     balloon->SetArrow(tip.x() - at.x());
     balloon->move(at);
     balloon->show();
+    QAccessibleEvent alert(balloon, QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
     return balloon;
 }
 
-CBalloonTip::CBalloonTip(const QString& title, const QString& text)
-    : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint), m_title(title), m_text(text)
+CBalloonTip::CBalloonTip(const QString& title, const QString& text, Kind kind)
+    : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint), m_title(title), m_text(text), m_kind(kind)
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_DeleteOnClose);
+    setAttribute(Qt::WA_ShowWithoutActivating);
     setAccessibleName(title);
     setAccessibleDescription(text);
     const QFontMetrics titleMetrics(TitleFont(font()));
@@ -107,10 +122,12 @@ void CBalloonTip::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QPainterPath path = BubblePath(width(), height(), m_arrow);
-    p.setPen(QPen(QColor(0xc9, 0x9a, 0x2e), 1));
-    p.setBrush(QColor(0xff, 0xfb, 0xec));
+    // A warning in amber, news in the program's blue.
+    const bool warning = m_kind == Kind::Warning;
+    p.setPen(QPen(warning ? QColor(0xc9, 0x9a, 0x2e) : QColor(0x7f, 0xa8, 0xd4), 1));
+    p.setBrush(warning ? QColor(0xff, 0xfb, 0xec) : QColor(0xf0, 0xf6, 0xfc));
     p.drawPath(path);
-    const QIcon icon = style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    const QIcon icon = style()->standardIcon(warning ? QStyle::SP_MessageBoxWarning : QStyle::SP_MessageBoxInformation);
     p.drawPixmap(kPadding, kArrow + kPadding, icon.pixmap(kIcon, kIcon));
     const int left = kPadding * 2 + kIcon;
     p.setPen(QColor(0x1d, 0x26, 0x31));

@@ -1,5 +1,7 @@
 #include "widgets/cmenupanel.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QPainter>
 
 #include "widgets/background.h"
@@ -11,10 +13,21 @@ namespace {
 // A clickable entry under the mouse: a lighter tone of its colour.
 QColor HoverColour(const QColor& colour) { return colour.lighter(135); }
 
+// A heading of the menu is read as a heading, not as a button that does nothing.
+QAccessibleInterface* MenuHeadingFactory(const QString& className, QObject* object)
+{
+    auto* item = className == QLatin1String("CMenuItem") ? qobject_cast<CMenuItem*>(object) : nullptr;
+    if (item && !item->Entry().Clickable)
+        return new QAccessibleWidget(item, QAccessible::Heading, item->text());
+    return nullptr;
+}
+
 }  // namespace
 
 CMenuItem::CMenuItem(const CMenuEntry& entry, QWidget* parent) : QAbstractButton(parent), m_entry(entry)
 {
+    static const bool factory = (QAccessible::installFactory(MenuHeadingFactory), true);
+    (void)factory;
     setText(entry.Text);
     QFont f = font();
     // Entries of 34-pixel rows read at 16 pixels, the small ones at 12; headings a little
@@ -40,7 +53,11 @@ void CMenuItem::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setFont(font());
-    p.setPen(m_entry.Clickable && underMouse() ? HoverColour(m_entry.Colour) : m_entry.Colour);
+    // While a job runs the menu takes no clicks, and looks it: its entries fade.
+    QColor colour = m_entry.Clickable && underMouse() && isEnabled() ? HoverColour(m_entry.Colour) : m_entry.Colour;
+    if (!isEnabled())
+        colour.setAlpha(100);
+    p.setPen(colour);
     const QRect r = rect().adjusted(0, 0, -2, 0);
     p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
     if (hasFocus()) {

@@ -132,7 +132,7 @@ QString ShotTimeText(int64_t seconds)
 // A cell of the grid as assistive technology sees it: an item of the grid's list, named
 // like the name under its thumbnail. It reads the grid each time it is asked, so it stays
 // true while the list changes; a cell past the laid-out ones is no longer valid.
-class ThumbCellAccessible : public QAccessibleInterface {
+class ThumbCellAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
 public:
     ThumbCellAccessible(CThumbViewer* grid, size_t index) : m_grid(grid), m_nIndex(index) {}
 
@@ -152,6 +152,31 @@ public:
     QAccessibleInterface* childAt(int, int) const override { return nullptr; }
     QAccessible::Role role() const override { return QAccessible::ListItem; }
     void setText(QAccessible::Text, const QString&) override {}
+
+    // Two actions, as the mouse and the keyboard have them: the keep mark turned over
+    // (toggle, Space) and the file opened (press, Enter).
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this) : nullptr;
+    }
+    QStringList actionNames() const override { return {toggleAction(), pressAction()}; }
+    QString localizedActionDescription(const QString& name) const override
+    {
+        return name == toggleAction() ? QStringLiteral("Keep or leave this file") : QStringLiteral("Open this file");
+    }
+    void doAction(const QString& name) override
+    {
+        if (!m_grid)
+            return;
+        if (name == toggleAction())
+            m_grid->ToggleKeptAt(m_nIndex);
+        else if (name == pressAction())
+            m_grid->OpenAt(m_nIndex);
+    }
+    QStringList keyBindingsForAction(const QString& name) const override
+    {
+        return {name == toggleAction() ? QStringLiteral("Space") : QStringLiteral("Return")};
+    }
 
     QString text(QAccessible::Text kind) const override
     {
@@ -332,7 +357,7 @@ void CThumbViewer::Relayout()
 {
     // Counted first: a file added while the cells are placed waits for the next Relayout.
     const size_t count = m_list->GetCount();
-    m_list->LayoutGrid(Columns);
+    m_list->LayoutGrid(m_nColumns);
     m_nLaidOut = count;
     m_extent = m_list->GetExtent();
     UpdateScrollBars();
@@ -425,7 +450,40 @@ void CThumbViewer::UpdateScrollBars()
 
 void CThumbViewer::resizeEvent(QResizeEvent*)
 {
+    // A wider view takes more columns; the current cell stays in view.
+    const int cellWidth = std::max(1, m_list->GetParams().CellWidth);
+    const int columns = std::max(MinColumns, viewport()->width() / cellWidth);
+    if (columns != m_nColumns) {
+        m_nColumns = columns;
+        Relayout();
+        size_t index = 0;
+        if (CurrentIndex(&index))
+            MoveCurrentTo(index);
+        return;
+    }
     UpdateScrollBars();
+}
+
+bool CThumbViewer::ToggleKeptAt(size_t index)
+{
+    CThumb* thumb = index < m_nLaidOut ? m_list->GetAt(index) : nullptr;
+    if (!thumb)
+        return false;
+    thumb->ToggleKept();
+    UpdateCell(thumb->GetCellRect());
+    AnnounceKept(index);
+    Notify(ThumbNotice::KeepChanged, thumb);
+    return true;
+}
+
+bool CThumbViewer::OpenAt(size_t index)
+{
+    CThumb* thumb = index < m_nLaidOut ? m_list->GetAt(index) : nullptr;
+    if (!thumb)
+        return false;
+    MoveCurrentTo(index);
+    Notify(ThumbNotice::Open, thumb);
+    return true;
 }
 
 void CThumbViewer::scrollContentsBy(int dx, int dy)
@@ -440,9 +498,9 @@ CThumb* CThumbViewer::CellAt(QPoint grid, size_t* index) const
     if (grid.x() < 0 || grid.y() < 0 || params.CellWidth <= 0 || params.CellHeight <= 0)
         return nullptr;
     const int column = grid.x() / params.CellWidth;
-    if (column >= Columns)
+    if (column >= m_nColumns)
         return nullptr;
-    const size_t k = size_t(grid.y() / params.CellHeight) * Columns + size_t(column);
+    const size_t k = size_t(grid.y() / params.CellHeight) * size_t(m_nColumns) + size_t(column);
     if (k >= m_nLaidOut)
         return nullptr;
     CThumb* thumb = m_list->GetAt(k);
@@ -471,12 +529,12 @@ void CThumbViewer::paintEvent(QPaintEvent* event)
         const QRect dirty = region.boundingRect();
         const int firstRow = std::max(0, dirty.top() / params.CellHeight);
         const int lastRow = std::max(0, dirty.bottom() / params.CellHeight);
-        const int firstColumn = std::clamp(dirty.left() / params.CellWidth, 0, Columns - 1);
-        const int lastColumn = std::clamp(dirty.right() / params.CellWidth, 0, Columns - 1);
+        const int firstColumn = std::clamp(dirty.left() / params.CellWidth, 0, m_nColumns - 1);
+        const int lastColumn = std::clamp(dirty.right() / params.CellWidth, 0, m_nColumns - 1);
         p.translate(-offset);
         for (int row = firstRow; row <= lastRow; ++row) {
             for (int column = firstColumn; column <= lastColumn; ++column) {
-                const size_t k = size_t(row) * Columns + size_t(column);
+                const size_t k = size_t(row) * m_nColumns + size_t(column);
                 if (k >= m_nLaidOut)
                     break;
                 CThumb* thumb = m_list->GetAt(k);
@@ -537,10 +595,10 @@ void CThumbViewer::RequestVisible()
     const int top = verticalScrollBar()->value();
     const int firstRow = std::max(0, top / params.CellHeight - 1);
     const int lastRow = (top + std::max(1, viewport()->height()) - 1) / params.CellHeight + 1;
-    const size_t first = size_t(firstRow) * Columns;
+    const size_t first = size_t(firstRow) * m_nColumns;
     if (first >= m_nLaidOut)
         return;
-    const size_t count = std::min(size_t(lastRow - firstRow + 1) * Columns, m_nLaidOut - first);
+    const size_t count = std::min(size_t(lastRow - firstRow + 1) * m_nColumns, m_nLaidOut - first);
     m_list->RequestThumbnails(first, count);
 }
 
@@ -670,12 +728,12 @@ void CThumbViewer::keyPressEvent(QKeyEvent* event)
     if (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) {
         if (!current)
             return;
-        if (key == Qt::Key_Space) {
+        size_t index = 0;
+        if (key == Qt::Key_Space && CurrentIndex(&index)) {
+            ToggleKeptAt(index);
+        } else if (key == Qt::Key_Space) {
             current->ToggleKept();
             UpdateCell(current->GetCellRect());
-            size_t index = 0;
-            if (CurrentIndex(&index))
-                AnnounceKept(index);
             Notify(ThumbNotice::KeepChanged, current);
         } else {
             Notify(ThumbNotice::Open, current);
@@ -688,6 +746,7 @@ void CThumbViewer::keyPressEvent(QKeyEvent* event)
         return;
     }
     size_t index = 0;
+    const size_t columns = size_t(m_nColumns);
     if (current) {
         const QRect cell = current->GetCellRect();
         CellAt(cell.topLeft(), &index);
@@ -700,11 +759,11 @@ void CThumbViewer::keyPressEvent(QKeyEvent* event)
             index = std::min(index + 1, last);
             break;
         case Qt::Key_Up:
-            index = index >= size_t(Columns) ? index - Columns : index;
+            index = index >= columns ? index - columns : index;
             break;
         case Qt::Key_Down:
             // Into the last row even when it is short.
-            index = index + Columns <= last ? index + Columns : (index / Columns < last / Columns ? last : index);
+            index = index + columns <= last ? index + columns : (index / columns < last / columns ? last : index);
             break;
         case Qt::Key_Home:
             index = 0;

@@ -91,7 +91,14 @@ public:
     // Cells painted so far, for tests of the repaint rule.
     size_t CellsPainted() const { return m_nCellsPainted; }
 
-    static constexpr int Columns = 5;
+    // The grid's columns: as many whole cells as the view is wide, never fewer than five
+    // (the window's smallest size shows five, and scrolls sideways when narrower).
+    static constexpr int MinColumns = 5;
+    int Columns() const { return m_nColumns; }
+    // What the keyboard and assistive technology do to a laid-out cell: turn its keep mark
+    // over, or ask to open it. False for an index past the laid-out cells.
+    bool ToggleKeptAt(size_t index);
+    bool OpenAt(size_t index);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -131,6 +138,7 @@ private:
     CThumbList* m_list = nullptr;
     bool m_bOwned = false;
     size_t m_nLaidOut = 0;  // thumbnails placed by the last Relayout
+    int m_nColumns = MinColumns;
     QSize m_extent;
     QImage m_keepSet, m_keepClear, m_open;
     QFont m_nameFont;

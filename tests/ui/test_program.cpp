@@ -76,6 +76,51 @@ echo "exit=$status"
     EXPECT_EQ(lines.find("Run Listener", run + 1), std::string::npos) << lines;
 }
 
+// A whole recovery through the accessibility interface alone (AT-SPI, as screen readers
+// and accessibility clients use it): no mouse and no key events reach the window.
+TEST(Program, RecoveryDrivenThroughTheAccessibilityInterface)
+{
+    px::test::TempHome home;
+    const std::string card = home.File("card.img");
+    px::test::MakeDemoCard(card, 16);
+    const std::string script = R"SH(
+set -e
+unset QT_QPA_PLATFORM
+export HOME="$1" XDG_CONFIG_HOME="$1/.config" XDG_RUNTIME_DIR="$1"
+chmod 700 "$1"
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+/usr/libexec/at-spi-bus-launcher --launch-immediately &
+bus=$!
+sleep 1
+PX3_CARDS="E=$2" "$3" > "$1/program.log" 2>&1 &
+pid=$!
+status=0
+/usr/bin/python3 "$4" "$1/Saved" Trip || status=$?
+for i in $(seq 1 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+kill $pid $bus 2>/dev/null || true
+echo "driver=$status"
+)SH";
+    const std::string file = home.File("drive.sh");
+    std::ofstream(file) << script;
+    std::string out;
+    px::test::Run("timeout 300 xvfb-run -a -s '-screen 0 1280x1024x24' dbus-run-session -- bash " + px::test::Quote(file) +
+                      " " + px::test::Quote(home.Path()) + " " + px::test::Quote(card) + " " +
+                      px::test::Quote(PIXSALVO3_EXE) + " " +
+                      px::test::Quote(std::string(PX3_SOURCE_DIR) + "/tests/ui/atspi_recovery.py") + " 2>&1",
+                  &out);
+    ASSERT_NE(out.find("driver=0"), std::string::npos) << out;
+    // What the driver read and did, and the files where the save put them.
+    for (const char* line : {"value Images Found: = ", "value Selected = ", "value Total Size: = ", "value Bytes Verified: = ",
+                             "value Restored Images Location: = ", "value Progress text = "})
+        EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+    size_t saved = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(home.File("Saved")))
+        saved += entry.is_regular_file();
+    const size_t found = out.find("value Images Found: = ");
+    ASSERT_NE(found, std::string::npos) << out;
+    EXPECT_EQ(saved, std::stoul(out.substr(found + 22))) << out;
+}
+
 // --help and --version answer without a display (no X server, the xcb platform asked for)
 // and never open the window.
 TEST(Program, HelpAndVersionNeedNoDisplay)

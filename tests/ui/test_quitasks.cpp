@@ -118,7 +118,8 @@ TEST_F(QuitAsks, SaveFirstFromTheQuitCommandShowsTheSavePage)
     ASSERT_NE(quit, nullptr);
     EXPECT_EQ(quit->shortcut(), QKeySequence(QKeySequence::Quit));
     quitAnswer = Answer::SaveFirst;
-    quit->trigger();
+    quit->trigger();   // runs from the event loop, as every entry of the program's menu
+    QCoreApplication::processEvents();
     ASSERT_EQ(asked.size(), 1);
     EXPECT_TRUE(asked[0].startsWith(QString("1 recovered file (%1) is not saved yet.").arg(SizeQText(700))))
         << asked[0].toStdString();

@@ -93,6 +93,13 @@ TEST_F(Widgets, GridRowsOfFiveAndTheirScrollRange)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&viewer));
     EXPECT_EQ(viewer.verticalScrollBar()->maximum() + viewer.viewport()->height(), 2 * 95);
     EXPECT_EQ(viewer.horizontalScrollBar()->maximum() + viewer.viewport()->width(), 5 * 95);
+    // A view wide enough for seven cells lays them out in one row of seven.
+    viewer.resize(7 * 95 + 40, 300);
+    QCoreApplication::processEvents();
+    ASSERT_GE(viewer.viewport()->width(), 7 * 95);
+    EXPECT_EQ(viewer.Columns(), 7);
+    EXPECT_EQ(viewer.List()->GetAt(6)->GetCellRect(), QRect(6 * 95, 0, 95, 95));
+    EXPECT_EQ(viewer.verticalScrollBar()->maximum(), 0);
 }
 
 TEST_F(Widgets, GridClicksAndKeysMarkOpenAndMove)
@@ -159,6 +166,19 @@ TEST_F(Widgets, GridClicksAndKeysMarkOpenAndMove)
     EXPECT_FALSE(list.GetAt(5)->IsKept());
     EXPECT_EQ(list.CountKept(), 4u);
     EXPECT_EQ(viewer.accessibleName(), "Thumbnails");
+
+    // Assistive technology has the same two actions on every cell.
+    QAccessibleInterface* cell = QAccessible::queryAccessibleInterface(&viewer)->child(4);
+    ASSERT_NE(cell, nullptr);
+    ASSERT_NE(cell->actionInterface(), nullptr);
+    const bool kept = list.GetAt(4)->IsKept();
+    cell->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_NE(list.GetAt(4)->IsKept(), kept);
+    EXPECT_EQ(cell->state().checked, !kept);
+    cell->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ASSERT_EQ(notices.got.size(), 7u);
+    EXPECT_EQ(notices.got[6], std::make_pair(ThumbNotice::Open, list.GetAt(4)));
+    EXPECT_EQ(list.GetCurrent(), list.GetAt(4));
 }
 
 // Under each thumbnail the camera's name for the file when the card knew it, else the
@@ -282,7 +302,7 @@ TEST_F(Widgets, LargeCardRepaintsOnlyTheCellsInView)
     QCoreApplication::processEvents();
 
     const QSize view = viewer.viewport()->size();
-    const size_t inView = size_t(view.height() / 96 + 2) * CThumbViewer::Columns;
+    const size_t inView = size_t(view.height() / 96 + 2) * size_t(viewer.Columns());
     std::vector<qint64> times;
     std::vector<size_t> cells;
     for (int i = 0; i < 9; ++i) {
@@ -296,7 +316,7 @@ TEST_F(Widgets, LargeCardRepaintsOnlyTheCellsInView)
     // The time alone would not tell: cells without a bitmap are cheap to paint. The
     // count of cells painted does.
     EXPECT_LE(*std::max_element(cells.begin(), cells.end()), inView);
-    EXPECT_GE(*std::min_element(cells.begin(), cells.end()), inView - 2 * CThumbViewer::Columns);
+    EXPECT_GE(*std::min_element(cells.begin(), cells.end()), inView - 2 * size_t(viewer.Columns()));
     std::sort(times.begin(), times.end());
     const double median = double(times[times.size() / 2]) / 1e6;
     std::cout << "[ measure  ] repaint of a " << view.width() << " x " << view.height() << " view over " << kFiles
