@@ -45,15 +45,15 @@ std::string LastFolderName(const std::string& folder)
 // The folder of a save: <save>/<run folder's name>, made empty here. An earlier run of the
 // same second may have been saved there already; then the first "<name>_N" (N from 2)
 // that is free in the save folder and beside the run folder is made, and the run folder
-// takes that name, so that no two runs are merged into one folder. The folder a failed
-// save of this run began (resume) is taken again as it is. False with the reason.
-bool MakeSaveTarget(std::string& source, const std::string& save, const std::string& resume, std::string& target,
-                    std::string& error)
+// takes that name, so that no two runs are merged into one folder (nor a retried save
+// into what its failed attempt left, whose names the rename pass may give again). False
+// with the reason.
+bool MakeSaveTarget(std::string& source, const std::string& save, std::string& target, std::string& error)
 {
     const std::string name = LastFolderName(source);
     const std::string parent = source.substr(0, source.size() - name.size());
-    if (WithoutTrailingSeparator(parent) == save || save + "/" + name == resume) {
-        target = save + "/" + name;  // saved where it was made, or the retry of a failed save
+    if (WithoutTrailingSeparator(parent) == save) {
+        target = source;  // saved where it was made
         return true;
     }
     for (int n = 1; n < 10000; ++n) {
@@ -312,7 +312,7 @@ bool CDriveDoc::SaveFoundFiles()
         return false;
     }
     const std::string saveFolder = target;
-    if (!MakeSaveTarget(source, saveFolder, m_strUnfinishedSave, target, error)) {
+    if (!MakeSaveTarget(source, saveFolder, target, error)) {
         m_strLastError = error;
         return false;
     }
@@ -339,7 +339,6 @@ bool CDriveDoc::SaveFoundFiles()
     }
     m_pFoundList->Clear();
     m_bSaved = true;
-    m_strUnfinishedSave = result ? std::string() : target;
     return result;
 }
 

@@ -109,6 +109,5 @@ private:
     CTransferStatus m_Status;
     std::unique_ptr<CFoundList> m_pFoundList;
     bool m_bSaved = false;
-    std::string m_strUnfinishedSave;   // the folder a failed save began: its retry goes on there
     bool m_bCancelRequested = false;   // a Cancel (Value1 1) came during a burn's copy
 };

@@ -21,6 +21,7 @@
 #include "recovery/csaveimages.h"
 #include "recovery/ctransfer.h"
 #include "app/ctransferstatus.h"
+#include "device/cdrivedoc.h"
 #include "support/fixtures.h"
 
 using px::test::TempHome;
@@ -443,4 +444,50 @@ TEST(Transfer, CopyTargetThatNamesAFileIsUsedUnchanged)
     EXPECT_FALSE(fs::exists(home.File("old.JPG/new.JPG")));
     EXPECT_EQ(Names(home.File("folder")), std::set<std::string>{"new.JPG"});
     EXPECT_EQ(Get(home.File("new.JPG")), "new");  // a copy keeps its source
+}
+
+// A save that fills the disk part way, then its retry into the same save folder: the
+// retry takes "<run>_2" (the rename pass gives its names again, which the first folder
+// may hold), the first folder keeps what it received, and every file is saved whole.
+TEST(Transfer, ARetriedSaveTakesTheNextFreeFolder)
+{
+    TempHome home;
+    OtherFileSystem other(home);
+    ASSERT_FALSE(HasFailure());
+    CDriveDoc doc;
+    doc.SetFoundList(std::make_unique<CFoundFiles>());
+    auto& found = static_cast<CFoundFiles&>(*doc.FoundList());
+    const std::string run = home.File("26_01_02_ 03_04_05");
+    fs::create_directories(run);
+    for (const char* name : {"a.JPG", "b.JPG"})
+        Put(run + "/" + name, std::string(name[0] == 'a' ? 1000 : 100000, name[0]));
+    found.AddFile(run + "/a.JPG");
+    found.AddFile(run + "/b.JPG");
+    found.Thumbs().WaitForThumbnails(10000);
+    doc.Status().RunFolder.SetPath(run + "/", true);
+    doc.Settings().SaveFolder.SetPath(other.Path + "/", true);
+
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 50000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool first = doc.SaveFoundFiles();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(first);
+    EXPECT_NE(doc.GetError().find("File too large; the files not moved are still in " + run), std::string::npos)
+        << doc.GetError();
+    const std::string target = other.Path + "/26_01_02_ 03_04_05";
+    EXPECT_EQ(CTransfer::CountFiles(target).Bytes, 1000u);
+
+    for (const auto& entry : fs::directory_iterator(run))
+        found.AddFile(entry.path().string());
+    ASSERT_TRUE(doc.SaveFoundFiles()) << doc.GetError();
+    EXPECT_EQ(doc.SaveTarget(), target + "_2");
+    EXPECT_EQ(CTransfer::CountFiles(target).Bytes, 1000u);
+    EXPECT_EQ(CTransfer::CountFiles(target + "_2").Bytes, 100000u);
+    EXPECT_FALSE(fs::exists(run));
+    EXPECT_FALSE(fs::exists(run + "_2"));
 }

@@ -113,7 +113,7 @@ TEST_F(Burn, ADriveSettingThatIsNoDriveIsRefused)
 {
     const std::string cwd = fs::current_path();
     fs::current_path(home.Path());
-    for (const std::string& drive : {"-version", "sr0", "stdio:disc.iso", "/dev/../tmp/disc.iso", "/dev/no-such-drive"}) {
+    for (const std::string drive : {"-version", "sr0", "stdio:disc.iso", "/dev/../tmp/disc.iso", "/dev/no-such-drive"}) {
         settings.SetBurnDrive(drive);
         EXPECT_FALSE(doc.BurnFolder(saved)) << drive;
         EXPECT_NE(doc.GetError().find("\"" + drive + "\""), std::string::npos) << doc.GetError();
