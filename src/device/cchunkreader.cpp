@@ -23,29 +23,30 @@ namespace {
 
 constexpr uint32_t kBlock = 512;
 
-// Sleeps until `ready` holds. The waiter announces itself in `waiting` before it checks
-// once more, and the other side bumps `events` before it looks at `waiting`: one of the
-// two always sees the other (both sequentially consistent), so no wake-up is lost and none
-// is sent while nobody sleeps.
+// Sleeps until `ready` holds: the lock and the condition variable are taken only when the
+// state is not ready already. The sleeper announces itself in `Waiting` (under the lock)
+// before it looks once more, and the other side changes the state before it looks at
+// `Waiting` (both sequentially consistent): one of the two always sees the other, so no
+// wake-up is lost and none is sent while nobody sleeps.
 template <class Ready>
-void Await(std::atomic<uint32_t>& events, std::atomic<bool>& waiting, Ready ready)
+void Await(CChunkReader::Sleeper& sleeper, Ready ready)
 {
-    for (;;) {
-        const uint32_t seen = events.load();
-        if (ready())
-            return;
-        waiting.store(true);
-        if (events.load() == seen && !ready())
-            events.wait(seen);
-        waiting.store(false);
-    }
+    if (ready())
+        return;
+    std::unique_lock lock(sleeper.Mutex);
+    sleeper.Waiting.store(true);
+    while (!ready())
+        sleeper.Wake.wait(lock);
+    sleeper.Waiting.store(false);
 }
 
-void Signal(std::atomic<uint32_t>& events, std::atomic<bool>& waiting)
+// After a change of the state the other side may sleep on.
+void Signal(CChunkReader::Sleeper& sleeper)
 {
-    events.fetch_add(1);
-    if (waiting.load())
-        events.notify_one();
+    if (sleeper.Waiting.load()) {
+        std::lock_guard lock(sleeper.Mutex);
+        sleeper.Wake.notify_one();
+    }
 }
 
 }  // namespace
@@ -69,9 +70,10 @@ void CChunkReader::Loop()
     uint32_t filled = 0;
     uint32_t resumed = 0;
     for (uint64_t block = m_first; block < m_end && !m_stop.load();) {
-        // A buffer the scan has given back.
-        Await(m_readerEvents, m_readerWaits,
-              [&] { return m_stop.load() || filled - m_released.load(std::memory_order_acquire) < slots; });
+        // A buffer the scan has given back; when the ring is full, the reader sleeps until
+        // half of it is free again (one wake-up for several buffers).
+        if (filled - m_released.load(std::memory_order_acquire) >= slots)
+            Await(m_reader, [&] { return m_stop.load() || filled - m_released.load() <= slots / 2; });
         if (m_stop.load())
             break;
         Slot& slot = m_slots[filled % slots];
@@ -80,21 +82,21 @@ void CChunkReader::Loop()
         slot.Result = ReadLocked(m_drive, m_driveMutex, slot.Buffer.data(), block, static_cast<uint16_t>(slot.Count));
         m_requests.fetch_add(1, std::memory_order_relaxed);
         block += slot.Count;
-        m_filled.store(++filled, std::memory_order_release);
+        m_filled.store(++filled);
         if (!slot.Result.RequestOk)
             break;   // the reader or the card is gone: the scan ends on this chunk
-        Signal(m_scanEvents, m_scanWaits);
+        Signal(m_scan);
         if (slot.Result.Complete(slot.Count * kBlock))
             continue;
         // The scan takes the failing part by the chunk and block rules and says where to
         // go on.
-        Await(m_readerEvents, m_readerWaits,
+        Await(m_reader,
               [&] { return m_stop.load() || m_resumes.load(std::memory_order_acquire) != resumed; });
         ++resumed;
         block = m_resumeAt;
     }
-    m_done.store(true, std::memory_order_release);
-    Signal(m_scanEvents, m_scanWaits);
+    m_done.store(true);
+    Signal(m_scan);
 }
 
 CReadChunk CChunkReader::ChunkOf(Slot& slot, uint32_t index) const
@@ -128,7 +130,7 @@ const CReadChunk* CChunkReader::Next()
 {
     if (m_chunkInSlot >= m_chunksInSlot) {
         // A new buffer: the one before it was released.
-        Await(m_scanEvents, m_scanWaits, [&] {
+        Await(m_scan, [&] {
             return m_filled.load(std::memory_order_acquire) != m_taken || m_done.load(std::memory_order_acquire);
         });
         // The last buffer may have come just before the end did.
@@ -157,22 +159,24 @@ const CReadChunk* CChunkReader::Next()
 
 void CChunkReader::Release()
 {
-    m_released.fetch_add(1, std::memory_order_release);
-    Signal(m_readerEvents, m_readerWaits);
+    const uint32_t released = m_released.fetch_add(1) + 1;
+    // The reader, when it sleeps on a full ring, waits for half of it.
+    if (m_filled.load() - released <= m_slots.size() / 2)
+        Signal(m_reader);
 }
 
 void CChunkReader::Resume(uint64_t block)
 {
     m_resumeAt = block;
     m_chunkInSlot = m_chunksInSlot = 0;
-    m_resumes.fetch_add(1, std::memory_order_release);
-    Signal(m_readerEvents, m_readerWaits);
+    m_resumes.fetch_add(1);
+    Signal(m_reader);
 }
 
 void CChunkReader::Stop()
 {
     m_stop.store(true);
-    Signal(m_readerEvents, m_readerWaits);
+    Signal(m_reader);
     if (m_thread.joinable())
         m_thread.join();
 }

@@ -3,8 +3,8 @@
 // device takes (a whole number of chunks), into a ring of buffers; the scan takes the
 // chunks out of them in order. Reader and scan hand the buffers over through a
 // single-producer single-consumer ring of atomic counters: neither takes a lock on the
-// way, and one waits (and is woken) only when the ring is full or empty, once per request
-// of many chunks. The card device is shared with the job's own requests (block by block
+// way, and one sleeps (and is woken) only when the ring is full or empty, at most once per
+// request of many chunks. The card device is shared with the job's own requests (block by block
 // re-reads, looks ahead) through one mutex, held for each request and the reading of its
 // answer.
 //
@@ -14,6 +14,7 @@
 // having dealt with the failing part by the chunk and block rules, tells it where to go
 // on (Resume). A request that fails outright (the reader gone) ends the reading.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -79,6 +80,14 @@ public:
     // Requests the reader made (for tests and the log).
     uint64_t Requests() const { return m_requests.load(std::memory_order_relaxed); }
 
+    // A side's place to sleep: taken only when the ring is empty (the scan) or full (the
+    // reader), never on the way of a chunk.
+    struct Sleeper {
+        std::mutex Mutex;
+        std::condition_variable Wake;
+        std::atomic<bool> Waiting{false};
+    };
+
 private:
     struct Slot {
         std::vector<uint8_t> Buffer;
@@ -100,11 +109,9 @@ private:
     // running counts: filled - released buffers are with the scan.
     std::atomic<uint32_t> m_filled{0};
     std::atomic<uint32_t> m_released{0};
-    // Bumped by every change the other side may sleep on; the flags say who sleeps.
-    std::atomic<uint32_t> m_scanEvents{0};
-    std::atomic<uint32_t> m_readerEvents{0};
-    std::atomic<bool> m_scanWaits{false};
-    std::atomic<bool> m_readerWaits{false};
+    // Where the scan and the reader sleep when the ring is empty or full.
+    Sleeper m_scan;
+    Sleeper m_reader;
     // Where the reader goes on after a pause (written before the count of resumes grows).
     uint64_t m_resumeAt = 0;
     std::atomic<uint32_t> m_resumes{0};
