@@ -235,8 +235,8 @@ bool ReadMovieFrame(const std::string& path, QSize box, MovieFrame& out)
         return ok;
     };
 
-    // 64 KiB: FFmpeg's own file buffer size (IO_BUFFER_SIZE is 32 KiB; larger reads cost
-    // nothing on a local file).
+    // Reads of 64 KiB, twice FFmpeg's own file buffer: fewer calls, and a clip's header,
+    // index and first key frame still come in a few of them.
     constexpr int kBuffer = 64 * 1024;
     Input input;
     auto* buffer = static_cast<uint8_t*>(av_malloc(kBuffer));
@@ -303,12 +303,15 @@ bool ReadMovieFrame(const std::string& path, QSize box, MovieFrame& out)
     Decoder decoder;
     decoder.ctx = avcodec_alloc_context3(codec);
     if (!decoder.ctx || avcodec_parameters_to_context(decoder.ctx, video->codecpar) < 0) {
-        out.Error = "out of memory";
+        out.Error = "the decoder could not be set up";
         return report(false);
     }
     decoder.ctx->thread_count = 1;
     decoder.ctx->skip_frame = AVDISCARD_NONKEY;
-    decoder.ctx->lowres = LowResFor(codec, coded, fitted);
+    // The fitted size in coded pixels (a wide sample aspect stretches them).
+    const QSize fittedCoded(int((int64_t(fitted.width()) * coded.width() + display.width() - 1) / display.width()),
+                            fitted.height());
+    decoder.ctx->lowres = LowResFor(codec, coded, fittedCoded);
     rc = avcodec_open2(decoder.ctx, codec, nullptr);
     if (rc < 0) {
         out.Error = AvError(rc);
