@@ -19,7 +19,7 @@ for f in ./usr/bin/pixsalvo3 ./usr/bin/px3 ./usr/share/pixsalvo3/Skin/PX3BG.png 
   grep -qx "$f" "$WORK/contents.txt" || fail "missing from the package: $f"
 done
 DEPENDS=$(dpkg-deb -f "$DEB" Depends)
-for lib in libqt6widgets6 libcurl libraw libudev1 libblkid1 libsodium; do
+for lib in libqt6widgets6 libcurl libraw libudev1 libblkid1 libsodium libavformat libavcodec libswscale; do
   echo "$DEPENDS" | grep -q "$lib" || fail "Depends lacks $lib: $DEPENDS"
 done
 # Unpacked, the programs run: px3 answers --version from the package's own files.
