@@ -231,9 +231,12 @@ bool CCardJob::Run()
         if (m_bCancelRequested)
             break;
     }
-    if (reader)
+    if (reader) {
+        // A run that ended inside a buffer still has what it gathered from it to write.
+        FlushChunks();
         Log().Info("Card read in " + std::to_string(reader->Requests()) + " requests ahead of the scan (" +
                    std::to_string(RequestBlocks()) + " blocks each)");
+    }
     reader.reset();
     if (!failed && !m_bCancelRequested && !m_bAborted && !RevisitSkipped(m_Drive, std::chrono::steady_clock::now() - scanStart))
         failed = !m_strError.empty();

@@ -495,6 +495,27 @@ TEST_F(DeadAreaRecoveryTest, PicturesAfterADeadAreaComeBackWhole)
     EXPECT_EQ(px::VolumeTable::Instance().Card(letter)->WriteCommands(), 0u);
 }
 
+// A Cancel in the middle of a buffer read ahead: the file open at that moment is written
+// up to the last chunk processed, from the buffer before it goes.
+TEST_F(DeadAreaRecoveryTest, CancelInsideABufferKeepsTheCarvedBytes)
+{
+    auto image = Blocks(6000);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = uint8_t(i * 7 + i / 512 + 1);
+    Put(image, 0, px::test::Jpeg());
+    const char letter = AttachImage("cancel.img", image);
+    int pumps = 0;
+    px::SetMessagePump([&pumps] {
+        if (++pumps == 5)
+            CMsgSend cancel(MsgCode::Cancel, CVariant(1));
+    });
+    EXPECT_FALSE(Recover(letter, TypeBit::Jpg));
+    px::SetMessagePump({});
+    EXPECT_EQ(error, "Canceled by user");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files.begin()->second, std::vector<uint8_t>(image.begin(), image.begin() + 500 * 512));
+}
+
 TEST(TransferStatus, CopiesSendsAndEstimates)
 {
     CTransferStatus status;
