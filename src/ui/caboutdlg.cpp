@@ -10,16 +10,16 @@
 QString CAboutDlg::VersionText(const QString& version)
 {
     const QStringList parts = version.split('.');
-    return QString("Version %1.%2").arg(parts.value(0, "0").toInt()).arg(parts.value(1, "0").toInt());
+    return tr("Version %1.%2").arg(parts.value(0, "0").toInt()).arg(parts.value(1, "0").toInt());
 }
 
 CAboutDlg::CAboutDlg(const QString& version, QWidget* parent) : QDialog(parent)
 {
-    setWindowTitle("About Pixsalvo 3");
-    setAccessibleName("About Pixsalvo 3");
+    setWindowTitle(tr("About Pixsalvo 3"));
+    setAccessibleName(tr("About Pixsalvo 3"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 20, 24, 16);
-    auto* name = new QLabel("Pixsalvo 3", this);
+    auto* name = new QLabel(tr("Pixsalvo 3"), this);
     QFont font = name->font();
     font.setPixelSize(20);
     font.setBold(true);

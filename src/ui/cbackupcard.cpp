@@ -1,5 +1,6 @@
 #include "ui/cbackupcard.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QProgressDialog>
@@ -14,13 +15,14 @@
 bool BackUpCardToImage(CDriveDoc& doc, const QString& backupFolder, QWidget* parent)
 {
     if (!doc.SelectedLoaded() || doc.SelectedLetter() == 0) {
-        SetStatusText("Please select the card to back up", true);
+        SetStatusText(QCoreApplication::translate("CBackupCard", "Please select the card to back up"), true);
         return false;
     }
     QDir().mkpath(backupFolder);
     const QString image = QFileDialog::getSaveFileName(
-        parent, "Back up card to image", QDir(backupFolder).filePath("card.img"),
-        "Card images (*.img);;All files (*)", nullptr, QFileDialog::DontConfirmOverwrite);
+        parent, QCoreApplication::translate("CBackupCard", "Back up card to image"), QDir(backupFolder).filePath("card.img"),
+        QCoreApplication::translate("CBackupCard", "Card images (*.img);;All files (*)"), nullptr,
+        QFileDialog::DontConfirmOverwrite);
     if (image.isEmpty())
         return false;
 
@@ -28,25 +30,26 @@ bool BackUpCardToImage(CDriveDoc& doc, const QString& backupFolder, QWidget* par
     options.imagePath = image.toStdString();
     options.commandLine = std::string("pixsalvo3 backup ") + doc.SelectedLetter() + " " + options.imagePath;
     CCardBackup job(&doc.Status(), doc.SelectedInfo(), options);
-    QProgressDialog progress("Backing up the card...", "Cancel", 0, 1000, parent);
-    progress.setWindowTitle("Back Up Card to Image");
+    QProgressDialog progress(QCoreApplication::translate("CBackupCard", "Backing up the card..."),
+                             QCoreApplication::translate("CBackupCard", "Cancel"), 0, 1000, parent);
+    progress.setWindowTitle(QCoreApplication::translate("CBackupCard", "Back Up Card to Image"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(0);
     QObject::connect(&progress, &QProgressDialog::canceled, [] { CMsgSend cancel(MsgCode::Cancel, CVariant(1)); });
     job.SetProgressHandler([&progress](const CBackupProgress& p) {
         progress.setValue(p.size ? static_cast<int>(p.copied * 1000 / p.size) : 0);
-        progress.setLabelText(QString("%1 copied, %2 bad, %3 not tried yet")
+        progress.setLabelText(QCoreApplication::translate("CBackupCard", "%1 copied, %2 bad, %3 not tried yet")
                                   .arg(SizeQText(p.copied), SizeQText(p.failed), SizeQText(p.untried)));
     });
     Log().BeginScope("Backup " + std::string(1, doc.SelectedLetter()) + ": ==> " + options.imagePath);
-    SetStatusText("Backing up the card...");
+    SetStatusText(QCoreApplication::translate("CBackupCard", "Backing up the card..."));
     const bool ok = job.Run();
     progress.reset();
     const QString error = QString::fromStdString(job.GetError());
     Log().Outcome(ok ? "-OK" : "-FAIL", "Backup ==> " + job.GetError());
     if (ok && error.isEmpty())
-        SetStatusText(QString("The card is backed up to %1: attach it with Attach card image... to recover it").arg(image));
+        SetStatusText(QCoreApplication::translate("CBackupCard", "The card is backed up to %1: attach it with Attach card image... to recover it").arg(image));
     else
-        SetStatusText(ok ? QString("%1; the image is %2").arg(error, image) : error, true);
+        SetStatusText(ok ? QCoreApplication::translate("CBackupCard", "%1; the image is %2").arg(error, image) : error, true);
     return true;
 }

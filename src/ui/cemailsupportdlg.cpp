@@ -52,7 +52,7 @@ int ShowFailureBox(QWidget* parent, const QString& text, const QString& title)
 {
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
     box.setAccessibleName(title);
-    QPushButton* save = box.addButton("Save as text...", QMessageBox::ActionRole);
+    QPushButton* save = box.addButton(QCoreApplication::translate("CEmailSupportDlg", "Save as text..."), QMessageBox::ActionRole);
     box.setDefaultButton(save);
     box.exec();
     return box.clickedButton() == save ? int(QMessageBox::Save) : int(QMessageBox::Ok);
@@ -72,8 +72,8 @@ void CEmailSupportDlg::SetFileChooser(std::function<QString(QWidget*, const QStr
 
 CEmailSupportDlg::CEmailSupportDlg(CDriveDoc* doc, QWidget* parent) : QDialog(parent)
 {
-    setWindowTitle("Email Support");
-    setAccessibleName("Email Support");
+    setWindowTitle(tr("Email Support"));
+    setAccessibleName(tr("Email Support"));
     setModal(true);
     setAutoFillBackground(true);
     QPalette palette = this->palette();
@@ -86,7 +86,7 @@ CEmailSupportDlg::CEmailSupportDlg(CDriveDoc* doc, QWidget* parent) : QDialog(pa
     layout->setVerticalSpacing(8);
     layout->setColumnStretch(1, 1);
 
-    auto* intro = new QLabel("Please supply the following information for Tolvex Media technical support.", this);
+    auto* intro = new QLabel(tr("Please supply the following information for Tolvex Media technical support."), this);
     intro->setAccessibleName(intro->text());
     intro->setWordWrap(true);
     QPalette introPalette = intro->palette();
@@ -114,11 +114,11 @@ CEmailSupportDlg::CEmailSupportDlg(CDriveDoc* doc, QWidget* parent) : QDialog(pa
         layout->setRowStretch(row++, stretch);
         return edit;
     };
-    m_computer = addLine("Computer:");
-    m_system = addLine("System Version:");
-    m_userMail = addLine("Your email address:");
-    m_problem = addText("A full description of the problem:", 3);
-    m_cardInfo = addText("Card Info:", 2);
+    m_computer = addLine(tr("Computer:"));
+    m_system = addLine(tr("System Version:"));
+    m_userMail = addLine(tr("Your email address:"));
+    m_problem = addText(tr("A full description of the problem:"), 3);
+    m_cardInfo = addText(tr("Card Info:"), 2);
     m_cardInfo->setReadOnly(true);
     m_cardInfo->setLineWrapMode(QPlainTextEdit::NoWrap);
     // The report is laid out in columns: "Courier", else the desktop's fixed-pitch font.
@@ -128,12 +128,12 @@ CEmailSupportDlg::CEmailSupportDlg(CDriveDoc* doc, QWidget* parent) : QDialog(pa
     courier.setFixedPitch(true);
     m_cardInfo->setFont(courier);
 
-    m_send = RoundButton("Send", "Send the request to technical support", this);
-    m_close = PageButton("Close", this);
-    m_saveText = PageButton("Save as text...", this);
-    m_saveText->setToolTip("Save the request as a text file, to send it another way");
+    m_send = RoundButton(tr("Send"), tr("Send the request to technical support"), this);
+    m_close = PageButton(tr("Close"), this);
+    m_saveText = PageButton(tr("Save as text..."), this);
+    m_saveText->setToolTip(tr("Save the request as a text file, to send it another way"));
     m_state = new QLabel(this);
-    m_state->setAccessibleName("Sending state");
+    m_state->setAccessibleName(tr("Sending state"));
     m_state->setWordWrap(true);
     // Enter in a line field must not send a half-written request.
     m_send->setAutoDefault(false);
@@ -220,10 +220,10 @@ void CEmailSupportDlg::OnSend()
 void CEmailSupportDlg::ShowSending(bool sending)
 {
     m_send->setEnabled(!sending);
-    m_close->setText(sending ? "Cancel" : "Close");
+    m_close->setText(sending ? tr("Cancel") : tr("Close"));
     m_close->setAccessibleName(m_close->text());
     if (sending)
-        m_state->setText("Sending...");
+        m_state->setText(tr("Sending..."));
 }
 
 void CEmailSupportDlg::OnSent(bool ok)
@@ -235,14 +235,14 @@ void CEmailSupportDlg::OnSent(bool ok)
         return;
     }
     if (m_mail.GetLastCode() == MapiCode::UserAbort) {
-        m_state->setText("Not sent: sending was cancelled.");
+        m_state->setText(tr("Not sent: sending was cancelled."));
         return;
     }
-    m_state->setText("Not sent.");
-    const QString text = "The support request could not be sent.\n\n" + QString::fromStdString(m_mail.GetReason()) +
-                         "\n\nYour text stays in this form. \"Save as text...\" keeps the request in a file, so "
-                         "that you can send it another way.";
-    const QString title = "EMail Problem";
+    m_state->setText(tr("Not sent."));
+    const QString text = tr("The support request could not be sent.\n\n%1\n\nYour text stays in this form. \"Save as text...\" "
+                            "keeps the request in a file, so that you can send it another way.")
+                             .arg(QString::fromStdString(m_mail.GetReason()));
+    const QString title = tr("EMail Problem");
     const int answer = FailureBox() ? FailureBox()(this, text, title) : ShowFailureBox(this, text, title);
     if (answer == QMessageBox::Save)
         SaveAsText();
@@ -260,22 +260,22 @@ bool CEmailSupportDlg::SaveAsText()
         folder = QDir::homePath();
     const QString suggested = folder + "/Pixsalvo Support Request.txt";
     const QString chosen = FileChooser() ? FileChooser()(this, suggested)
-                                         : QFileDialog::getSaveFileName(this, "Save the support request", suggested,
-                                                                        "Text files (*.txt);;All files (*)");
+                                         : QFileDialog::getSaveFileName(this, tr("Save the support request"), suggested,
+                                                                        tr("Text files (*.txt);;All files (*)"));
     if (chosen.isEmpty())
         return false;
     QSaveFile file(chosen);
     const QByteArray bytes = RequestText().toUtf8();
     const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
     if (!written) {
-        const QString text = "The request could not be saved in " + chosen + ": " + file.errorString();
+        const QString text = tr("The request could not be saved in %1: %2").arg(chosen, file.errorString());
         if (FailureBox())
-            FailureBox()(this, text, "Save as text");
+            FailureBox()(this, text, tr("Save as text"));
         else
-            QMessageBox::warning(this, "Save as text", text);
+            QMessageBox::warning(this, tr("Save as text"), text);
         return false;
     }
-    m_state->setText("Saved in " + chosen);
+    m_state->setText(tr("Saved in %1").arg(chosen));
     return true;
 }
 

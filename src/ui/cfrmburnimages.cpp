@@ -23,13 +23,13 @@ constexpr size_t kNamesListed = 10;
 
 CFrmBurnImages::CFrmBurnImages(CDriveDoc& doc, const CStep& step, QWidget* parent)
     : CFrmRoot(doc, step, parent, "CFrmBurnImages"),
-      m_totalSizeLabel(FieldLabel("Restored images total size:", this)),
-      m_totalSize(ValueLabel("Restored images total size:", this)), m_filesLabel(FieldLabel("Number of files:", this)),
-      m_files(ValueLabel("Number of files:", this)), m_locationLabel(FieldLabel("Restored Images Location:", this)),
-      m_location(ValueLabel("Restored Images Location:", this)),
-      m_start(RoundButton("&Start", "Write the saved images to a CD", this)), m_cancel(PageButton("Cancel", this))
+      m_totalSizeLabel(FieldLabel(tr("Restored images total size:"), this)),
+      m_totalSize(ValueLabel(tr("Restored images total size:"), this)), m_filesLabel(FieldLabel(tr("Number of files:"), this)),
+      m_files(ValueLabel(tr("Number of files:"), this)), m_locationLabel(FieldLabel(tr("Restored Images Location:"), this)),
+      m_location(ValueLabel(tr("Restored Images Location:"), this)),
+      m_start(RoundButton(tr("&Start"), tr("Write the saved images to a CD"), this)), m_cancel(PageButton(tr("Cancel"), this))
 {
-    SetHeading("Burn a backup copy of your restored images:");
+    SetHeading(tr("Burn a backup copy of your restored images:"));
     m_files->setText("0");
     m_totalSize->setText(QString::fromStdString(SizeText(0)));
     MakeProgress();
@@ -83,11 +83,11 @@ bool CFrmBurnImages::CheckReady()
     m_strFolder = FolderToWrite();
     UpdateTotals();
     if (m_strFolder.empty()) {
-        ShowBalloon(this, "Internal error", "Recovery folder does not exist.\r\nPlease contact customer service.");
+        ShowBalloon(this, tr("Internal error"), tr("Recovery folder does not exist.\r\nPlease contact customer service."));
         return false;
     }
     if (m_nFiles == 0) {
-        ShowBalloon(this, "No files to burn", "The folder is empty.");
+        ShowBalloon(this, tr("No files to burn"), tr("The folder is empty."));
         return false;
     }
     return true;
@@ -101,7 +101,7 @@ bool CFrmBurnImages::OnStart()
     if (!CheckReady())
         return false;
     CloseBalloon();
-    SetStatusText("Writing the CD...");
+    SetStatusText(tr("Writing the CD..."));
     QApplication::setOverrideCursor(Qt::BusyCursor);
     // The window runs while the disc is written; closing it must stop xorriso first.
     QWidget* top = window();
@@ -115,12 +115,12 @@ bool CFrmBurnImages::OnStart()
     const QString error = QString::fromStdString(Document().GetError());
     if (ok) {
         m_driveFound = true;
-        m_progressText->setText("Finished");
-        SetStatusText("Finished");
+        m_progressText->setText(tr("Finished"));
+        SetStatusText(tr("Finished"));
     } else {
         // The progress line tells how the burn ended, not the last percentage it reached.
         m_progressText->setText(error);
-        ShowBalloon(this, "Internal error", error);
+        ShowBalloon(this, tr("Internal error"), error);
         SetStatusText(error, true);
     }
     RefreshControls();
@@ -136,17 +136,18 @@ bool CFrmBurnImages::OnStart()
 void CFrmBurnImages::ShowShortenedNames()
 {
     const std::vector<std::string>& names = px::CdBurner::ShortenedNames();
-    QString text = QString("%1 name%2 too long for the disc (at most %3 characters) %4 shortened on the disc:\n")
-                       .arg(names.size())
-                       .arg(names.size() == 1 ? "" : "s")
-                       .arg(px::CdBurner::MaxDiscNameUnits)
-                       .arg(names.size() == 1 ? "was" : "were");
+    QString text = names.size() == 1
+                       ? tr("1 name too long for the disc (at most %1 characters) was shortened on the disc:\n")
+                             .arg(px::CdBurner::MaxDiscNameUnits)
+                       : tr("%1 names too long for the disc (at most %2 characters) were shortened on the disc:\n")
+                             .arg(names.size())
+                             .arg(px::CdBurner::MaxDiscNameUnits);
     for (size_t i = 0; i < names.size() && i < kNamesListed; ++i)
         text += "\n" + QString::fromStdString(names[i]);
     if (names.size() > kNamesListed)
-        text += QString("\n... and %1 more").arg(names.size() - kNamesListed);
-    text += "\n\nThe saved files keep their names in " + QString::fromStdString(m_strFolder) + ".";
-    ShowMessage(text, "Names shortened on the disc");
+        text += tr("\n... and %1 more").arg(names.size() - kNamesListed);
+    text += tr("\n\nThe saved files keep their names in %1.").arg(QString::fromStdString(m_strFolder));
+    ShowMessage(text, tr("Names shortened on the disc"));
 }
 
 bool CFrmBurnImages::eventFilter(QObject* watched, QEvent* event)

@@ -29,22 +29,22 @@ QLabel* Link(const QString& caption, const QString& text, const QString& target,
 }  // namespace
 
 CFrmCardInfo::CFrmCardInfo(CDriveDoc& doc, const CStep& step, QWidget* parent)
-    : CFrmRoot(doc, step, parent, "CFrmCardInfo"), m_propertiesLabel(FieldLabel("Card Information:", this)),
-      m_properties(ReportList("Card Information:", this)), m_refresh(PageButton("Refresh", this)),
-      m_print(PageButton("Print", this)), m_update(PageButton("Check for Update", this)),
-      m_mail(PageButton("Email Tolvex Support", this)), m_manual(PageButton("View Manual", this)),
-      m_live(PageButton("Open Live Support", this)),
-      m_web(Link("web:", QString(MakerAddress::WebSite).remove("https://").remove('/'), MakerAddress::WebSite, this)),
-      m_email(Link("email:", MakerAddress::SupportMail, QString("mailto:") + MakerAddress::SupportMail, this))
+    : CFrmRoot(doc, step, parent, "CFrmCardInfo"), m_propertiesLabel(FieldLabel(tr("Card Information:"), this)),
+      m_properties(ReportList(tr("Card Information:"), this)), m_refresh(PageButton(tr("Refresh"), this)),
+      m_print(PageButton(tr("Print"), this)), m_update(PageButton(tr("Check for Update"), this)),
+      m_mail(PageButton(tr("Email Tolvex Support"), this)), m_manual(PageButton(tr("View Manual"), this)),
+      m_live(PageButton(tr("Open Live Support"), this)),
+      m_web(Link(tr("web:"), QString(MakerAddress::WebSite).remove("https://").remove('/'), MakerAddress::WebSite, this)),
+      m_email(Link(tr("email:"), MakerAddress::SupportMail, QString("mailto:") + MakerAddress::SupportMail, this))
 {
-    SetHeading("Tolvex Media Support.");
+    SetHeading(tr("Tolvex Media Support."));
     m_properties->setSelectionMode(QAbstractItemView::NoSelection);
-    m_refresh->setToolTip("Read the cards again");
-    m_print->setToolTip("Write the card's report to a text file and open it");
-    m_update->setToolTip("Look for a newer version of the program");
-    m_mail->setToolTip("Send a support request with the card's report");
-    m_manual->setToolTip("Open the manual");
-    m_live->setToolTip("Open the live support page in the browser");
+    m_refresh->setToolTip(tr("Read the cards again"));
+    m_print->setToolTip(tr("Write the card's report to a text file and open it"));
+    m_update->setToolTip(tr("Look for a newer version of the program"));
+    m_mail->setToolTip(tr("Send a support request with the card's report"));
+    m_manual->setToolTip(tr("Open the manual"));
+    m_live->setToolTip(tr("Open the live support page in the browser"));
     AddControl(kPropertiesId, m_properties);
     AddControl(kRefreshId, m_refresh);
     AddControl(kPrintId, m_print);
@@ -80,7 +80,7 @@ void CFrmCardInfo::FillProperties()
 
 bool CFrmCardInfo::CheckReady()
 {
-    return CheckCard(CardAnchor(), "Please insert card into reader", "Please select card to view");
+    return CheckCard(CardAnchor(), tr("Please insert card into reader"), tr("Please select card to view"));
 }
 
 void CFrmCardInfo::OnRefresh()
@@ -114,11 +114,11 @@ bool CFrmCardInfo::OnPrint()
         written = file.write(PrintText(date, Document().SelectedInfo().Report())) >= 0;
     file.close();
     if (!written)
-        SetStatusText(QString("Cannot write %1: %2").arg(path, file.errorString()), true);
+        SetStatusText(tr("Cannot write %1: %2").arg(path, file.errorString()), true);
     // The desktop is asked to open the file name even when it could not be written: an
     // earlier report may be there.
     if (!Desktop::Open(path) && written)
-        SayWhereFileIs(this, "the card report", path);
+        SayWhereFileIs(this, tr("the card report"), path);
     return written;
 }
 

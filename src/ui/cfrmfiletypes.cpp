@@ -13,7 +13,14 @@ namespace {
 // The group filter of each check list: images take pictures and camera raw files.
 constexpr std::array<uint32_t, 3> kFilters = {TypeGroup::Picture | TypeGroup::RawPicture, TypeGroup::Video,
                                               TypeGroup::Sound};
-constexpr std::array<const char*, 3> kTitles = {"Images:", "Video:", "Audio:"};
+constexpr std::array<const char*, 3> kTitles = {QT_TRANSLATE_NOOP("CFrmFileTypes", "Images:"),
+                                                QT_TRANSLATE_NOOP("CFrmFileTypes", "Video:"),
+                                                QT_TRANSLATE_NOOP("CFrmFileTypes", "Audio:")};
+// Each heading's tooltip, whole, so that a translation words it as its language needs.
+constexpr std::array<const char*, 3> kTitleTips = {
+    QT_TRANSLATE_NOOP("CFrmFileTypes", "Click to switch the images types on or off"),
+    QT_TRANSLATE_NOOP("CFrmFileTypes", "Click to switch the video types on or off"),
+    QT_TRANSLATE_NOOP("CFrmFileTypes", "Click to switch the audio types on or off")};
 // Control identifiers of the three check lists and their headings.
 constexpr std::array<int, 3> kListIds = {1045, 1047, 1052};
 constexpr std::array<int, 3> kHeadingIds = {1103, 1104, 1105};
@@ -95,23 +102,23 @@ QListWidget* CheckList(const QString& name, QWidget* parent)
 }  // namespace
 
 CFrmFileTypes::CFrmFileTypes(CDriveDoc& doc, const CStep& step, QWidget* parent)
-    : CFrmRoot(doc, step, parent, "CFrmFileTypes"), m_cameras(ReportList("Cameras:", this)),
-      m_camerasLabel(FieldLabel("Cameras:", this)), m_typesLabel(FieldLabel("Media Types:", this)),
-      m_selectAll(PageButton("Select all types", this))
+    : CFrmRoot(doc, step, parent, "CFrmFileTypes"), m_cameras(ReportList(tr("Cameras:"), this)),
+      m_camerasLabel(FieldLabel(tr("Cameras:"), this)), m_typesLabel(FieldLabel(tr("Media Types:"), this)),
+      m_selectAll(PageButton(tr("Select all types"), this))
 {
-    SetHeading("What file types are you looking to recover?");
+    SetHeading(tr("What file types are you looking to recover?"));
     m_cameras->setSelectionMode(QAbstractItemView::ExtendedSelection);
     // The label above names the list; a column header would say it twice.
     m_cameras->setHeaderHidden(true);
     m_camerasLabel->setBuddy(m_cameras);
-    m_selectAll->setToolTip("Check every file type of the selected cameras");
+    m_selectAll->setToolTip(tr("Check every file type of the selected cameras"));
     connect(m_selectAll, &QPushButton::clicked, this, &CFrmFileTypes::SelectAllTypes);
     AddControl(kCamerasId, m_cameras);
     for (int c = 0; c < 3; ++c) {
         auto* heading = new QToolButton(this);
-        heading->setText(kTitles[size_t(c)]);
-        heading->setAccessibleName(kTitles[size_t(c)]);
-        heading->setToolTip(QString("Click to switch the %1 types on or off").arg(QString(kTitles[size_t(c)]).chopped(1).toLower()));
+        heading->setText(tr(kTitles[size_t(c)]));
+        heading->setAccessibleName(tr(kTitles[size_t(c)]));
+        heading->setToolTip(tr(kTitleTips[size_t(c)]));
         heading->setIcon(CategoryIcon(c));
         heading->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
         heading->setCheckable(true);
@@ -124,7 +131,7 @@ CFrmFileTypes::CFrmFileTypes(CDriveDoc& doc, const CStep& step, QWidget* parent)
         connect(heading, &QToolButton::clicked, this, [this, c] { OnHeadingClicked(Category(c)); });
         m_headings[size_t(c)] = heading;
         AddControl(kHeadingIds[size_t(c)], heading);
-        m_types[size_t(c)] = CheckList(kTitles[size_t(c)], this);
+        m_types[size_t(c)] = CheckList(tr(kTitles[size_t(c)]), this);
         AddControl(kListIds[size_t(c)], m_types[size_t(c)]);
         connect(m_types[size_t(c)], &QListWidget::itemChanged, this, &CFrmFileTypes::OnTypeChanged);
         connect(m_types[size_t(c)], &QListWidget::itemSelectionChanged, this,
@@ -256,7 +263,7 @@ void CFrmFileTypes::SelectAllTypes()
     }
     ReadBack();
     ApplySwitches();
-    SetStatusText("Every file type of the selected cameras is checked");
+    SetStatusText(tr("Every file type of the selected cameras is checked"));
 }
 
 void CFrmFileTypes::OnHeadingClicked(Category category)
@@ -280,10 +287,10 @@ bool CFrmFileTypes::CheckReady()
     if (brand) {
         if (Document().Settings().FileTypes != 0)
             return true;
-        ShowBalloon(m_types[Images], "Select file type(s)", "Please select a media file type for recovery");
+        ShowBalloon(m_types[Images], tr("Select file type(s)"), tr("Please select a media file type for recovery"));
         return false;
     }
-    ShowBalloon(m_cameras, "Select camera", "Please select a camera type");
+    ShowBalloon(m_cameras, tr("Select camera"), tr("Please select a camera type"));
     return false;
 }
 

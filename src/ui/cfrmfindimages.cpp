@@ -15,16 +15,16 @@ constexpr int kPreviewTickMs = 500;
 }  // namespace
 
 CFrmFindImages::CFrmFindImages(CDriveDoc& doc, const CStep& step, QWidget* parent)
-    : CFrmRoot(doc, step, parent, "CFrmFindImages"), m_counterLabel(FieldLabel("Images Found:", this)),
-      m_counter(ValueLabel("Images Found:", this, 34)), m_showPreview(new QCheckBox("Show Preview", this)),
-      m_start(RoundButton("&Start", "Scan the card for pictures, movies and sounds", this)),
-      m_cancel(PageButton("Cancel", this))
+    : CFrmRoot(doc, step, parent, "CFrmFindImages"), m_counterLabel(FieldLabel(tr("Images Found:"), this)),
+      m_counter(ValueLabel(tr("Images Found:"), this, 34)), m_showPreview(new QCheckBox(tr("Show Preview"), this)),
+      m_start(RoundButton(tr("&Start"), tr("Scan the card for pictures, movies and sounds"), this)),
+      m_cancel(PageButton(tr("Cancel"), this))
 {
-    SetHeading("Scan your memory card for recoverable images:");
+    SetHeading(tr("Scan your memory card for recoverable images:"));
     m_counter->setText("0");
-    m_showPreview->setAccessibleName("Show Preview");
+    m_showPreview->setAccessibleName(tr("Show Preview"));
     m_showPreview->setCursor(Qt::PointingHandCursor);
-    m_cancel->setToolTip("Stop the scan; the files found so far are kept");
+    m_cancel->setToolTip(tr("Stop the scan; the files found so far are kept"));
     MakeProgress();
     AddControl(kCounterId, m_counter);
     AddControl(kShowPreviewId, m_showPreview);
@@ -97,10 +97,10 @@ bool CFrmFindImages::OnStart()
     m_nextPreview = 0;
     m_progressText->clear();
     CImageRecovery job(&Document().Status(), Document().SelectedInfo(), JobScope::Recovery);
-    SetStatusText("Scanning...");
+    SetStatusText(tr("Scanning..."));
     const bool ok = job.Run();
     if (ok) {
-        SetStatusText("Finished");
+        SetStatusText(tr("Finished"));
         m_scanFinished = true;
     } else {
         SetStatusText(QString::fromStdString(job.GetError()), true);
@@ -115,7 +115,7 @@ bool CFrmFindImages::CanContinue()
     const CFoundList* found = Document().FoundList();
     if (found && found->GetCount() > 0)
         return true;
-    ShowBalloon(m_start, "Scanning required", "Please scan images before proceeding to next step");
+    ShowBalloon(m_start, tr("Scanning required"), tr("Please scan images before proceeding to next step"));
     return false;
 }
 

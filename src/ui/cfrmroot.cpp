@@ -102,18 +102,19 @@ void SetBoxHook(std::function<int(int, const QString&, const QString&)> hook) { 
 
 void SayWhereFileIs(QWidget* parent, const QString& what, const QString& path)
 {
-    const QString text = QString("No program on this desktop opens %1. You find it here:\n%2").arg(what, path);
+    const QString text = QCoreApplication::translate("CFrmRoot", "No program on this desktop opens %1. You find it here:\n%2").arg(what, path);
+    const QString caption = QCoreApplication::translate("CFrmRoot", "Open");
     SetStatusText(text, true);
     if (BoxHook())
-        BoxHook()(BoxKind::Message, text, "Open");
+        BoxHook()(BoxKind::Message, text, caption);
     else
-        QMessageBox::information(parent, "Open", text);
+        QMessageBox::information(parent, caption, text);
 }
 
 void CFrmRoot::ShowMessage(const QString& text, const QString& title)
 {
     SetStatusText(text, false);
-    const QString caption = title.isEmpty() ? "Message" : title;
+    const QString caption = title.isEmpty() ? tr("Message") : title;
     if (BoxHook())
         BoxHook()(BoxKind::Message, text, caption);
     else
@@ -122,7 +123,7 @@ void CFrmRoot::ShowMessage(const QString& text, const QString& title)
 
 int CFrmRoot::Confirm(const QString& text, const QString& title)
 {
-    const QString caption = title.isEmpty() ? "Confirmation" : title;
+    const QString caption = title.isEmpty() ? tr("Confirmation") : title;
     if (BoxHook())
         return BoxHook()(BoxKind::Confirm, text, caption);
     return QMessageBox::question(this, caption, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
@@ -165,11 +166,11 @@ bool CFrmRoot::CheckReady() { return CheckCard(Control(ControlId::CardList)); }
 bool CFrmRoot::CheckCard(QWidget* at, const QString& insertText, const QString& selectText)
 {
     if (m_doc.HasNoCard()) {
-        ShowBalloon(at, "Insert card", insertText);
+        ShowBalloon(at, tr("Insert card"), insertText);
         return false;
     }
     if (m_doc.SelectedLetter() == 0) {
-        ShowBalloon(at, "Select card", selectText);
+        ShowBalloon(at, tr("Select card"), selectText);
         return false;
     }
     return true;
@@ -186,7 +187,7 @@ void CFrmRoot::MakeProgress()
     m_progress = new CCylinderProgress(this);
     m_progress->setRange(0, 100);
     m_progressText = new QLabel(this);
-    MarkValueLabel(m_progressText, "Progress text");
+    MarkValueLabel(m_progressText, tr("Progress text"));
     QPalette palette = m_progressText->palette();
     palette.setColor(QPalette::WindowText, PageColour::Muted);
     m_progressText->setPalette(palette);
@@ -245,11 +246,11 @@ void CFrmRoot::OnBusMessage(CSingleMsg& msg)
 QString CFrmRoot::CardCaption() const
 {
     if (m_doc.SelectedLetter() == 0)
-        return "Not selected";
+        return tr("Not selected");
     const CDriveInfo& info = m_doc.SelectedInfo();
     const bool removable = info.m_Descriptor.RemovableMedia == 1;
     return QString("%1 %2 (%3:)")
-        .arg(removable ? "Removable" : "", QString::fromStdString(info.m_Descriptor.Product))
+        .arg(removable ? tr("Removable") : QString(), QString::fromStdString(info.m_Descriptor.Product))
         .arg(QChar(m_doc.SelectedLetter()));
 }
 

@@ -117,8 +117,8 @@ public:
     // Every page's card check: a card present, then one selected; a balloon points at
     // `at` (the heading when null) when it fails. The tool pages and the support page
     // have their own texts.
-    bool CheckCard(QWidget* at, const QString& insertText = "Please insert a memory card into a reader",
-                   const QString& selectText = "Please select a memory card from the list");
+    bool CheckCard(QWidget* at, const QString& insertText = tr("Please insert a memory card into a reader"),
+                   const QString& selectText = tr("Please select a memory card from the list"));
     // The card list of the main window's top bar, where the tools choose their card.
     void SetCardAnchor(QWidget* list) { m_cardAnchor = list; }
     QWidget* CardAnchor() const { return m_cardAnchor; }

@@ -35,32 +35,32 @@ uint64_t FreeBytes(QString folder)
 
 CFrmSaveImages::CFrmSaveImages(CDriveDoc& doc, const CStep& step, QWidget* parent)
     : CFrmRoot(doc, step, parent, "CFrmSaveImages"),
-      m_locationLabel(FieldLabel("Select the location where you wish to save:", this)),
-      m_link(new QPushButton("Click here to open the folder", this)), m_select(PageButton("Select", this)),
-      m_open(PageButton("Open", this)), m_prefixLabel(FieldLabel("Enter a prefix for recovered file names:", this)),
-      m_prefix(new QLineEdit(this)), m_keepNames(new QCheckBox("Keep the camera's file names", this)),
-      m_totalImagesLabel(FieldLabel("Total Images:", this)),
-      m_totalImages(ValueLabel("Total Images:", this)), m_totalSizeLabel(FieldLabel("Total Size:", this)),
-      m_totalSize(ValueLabel("Total Size:", this)), m_freeSpaceLabel(FieldLabel("Free Space:", this)),
-      m_freeSpace(ValueLabel("Free Space:", this)), m_save(RoundButton("&Save", "Save the files marked to keep", this)),
-      m_cancel(PageButton("Cancel", this))
+      m_locationLabel(FieldLabel(tr("Select the location where you wish to save:"), this)),
+      m_link(new QPushButton(tr("Click here to open the folder"), this)), m_select(PageButton(tr("Select"), this)),
+      m_open(PageButton(tr("Open"), this)), m_prefixLabel(FieldLabel(tr("Enter a prefix for recovered file names:"), this)),
+      m_prefix(new QLineEdit(this)), m_keepNames(new QCheckBox(tr("Keep the camera's file names"), this)),
+      m_totalImagesLabel(FieldLabel(tr("Total Images:"), this)),
+      m_totalImages(ValueLabel(tr("Total Images:"), this)), m_totalSizeLabel(FieldLabel(tr("Total Size:"), this)),
+      m_totalSize(ValueLabel(tr("Total Size:"), this)), m_freeSpaceLabel(FieldLabel(tr("Free Space:"), this)),
+      m_freeSpace(ValueLabel(tr("Free Space:"), this)), m_save(RoundButton(tr("&Save"), tr("Save the files marked to keep"), this)),
+      m_cancel(PageButton(tr("Cancel"), this))
 {
-    SetHeading("Save restored images:");
+    SetHeading(tr("Save restored images:"));
     m_link->setFlat(true);
     m_link->setCursor(Qt::PointingHandCursor);
-    m_link->setAccessibleName("Destination folder");
+    m_link->setAccessibleName(tr("Destination folder"));
     m_link->setStyleSheet("QPushButton { border: none; color: #2f7dc8; text-decoration: underline; text-align: left;"
                           " padding: 0px; background: transparent; }"
                           "QPushButton:focus { color: #1d5f9e; }");
-    m_select->setToolTip("Choose the folder the files are saved in");
-    m_open->setToolTip("Open the folder in the file manager");
-    m_prefix->setAccessibleName("Enter a prefix for recovered file names:");
+    m_select->setToolTip(tr("Choose the folder the files are saved in"));
+    m_open->setToolTip(tr("Open the folder in the file manager"));
+    m_prefix->setAccessibleName(tr("Enter a prefix for recovered file names:"));
     m_prefix->setMaxLength(255);
     m_prefix->setStyleSheet("QLineEdit { border: 1px solid #c9d1da; border-radius: 4px; padding: 3px 6px; }"
                             "QLineEdit:focus { border-color: #2f7dc8; }");
-    m_keepNames->setAccessibleName("Keep the camera's file names");
-    m_keepNames->setToolTip("Save each file under the name it had on the camera's card, where the card still "
-                            "knows it;\nthe prefix names the others");
+    m_keepNames->setAccessibleName(tr("Keep the camera's file names"));
+    m_keepNames->setToolTip(tr("Save each file under the name it had on the camera's card, where the card still "
+                               "knows it;\nthe prefix names the others"));
     m_keepNames->setCursor(Qt::PointingHandCursor);
     m_totalImages->setText("0");
     m_totalSize->setText("0.0 B");
@@ -134,7 +134,7 @@ bool CFrmSaveImages::CheckDestination(const QString& folder)
 {
     if (Document().CheckSaveFolder(folder.toStdString()))
         return true;
-    ShowBalloon(m_select, "Illegal destination", "Destination folder is illegal, please select correct destination folder.");
+    ShowBalloon(m_select, tr("Illegal destination"), tr("Destination folder is illegal, please select correct destination folder."));
     return false;
 }
 
@@ -144,33 +144,33 @@ bool CFrmSaveImages::CheckReady()
     const std::string runFolder = Document().Status().RunFolder.GetText();
     const QString prefix = QString::fromStdString(Document().Settings().FilePrefix);
     if (runFolder.empty()) {
-        ShowBalloon(this, "Internal error", "Recovery folder does not exist.\r\nPlease contact customer service.");
+        ShowBalloon(this, tr("Internal error"), tr("Recovery folder does not exist.\r\nPlease contact customer service."));
         return false;
     }
     if (m_link->text().trimmed().isEmpty()) {
-        ShowBalloon(m_link, "Entry required", "Destination folder does not exists.\r\nPlease select destination folder.");
+        ShowBalloon(m_link, tr("Entry required"), tr("Destination folder does not exists.\r\nPlease select destination folder."));
         return false;
     }
     if (!CheckDestination(QString::fromStdString(Document().DestinationFolder())))
         return false;
     if (prefix.trimmed().isEmpty()) {
-        ShowBalloon(m_prefix, "Entry required", "File prefix must be entered.");
+        ShowBalloon(m_prefix, tr("Entry required"), tr("File prefix must be entered."));
         return false;
     }
     if (prefix.size() > 60) {
-        ShowBalloon(m_prefix, "Entry required", "File prefix is too long.");
+        ShowBalloon(m_prefix, tr("Entry required"), tr("File prefix is too long."));
         return false;
     }
     static const QString kAllowed = "qwertyuiopasdfghjklzxcvbnmQWERTYUIOPASDFGHJKLZXCVBNM0123456789_";
     for (const QChar c : prefix) {
         if (!kAllowed.contains(c)) {
-            ShowBalloon(m_prefix, "Wrong entry", QString("The character '%1' is not allowed in the file name prefix.").arg(c));
+            ShowBalloon(m_prefix, tr("Wrong entry"), tr("The character '%1' is not allowed in the file name prefix.").arg(c));
             return false;
         }
     }
     const CFoundList* found = Document().FoundList();
     if (!found || found->GetCount() == 0) {
-        ShowBalloon(m_totalImages, "Data previously saved", "There are no new files to save.");
+        ShowBalloon(m_totalImages, tr("Data previously saved"), tr("There are no new files to save."));
         return false;
     }
     return true;
@@ -188,12 +188,12 @@ bool CFrmSaveImages::OnStart()
     // work folder: a folder that cannot take the files is found out before it.
     const QString folder = QString::fromStdString(Document().Settings().SaveFolder.GetText());
     if (!CanWriteInto(folder)) {
-        const QString text = "The files cannot be written into " + folder + ".\r\nPlease select another destination folder.";
+        const QString text = tr("The files cannot be written into %1.\r\nPlease select another destination folder.").arg(folder);
         SetStatusText(text, true);
-        ShowBalloon(m_select, "Illegal destination", text);
+        ShowBalloon(m_select, tr("Illegal destination"), text);
         return false;
     }
-    SetStatusText("Saving...");
+    SetStatusText(tr("Saving..."));
     const CFoundList* found = Document().FoundList();
     const size_t keptCount = found ? found->CountKept() : 0;
     const uint64_t keptBytes = found ? found->KeptSize() : 0;
@@ -203,12 +203,12 @@ bool CFrmSaveImages::OnStart()
     if (ok) {
         m_savedCount = keptCount;
         m_savedBytes = keptBytes;
-        ShowBalloon(m_open, "View saved images",
-                    "All selected images have been saved.\r\nClick open button to view saved images.\r\n\r\n"
-                    "Exit application if finished or proceed to next step to burn a CD\r\n\r\nSaved in: " +
-                        QString::fromStdString(Document().DestinationFolder()),
+        ShowBalloon(m_open, tr("View saved images"),
+                    tr("All selected images have been saved.\r\nClick open button to view saved images.\r\n\r\n"
+                       "Exit application if finished or proceed to next step to burn a CD\r\n\r\nSaved in: %1")
+                        .arg(QString::fromStdString(Document().DestinationFolder())),
                     CBalloonTip::Kind::Information);
-        SetStatusText("Finished");
+        SetStatusText(tr("Finished"));
     } else {
         KeepUnsavedFiles();
         SetStatusText(QString::fromStdString(Document().GetError()), true);
@@ -250,7 +250,7 @@ bool CFrmSaveImages::CanContinue()
 {
     if (Document().IsSaved())
         return true;
-    ShowBalloon(m_save, "Save images", "Please save images before proceeding to next step");
+    ShowBalloon(m_save, tr("Save images"), tr("Please save images before proceeding to next step"));
     return false;
 }
 
@@ -260,10 +260,10 @@ void CFrmSaveImages::OnSelect()
     repaint();
     const QString start = QString::fromStdString(Document().DestinationFolder());
     const QString chosen = FolderChooser() ? FolderChooser()(this, start)
-                                           : QFileDialog::getExistingDirectory(this, "Select the location where you wish to save", start);
+                                           : QFileDialog::getExistingDirectory(this, tr("Select the location where you wish to save"), start);
     if (chosen.isEmpty() || !CheckDestination(chosen))
         return;
-    SetStatusText("New destination folder selected");
+    SetStatusText(tr("New destination folder selected"));
     Document().SetSaveFolder(chosen.toStdString());
     RefreshControls();
     CMsgSend changed(MsgCode::DestinationChanged);

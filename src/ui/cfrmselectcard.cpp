@@ -11,9 +11,9 @@ constexpr int kSide = 5, kTop = 30, kBottom = 45;
 }  // namespace
 
 CFrmSelectCard::CFrmSelectCard(CDriveDoc& doc, const CStep& step, QWidget* parent)
-    : CFrmRoot(doc, step, parent, "CFrmSelectCard"), m_list(ReportList("Cards", this))
+    : CFrmRoot(doc, step, parent, "CFrmSelectCard"), m_list(ReportList(tr("Cards"), this))
 {
-    SetHeading("Select the memory card you need to recover:");
+    SetHeading(tr("Select the memory card you need to recover:"));
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     AddControl(ControlId::CardList, m_list);
     connect(m_list, &QTreeWidget::itemSelectionChanged, this, &CFrmSelectCard::OnSelectionChanged);
@@ -50,9 +50,9 @@ void CFrmSelectCard::OnBusMessage(CSingleMsg& msg)
         if (IsActive()) {
             const char letter = Document().SelectedLetter();
             if (letter != 0 && Document().DriveList().Find(letter))
-                SetStatusText(QString("The card in drive %1 is selected").arg(QString("%1:\\").arg(QChar(letter))));
+                SetStatusText(tr("The card in drive %1 is selected").arg(QString("%1:\\").arg(QChar(letter))));
             else
-                SetStatusText("The card is not selected");
+                SetStatusText(tr("The card is not selected"));
         }
         CloseBalloon();
     } else if (msg.Code == MsgCode::CardListChanged) {

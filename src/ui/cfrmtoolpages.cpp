@@ -20,6 +20,40 @@ const QColor kToolDone(0xE3, 0xC4, 0x5E);
 const QColor kToolRest(0xFF, 0xEB, 0x90);
 constexpr int kSide = 16;
 
+// The sentences that name a tool, whole for each tool so that a translation can word them
+// as its language needs; another tool's word is put into the English sentence.
+struct ToolSentences {
+    const char* tool;
+    const char* startTip;
+    const char* insertCard;
+    const char* selectCard;
+};
+constexpr ToolSentences kToolSentences[] = {
+    {"test", QT_TRANSLATE_NOOP("CFrmToolPage", "Start the test of the selected card"),
+     QT_TRANSLATE_NOOP("CFrmToolPage", "Please insert card to test"),
+     QT_TRANSLATE_NOOP("CFrmToolPage", "Please select card to test")},
+    {"format", QT_TRANSLATE_NOOP("CFrmToolPage", "Start the format of the selected card"),
+     QT_TRANSLATE_NOOP("CFrmToolPage", "Please insert card to format"),
+     QT_TRANSLATE_NOOP("CFrmToolPage", "Please select card to format")},
+    {"erase", QT_TRANSLATE_NOOP("CFrmToolPage", "Start the erase of the selected card"),
+     QT_TRANSLATE_NOOP("CFrmToolPage", "Please insert card to erase"),
+     QT_TRANSLATE_NOOP("CFrmToolPage", "Please select card to erase")},
+};
+
+const ToolSentences* SentencesOf(const QString& tool)
+{
+    for (const ToolSentences& sentences : kToolSentences)
+        if (tool == QLatin1String(sentences.tool))
+            return &sentences;
+    return nullptr;
+}
+
+QString StartTip(const QString& tool)
+{
+    const ToolSentences* sentences = SentencesOf(tool);
+    return sentences ? CFrmToolPage::tr(sentences->startTip) : "Start the " + tool + " of the selected card";
+}
+
 QLabel* AboutText(const QString& text, QWidget* parent)
 {
     QLabel* label = FieldLabel(text, parent);
@@ -33,14 +67,14 @@ QLabel* AboutText(const QString& text, QWidget* parent)
 CFrmToolPage::CFrmToolPage(CDriveDoc& doc, const CStep& step, const char* listenerName, const QString& heading,
                            const QString& tool, int32_t scope, QWidget* parent)
     : CFrmRoot(doc, step, parent, listenerName), m_scope(scope), m_tool(tool),
-      m_start(RoundButton("&Start", "Start the " + tool + " of the selected card", this)),
-      m_cancel(PageButton("Cancel", this)), m_eject(PageButton("Eject Card", this))
+      m_start(RoundButton(tr("&Start"), StartTip(tool), this)),
+      m_cancel(PageButton(tr("Cancel"), this)), m_eject(PageButton(tr("Eject Card"), this))
 {
     SetHeading(heading);
     MakeProgress();
     if (auto* bar = qobject_cast<CCylinderProgress*>(m_progress))
         bar->SetColours(kToolDone, kToolRest);
-    m_eject->setToolTip("Eject the selected card from its reader");
+    m_eject->setToolTip(tr("Eject the selected card from its reader"));
     AddControl(ControlId::Start, m_start);
     AddControl(ControlId::Cancel, m_cancel);
     AddControl(kEjectId, m_eject);
@@ -51,6 +85,8 @@ CFrmToolPage::CFrmToolPage(CDriveDoc& doc, const CStep& step, const char* listen
 
 bool CFrmToolPage::CheckReady()
 {
+    if (const ToolSentences* sentences = SentencesOf(m_tool))
+        return CheckCard(CardAnchor(), tr(sentences->insertCard), tr(sentences->selectCard));
     return CheckCard(CardAnchor(), "Please insert card to " + m_tool, "Please select card to " + m_tool);
 }
 
@@ -73,9 +109,9 @@ bool CFrmToolPage::RunJob(CCardJob& job)
     const bool ok = job.Run();
     const std::string error = job.GetError();
     if (ok && error.empty())
-        SetStatusText("Finished");
+        SetStatusText(tr("Finished"));
     else
-        SetStatusText(QString::fromStdString(error.empty() ? std::string("The job failed") : error), true);
+        SetStatusText(error.empty() ? tr("The job failed") : QString::fromStdString(error), true);
     RefreshControls();
     return ok && error.empty();
 }
@@ -99,15 +135,15 @@ void CFrmToolPage::resizeEvent(QResizeEvent*)
 }
 
 CFrmToolCardTest::CFrmToolCardTest(CDriveDoc& doc, const CStep& step, QWidget* parent)
-    : CFrmToolPage(doc, step, "CFrmToolCardTest", "Identify potential memory card problems.", "test",
+    : CFrmToolPage(doc, step, "CFrmToolCardTest", tr("Identify potential memory card problems."), "test",
                    JobScope::CardTest, parent),
-      m_capacity(new QCheckBox("Also test the card's real capacity (erases the card)", this))
+      m_capacity(new QCheckBox(tr("Also test the card's real capacity (erases the card)"), this))
 {
-    m_capacity->setToolTip("Writes every block and reads it back: finds fake cards that hold less than they claim");
-    const std::pair<int, const char*> lines[] = {
-        {ControlId::BytesVerified, "Bytes Verified:"}, {ControlId::ReadErrors, "Read Errors:"},
-        {kBootBlockId, "Boot Block:"}, {kFatClustersId, "FAT Clusters:"},
-        {kDirectoryId, "Directory:"}, {kFragmentationId, "Fragmentation:"}};
+    m_capacity->setToolTip(tr("Writes every block and reads it back: finds fake cards that hold less than they claim"));
+    const std::pair<int, QString> lines[] = {
+        {ControlId::BytesVerified, tr("Bytes Verified:")}, {ControlId::ReadErrors, tr("Read Errors:")},
+        {kBootBlockId, tr("Boot Block:")}, {kFatClustersId, tr("FAT Clusters:")},
+        {kDirectoryId, tr("Directory:")}, {kFragmentationId, tr("Fragmentation:")}};
     for (const auto& [id, text] : lines) {
         QLabel* value = ValueLabel(text, this);
         m_lines.emplace_back(FieldLabel(text, this), value);
@@ -120,7 +156,7 @@ void CFrmToolCardTest::ResetPage()
 {
     CFrmRoot::ResetPage();
     for (int id : {kBootBlockId, kFatClustersId, kDirectoryId, kFragmentationId})
-        SetControlText(id, "N/A");
+        SetControlText(id, tr("N/A"));
 }
 
 QString CFrmToolCardTest::Line(int id) const
@@ -144,15 +180,15 @@ bool CFrmToolCardTest::OnStart()
     CloseBalloon();
     ResetPage();
     CCardTest job(&Document().Status(), Document().SelectedInfo(), m_scope);
-    SetStatusText("Testing...");
+    SetStatusText(tr("Testing..."));
     // The file system as the card's first partition (or the whole card) shows it.
     const QString system = QString::fromStdString(Document().GetFileSystemName(Document().SelectedLetter()));
     const bool readable = !system.isEmpty();
-    SetControlText(kBootBlockId, readable ? "OK" : "FAIL");
-    SetControlText(kFatClustersId, readable ? QString("OK (%1)").arg(system) : "FAIL");
-    SetControlText(kDirectoryId, readable ? "OK" : "FAIL");
+    SetControlText(kBootBlockId, readable ? tr("OK") : tr("FAIL"));
+    SetControlText(kFatClustersId, readable ? tr("OK (%1)").arg(system) : tr("FAIL"));
+    SetControlText(kDirectoryId, readable ? tr("OK") : tr("FAIL"));
     // No measurement stands behind a fragmentation figure: the line says so.
-    SetControlText(kFragmentationId, "N/A");
+    SetControlText(kFragmentationId, tr("N/A"));
     return RunJob(job);
 }
 
@@ -160,25 +196,25 @@ bool CFrmToolCardTest::StartCapacityTest()
 {
     // The test overwrites the card: files recovered and not saved yet may be its only copy.
     if (const CFoundList* found = Document().FoundList(); found && found->GetCount() > 0) {
-        SetStatusText(QString("%1 recovered files are not saved yet: save them (Save Images) before the capacity test "
-                              "erases the card")
+        SetStatusText(tr("%1 recovered files are not saved yet: save them (Save Images) before the capacity test "
+                         "erases the card")
                           .arg(found->GetCount()),
                       true);
         return false;
     }
-    if (Confirm(CFrmToolWipe::ConfirmText) != QMessageBox::Yes)
+    if (Confirm(CFrmToolWipe::tr(CFrmToolWipe::ConfirmText)) != QMessageBox::Yes)
         return false;
     CloseBalloon();
     ResetPage();
     std::random_device random;
     CCardCapacityTest job(&Document().Status(), Document().SelectedInfo(), (uint64_t(random()) << 32) ^ random(),
                           m_scope);
-    SetStatusText("Testing the card's real capacity...");
+    SetStatusText(tr("Testing the card's real capacity..."));
     const bool ok = RunJob(job);
     // The verdict with the speeds, in place of "Finished" or the error.
     if (job.Outcome() == JobOutcome::Finished) {
         const CCapacityResult& r = job.Result();
-        SetStatusText(QString("The card is %1 (write %2 MB/s, read %3 MB/s)")
+        SetStatusText(tr("The card is %1 (write %2 MB/s, read %3 MB/s)")
                           .arg(QString::fromStdString(CapacityVerdict(r)))
                           .arg(r.writeMBps, 0, 'f', 1)
                           .arg(r.readMBps, 0, 'f', 1),
@@ -224,9 +260,9 @@ void CFrmToolCardTest::resizeEvent(QResizeEvent* event)
 }
 
 CFrmToolFormat::CFrmToolFormat(CDriveDoc& doc, const CStep& step, QWidget* parent)
-    : CFrmToolPage(doc, step, "CFrmToolFormat", "Format your memory card.", "format", JobScope::Format, parent),
-      m_about(AboutText("Writes a new FAT file system in the layout cameras expect. Every picture on the card is "
-                        "lost: recover and save them first. The card is ejected when the format is done.",
+    : CFrmToolPage(doc, step, "CFrmToolFormat", tr("Format your memory card."), "format", JobScope::Format, parent),
+      m_about(AboutText(tr("Writes a new FAT file system in the layout cameras expect. Every picture on the card is "
+                           "lost: recover and save them first. The card is ejected when the format is done."),
                         this))
 {
 }
@@ -235,17 +271,17 @@ bool CFrmToolFormat::OnStart()
 {
     if (JobRunning() || !CheckReady())
         return false;
-    if (Confirm(ConfirmText) != QMessageBox::Yes)
+    if (Confirm(tr(ConfirmText)) != QMessageBox::Yes)
         return false;
     CloseBalloon();
     QApplication::setOverrideCursor(Qt::WaitCursor);
     RefreshControls();
     CCardFormat job(&Document().Status(), Document().SelectedInfo(), m_scope);
-    SetStatusText("Formatting...");
+    SetStatusText(tr("Formatting..."));
     const bool ok = RunJob(job);
     QApplication::restoreOverrideCursor();
     if (ok)
-        ShowMessage(DoneText, "Finished");
+        ShowMessage(tr(DoneText), tr("Finished"));
     return ok;
 }
 
@@ -265,9 +301,9 @@ void CFrmToolFormat::resizeEvent(QResizeEvent* event)
 }
 
 CFrmToolWipe::CFrmToolWipe(CDriveDoc& doc, const CStep& step, QWidget* parent)
-    : CFrmToolPage(doc, step, "CFrmToolWipe", "Secure erase your memory card.", "erase", JobScope::Erase, parent),
-      m_about(AboutText("Overwrites every block of the card with zeros, so that nothing on it can be recovered "
-                        "any more. Format the card afterwards to use it in a camera.",
+    : CFrmToolPage(doc, step, "CFrmToolWipe", tr("Secure erase your memory card."), "erase", JobScope::Erase, parent),
+      m_about(AboutText(tr("Overwrites every block of the card with zeros, so that nothing on it can be recovered "
+                           "any more. Format the card afterwards to use it in a camera."),
                         this))
 {
 }
@@ -282,11 +318,11 @@ bool CFrmToolWipe::OnStart()
 {
     if (JobRunning() || !CheckReady())
         return false;
-    if (Confirm(ConfirmText) != QMessageBox::Yes)
+    if (Confirm(tr(ConfirmText)) != QMessageBox::Yes)
         return false;
     CloseBalloon();
     CCardWipe job(&Document().Status(), Document().SelectedInfo(), m_scope);
-    SetStatusText("Erasing...");
+    SetStatusText(tr("Erasing..."));
     return RunJob(job);
 }
 

@@ -82,9 +82,9 @@ private:
 class CFrmToolFormat : public CFrmToolPage {
     Q_OBJECT
 public:
-    static constexpr const char* ConfirmText = "All data on the card will be erased!\nDo you want to continue?";
-    static constexpr const char* DoneText =
-        "The card successfully formatted.\nThe device has been logically ejected, remove card from reader and re-insert to verify.";
+    static constexpr const char* ConfirmText = QT_TR_NOOP("All data on the card will be erased!\nDo you want to continue?");
+    static constexpr const char* DoneText = QT_TR_NOOP(
+        "The card successfully formatted.\nThe device has been logically ejected, remove card from reader and re-insert to verify.");
 
     CFrmToolFormat(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr);
     bool OnStart() override;
@@ -102,7 +102,7 @@ class CFrmToolWipe : public CFrmToolPage {
     Q_OBJECT
 public:
     // The blank after the line break is the message's own.
-    static constexpr const char* ConfirmText = "All data on the card will be permanently erased!\n Do you want to continue?";
+    static constexpr const char* ConfirmText = QT_TR_NOOP("All data on the card will be permanently erased!\n Do you want to continue?");
 
     CFrmToolWipe(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr);
     void OnPageShow() override;

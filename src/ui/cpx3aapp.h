@@ -4,6 +4,8 @@
 // main window runs; shutdown saves the settings once and closes the log, whichever way
 // start-up ended. The window system's parts (the message box, the main window) are given
 // as hooks, so the order of start-up is the same with or without a display.
+#include <QtGlobal>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -15,9 +17,10 @@ class QLockFile;
 
 class CPX3AApp {
 public:
-    static constexpr const char* AlreadyRunningText = "The Pixsalvo 3 is already running";
-    static constexpr const char* FilesMissingText =
-        "Error:\r\nOne or more application files are missing.\r\nPlease, reinstall application";
+    // Shown through the Message hook, which translates them (context "CPX3AApp").
+    static constexpr const char* AlreadyRunningText = QT_TRANSLATE_NOOP("CPX3AApp", "The Pixsalvo 3 is already running");
+    static constexpr const char* FilesMissingText = QT_TRANSLATE_NOOP(
+        "CPX3AApp", "Error:\r\nOne or more application files are missing.\r\nPlease, reinstall application");
 
     struct Hooks {
         // A plain message box with an OK button.

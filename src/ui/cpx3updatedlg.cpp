@@ -11,8 +11,8 @@ namespace {
 
 constexpr int kSubHeadingId = 1095, kInformationId = 1090, kLicenseId = 1092, kAgreeId = 1093;
 
-const QString kUpToDate = "The software is up to date, no software update was found.";
-const QString kCouldNotCheck = "Pixsalvo 3 could not check for a software update";
+constexpr const char* kUpToDate = QT_TRANSLATE_NOOP("CPX3UpdateDlg", "The software is up to date, no software update was found.");
+constexpr const char* kCouldNotCheck = QT_TRANSLATE_NOOP("CPX3UpdateDlg", "Pixsalvo 3 could not check for a software update");
 
 // The dialog's texts keep the CR LF line ends of their source; a text control shows
 // plain line feeds.
@@ -42,16 +42,16 @@ QPlainTextEdit* ReadOnlyText(const QString& name, QWidget* parent)
 
 CPX3UpdateDlg::CPX3UpdateDlg(CDriveDoc& doc, int32_t installedBuild, QWidget* parent,
                              const CSignatureCheck::PublicKey& releaseKey)
-    : CFrmRoot(doc, CStep{0, {}, "Software Update", "Software Update", {}}, parent, "CPX3UpdateDlg"),
+    : CFrmRoot(doc, CStep{0, {}, tr("Software Update"), tr("Software Update"), {}}, parent, "CPX3UpdateDlg"),
       m_nInstalledBuild(installedBuild), m_update({}, releaseKey), m_subHeading(new QLabel(this)),
-      m_infoLabel(FieldLabel("Update Information:", this)), m_info(ReadOnlyText("Update Information:", this)),
-      m_licenseLabel(FieldLabel("License:", this)), m_license(ReadOnlyText("License:", this)),
-      m_agree(new QCheckBox("I agree with  license terms and conditions", this)),
-      m_start(RoundButton("Update", "Download and install the new software update", this)),
-      m_cancel(PageButton("Cancel", this)), m_close(PageButton("Close", this)), m_status(new QLabel(this))
+      m_infoLabel(FieldLabel(tr("Update Information:"), this)), m_info(ReadOnlyText(tr("Update Information:"), this)),
+      m_licenseLabel(FieldLabel(tr("License:"), this)), m_license(ReadOnlyText(tr("License:"), this)),
+      m_agree(new QCheckBox(tr("I agree with  license terms and conditions"), this)),
+      m_start(RoundButton(tr("Update"), tr("Download and install the new software update"), this)),
+      m_cancel(PageButton(tr("Cancel"), this)), m_close(PageButton(tr("Close"), this)), m_status(new QLabel(this))
 {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setWindowTitle("Software Update");
+    setWindowTitle(tr("Software Update"));
     setWindowModality(Qt::ApplicationModal);
     setAutoFillBackground(true);
     QPalette palette = this->palette();
@@ -61,7 +61,7 @@ CPX3UpdateDlg::CPX3UpdateDlg(CDriveDoc& doc, int32_t installedBuild, QWidget* pa
     m_heading->setWordWrap(true);
     m_subHeading->setWordWrap(true);
     m_agree->setAccessibleName(m_agree->text());
-    m_status->setAccessibleName("Status");
+    m_status->setAccessibleName(tr("Status"));
     m_status->setWordWrap(true);
     // Enter presses nothing here, nor does Escape while the dialog waits for the user
     // (see keyPressEvent).
@@ -197,8 +197,8 @@ void CPX3UpdateDlg::StartCheck()
     // The busy cursor: the window still takes clicks and keys while the server answers.
     QApplication::setOverrideCursor(Qt::BusyCursor);
     m_bCursor = true;
-    SetStatus("Checking for updates...");
-    SetHeading("Checking with Tolvex Media, Inc. for software update");
+    SetStatus(tr("Checking for updates..."));
+    SetHeading(tr("Checking with Tolvex Media, Inc. for software update"));
     const std::string server = CPX3Update::ConfiguredServer();
     RunOnWorker(Task::Check, [this, server](unsigned) { return m_update.Check(server); }, [this](bool checked) { OnCheckDone(checked); });
     RefreshControls();
@@ -213,22 +213,22 @@ void CPX3UpdateDlg::OnCheckDone(bool checked)
     if (!checked) {
         const QString reason = QString::fromStdString(m_update.GetError());
         Log().Outcome("-FAIL", "Update check ==> " + m_update.GetError());
-        SetHeading(kCouldNotCheck);
+        SetHeading(tr(kCouldNotCheck));
         m_subHeading->setText(reason);
         m_strLicense.clear();
-        m_strUpdateInfo = kCouldNotCheck + ":\r\n" + reason;
-        SetStatus(kCouldNotCheck + ": " + reason, true);
+        m_strUpdateInfo = tr(kCouldNotCheck) + ":\r\n" + reason;
+        SetStatus(tr(kCouldNotCheck) + ": " + reason, true);
     } else if (m_bUpdateAvailable) {
-        SetHeading("Pixsalvo 3 has detected that a new software update is available");
-        m_subHeading->setText("Please review information below and click the Update button to install.");
+        SetHeading(tr("Pixsalvo 3 has detected that a new software update is available"));
+        m_subHeading->setText(tr("Please review information below and click the Update button to install."));
         m_strLicense = QString::fromStdString(m_update.LicenseText());
         m_strUpdateInfo = QString::fromStdString(m_update.UpdateInformation());
         SetStatus(HeadingText());
     } else {
-        SetHeading(kUpToDate);
+        SetHeading(tr(kUpToDate));
         m_subHeading->clear();
         m_strLicense.clear();
-        m_strUpdateInfo = kUpToDate;
+        m_strUpdateInfo = tr(kUpToDate);
         SetStatus(HeadingText());
     }
     RefreshControls();
@@ -251,10 +251,10 @@ bool CPX3UpdateDlg::OnStart()
         return false;
     m_bLicenseAccepted = m_agree->isChecked();
     if (!m_bLicenseAccepted) {
-        ShowBalloon(m_agree, "Please review license agreement", "Check this box after reading license agreement");
+        ShowBalloon(m_agree, tr("Please review license agreement"), tr("Check this box after reading license agreement"));
         return false;
     }
-    SetStatus("Downloading updates...");
+    SetStatus(tr("Downloading updates..."));
     ResetPage();
     CloseBalloon();
     m_run.emplace();
@@ -284,13 +284,14 @@ void CPX3UpdateDlg::OnDownloadDone(bool fetched)
     const bool started = fetched && !m_update.IsCancelled() && m_update.Install();
     m_run.reset();
     if (!started) {
-        const std::string error = m_update.GetError().empty() ? "Ftp Error: Aborted by user" : m_update.GetError();
-        SetStatus(QString::fromStdString(error), true);
+        const QString error = m_update.GetError().empty() ? tr("Ftp Error: Aborted by user")
+                                                           : QString::fromStdString(m_update.GetError());
+        SetStatus(error, true);
         RefreshControls();
         return;
     }
     Done(UpdateStarted);
-    SetStatus("Ready to update...");
+    SetStatus(tr("Ready to update..."));
 }
 
 QString CPX3UpdateDlg::HeadingText() const { return m_heading->text(); }

@@ -57,7 +57,7 @@ public:
     // found list holds files that were not saved: closing deletes them, and the card they
     // came from may not give them back.
     enum class QuitAnswer { SaveFirst, QuitAnyway, Cancel };
-    static constexpr const char* QuitTitle = "Files not saved";
+    static constexpr const char* QuitTitle = QT_TR_NOOP("Files not saved");
     // A test answers the question for the user: the hook gets the box's text and returns
     // the answer. An empty hook shows the real box.
     static void SetQuitQuestionHook(std::function<QuitAnswer(const QString& text)> hook);

@@ -24,7 +24,7 @@ CSplashDlg* CSplashDlg::Current() { return g_splash; }
 CSplashDlg::CSplashDlg(const QString& picture, QWidget* parent, int displayMs)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint), m_picture(picture), m_ticks(displayMs / TickMs)
 {
-    setAccessibleName("Pixsalvo 3");
+    setAccessibleName(tr("Pixsalvo 3"));
     if (m_picture.isNull()) {
         resize(0, 0);
     } else {

@@ -1,6 +1,7 @@
 #include "ui/pagekit.h"
 
 #include <QAccessible>
+#include <QCoreApplication>
 #include <QAccessibleWidget>
 #include <QDesktopServices>
 #include <QDir>
@@ -166,7 +167,7 @@ QTreeWidget* ReportList(const QString& name, QWidget* parent)
     list->setRootIsDecorated(false);
     list->setUniformRowHeights(true);
     list->setAccessibleName(name);
-    list->header()->setAccessibleName(name + " columns");
+    list->header()->setAccessibleName(QCoreApplication::translate("PageKit", "%1 columns").arg(name));
     list->setStyleSheet(
         "QTreeWidget { border: 1px solid #d9dee4; border-radius: 4px; background: white; }"
         "QTreeWidget::item { padding: 3px 0px; }"

@@ -1,5 +1,6 @@
 #include "widgets/ccylinderprogress.h"
 
+#include <QCoreApplication>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -21,7 +22,7 @@ QLinearGradient Tube(const QRectF& r, const QColor& colour)
 CCylinderProgress::CCylinderProgress(QWidget* parent) : QProgressBar(parent)
 {
     setTextVisible(false);
-    setAccessibleName("Progress");
+    setAccessibleName(QCoreApplication::translate("CCylinderProgress", "Progress"));
     setMinimumHeight(18);
 }
 

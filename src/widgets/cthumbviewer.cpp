@@ -108,20 +108,20 @@ QString KindText(const CThumb& thumb)
 {
     const QString ext = QString::fromStdString(thumb.GetExtension()).toUpper();
     if (ext.isEmpty())
-        return QStringLiteral("File");
+        return QCoreApplication::translate("CThumbViewer", "File");
     switch (ThumbKindOf(thumb.GetText())) {
     case ThumbKind::Picture:
-        return ext + QStringLiteral(" picture");
+        return QCoreApplication::translate("CThumbViewer", "%1 picture").arg(ext);
     case ThumbKind::CameraRaw:
-        return ext + QStringLiteral(" camera raw picture");
+        return QCoreApplication::translate("CThumbViewer", "%1 camera raw picture").arg(ext);
     case ThumbKind::Video:
-        return ext + QStringLiteral(" movie");
+        return QCoreApplication::translate("CThumbViewer", "%1 movie").arg(ext);
     case ThumbKind::Sound:
-        return ext + QStringLiteral(" sound");
+        return QCoreApplication::translate("CThumbViewer", "%1 sound").arg(ext);
     case ThumbKind::Other:
         break;
     }
-    return ext + QStringLiteral(" file");
+    return QCoreApplication::translate("CThumbViewer", "%1 file").arg(ext);
 }
 
 QString ShotTimeText(int64_t seconds)
@@ -162,7 +162,8 @@ public:
     QStringList actionNames() const override { return {toggleAction(), pressAction()}; }
     QString localizedActionDescription(const QString& name) const override
     {
-        return name == toggleAction() ? QStringLiteral("Keep or leave this file") : QStringLiteral("Open this file");
+        return name == toggleAction() ? QCoreApplication::translate("CThumbViewer", "Keep or leave this file")
+                                      : QCoreApplication::translate("CThumbViewer", "Open this file");
     }
     void doAction(const QString& name) override
     {
@@ -301,7 +302,7 @@ CThumbViewer::CThumbViewer(CThumbViewerListener* listener, QWidget* parent)
         return true;
     }();
     (void)factoryInstalled;
-    setAccessibleName(QStringLiteral("Thumbnails"));
+    setAccessibleName(QCoreApplication::translate("CThumbViewer", "Thumbnails"));
     // The names under the thumbnails: small and narrow, so that a camera's 8.3 name fits
     // between the squares.
     m_nameFont = font();

@@ -11,6 +11,7 @@
 #include "platform/volumetable.h"
 #include "ui/cpx3aapp.h"
 #include "ui/cpxmaindlg.h"
+#include "ui/translations.h"
 
 namespace {
 
@@ -45,6 +46,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName("Pixsalvo3");
     QApplication::setOrganizationName("Tolvex Media");
     QApplication::setApplicationVersion(PX3_VERSION);
+    InstallTranslations(QLocale::system(), TranslationFolder());
     std::vector<std::string> problems;
     px::VolumeTable::Instance().AttachFromEnvironment(&problems);
     for (const std::string& problem : problems)
@@ -55,8 +57,11 @@ int main(int argc, char** argv)
     for (const std::string& problem : problems)
         program.AddStartNote(problem);
     CPX3AApp::Hooks hooks;
+    // The start-up's own messages are translated; a reason that comes with one stays as
+    // the lower layers word it.
     hooks.Message = [](const std::string& text) {
-        QMessageBox::information(nullptr, "Pixsalvo 3", QString::fromStdString(text));
+        QMessageBox::information(nullptr, QCoreApplication::translate("CPX3AApp", "Pixsalvo 3"),
+                                 QCoreApplication::translate("CPX3AApp", text.c_str()));
     };
     hooks.RunMainWindow = [](CSettings& settings) {
         CPXMainDlg window(settings);
