@@ -124,7 +124,6 @@ bool CCardJob::Init()
     m_bDeadArea = false;
     m_nSkipEnd = 0;
     m_Skipped.clear();
-    m_nSkippedUnread = 0;
     m_InitTime = COleDateTime::NowSeconds();
     const int64_t size = m_DriveInfo.DiskSize();
     const int64_t blocks = m_DriveInfo.BlockCount();
@@ -238,7 +237,8 @@ bool CCardJob::Run()
                    std::to_string(RequestBlocks()) + " blocks each)");
     }
     reader.reset();
-    if (!failed && !m_bCancelRequested && !m_bAborted && !RevisitSkipped(m_Drive, std::chrono::steady_clock::now() - scanStart))
+    const auto scanTime = std::chrono::steady_clock::now() - scanStart;
+    if (!failed && !m_bCancelRequested && !m_bAborted && !RevisitSkipped(m_Drive, scanTime))
         failed = !m_strError.empty();
     Finish();
     EndOfCard();
@@ -573,14 +573,14 @@ bool CCardJob::RevisitSkipped(CDriveScsi& drive, std::chrono::steady_clock::dura
     uint64_t skipped = 0;
     for (const auto& [first, end] : m_Skipped)
         skipped += end - first;
-    m_nSkippedUnread = skipped - std::min(skipped, regained);
+    const uint64_t unread = skipped - std::min(skipped, regained);
     const auto seconds = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - started).count() / 1000.0;
     char line[200];
     std::snprintf(line, sizeof line,
                   "Dead areas: %zu crossed, %llu blocks skipped; tried again for %.1f s: %llu read, %llu not",
                   m_Skipped.size(), static_cast<unsigned long long>(skipped), seconds,
-                  static_cast<unsigned long long>(regained), static_cast<unsigned long long>(m_nSkippedUnread));
+                  static_cast<unsigned long long>(regained), static_cast<unsigned long long>(unread));
     Log().Info(line);
     return ok;
 }

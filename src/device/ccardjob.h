@@ -162,8 +162,6 @@ protected:
     virtual void LateBlocks(uint64_t firstBlock, const uint8_t* data, uint32_t count) {}
     // The time the skipped areas may take after the last chunk (tests shorten it).
     void SetSkippedAreaBudget(std::chrono::milliseconds budget) { m_SkippedBudget = budget; }
-    // Blocks the last run skipped over dead areas and could not read afterwards either.
-    uint64_t SkippedBlocks() const { return m_nSkippedUnread; }
 
     bool m_bStopped = false;
     std::time_t m_InitTime = 0;
@@ -228,6 +226,5 @@ private:
     uint64_t m_nSkipEnd = 0;
     // Areas [first, end) crossed without reading, to come back to after the last chunk.
     std::vector<std::pair<uint64_t, uint64_t>> m_Skipped;
-    uint64_t m_nSkippedUnread = 0;
     std::chrono::milliseconds m_SkippedBudget = kSkippedAreaBudget;
 };
