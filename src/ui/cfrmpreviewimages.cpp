@@ -12,6 +12,7 @@
 #include "recovery/cfoundfiles.h"
 #include "recovery/thumbnailer.h"
 #include "ui/pagekit.h"
+#include "widgets/background.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ CFrmPreviewImages::CFrmPreviewImages(CDriveDoc& doc, const CStep& step, QWidget*
     connect(m_keepAll, &QPushButton::clicked, this, [this] { KeepAll(true); });
     connect(m_keepNone, &QPushButton::clicked, this, [this] { KeepAll(false); });
     if (const CSettings* settings = TheSettings())
-        m_hint = QImage(QString::fromStdString(settings->GetClickSelectFile()));
+        m_hint = LoadSkinPicture(QString::fromStdString(settings->GetClickSelectFile()));
     m_imageViewer->hide();
     m_viewer->show();
 }
@@ -151,14 +152,14 @@ void CFrmPreviewImages::paintEvent(QPaintEvent* event)
     // The hint sits in the strip freed at the heading's right end, bottom-aligned with it.
     const QRect heading = m_heading->geometry();
     QPainter p(this);
-    p.drawImage(QPoint(heading.right() + 5, heading.bottom() - m_hint.height() + 1), m_hint);
+    p.drawImage(QPoint(heading.right() + 5, heading.bottom() - LogicalSize(m_hint).height() + 1), m_hint);
 }
 
 void CFrmPreviewImages::resizeEvent(QResizeEvent*)
 {
     m_viewer->setGeometry(kSide, kTop, width() - 2 * kSide, height() - kTop - kBottom);
     if (!m_hint.isNull())
-        m_heading->setMaximumWidth(std::max(0, width() - 32 - m_hint.width() - 5));
+        m_heading->setMaximumWidth(std::max(0, width() - 32 - LogicalSize(m_hint).width() - 5));
     const int buttonsTop = height() - kBottom + 6;
     m_keepAll->setGeometry(width() - 196, buttonsTop, 92, 24);
     m_keepNone->setGeometry(width() - 100, buttonsTop, 92, 24);

@@ -136,9 +136,9 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
     m_menu->setGeometry(kMenuLeft, kMenuLeft, kMenuRight - kMenuLeft, 363);
     connect(m_menu, &CMenuPanel::Command, this, &CPXMainDlg::OnMenuCommand);
 
-    m_background = QImage(QString::fromStdString(m_settings.GetBkSkinFile()));
+    m_background = LoadSkinPicture(QString::fromStdString(m_settings.GetBkSkinFile()));
     // The skin's size is the smallest the window gets; it may grow and be maximised.
-    const QSize smallest = m_background.isNull() ? QSize(kDefaultWidth, kDefaultHeight) : m_background.size();
+    const QSize smallest = m_background.isNull() ? QSize(kDefaultWidth, kDefaultHeight) : LogicalSize(m_background);
     setMinimumSize(smallest);
     resize(smallest);
     setSizeGripEnabled(false);
@@ -331,21 +331,24 @@ void CPXMainDlg::resizeEvent(QResizeEvent*) { LayOut(); }
 void CPXMainDlg::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    if (m_background.isNull() || size() == m_background.size()) {
+    if (m_background.isNull() || size() == LogicalSize(m_background)) {
         DrawBackground(p, rect(), m_background, QColor(0xf4, 0xf5, 0xf7));
         return;
     }
     // A grown window: the menu's column keeps its width and the button band its height;
     // the rest of the skin stretches (it is even in the directions it stretches in).
-    const QSize skin = m_background.size();
+    const QSize skin = LogicalSize(m_background);
     const int splitX = kPageLeft - 1, splitY = skin.height() - kBottomArea;
     const int right = width() - splitX, top = height() - kBottomArea;
+    // Source rectangles in the picture's own pixels (twice the window's on a HiDPI skin).
+    const qreal ratio = m_background.devicePixelRatio();
+    const auto source = [ratio](int x, int y, int w, int h) { return QRectF(x * ratio, y * ratio, w * ratio, h * ratio); };
     p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.drawImage(QRect(0, 0, splitX, top), m_background, QRect(0, 0, splitX, splitY));
-    p.drawImage(QRect(0, top, splitX, kBottomArea), m_background, QRect(0, splitY, splitX, kBottomArea));
-    p.drawImage(QRect(splitX, 0, right, top), m_background, QRect(splitX, 0, skin.width() - splitX, splitY));
-    p.drawImage(QRect(splitX, top, right, kBottomArea), m_background,
-                QRect(splitX, splitY, skin.width() - splitX, kBottomArea));
+    p.drawImage(QRectF(0, 0, splitX, top), m_background, source(0, 0, splitX, splitY));
+    p.drawImage(QRectF(0, top, splitX, kBottomArea), m_background, source(0, splitY, splitX, kBottomArea));
+    p.drawImage(QRectF(splitX, 0, right, top), m_background, source(splitX, 0, skin.width() - splitX, splitY));
+    p.drawImage(QRectF(splitX, top, right, kBottomArea), m_background,
+                source(splitX, splitY, skin.width() - splitX, kBottomArea));
 }
 
 void CPXMainDlg::ShowStep(int step)

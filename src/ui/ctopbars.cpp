@@ -11,6 +11,8 @@ namespace {
 // The list's inset inside the tools bar, and its background, RGB(255, 247, 227).
 constexpr int kListInset = 6;
 const QColor kListBackground(255, 247, 227);
+// The right end of the bars' pictures, where the skin draws its card: it keeps its width.
+constexpr int kCardEdge = 150;
 
 }  // namespace
 
@@ -26,7 +28,7 @@ void CTopTitleBar::SetStep(const QString& number, const QString& title)
 
 void CTopTitleBar::SetPicture(const QString& file)
 {
-    m_picture = QImage(file);
+    m_picture = LoadSkinPicture(file);
     update();
 }
 
@@ -57,7 +59,7 @@ void CTopTitleBar::paintEvent(QPaintEvent*)
 }
 
 CTopInfoBar::CTopInfoBar(const QString& background, QWidget* parent)
-    : QWidget(parent), m_background(background), m_title(new CTopTitleBar(this))
+    : QWidget(parent), m_background(LoadSkinPicture(background)), m_title(new CTopTitleBar(this))
 {
     Bus().AddListener("CTopInfoBar", this);
 }
@@ -69,11 +71,12 @@ void CTopInfoBar::resizeEvent(QResizeEvent*) { m_title->setGeometry(0, 0, width(
 void CTopInfoBar::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    DrawBackground(p, rect(), m_background, QColor(0xf4, 0xf5, 0xf7));
+    // The card drawn at the bar's right end keeps its shape in a wide window.
+    DrawBackground(p, rect(), m_background, QColor(0xf4, 0xf5, 0xf7), 0, kCardEdge);
 }
 
 CTopListBarDlg::CTopListBarDlg(CDriveDoc& doc, const QString& background, QWidget* parent)
-    : QWidget(parent), m_doc(doc), m_background(background), m_title(new CTopTitleBar(this)), m_list(new QTreeWidget(this))
+    : QWidget(parent), m_doc(doc), m_background(LoadSkinPicture(background)), m_title(new CTopTitleBar(this)), m_list(new QTreeWidget(this))
 {
     m_list->setRootIsDecorated(false);
     m_list->setAccessibleName("Cards");
@@ -114,5 +117,5 @@ void CTopListBarDlg::resizeEvent(QResizeEvent*)
 void CTopListBarDlg::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    DrawBackground(p, rect(), m_background, QColor(0xf4, 0xf5, 0xf7));
+    DrawBackground(p, rect(), m_background, QColor(0xf4, 0xf5, 0xf7), 0, kCardEdge);
 }

@@ -114,13 +114,17 @@ void CMenuPanel::ShowPicture(int number)
 {
     QString file = m_pattern;
     file.replace('#', QString::number(std::max(number, 0)));
-    m_background = QImage(file);
+    m_background = LoadSkinPicture(file);
     update();
 }
 
 void CMenuPanel::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    DrawBackground(p, QRect(QPoint(0, 0), m_background.isNull() ? size() : m_background.size()), m_background,
-                   QColor(0x2b, 0x37, 0x46));
+    const QSize picture = m_background.isNull() ? size() : LogicalSize(m_background);
+    DrawBackground(p, QRect(QPoint(0, 0), picture), m_background, QColor(0x2b, 0x37, 0x46));
+    // A grown window's panel goes on below the picture in the colour of its last row.
+    if (height() > picture.height() && !m_background.isNull())
+        p.fillRect(QRect(0, picture.height(), width(), height() - picture.height()),
+                   m_background.pixelColor(m_background.width() / 2, m_background.height() - 1));
 }

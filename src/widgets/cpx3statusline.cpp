@@ -5,7 +5,7 @@
 #include "widgets/background.h"
 
 CPX3StatusLine::CPX3StatusLine(const QString& plainPicture, const QString& errorPicture, QWidget* parent)
-    : QWidget(parent), m_plain(plainPicture), m_errorPicture(errorPicture)
+    : QWidget(parent), m_plain(LoadSkinPicture(plainPicture)), m_errorPicture(LoadSkinPicture(errorPicture))
 {
     setAccessibleName("Status");
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -34,8 +34,9 @@ void CPX3StatusLine::Show(const QString& text, bool error)
 void CPX3StatusLine::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
+    // The line's icon sits in the picture's left part; the rest grows with the window.
     DrawBackground(p, rect(), m_error ? m_errorPicture : m_plain,
-                   m_error ? QColor(0xff, 0xf8, 0xe1) : QColor(0xf4, 0xf5, 0xf7));
+                   m_error ? QColor(0xff, 0xf8, 0xe1) : QColor(0xf4, 0xf5, 0xf7), TextInsetLeft);
     // "Tahoma" 11 pixels; the system gives its nearest face where Tahoma is not installed.
     QFont font("Tahoma");
     font.setPixelSize(11);

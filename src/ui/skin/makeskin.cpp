@@ -62,9 +62,16 @@ QFont Font(int pixels, bool bold = false)
     return font;
 }
 
+// The skin is painted twice: at its own size, and at twice the pixels as the "@2x" twins
+// that high-density screens use. Canvas and Save follow the scale of the current pass.
+int g_scale = 1;
+
 bool Save(const QString& folder, const QString& name, const QImage& image)
 {
-    const QString path = folder + "/" + name;
+    QString file = name;
+    if (g_scale != 1)
+        file.insert(file.lastIndexOf('.'), QString("@%1x").arg(g_scale));
+    const QString path = folder + "/" + file;
     const bool jpeg = name.endsWith(".jpg");
     if (!image.save(path, jpeg ? "JPG" : "PNG", jpeg ? 92 : -1)) {
         std::fprintf(stderr, "px3-makeskin: cannot write %s\n", qPrintable(path));
@@ -75,11 +82,12 @@ bool Save(const QString& folder, const QString& name, const QImage& image)
 
 QImage Canvas(int width, int height, const std::function<void(QPainter&)>& paint)
 {
-    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    QImage image(width * g_scale, height * g_scale, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
+    p.scale(g_scale, g_scale);
     paint(p);
     return image;
 }
@@ -251,20 +259,9 @@ bool SaveIcons(const QString& root)
     return ok;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+// Every picture of the skin into folder, at the current pass's scale.
+bool PaintSkin(const QString& folder)
 {
-    QGuiApplication app(argc, argv);
-    if (argc != 2 && argc != 3) {
-        std::fprintf(stderr, "usage: px3-makeskin FOLDER [ICONS]\n");
-        return 2;
-    }
-    const QString folder = QString::fromLocal8Bit(argv[1]);
-    if (!QDir().mkpath(folder)) {
-        std::fprintf(stderr, "px3-makeskin: cannot make %s\n", argv[1]);
-        return 1;
-    }
     bool ok = true;
 
     // The picture menus: the entries' tops and heights from the menu tables, headings as
@@ -374,6 +371,27 @@ int main(int argc, char** argv)
          })) && ok;
     ok = Save(folder, "Magnify.png", Magnifier(kSlateLight, QColor(255, 255, 255, 200))) && ok;
     ok = Save(folder, "MagnifyHover.png", Magnifier(kBlue, QColor(0xe6, 0xf0, 0xfa))) && ok;
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QGuiApplication app(argc, argv);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: px3-makeskin FOLDER [ICONS]\n");
+        return 2;
+    }
+    const QString folder = QString::fromLocal8Bit(argv[1]);
+    if (!QDir().mkpath(folder)) {
+        std::fprintf(stderr, "px3-makeskin: cannot make %s\n", argv[1]);
+        return 1;
+    }
+    bool ok = true;
+    for (g_scale = 1; g_scale <= 2; ++g_scale)
+        ok = PaintSkin(folder) && ok;
+    g_scale = 1;
     if (argc == 3)
         ok = SaveIcons(QString::fromLocal8Bit(argv[2])) && ok;
     return ok ? 0 : 1;
