@@ -4,7 +4,28 @@
 
 #include <algorithm>
 
-CThumbList::CThumbList(const CThumbParams& params) : m_params(params) {}
+CThumbList::CThumbList(const CThumbParams& params) : m_params(params), m_pixelRatio(params.PixelRatio) {}
+
+void CThumbList::SetPixelRatio(qreal ratio)
+{
+    ratio = std::clamp<qreal>(ratio, 1.0, 4.0);
+    std::lock_guard guard(m_lock);
+    if (ratio == m_pixelRatio)
+        return;
+    m_pixelRatio = ratio;
+    for (size_t k = 0; k < m_thumbs.size(); ++k) {
+        if (!m_thumbs[k]->HasThumbnail() || m_thumbs[k]->GetThumbnail().devicePixelRatio() == ratio)
+            continue;
+        m_thumbs[k]->ClearThumbnail();
+        m_resident.erase(std::remove(m_resident.begin(), m_resident.end(), k), m_resident.end());
+    }
+}
+
+qreal CThumbList::GetPixelRatio() const
+{
+    std::lock_guard guard(m_lock);
+    return m_pixelRatio;
+}
 
 CThumbList::~CThumbList()
 {
@@ -94,7 +115,7 @@ void CThumbList::MakeThumbnail(uint64_t generation, size_t index)
         thumb = m_thumbs[index].get();
         request.Path = thumb->GetText();
         request.Inner = m_params.InnerSize();
-        request.PixelRatio = m_params.PixelRatio;
+        request.PixelRatio = m_pixelRatio;
         request.Background = m_params.Background;
         request.Placeholders = *m_placeholders;
     }

@@ -88,6 +88,11 @@ public:
     // drops what is over it at once.
     void SetCacheLimit(size_t limit);
     size_t GetCacheLimit() const;
+    // The device pixel ratio thumbnails are made for from now on (the screen the grid
+    // shows on; 1 to 4). Bitmaps made for another ratio are dropped and made again when
+    // requested.
+    void SetPixelRatio(qreal ratio);
+    qreal GetPixelRatio() const;
     // Queues the thumbnails of indices [first, first + count) (clipped to the list) that
     // are neither ready, queued nor being made, and marks the range as the most recently
     // requested. With a cache limit, at most limit of the range (from first on) are taken,
@@ -151,6 +156,7 @@ private:
 
     const CThumbParams m_params;
     mutable std::mutex m_lock;  // guards everything below but the ready handler
+    qreal m_pixelRatio;
     std::vector<std::unique_ptr<CThumb>> m_thumbs;
     // Counts RemoveAll calls: a thumbnail finished for an earlier generation is discarded.
     uint64_t m_nGeneration = 0;

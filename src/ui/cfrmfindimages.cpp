@@ -166,7 +166,8 @@ void CFrmFindImages::OnTimer()
     // Lower-left corner on the check box's upper-left corner.
     const QRect box = m_showPreview->geometry();
     const QRect old = m_previewRect;
-    m_previewRect = QRect(box.left(), box.top() - m_preview.height(), m_preview.width(), m_preview.height());
+    const QSize shown = m_preview.deviceIndependentSize().toSize();   // window pixels, on any screen
+    m_previewRect = QRect(box.left(), box.top() - shown.height(), shown.width(), shown.height());
     update(old.united(m_previewRect));
 }
 
@@ -196,6 +197,7 @@ void CFrmFindImages::resizeEvent(QResizeEvent*)
     m_cancel->setGeometry(w - kSide - 92, h - 40, 92, 24);
     if (!m_preview.isNull()) {
         const QRect box = m_showPreview->geometry();
-        m_previewRect = QRect(box.left(), box.top() - m_preview.height(), m_preview.width(), m_preview.height());
+        const QSize shown = m_preview.deviceIndependentSize().toSize();   // window pixels, on any screen
+    m_previewRect = QRect(box.left(), box.top() - shown.height(), shown.width(), shown.height());
     }
 }

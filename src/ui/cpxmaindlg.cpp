@@ -44,7 +44,8 @@ constexpr int kDefaultWidth = 693, kDefaultHeight = 462;
 // How long the viewer gets to close before the window does.
 constexpr int kCloseViewerMs = 500;
 // Thumbnails kept in memory (94 x 78 at 16 bits: 14.7 KB each, so about 30 MB): many
-// screens of the grid, whatever the number of files found.
+// screens of the grid, whatever the number of files found. A HiDPI screen's thumbnails
+// have four times the pixels: a quarter as many of them are kept.
 constexpr size_t kThumbnailsKept = 2000;
 
 std::function<CPXMainDlg::QuitAnswer(const QString&)>& QuitQuestionHook()
@@ -149,7 +150,7 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
     // preview asks for them, and only a bounded number is kept.
     auto found = std::make_unique<CFoundFiles>();
     found->Thumbs().SetPlaceholders({m_settings.GetVideoImgFile(), m_settings.GetAudioImgFile(), m_settings.GetNoImgFile()});
-    found->Thumbs().SetCacheLimit(kThumbnailsKept);
+    found->Thumbs().SetCacheLimit(devicePixelRatioF() > 1.0 ? kThumbnailsKept / 4 : kThumbnailsKept);
     m_doc.SetFoundList(std::move(found));
 
     // The pages, in the order of the step table, and the empty default page.

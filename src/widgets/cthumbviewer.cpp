@@ -519,6 +519,10 @@ void CThumbViewer::UpdateCell(const QRect& cell)
 
 void CThumbViewer::paintEvent(QPaintEvent* event)
 {
+    // Thumbnails are made for the pixels of the screen the grid is on (twice as many on a
+    // HiDPI screen); a move to another screen has them made again.
+    if (m_list->GetPixelRatio() != std::clamp<qreal>(devicePixelRatioF(), 1.0, 4.0))
+        m_list->SetPixelRatio(devicePixelRatioF());
     const CThumbParams params = m_list->GetParams();
     QPainter p(viewport());
     p.fillRect(event->rect(), QColor(QRgb(params.Background)));

@@ -1030,6 +1030,14 @@ TEST_F(ThumbListTest, PixelRatioReachesTheListAndThePlaceholderCache)
     EXPECT_EQ(bitmap.size(), QSize(182, 152));
     EXPECT_EQ(bitmap.devicePixelRatio(), 2.0);
     EXPECT_GE(std::abs(qGray(bitmap.pixel(90, 76)) - qGray(bitmap.pixel(91, 76))), 200);
+    // The grid moved to a screen of ratio 1: the bitmap made for 2 goes, and the next
+    // request makes it for 1.
+    list.SetPixelRatio(1.0);
+    EXPECT_FALSE(thumb->HasThumbnail());
+    list.RequestThumbnails(0, 1);
+    ASSERT_TRUE(list.WaitForThumbnails(60000));
+    EXPECT_EQ(thumb->GetThumbnail().devicePixelRatio(), 1.0);
+    EXPECT_EQ(thumb->GetThumbnail().size(), QSize(91, 76));
 
     // One skin picture, composed once per ratio: the cache must not hand one ratio's
     // bitmap to the other.
