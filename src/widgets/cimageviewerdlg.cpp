@@ -171,13 +171,17 @@ void CImageViewerDlg::paintEvent(QPaintEvent*)
     if (target.isEmpty())
         return;
     LoadDetailFor(target.size());
-    // Scaled once per client size, not on every paint: a camera's picture is large.
-    if (m_scaled.size() != target.size()) {
-        m_scaled = target.size() == m_picture.size()
+    // Scaled once per client size, not on every paint: a camera's picture is large. On a
+    // HiDPI screen it is scaled for the device pixels, and drawn sharp at them.
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(target.size()) * ratio).toSize().boundedTo(m_picture.size());
+    if (m_scaled.size() != pixels) {
+        m_scaled = pixels == m_picture.size()
             ? m_picture
-            : m_picture.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            : m_picture.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
-    p.drawImage(target.topLeft(), m_scaled);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(QRectF(target), m_scaled);
 }
 
 void CImageViewerDlg::LoadDetailFor(QSize target)
