@@ -179,7 +179,8 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
 
     m_continue = RoundButton("&Continue", "Go to the next step", this);
     m_back = RoundButton("Go &Back", "Go to the previous step", this);
-    m_support = RoundButton("&Support", "Go to the Support page", this);
+    // Alt+U: Alt+S belongs to the pages' Start and Save.
+    m_support = RoundButton("S&upport", "Go to the Support page", this);
     connect(m_continue, &QPushButton::clicked, this, &CPXMainDlg::OnContinue);
     connect(m_back, &QPushButton::clicked, this, &CPXMainDlg::OnBack);
     connect(m_support, &QPushButton::clicked, this, &CPXMainDlg::OnSupport);
