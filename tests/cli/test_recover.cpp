@@ -78,7 +78,7 @@ TEST_F(CliRecover, UnreadableBlocksAndAShrinkingCardDoNotExitZero)
     EXPECT_EQ(Sh(Px3("--card E=" + Quote(card + ",bad=0-49151") + " recover E --types all"), &out), 3) << out;
     EXPECT_NE(out.find("Files found: 0"), std::string::npos) << out;
 
-    const std::string cmd = "(" + std::string(PX3_EXE) + " --card E=" + Quote(card + ",slow=20") +
+    const std::string cmd = "(" + std::string(PX3_EXE) + " --card E=" + Quote(card + ",rate=4") +
                             " recover E --types all 2>&1 & pid=$!; sleep 1; truncate -s 1M " + Quote(card) +
                             "; wait $pid; echo exit=$?)";
     Sh(cmd, &out);
