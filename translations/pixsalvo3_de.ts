@@ -63,6 +63,77 @@
     </message>
 </context>
 <context>
+    <name>CDriveDoc</name>
+    <message>
+        <source>Drive</source>
+        <translation>Laufwerk</translation>
+    </message>
+    <message>
+        <source>Device Type</source>
+        <translation>Gerätetyp</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>Größe</translation>
+    </message>
+    <message>
+        <source>Vendor</source>
+        <translation>Hersteller</translation>
+    </message>
+    <message>
+        <source>Bus Type</source>
+        <translation>Bustyp</translation>
+    </message>
+    <message>
+        <source>Prop</source>
+        <translation>Eigenschaft</translation>
+    </message>
+    <message>
+        <source>Value</source>
+        <translation>Wert</translation>
+    </message>
+    <message>
+        <source>Card is not selected</source>
+        <translation>Keine Karte gewählt</translation>
+    </message>
+    <message>
+        <source>Drive:</source>
+        <translation>Laufwerk:</translation>
+    </message>
+    <message>
+        <source>Capacity:</source>
+        <translation>Kapazität:</translation>
+    </message>
+    <message>
+        <source>Media:</source>
+        <translation>Medium:</translation>
+    </message>
+    <message>
+        <source>Blocks:</source>
+        <translation>Blöcke:</translation>
+    </message>
+    <message>
+        <source>Block Size:</source>
+        <translation>Blockgröße:</translation>
+    </message>
+    <message>
+        <source>Reader Vendor:</source>
+        <translation>Lesegerät, Hersteller:</translation>
+    </message>
+    <message>
+        <source>Reader Product:</source>
+        <translation>Lesegerät, Produkt:</translation>
+    </message>
+    <message>
+        <source>Reader Revision:</source>
+        <translation>Lesegerät, Revision:</translation>
+    </message>
+    <message>
+        <source>Bus:</source>
+        <translation>Bus:</translation>
+    </message>
+</context>
+<context>
     <name>CEmailSupportDlg</name>
     <message>
         <source>Save as text...</source>
@@ -451,6 +522,57 @@ Die gespeicherten Dateien behalten ihre Namen in %1.</translation>
     <message>
         <source>Please scan images before proceeding to next step</source>
         <translation>Bitte suchen Sie zuerst nach Bildern, bevor Sie zum nächsten Schritt gehen</translation>
+    </message>
+</context>
+<context>
+    <name>CFrmPreviewImages</name>
+    <message>
+        <source>Keep All</source>
+        <translation>Alle behalten</translation>
+    </message>
+    <message>
+        <source>Keep None</source>
+        <translation>Keine behalten</translation>
+    </message>
+    <message>
+        <source>Selected</source>
+        <translation>Ausgewählt</translation>
+    </message>
+    <message>
+        <source>Choose images to save:</source>
+        <translation>Wählen Sie die Bilder, die gespeichert werden sollen:</translation>
+    </message>
+    <message>
+        <source>Mark every file to be saved</source>
+        <translation>Alle Dateien zum Speichern markieren</translation>
+    </message>
+    <message>
+        <source>Clear every keep mark</source>
+        <translation>Alle Markierungen entfernen</translation>
+    </message>
+    <message>
+        <source>Selected: %1 items, %2</source>
+        <translation>Ausgewählt: %1 Dateien, %2</translation>
+    </message>
+    <message>
+        <source>No program could open %1. The file is in %2</source>
+        <translation>Kein Programm konnte %1 öffnen. Die Datei liegt in %2</translation>
+    </message>
+    <message>
+        <source>Select file(s)</source>
+        <translation>Datei(en) wählen</translation>
+    </message>
+    <message>
+        <source>No files have been selected to save</source>
+        <translation>Es wurden keine Dateien zum Speichern gewählt</translation>
+    </message>
+    <message>
+        <source>No files found</source>
+        <translation>Keine Dateien gefunden</translation>
+    </message>
+    <message>
+        <source>Media does not contain recognized file types</source>
+        <translation>Der Datenträger enthält keine erkannten Dateitypen</translation>
     </message>
 </context>
 <context>
@@ -881,6 +1003,13 @@ Das Gerät wurde logisch ausgeworfen. Nehmen Sie die Karte aus dem Lesegerät un
     </message>
 </context>
 <context>
+    <name>CMenuPanel</name>
+    <message>
+        <source>Steps</source>
+        <translation>Schritte</translation>
+    </message>
+</context>
+<context>
     <name>CPX3AApp</name>
     <message>
         <source>The Pixsalvo 3 is already running</source>
@@ -897,6 +1026,13 @@ Bitte installieren Sie das Programm neu</translation>
     <message>
         <source>Pixsalvo 3</source>
         <translation>Pixsalvo 3</translation>
+    </message>
+</context>
+<context>
+    <name>CPX3StatusLine</name>
+    <message>
+        <source>Status</source>
+        <translation>Status</translation>
     </message>
 </context>
 <context>
@@ -1033,6 +1169,24 @@ Bitte installieren Sie das Programm neu</translation>
     <message>
         <source>Thumbnails</source>
         <translation>Miniaturen</translation>
+    </message>
+</context>
+<context>
+    <name>CTopListBarDlg</name>
+    <message>
+        <source>Cards</source>
+        <translation>Karten</translation>
+    </message>
+    <message>
+        <source>Card columns</source>
+        <translation>Spalten der Karten</translation>
+    </message>
+</context>
+<context>
+    <name>CTopTitleBar</name>
+    <message>
+        <source>Step</source>
+        <translation>Schritt</translation>
     </message>
 </context>
 <context>

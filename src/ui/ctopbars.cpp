@@ -16,7 +16,7 @@ constexpr int kCardEdge = 150;
 
 }  // namespace
 
-CTopTitleBar::CTopTitleBar(QWidget* parent) : QWidget(parent) { setAccessibleName("Step"); }
+CTopTitleBar::CTopTitleBar(QWidget* parent) : QWidget(parent) { setAccessibleName(tr("Step")); }
 
 void CTopTitleBar::SetStep(const QString& number, const QString& title)
 {
@@ -79,8 +79,8 @@ CTopListBarDlg::CTopListBarDlg(CDriveDoc& doc, const QString& background, QWidge
     : QWidget(parent), m_doc(doc), m_background(LoadSkinPicture(background)), m_title(new CTopTitleBar(this)), m_list(new QTreeWidget(this))
 {
     m_list->setRootIsDecorated(false);
-    m_list->setAccessibleName("Cards");
-    m_list->header()->setAccessibleName("Card columns");
+    m_list->setAccessibleName(tr("Cards"));
+    m_list->header()->setAccessibleName(tr("Card columns"));
     QPalette palette = m_list->palette();
     palette.setColor(QPalette::Base, kListBackground);
     m_list->setPalette(palette);

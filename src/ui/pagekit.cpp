@@ -28,6 +28,27 @@ std::function<bool(const QString&)>& PlayHook()
     return hook;
 }
 
+// The fixed texts of the card document's lists (column titles, property names), which the
+// document gives in English; the lists show them translated (context "CDriveDoc").
+[[maybe_unused]] constexpr const char* kListTexts[] = {
+    QT_TRANSLATE_NOOP("CDriveDoc", "Drive"),          QT_TRANSLATE_NOOP("CDriveDoc", "Device Type"),
+    QT_TRANSLATE_NOOP("CDriveDoc", "Size"),           QT_TRANSLATE_NOOP("CDriveDoc", "Vendor"),
+    QT_TRANSLATE_NOOP("CDriveDoc", "Bus Type"),       QT_TRANSLATE_NOOP("CDriveDoc", "Prop"),
+    QT_TRANSLATE_NOOP("CDriveDoc", "Value"),          QT_TRANSLATE_NOOP("CDriveDoc", "Card is not selected"),
+    QT_TRANSLATE_NOOP("CDriveDoc", "Drive:"),         QT_TRANSLATE_NOOP("CDriveDoc", "Capacity:"),
+    QT_TRANSLATE_NOOP("CDriveDoc", "Media:"),         QT_TRANSLATE_NOOP("CDriveDoc", "Blocks:"),
+    QT_TRANSLATE_NOOP("CDriveDoc", "Block Size:"),    QT_TRANSLATE_NOOP("CDriveDoc", "Reader Vendor:"),
+    QT_TRANSLATE_NOOP("CDriveDoc", "Reader Product:"), QT_TRANSLATE_NOOP("CDriveDoc", "Reader Revision:"),
+    QT_TRANSLATE_NOOP("CDriveDoc", "Bus:"),
+};
+
+// A text of a document's list as the user reads it: one of the fixed texts translated,
+// any other (a size, a vendor's name) as it is.
+QString ListText(const std::string& text)
+{
+    return text.empty() ? QString() : QCoreApplication::translate("CDriveDoc", text.c_str());
+}
+
 // The property that marks a label showing a value: it holds the value's caption.
 constexpr const char* kCaptionProperty = "px3ValueCaption";
 
@@ -183,12 +204,12 @@ void FillListControl(QTreeWidget* list, const CListView& view)
     list->clear();
     QStringList titles;
     for (const CListColumn& column : view.Columns)
-        titles << QString::fromStdString(column.Title);
+        titles << ListText(column.Title);
     list->setHeaderLabels(titles);
     for (size_t r = 0; r < view.Rows.size(); ++r) {
         QStringList cells;
         for (const std::string& cell : view.Rows[r])
-            cells << QString::fromStdString(cell);
+            cells << ListText(cell);
         auto* item = new QTreeWidgetItem(list, cells);
         item->setData(0, Qt::UserRole, r < view.RowLetters.size() ? int(view.RowLetters[r]) : 0);
         if (int(r) == view.Selected) {

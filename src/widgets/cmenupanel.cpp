@@ -71,7 +71,7 @@ void CMenuItem::paintEvent(QPaintEvent*)
 
 CMenuPanel::CMenuPanel(QWidget* parent) : QWidget(parent)
 {
-    setAccessibleName("Steps");
+    setAccessibleName(tr("Steps"));
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 

@@ -7,7 +7,7 @@
 CPX3StatusLine::CPX3StatusLine(const QString& plainPicture, const QString& errorPicture, QWidget* parent)
     : QWidget(parent), m_plain(LoadSkinPicture(plainPicture)), m_errorPicture(LoadSkinPicture(errorPicture))
 {
-    setAccessibleName("Status");
+    setAccessibleName(tr("Status"));
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
