@@ -29,7 +29,7 @@ CThumbList* FoundThumbs(const CDriveDoc& doc)
 }  // namespace
 
 CFrmPreviewImages::CFrmPreviewImages(CDriveDoc& doc, const CStep& step, QWidget* parent)
-    : CFrmRoot(doc, step, parent, "CFrmPreviewImages"), m_viewer(new CThumbViewer(this, this)),
+    : CFrmRoot(doc, step, parent, "CFrmPreviewImages"), m_viewer(new CThumbViewer(this)),
       m_imageViewer(std::make_unique<CImageViewerDlg>(this->window())),
       m_keepAll(PageButton("Keep All", this)), m_keepNone(PageButton("Keep None", this)),
       m_summary(ValueLabel("Selected", this))
@@ -37,6 +37,15 @@ CFrmPreviewImages::CFrmPreviewImages(CDriveDoc& doc, const CStep& step, QWidget*
     SetHeading("Choose images to save:");
     m_keepAll->setToolTip("Mark every file to be saved");
     m_keepNone->setToolTip("Clear every keep mark");
+    connect(m_viewer, &CThumbViewer::keepChanged, this, [this] {
+        CloseBalloon();
+        RefreshControls();
+    });
+    connect(m_viewer, &CThumbViewer::openRequested, this, [this](CThumb* thumb) {
+        CloseBalloon();
+        if (thumb)
+            Open(*thumb);
+    });
     AddControl(kKeepAllId, m_keepAll);
     AddControl(kKeepNoneId, m_keepNone);
     AddControl(kSummaryId, m_summary);
@@ -89,14 +98,6 @@ void CFrmPreviewImages::KeepAll(bool keep)
     m_viewer->viewport()->update();
 }
 
-void CFrmPreviewImages::OnThumbNotice(int kind, CThumb* thumb)
-{
-    CloseBalloon();
-    if (kind == ThumbNotice::KeepChanged)
-        RefreshControls();
-    else if (kind == ThumbNotice::Open && thumb)
-        Open(*thumb);
-}
 
 void CFrmPreviewImages::Open(const CThumb& thumb)
 {

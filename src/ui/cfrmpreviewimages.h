@@ -12,7 +12,7 @@
 #include "widgets/cimageviewerdlg.h"
 #include "widgets/cthumbviewer.h"
 
-class CFrmPreviewImages : public CFrmRoot, public CThumbViewerListener {
+class CFrmPreviewImages : public CFrmRoot {
     Q_OBJECT
 public:
     CFrmPreviewImages(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr);
@@ -22,7 +22,6 @@ public:
     void OnPageHide() override;
     bool CheckReady() override;
     void OnBusMessage(CSingleMsg& msg) override;
-    void OnThumbNotice(int kind, CThumb* thumb) override;
     // Opens a found file as a click on its open square does.
     void Open(const CThumb& thumb);
     // Marks every found file to keep, or none.

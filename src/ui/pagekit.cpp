@@ -189,6 +189,8 @@ QTreeWidget* ReportList(const QString& name, QWidget* parent)
     list->setUniformRowHeights(true);
     list->setAccessibleName(name);
     list->header()->setAccessibleName(QCoreApplication::translate("PageKit", "%1 columns").arg(name));
+    // In a grown window the last column takes the width that is left.
+    list->header()->setStretchLastSection(true);
     list->setStyleSheet(
         "QTreeWidget { border: 1px solid #d9dee4; border-radius: 4px; background: white; }"
         "QTreeWidget::item { padding: 3px 0px; }"

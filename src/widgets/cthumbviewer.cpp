@@ -293,8 +293,8 @@ QAccessibleInterface* ThumbGridFactory(const QString& className, QObject* object
 
 }  // namespace
 
-CThumbViewer::CThumbViewer(CThumbViewerListener* listener, QWidget* parent)
-    : QAbstractScrollArea(parent), m_listener(listener), m_keepSet(KeepPicture(true)),
+CThumbViewer::CThumbViewer(QWidget* parent)
+    : QAbstractScrollArea(parent), m_keepSet(KeepPicture(true)),
       m_keepClear(KeepPicture(false)), m_open(OpenPicture())
 {
     static const bool factoryInstalled = [] {
@@ -473,7 +473,7 @@ bool CThumbViewer::ToggleKeptAt(size_t index)
     thumb->ToggleKept();
     UpdateCell(thumb->GetCellRect());
     AnnounceKept(index);
-    Notify(ThumbNotice::KeepChanged, thumb);
+    emit keepChanged(thumb);
     return true;
 }
 
@@ -483,7 +483,7 @@ bool CThumbViewer::OpenAt(size_t index)
     if (!thumb)
         return false;
     MoveCurrentTo(index);
-    Notify(ThumbNotice::Open, thumb);
+    emit openRequested(thumb);
     return true;
 }
 
@@ -630,12 +630,6 @@ void CThumbViewer::FlushReady()
         viewport()->update(region);
 }
 
-void CThumbViewer::Notify(int kind, CThumb* thumb)
-{
-    if (m_listener)
-        m_listener->OnThumbNotice(kind, thumb);
-}
-
 void CThumbViewer::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton) {
@@ -653,7 +647,7 @@ void CThumbViewer::mousePressEvent(QMouseEvent* event)
         thumb->ToggleKept();
         UpdateCell(cell);
         AnnounceKept(index);
-        Notify(ThumbNotice::KeepChanged, thumb);
+        emit keepChanged(thumb);
         return;
     }
     CThumb* before = m_list->GetCurrent();
@@ -667,7 +661,7 @@ void CThumbViewer::mousePressEvent(QMouseEvent* event)
         }
     }
     if (now && OpenSquare(cell).contains(grid))
-        Notify(ThumbNotice::Open, now);
+        emit openRequested(now);
 }
 
 void CThumbViewer::mouseDoubleClickEvent(QMouseEvent* event)
@@ -739,9 +733,9 @@ void CThumbViewer::keyPressEvent(QKeyEvent* event)
         } else if (key == Qt::Key_Space) {
             current->ToggleKept();
             UpdateCell(current->GetCellRect());
-            Notify(ThumbNotice::KeepChanged, current);
+            emit keepChanged(current);
         } else {
-            Notify(ThumbNotice::Open, current);
+            emit openRequested(current);
         }
         return;
     }

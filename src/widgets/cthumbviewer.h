@@ -1,15 +1,15 @@
 #pragma once
-// The grid of found files: every thumbnail of a list in rows of five, with its keep mark
+// The grid of found files: every thumbnail of a list in rows as wide as the view, with its keep mark
 // (the square at the cell's lower right), its open square (lower left) and between them
 // the file's name (the camera's name for it when the card still knew it), scrolled over
 // the list's extent. The tooltip of a cell tells the name, when the file was shot, its
 // type and its size.
 //
 // Mouse: a left press on the keep square or the inner picture area turns the keep mark
-// over and notifies ThumbNotice::KeepChanged; anywhere else in a cell makes that cell
-// current, and on the open square then notifies ThumbNotice::Open. A press outside every
-// cell does nothing; a double click counts as one more click. Keyboard: the arrow keys,
-// Home and End move the current cell, Space turns its keep mark over, Enter opens it.
+// over and emits keepChanged; anywhere else in a cell makes that cell current, and on the
+// open square then emits openRequested. A press outside every cell does nothing; a double
+// click does what one click does. Keyboard: the arrow keys, Home and End move the current
+// cell, Space turns its keep mark over, Enter opens it.
 //
 // Painting draws only the cells in the region to repaint, so a card of thousands of files
 // scrolls as quickly as one of ten, and asks the list for the thumbnails of the rows in
@@ -22,7 +22,8 @@
 //
 // Accessibility: the grid is a list whose items are the cells; a cell's name is the name
 // under its thumbnail, its description what the tooltip tells, and it is checked while
-// its keep mark is set. Moving the current cell moves the accessible focus with it.
+// its keep mark is set; its two actions turn the mark over and open the file. Moving the
+// current cell moves the accessible focus with it.
 #include <QAbstractScrollArea>
 #include <QFont>
 #include <QImage>
@@ -36,25 +37,11 @@
 class CThumb;
 class CThumbList;
 
-// What the grid tells its listener.
-namespace ThumbNotice {
-constexpr int KeepChanged = 1;  // the keep mark of thumb was turned over
-constexpr int Open = 3;         // the user asked to open thumb's file
-}
-
-class CThumbViewerListener {
-public:
-    virtual ~CThumbViewerListener() = default;
-    // Called on the user-interface thread, after the grid has done its part.
-    virtual void OnThumbNotice(int kind, CThumb* thumb) = 0;
-};
-
 class CThumbViewer : public QAbstractScrollArea {
     Q_OBJECT
 public:
-    // The grid starts with a list of its own (CThumbParams::GridList()). listener may be
-    // null.
-    explicit CThumbViewer(CThumbViewerListener* listener, QWidget* parent = nullptr);
+    // The grid starts with a list of its own (CThumbParams::GridList()).
+    explicit CThumbViewer(QWidget* parent = nullptr);
     ~CThumbViewer() override;
 
     // Shows list, laid out at once (Relayout); owned lists are freed by the grid. The
@@ -100,6 +87,12 @@ public:
     bool ToggleKeptAt(size_t index);
     bool OpenAt(size_t index);
 
+signals:
+    // After the grid has done its part: the keep mark of thumb was turned over; the user
+    // asked to open thumb's file.
+    void keepChanged(CThumb* thumb);
+    void openRequested(CThumb* thumb);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -125,7 +118,6 @@ private:
     void RequestVisible();
     // On the user-interface thread: repaints the cells the list announced.
     void FlushReady();
-    void Notify(int kind, CThumb* thumb);
     // Makes the index-th cell current, repaints the old and new ones and scrolls it into
     // view.
     void MoveCurrentTo(size_t index);
@@ -134,7 +126,6 @@ private:
     void AnnounceCurrent(size_t index);
     void AnnounceKept(size_t index);
 
-    CThumbViewerListener* m_listener;
     CThumbList* m_list = nullptr;
     bool m_bOwned = false;
     size_t m_nLaidOut = 0;  // thumbnails placed by the last Relayout

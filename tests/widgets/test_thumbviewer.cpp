@@ -29,9 +29,17 @@
 
 namespace {
 
-struct Notices : CThumbViewerListener {
+// What the grid signalled, in order.
+namespace ThumbNotice {
+constexpr int KeepChanged = 1, Open = 3;
+}
+struct Notices {
     std::vector<std::pair<int, CThumb*>> got;
-    void OnThumbNotice(int kind, CThumb* thumb) override { got.emplace_back(kind, thumb); }
+    void Watch(CThumbViewer& viewer)
+    {
+        QObject::connect(&viewer, &CThumbViewer::keepChanged, [this](CThumb* t) { got.emplace_back(ThumbNotice::KeepChanged, t); });
+        QObject::connect(&viewer, &CThumbViewer::openRequested, [this](CThumb* t) { got.emplace_back(ThumbNotice::Open, t); });
+    }
 };
 
 // Counts the paints of a widget.
@@ -78,7 +86,7 @@ QPoint At(const CThumbViewer& viewer, size_t index, QPoint inCell)
 
 TEST_F(Widgets, GridRowsOfFiveAndTheirScrollRange)
 {
-    CThumbViewer viewer(nullptr);
+    CThumbViewer viewer;
     for (int i = 0; i < 7; ++i)
         viewer.List()->AddFile(m_home.File("missing.jpg"));
     viewer.Relayout();
@@ -105,7 +113,8 @@ TEST_F(Widgets, GridRowsOfFiveAndTheirScrollRange)
 TEST_F(Widgets, GridClicksAndKeysMarkOpenAndMove)
 {
     Notices notices;
-    CThumbViewer viewer(&notices);
+    CThumbViewer viewer;
+    notices.Watch(viewer);
     CThumbList& list = *viewer.List();
     for (int i = 0; i < 7; ++i)
         list.AddFile(m_home.File("missing.jpg"));
@@ -191,7 +200,7 @@ TEST_F(Widgets, GridNamesEachFileUnderItsThumbnail)
         ~LocaleGuard() { QLocale::setDefault(before); }
     } guard;
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
-    CThumbViewer viewer(nullptr);
+    CThumbViewer viewer;
     CThumbList& list = *viewer.List();
     // Missing files: the names are drawn all the same.
     const std::string described = m_home.File("IMAGE_007.JPG");
@@ -254,7 +263,7 @@ TEST_F(Widgets, CellIsFilledInWhenItsThumbnailArrives)
     const std::string red = Picture("IMAGE_001.png", {40, 30}, Qt::red);
     CThumbList list(CThumbParams::GridList());
     list.SetCacheLimit(50);
-    CThumbViewer viewer(nullptr);
+    CThumbViewer viewer;
     viewer.SetList(&list, false);
     viewer.resize(520, 260);
     viewer.show();
@@ -291,7 +300,7 @@ TEST_F(Widgets, LargeCardRepaintsOnlyTheCellsInView)
     list.SetCacheLimit(200);
     for (size_t i = 0; i < kFiles; ++i)
         list.AddFile(jpg);
-    CThumbViewer viewer(nullptr);
+    CThumbViewer viewer;
     viewer.SetList(&list, false);
     viewer.resize(520, 420);
     viewer.show();
