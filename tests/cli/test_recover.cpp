@@ -75,8 +75,10 @@ TEST_F(CliRecover, UnreadableBlocksAndAShrinkingCardDoNotExitZero)
     std::string out;
     EXPECT_EQ(Sh(Px3("--card E=" + Quote(card + ",bad=3000-3009") + " recover E --types all"), &out), 3) << out;
     EXPECT_NE(out.find("px3: 10 blocks of the card could not be read"), std::string::npos) << out;
+    EXPECT_NE(out.find("\nCould not read: 5.0 KB\n"), std::string::npos) << out;
     EXPECT_EQ(Sh(Px3("--card E=" + Quote(card + ",bad=0-49151") + " recover E --types all"), &out), 3) << out;
     EXPECT_NE(out.find("Files found: 0"), std::string::npos) << out;
+    EXPECT_NE(out.find("\nCould not read: 24.0 MB\n"), std::string::npos) << out;
 
     const std::string cmd = "(" + std::string(PX3_EXE) + " --card E=" + Quote(card + ",rate=4") +
                             " recover E --types all 2>&1 & pid=$!; sleep 1; truncate -s 1M " + Quote(card) +
