@@ -66,7 +66,7 @@
     <name>CDriveDoc</name>
     <message>
         <source>Drive</source>
-        <translation>Laufwerk</translation>
+        <translation>Lw.</translation>
     </message>
     <message>
         <source>Device Type</source>
@@ -118,15 +118,15 @@
     </message>
     <message>
         <source>Reader Vendor:</source>
-        <translation>Lesegerät, Hersteller:</translation>
+        <translation>Hersteller:</translation>
     </message>
     <message>
         <source>Reader Product:</source>
-        <translation>Lesegerät, Produkt:</translation>
+        <translation>Produkt:</translation>
     </message>
     <message>
         <source>Reader Revision:</source>
-        <translation>Lesegerät, Revision:</translation>
+        <translation>Revision:</translation>
     </message>
     <message>
         <source>Bus:</source>
@@ -343,7 +343,7 @@ Die gespeicherten Dateien behalten ihre Namen in %1.</translation>
     </message>
     <message>
         <source>Check for Update</source>
-        <translation>Nach Updates suchen</translation>
+        <translation>Updates suchen</translation>
     </message>
     <message>
         <source>Email Tolvex Support</source>
@@ -805,7 +805,7 @@ Gespeichert in: %1</translation>
     </message>
     <message>
         <source>Select the memory card you need to recover:</source>
-        <translation>Wählen Sie die Speicherkarte, deren Bilder Sie retten möchten:</translation>
+        <translation>Wählen Sie die Speicherkarte mit Ihren Bildern:</translation>
     </message>
     <message>
         <source>The card in drive %1 is selected</source>
@@ -1124,6 +1124,114 @@ Bitte installieren Sie das Programm neu</translation>
         <source>Files not saved</source>
         <translation>Dateien nicht gespeichert</translation>
     </message>
+    <message>
+        <source>Pixsalvo 3</source>
+        <translation>Pixsalvo 3</translation>
+    </message>
+    <message>
+        <source>&amp;Continue</source>
+        <translation>&amp;Weiter</translation>
+    </message>
+    <message>
+        <source>Go to the next step</source>
+        <translation>Zum nächsten Schritt</translation>
+    </message>
+    <message>
+        <source>Go &amp;Back</source>
+        <translation>&amp;Zurück</translation>
+    </message>
+    <message>
+        <source>Go to the previous step</source>
+        <translation>Zum vorigen Schritt</translation>
+    </message>
+    <message>
+        <source>S&amp;upport</source>
+        <translation>S&amp;upport</translation>
+    </message>
+    <message>
+        <source>Go to the Support page</source>
+        <translation>Zur Support-Seite</translation>
+    </message>
+    <message>
+        <source>Menu</source>
+        <translation>Menü</translation>
+    </message>
+    <message>
+        <source>Help, card images, updates, About and Quit</source>
+        <translation>Hilfe, Kartenabbilder, Updates, Über und Beenden</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
+    </message>
+    <message>
+        <source>Attach card image...</source>
+        <translation>Kartenabbild einbinden...</translation>
+    </message>
+    <message>
+        <source>Back Up Card to Image...</source>
+        <translation>Karte in Abbild sichern...</translation>
+    </message>
+    <message>
+        <source>&amp;Check for Update...</source>
+        <translation>&amp;Nach Updates suchen...</translation>
+    </message>
+    <message>
+        <source>&amp;About Pixsalvo 3...</source>
+        <translation>&amp;Über Pixsalvo 3...</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>&amp;Beenden</translation>
+    </message>
+    <message>
+        <source>the manual</source>
+        <translation>das Handbuch</translation>
+    </message>
+    <message>
+        <source>Attach card image</source>
+        <translation>Kartenabbild einbinden</translation>
+    </message>
+    <message>
+        <source>Card images (*.img *.bin *.dd);;All files (*)</source>
+        <translation>Kartenabbilder (*.img *.bin *.dd);;Alle Dateien (*)</translation>
+    </message>
+    <message>
+        <source>Save first</source>
+        <translation>Erst speichern</translation>
+    </message>
+    <message>
+        <source>Quit anyway</source>
+        <translation>Trotzdem beenden</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>1 recovered file (%1) is not saved yet</source>
+        <translation>1 gerettete Datei (%1) ist noch nicht gespeichert</translation>
+    </message>
+    <message>
+        <source>%1 recovered files (%2) are not saved yet</source>
+        <translation>%1 gerettete Dateien (%2) sind noch nicht gespeichert</translation>
+    </message>
+    <message>
+        <source>; %1 of them is marked to keep</source>
+        <translation>; %1 davon ist zum Behalten markiert</translation>
+    </message>
+    <message>
+        <source>; %1 of them are marked to keep</source>
+        <translation>; %1 davon sind zum Behalten markiert</translation>
+    </message>
+    <message>
+        <source>.
+
+Quitting now deletes them. If the card is failing, they may be the only copy left.</source>
+        <translation>.
+
+Wenn Sie jetzt beenden, werden sie gelöscht. Falls die Karte defekt ist, sind sie vielleicht die einzige verbliebene Kopie.</translation>
+    </message>
 </context>
 <context>
     <name>CSplashDlg</name>
@@ -1314,7 +1422,7 @@ für die Rettung auswählen</translation>
     </message>
     <message>
         <source>Advanced Tools</source>
-        <translation>Erweiterte Werkzeuge</translation>
+        <translation>Werkzeuge</translation>
     </message>
     <message>
         <source>View all Tools</source>

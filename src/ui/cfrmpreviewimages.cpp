@@ -31,12 +31,12 @@ CThumbList* FoundThumbs(const CDriveDoc& doc)
 CFrmPreviewImages::CFrmPreviewImages(CDriveDoc& doc, const CStep& step, QWidget* parent)
     : CFrmRoot(doc, step, parent, "CFrmPreviewImages"), m_viewer(new CThumbViewer(this)),
       m_imageViewer(std::make_unique<CImageViewerDlg>(this->window())),
-      m_keepAll(PageButton("Keep All", this)), m_keepNone(PageButton("Keep None", this)),
-      m_summary(ValueLabel("Selected", this))
+      m_keepAll(PageButton(tr("Keep All"), this)), m_keepNone(PageButton(tr("Keep None"), this)),
+      m_summary(ValueLabel(tr("Selected"), this))
 {
-    SetHeading("Choose images to save:");
-    m_keepAll->setToolTip("Mark every file to be saved");
-    m_keepNone->setToolTip("Clear every keep mark");
+    SetHeading(tr("Choose images to save:"));
+    m_keepAll->setToolTip(tr("Mark every file to be saved"));
+    m_keepNone->setToolTip(tr("Clear every keep mark"));
     connect(m_viewer, &CThumbViewer::keepChanged, this, [this] {
         CloseBalloon();
         RefreshControls();
@@ -83,7 +83,7 @@ void CFrmPreviewImages::RefreshControls()
 {
     const CFoundList* found = Document().FoundList();
     const size_t kept = found ? found->CountKept() : 0;
-    m_summary->setText(QString("Selected: %1 items, %2").arg(kept).arg(SizeQText(found ? found->KeptSize() : 0)));
+    m_summary->setText(tr("Selected: %1 items, %2").arg(kept).arg(SizeQText(found ? found->KeptSize() : 0)));
     const bool any = found && found->GetCount() > 0;
     m_keepAll->setEnabled(any);
     m_keepNone->setEnabled(any);
@@ -109,7 +109,7 @@ void CFrmPreviewImages::Open(const CThumb& thumb)
         // (a 2 GB clip would hold the window for minutes) and none to clean up after.
         const bool opened = IsWaveFile(text) ? Desktop::PlaySound(path) : Desktop::Open(path);
         if (!opened)
-            SetStatusText(QString("No program could open %1. The file is in %2").arg(name, QFileInfo(path).absolutePath()), true);
+            SetStatusText(tr("No program could open %1. The file is in %2").arg(name, QFileInfo(path).absolutePath()), true);
         return;
     }
     // Pictures, and camera raw files through the preview the camera embedded in them;
@@ -128,10 +128,10 @@ bool CFrmPreviewImages::CheckReady()
     if (found && found->GetCount() > 0) {
         if (found->CountKept() > 0)
             return true;
-        ShowBalloon(m_viewer, "Select file(s)", "No files have been selected to save");
+        ShowBalloon(m_viewer, tr("Select file(s)"), tr("No files have been selected to save"));
         return false;
     }
-    ShowBalloon(m_viewer, "No files found", "Media does not contain recognized file types");
+    ShowBalloon(m_viewer, tr("No files found"), tr("Media does not contain recognized file types"));
     return false;
 }
 

@@ -121,8 +121,8 @@ std::unique_ptr<CFrmRoot> MakePage(CDriveDoc& doc, const CStep& step, QWidget* p
 
 CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), m_settings(settings)
 {
-    setWindowTitle("Pixsalvo 3");
-    setAccessibleName("Pixsalvo 3");
+    setWindowTitle(tr("Pixsalvo 3"));
+    setAccessibleName(tr("Pixsalvo 3"));
     // The program's icon for this window and every window it opens (the picture window).
     QApplication::setWindowIcon(ProgramIcon(m_settings.GetSkinFolder()));
     setWindowIcon(QApplication::windowIcon());
@@ -177,10 +177,10 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
             m_status->SetText(text);
     });
 
-    m_continue = RoundButton("&Continue", "Go to the next step", this);
-    m_back = RoundButton("Go &Back", "Go to the previous step", this);
+    m_continue = RoundButton(tr("&Continue"), tr("Go to the next step"), this);
+    m_back = RoundButton(tr("Go &Back"), tr("Go to the previous step"), this);
     // Alt+U: Alt+S belongs to the pages' Start and Save.
-    m_support = RoundButton("S&upport", "Go to the Support page", this);
+    m_support = RoundButton(tr("S&upport"), tr("Go to the Support page"), this);
     connect(m_continue, &QPushButton::clicked, this, &CPXMainDlg::OnContinue);
     connect(m_back, &QPushButton::clicked, this, &CPXMainDlg::OnBack);
     connect(m_support, &QPushButton::clicked, this, &CPXMainDlg::OnSupport);
@@ -188,9 +188,9 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
     // The program's menu: what a window menu of the desktop would hold.
     // A push button that pops its menu up: a click, Space and the accessibility press
     // action all open it, and none waits for the menu to close.
-    m_programMenu = new QPushButton("Menu", this);
-    m_programMenu->setAccessibleName("Menu");
-    m_programMenu->setAccessibleDescription("Help, card images, updates, About and Quit");
+    m_programMenu = new QPushButton(tr("Menu"), this);
+    m_programMenu->setAccessibleName(tr("Menu"));
+    m_programMenu->setAccessibleDescription(tr("Help, card images, updates, About and Quit"));
     m_programMenu->setCursor(Qt::PointingHandCursor);
     m_programMenu->setStyleSheet(
         "QPushButton { background: transparent; color: white; border: 1px solid rgba(255, 255, 255, 90);"
@@ -205,19 +205,19 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
         connect(action, &QAction::triggered, this, handler, Qt::QueuedConnection);
         return action;
     };
-    add("&Help", [this] { OpenHelp(); })->setShortcut(QKeySequence::HelpContents);
-    add("Attach card image...", [this] { AttachCardImage(); });
-    add("Back Up Card to Image...", [this] {
+    add(tr("&Help"), [this] { OpenHelp(); })->setShortcut(QKeySequence::HelpContents);
+    add(tr("Attach card image..."), [this] { AttachCardImage(); });
+    add(tr("Back Up Card to Image..."), [this] {
         if (!m_jobRunning)
             BackUpCardToImage(m_doc, QString::fromStdString(m_settings.GetBackupFolder()), this);
     });
-    add("&Check for Update...", [this] { CheckForUpdate(); });
-    add("&About Pixsalvo 3...", [this] {
+    add(tr("&Check for Update..."), [this] { CheckForUpdate(); });
+    add(tr("&About Pixsalvo 3..."), [this] {
         if (!m_jobRunning)
             CAboutDlg(QApplication::applicationVersion(), this).exec();
     });
     menu->addSeparator();
-    add("&Quit", [this] { close(); })->setShortcut(QKeySequence::Quit);
+    add(tr("&Quit"), [this] { close(); })->setShortcut(QKeySequence::Quit);
     connect(m_programMenu, &QPushButton::clicked, menu, [this, menu] {
         menu->popup(m_programMenu->mapToGlobal(QPoint(0, -menu->sizeHint().height())));
     });
@@ -267,7 +267,7 @@ void CPXMainDlg::OpenHelp()
         return;
     const QString manual = QString::fromStdString(m_settings.GetHelpFile());
     if (!Desktop::Open(manual))
-        SayWhereFileIs(this, "the manual", manual);
+        SayWhereFileIs(this, tr("the manual"), manual);
 }
 
 void CPXMainDlg::CheckForUpdate()
@@ -288,7 +288,7 @@ void CPXMainDlg::AttachCardImage()
 {
     if (m_jobRunning)
         return;
-    const QString file = QFileDialog::getOpenFileName(this, "Attach card image", QString(), "Card images (*.img *.bin *.dd);;All files (*)");
+    const QString file = QFileDialog::getOpenFileName(this, tr("Attach card image"), QString(), tr("Card images (*.img *.bin *.dd);;All files (*)"));
     if (file.isEmpty())
         return;
     std::string error;
@@ -484,8 +484,8 @@ void CPXMainDlg::SetQuitQuestionHook(std::function<QuitAnswer(const QString&)> h
 
 std::unique_ptr<QMessageBox> CPXMainDlg::MakeQuitQuestion(const QString& text, QWidget* parent)
 {
-    auto box = std::make_unique<QMessageBox>(QMessageBox::Warning, QuitTitle, text, QMessageBox::NoButton, parent);
-    box->setAccessibleName(QuitTitle);
+    auto box = std::make_unique<QMessageBox>(QMessageBox::Warning, tr(QuitTitle), text, QMessageBox::NoButton, parent);
+    box->setAccessibleName(tr(QuitTitle));
     box->setAccessibleDescription(text);
     const auto add = [&box](const QString& label, QMessageBox::ButtonRole role, QuitAnswer answer) {
         QPushButton* button = box->addButton(label, role);
@@ -493,9 +493,9 @@ std::unique_ptr<QMessageBox> CPXMainDlg::MakeQuitQuestion(const QString& text, Q
         button->setProperty(kAnswerProperty, int(answer));
         return button;
     };
-    QPushButton* save = add("Save first", QMessageBox::AcceptRole, QuitAnswer::SaveFirst);
-    add("Quit anyway", QMessageBox::DestructiveRole, QuitAnswer::QuitAnyway);
-    QPushButton* cancel = add("Cancel", QMessageBox::RejectRole, QuitAnswer::Cancel);
+    QPushButton* save = add(tr("Save first"), QMessageBox::AcceptRole, QuitAnswer::SaveFirst);
+    add(tr("Quit anyway"), QMessageBox::DestructiveRole, QuitAnswer::QuitAnyway);
+    QPushButton* cancel = add(tr("Cancel"), QMessageBox::RejectRole, QuitAnswer::Cancel);
     box->setDefaultButton(save);
     box->setEscapeButton(cancel);
     return box;
@@ -517,11 +517,11 @@ QString CPXMainDlg::UnsavedFilesText() const
     if (count == 0)
         return {};
     const size_t kept = found->CountKept();
-    QString text = count == 1 ? QString("1 recovered file (%1) is not saved yet").arg(SizeQText(FoundSize(*found)))
-                              : QString("%1 recovered files (%2) are not saved yet").arg(count).arg(SizeQText(FoundSize(*found)));
+    QString text = count == 1 ? tr("1 recovered file (%1) is not saved yet").arg(SizeQText(FoundSize(*found)))
+                              : tr("%1 recovered files (%2) are not saved yet").arg(count).arg(SizeQText(FoundSize(*found)));
     if (kept < count)
-        text += QString("; %1 of them %2 marked to keep").arg(kept).arg(kept == 1 ? "is" : "are");
-    return text + ".\n\nQuitting now deletes them. If the card is failing, they may be the only copy left.";
+        text += kept == 1 ? tr("; %1 of them is marked to keep").arg(kept) : tr("; %1 of them are marked to keep").arg(kept);
+    return text + tr(".\n\nQuitting now deletes them. If the card is failing, they may be the only copy left.");
 }
 
 CPXMainDlg::QuitAnswer CPXMainDlg::AskBeforeQuit(const QString& text)

@@ -32,7 +32,7 @@ TEST_F(Translations, GermanWordsThePagesTheStepsAndQtsButtons)
 {
     ASSERT_TRUE(InstallTranslations(QLocale(QLocale::German, QLocale::Germany), kFolder));
     CPXMainDlg window(settings);
-    EXPECT_EQ(Heading(window, Steps::SelectCard), QString::fromUtf8("Wählen Sie die Speicherkarte, deren Bilder Sie retten möchten:"));
+    EXPECT_EQ(Heading(window, Steps::SelectCard), QString::fromUtf8("Wählen Sie die Speicherkarte mit Ihren Bildern:"));
     EXPECT_EQ(FindStep(Steps::FindImages)->Title, QString::fromUtf8("Bildrettung: Bilder suchen"));
     // A placeholder survives the translation and takes its value.
     EXPECT_EQ(CFrmRoot::tr("No program on this desktop opens %1. You find it here:\n%2").arg("a", "b"),
