@@ -16,6 +16,7 @@
 #include "platform/volumetable.h"
 #include "recovery/cimagerecovery.h"
 #include "recovery/recoveryjob.h"
+#include "support/attachedcard.h"
 #include "support/fixtures.h"
 
 using px::VolumeTable;
@@ -71,15 +72,7 @@ protected:
     {
         const std::string path = home.File("card" + std::to_string(++images) + ".img");
         EXPECT_TRUE(px::test::MakeBlankImage(path, blocks * 512));
-        char letter = 0;
-        std::string error;
-        EXPECT_TRUE(VolumeTable::Instance().Attach(path + options, &letter, &error)) << error;
-        CDriveInfo info;
-        CDriveScsi drive;
-        if (drive.OpenVolume(letter))
-            drive.ReadDriveInfo(info);
-        info.m_Letter = letter;
-        return info;
+        return px::test::AttachCard(path + options);
     }
     TempHome home;
     int images = 0;
@@ -340,15 +333,7 @@ protected:
             std::memcpy(&image[b * 512], &b, sizeof b);
         const std::string path = home.File("numbered" + std::to_string(++images) + ".img");
         EXPECT_TRUE(px::test::WriteFile(path, image));
-        char letter = 0;
-        std::string error;
-        EXPECT_TRUE(VolumeTable::Instance().Attach(path + options, &letter, &error)) << error;
-        CDriveInfo info;
-        CDriveScsi drive;
-        if (drive.OpenVolume(letter))
-            drive.ReadDriveInfo(info);
-        info.m_Letter = letter;
-        return info;
+        return px::test::AttachCard(path + options);
     }
     uint64_t Reads(const CDriveInfo& info) { return VolumeTable::Instance().Card(info.m_Letter)->ReadCommands(); }
 };

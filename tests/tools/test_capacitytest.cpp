@@ -7,6 +7,7 @@
 #include "device/cdrivescsi.h"
 #include "platform/messagepump.h"
 #include "platform/volumetable.h"
+#include "support/attachedcard.h"
 #include "support/fixtures.h"
 #include "tools/capacitytest.h"
 
@@ -28,15 +29,7 @@ protected:
     {
         const std::string path = home.File("card" + std::to_string(++images) + ".img");
         EXPECT_TRUE(px::test::MakeBlankImage(path, mib << 20));
-        char letter = 0;
-        std::string error;
-        EXPECT_TRUE(VolumeTable::Instance().Attach(path + options, &letter, &error)) << error;
-        CDriveInfo info;
-        CDriveScsi drive;
-        if (drive.OpenVolume(letter))
-            drive.ReadDriveInfo(info);
-        info.m_Letter = letter;
-        return info;
+        return px::test::AttachCard(path + options);
     }
     CCapacityResult Test(const CDriveInfo& info, bool expectRun = true)
     {

@@ -13,6 +13,7 @@
 #include "platform/messagepump.h"
 #include "platform/rescuemap.h"
 #include "platform/volumetable.h"
+#include "support/attachedcard.h"
 #include "support/fixtures.h"
 #include "tools/cardbackup.h"
 
@@ -90,15 +91,6 @@ protected:
         reader = VolumeTable::Instance().Card(letter);
         return letter;
     }
-    CDriveInfo Info(char letter)
-    {
-        CDriveInfo info;
-        CDriveScsi drive;
-        if (drive.OpenVolume(letter))
-            drive.ReadDriveInfo(info);
-        info.m_Letter = letter;
-        return info;
-    }
     std::unique_ptr<CCardBackup> Job(char letter, bool sparse = false, int retries = 1)
     {
         CBackupOptions options;
@@ -106,7 +98,7 @@ protected:
         options.sparse = sparse;
         options.retries = retries;
         options.commandLine = "test";
-        return std::make_unique<CCardBackup>(&status, Info(letter), options);
+        return std::make_unique<CCardBackup>(&status, px::test::CardInfo(letter), options);
     }
     // Every byte the map calls copied is the card's; every other byte of the image is zero.
     void ExpectImageMatchesMap()

@@ -15,6 +15,7 @@
 #include "device/cdrivescsi.h"
 #include "platform/messagepump.h"
 #include "platform/volumetable.h"
+#include "support/attachedcard.h"
 #include "support/fixtures.h"
 #include "tools/cardtools.h"
 
@@ -87,15 +88,8 @@ protected:
             bytes[i] = static_cast<uint8_t>(1 + (i * 7 + i / 512) % 255);
         EXPECT_TRUE(px::test::WriteFile(path, bytes));
         original = bytes;
-        char letter = 0;
-        std::string error;
-        EXPECT_TRUE(VolumeTable::Instance().Attach(path + options, &letter, &error)) << error;
-        card = VolumeTable::Instance().Card(letter);
-        CDriveInfo info;
-        CDriveScsi drive;
-        if (drive.OpenVolume(letter))
-            drive.ReadDriveInfo(info);
-        info.m_Letter = letter;
+        const CDriveInfo info = px::test::AttachCard(path + options);
+        card = VolumeTable::Instance().Card(info.m_Letter);
         return info;
     }
     std::vector<uint8_t> Image() const { return px::test::ReadFile(path); }
