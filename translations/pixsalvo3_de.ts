@@ -268,7 +268,7 @@ Ihr Text bleibt in diesem Formular. „Als Text speichern...“ legt die Anfrage
     </message>
     <message>
         <source>Burn a backup copy of your restored images:</source>
-        <translation>Brennen Sie eine Sicherungskopie Ihrer geretteten Bilder:</translation>
+        <translation>Sicherungskopie der geretteten Bilder brennen:</translation>
     </message>
     <message>
         <source>Internal error</source>
@@ -446,7 +446,7 @@ Die gespeicherten Dateien behalten ihre Namen in %1.</translation>
     </message>
     <message>
         <source>Select all types</source>
-        <translation>Alle Typen wählen</translation>
+        <translation>Alle Typen</translation>
     </message>
     <message>
         <source>What file types are you looking to recover?</source>
@@ -485,7 +485,7 @@ Die gespeicherten Dateien behalten ihre Namen in %1.</translation>
     </message>
     <message>
         <source>Show Preview</source>
-        <translation>Vorschau zeigen</translation>
+        <translation>Vorschau</translation>
     </message>
     <message>
         <source>&amp;Start</source>
@@ -501,7 +501,7 @@ Die gespeicherten Dateien behalten ihre Namen in %1.</translation>
     </message>
     <message>
         <source>Scan your memory card for recoverable images:</source>
-        <translation>Durchsuchen Sie Ihre Speicherkarte nach rettbaren Bildern:</translation>
+        <translation>Durchsuchen Sie die Karte nach rettbaren Bildern:</translation>
     </message>
     <message>
         <source>Stop the scan; the files found so far are kept</source>
@@ -528,11 +528,11 @@ Die gespeicherten Dateien behalten ihre Namen in %1.</translation>
     <name>CFrmPreviewImages</name>
     <message>
         <source>Keep All</source>
-        <translation>Alle behalten</translation>
+        <translation>Alle</translation>
     </message>
     <message>
         <source>Keep None</source>
-        <translation>Keine behalten</translation>
+        <translation>Keine</translation>
     </message>
     <message>
         <source>Selected</source>
@@ -540,7 +540,7 @@ Die gespeicherten Dateien behalten ihre Namen in %1.</translation>
     </message>
     <message>
         <source>Choose images to save:</source>
-        <translation>Wählen Sie die Bilder, die gespeichert werden sollen:</translation>
+        <translation>Bilder auswählen:</translation>
     </message>
     <message>
         <source>Mark every file to be saved</source>
@@ -648,7 +648,7 @@ Die gespeicherten Dateien behalten ihre Namen in %1.</translation>
     </message>
     <message>
         <source>Keep the camera&apos;s file names</source>
-        <translation>Dateinamen der Kamera beibehalten</translation>
+        <translation>Namen der Kamera behalten</translation>
     </message>
     <message>
         <source>Total Images:</source>
@@ -770,9 +770,9 @@ Exit application if finished or proceed to next step to burn a CD<byte value="xd
 <byte value="xd"/>
 Saved in: %1</source>
         <translation>Alle gewählten Bilder wurden gespeichert.<byte value="xd"/>
-Klicken Sie auf „Öffnen“, um die gespeicherten Bilder anzusehen.<byte value="xd"/>
+„Öffnen“ zeigt die gespeicherten Bilder.<byte value="xd"/>
 <byte value="xd"/>
-Beenden Sie das Programm, wenn Sie fertig sind, oder gehen Sie zum nächsten Schritt, um eine CD zu brennen<byte value="xd"/>
+Beenden Sie das Programm oder brennen Sie im nächsten Schritt eine CD<byte value="xd"/>
 <byte value="xd"/>
 Gespeichert in: %1</translation>
     </message>
@@ -1063,7 +1063,7 @@ Bitte installieren Sie das Programm neu</translation>
     </message>
     <message>
         <source>Update</source>
-        <translation>Aktualisieren</translation>
+        <translation>Update</translation>
     </message>
     <message>
         <source>Download and install the new software update</source>
@@ -1095,7 +1095,7 @@ Bitte installieren Sie das Programm neu</translation>
     </message>
     <message>
         <source>Please review information below and click the Update button to install.</source>
-        <translation>Bitte lesen Sie die folgenden Informationen und klicken Sie zum Installieren auf „Aktualisieren“.</translation>
+        <translation>Bitte lesen Sie die folgenden Informationen und klicken Sie zum Installieren auf „Update“.</translation>
     </message>
     <message>
         <source>Please review license agreement</source>
