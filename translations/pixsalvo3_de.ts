@@ -1027,6 +1027,14 @@ Bitte installieren Sie das Programm neu</translation>
         <source>Pixsalvo 3</source>
         <translation>Pixsalvo 3</translation>
     </message>
+    <message>
+        <source>the reason is unknown</source>
+        <translation>der Grund ist unbekannt</translation>
+    </message>
+    <message>
+        <source>Pixsalvo 3 cannot start: the lock file %1 cannot be created (%2)</source>
+        <translation>Pixsalvo 3 kann nicht starten: Die Sperrdatei %1 kann nicht angelegt werden (%2)</translation>
+    </message>
 </context>
 <context>
     <name>CPX3StatusLine</name>

@@ -32,13 +32,15 @@ std::string CPX3AApp::DefaultLockFile()
 std::string CPX3AApp::LockFailedText(const std::string& path)
 {
     // The lock itself tells no reason; creating the file once more does.
-    std::string reason = "the reason is unknown";
+    QString reason = QCoreApplication::translate("CPX3AApp", "the reason is unknown");
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0)
-        reason = px::SystemErrorText(errno);
+        reason = QString::fromStdString(px::SystemErrorText(errno));
     else
         ::close(fd);
-    return "Pixsalvo 3 cannot start: the lock file " + path + " cannot be created (" + reason + ")";
+    return QCoreApplication::translate("CPX3AApp", "Pixsalvo 3 cannot start: the lock file %1 cannot be created (%2)")
+        .arg(QString::fromStdString(path), reason)
+        .toStdString();
 }
 
 bool CPX3AApp::CheckSkinFiles() const
