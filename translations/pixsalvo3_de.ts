@@ -54,6 +54,18 @@
         <source>%1; the image is %2</source>
         <translation>%1; das Abbild ist %2</translation>
     </message>
+    <message>
+        <source>The card is backed up to %1.
+
+Attach the image now, to recover the pictures from it instead of from the card?</source>
+        <translation>Die Karte ist in %1 gesichert.
+
+Das Abbild jetzt einbinden, um die Bilder daraus statt von der Karte wiederherzustellen?</translation>
+    </message>
+    <message>
+        <source>The image is attached as card %1: recover the pictures from it</source>
+        <translation>Das Abbild ist als Karte %1 eingebunden: Stellen Sie die Bilder daraus wieder her</translation>
+    </message>
 </context>
 <context>
     <name>CCylinderProgress</name>

@@ -3,14 +3,42 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QProgressDialog>
 
 #include "app/clogfile.h"
 #include "device/cdrivedoc.h"
 #include "jobs/cmsg.h"
+#include "platform/volumetable.h"
 #include "tools/cardbackup.h"
 #include "ui/cfrmroot.h"
 #include "ui/pagekit.h"
+
+namespace {
+
+// After a backup: the image attached as a card of its own and selected, when the user
+// wants to recover from it rather than from the dying card (its map marks what could not
+// be read, and the recovery says so).
+void OfferToAttach(CDriveDoc& doc, const QString& image, QWidget* parent)
+{
+    const QString question =
+        QCoreApplication::translate("CBackupCard", "The card is backed up to %1.\n\nAttach the image now, to recover the "
+                                                   "pictures from it instead of from the card?").arg(image);
+    if (AskYesNo(parent, question, QCoreApplication::translate("CBackupCard", "Back Up Card to Image")) != QMessageBox::Yes)
+        return;
+    char letter = 0;
+    std::string why;
+    if (!px::VolumeTable::Instance().Attach(image.toStdString(), &letter, &why)) {
+        SetStatusText(QString::fromStdString(why), true);
+        return;
+    }
+    doc.Reload();
+    doc.SelectDrive(letter);
+    SetStatusText(QCoreApplication::translate("CBackupCard", "The image is attached as card %1: recover the pictures from it")
+                      .arg(QChar(letter)));
+}
+
+}  // namespace
 
 bool BackUpCardToImage(CDriveDoc& doc, const QString& backupFolder, QWidget* parent)
 {
@@ -51,5 +79,7 @@ bool BackUpCardToImage(CDriveDoc& doc, const QString& backupFolder, QWidget* par
         SetStatusText(QCoreApplication::translate("CBackupCard", "The card is backed up to %1: attach it with Attach card image... to recover it").arg(image));
     else
         SetStatusText(ok ? QCoreApplication::translate("CBackupCard", "%1; the image is %2").arg(error, image) : error, true);
+    if (ok)
+        OfferToAttach(doc, image, parent);
     return true;
 }

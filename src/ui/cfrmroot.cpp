@@ -111,6 +111,13 @@ void SayWhereFileIs(QWidget* parent, const QString& what, const QString& path)
         QMessageBox::information(parent, caption, text);
 }
 
+int AskYesNo(QWidget* parent, const QString& text, const QString& title)
+{
+    if (BoxHook())
+        return BoxHook()(BoxKind::Confirm, text, title);
+    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+}
+
 void CFrmRoot::ShowMessage(const QString& text, const QString& title)
 {
     SetStatusText(text, false);

@@ -57,6 +57,8 @@ void SetBoxHook(std::function<int(int kind, const QString& text, const QString& 
 // When the desktop has no program to open a file of the program's (the manual, the card
 // report): the status line and a message box say so, and where the file is.
 void SayWhereFileIs(QWidget* parent, const QString& what, const QString& path);
+// A question with Yes and No (the box hook answers it in tests): the button pressed.
+int AskYesNo(QWidget* parent, const QString& text, const QString& title);
 
 // Reaches the status line of the running main window (nothing without one).
 void SetStatusText(const QString& text, bool error = false);
