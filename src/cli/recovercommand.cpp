@@ -198,13 +198,12 @@ int SaveFound(CDriveDoc& doc, CFoundFiles& found, const RecoverOptions& options,
     if (!options.prefix.empty())
         doc.Settings().FilePrefix = options.prefix;
     const bool cameraNames = options.names != "prefix";
-    doc.Settings().KeepCameraNames = cameraNames;
     const char* prefix = doc.Settings().FilePrefix.empty() ? "FILE" : doc.Settings().FilePrefix.c_str();
     if (cameraNames)
         std::printf("Saving %zu of %zu files under their camera names (the others as %s_NNN)...\n", kept, count, prefix);
     else
         std::printf("Saving %zu of %zu files as %s_NNN...\n", kept, count, prefix);
-    const bool saved = doc.SaveFoundFiles();
+    const bool saved = doc.SaveFoundFiles(doc.Settings().FilePrefix, cameraNames);
     // The run folder keeps its name under the save folder, or takes the next "_N" free in
     // both when an earlier run of the same second was saved there: the document says which.
     const std::string target = doc.SaveTarget();

@@ -290,7 +290,7 @@ std::string CDriveDoc::GetFileSystemName(char letter) const
     return px::VolumeTable::Instance().FileSystemName(letter);
 }
 
-bool CDriveDoc::SaveFoundFiles()
+bool CDriveDoc::SaveFoundFiles(const std::string& prefix, bool cameraNames)
 {
     if (!m_pFoundList || m_pFoundList->GetCount() == 0)
         return true;
@@ -307,7 +307,7 @@ bool CDriveDoc::SaveFoundFiles()
         std::filesystem::create_directories(target, ec);
     }
     std::string error;
-    if (!m_pFoundList->SaveKept(m_Status.Settings.FilePrefix, error, m_Status.Settings.KeepCameraNames)) {
+    if (!m_pFoundList->SaveKept(prefix, error, cameraNames)) {
         m_strLastError = error;
         return false;
     }

@@ -57,9 +57,10 @@ public:
     // "FAT", "FAT32"... of the card at the letter; empty for 0 or on failure.
     std::string GetFileSystemName(char letter) const;
 
-    // Saves the kept found files under the prefix into the save folder (rename pass, then
-    // the run folder moved); true at once for an empty list.
-    bool SaveFoundFiles();
+    // Saves the kept found files into the save folder (rename pass, then the run folder
+    // moved), named by prefix, or by the camera's names where the card knew them and
+    // cameraNames is set; true at once for an empty list.
+    bool SaveFoundFiles(const std::string& prefix, bool cameraNames = true);
     // Deletes every found file of the last run and empties the list.
     void CleanFoundFiles();
     // Makes folder the save folder and clears the saved mark: the next save goes there.

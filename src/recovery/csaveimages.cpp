@@ -180,25 +180,39 @@ bool CCleanImages::Run()
     return m_strError.empty();
 }
 
-std::string FilePrefixProblem(const std::string& prefix)
+PrefixCheck CheckFilePrefix(const std::string& prefix)
 {
     // The length that still fits a file name with "_NNN(k).ext" behind it on every system.
     constexpr size_t kLongestPrefix = 60;
     static const std::string kAllowed = "qwertyuiopasdfghjklzxcvbnmQWERTYUIOPASDFGHJKLZXCVBNM0123456789_";
-    const size_t first = prefix.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
-        return "File prefix must be entered.";
+    if (prefix.find_first_not_of(" \t\r\n") == std::string::npos)
+        return {PrefixCheck::Empty, {}};
     if (prefix.size() > kLongestPrefix)
-        return "File prefix is too long.";
+        return {PrefixCheck::TooLong, {}};
     for (size_t i = 0; i < prefix.size(); ++i) {
         if (kAllowed.find(prefix[i]) != std::string::npos)
             continue;
-        // Name the whole character: a UTF-8 lead byte and the continuation bytes after it.
+        // The whole character: a UTF-8 lead byte and the continuation bytes after it.
         size_t end = i + 1;
         if ((static_cast<unsigned char>(prefix[i]) & 0xC0) == 0xC0)
             while (end < prefix.size() && end - i < 4 && (static_cast<unsigned char>(prefix[end]) & 0xC0) == 0x80)
                 ++end;
-        return "The character '" + prefix.substr(i, end - i) + "' is not allowed in the file name prefix.";
+        return {PrefixCheck::BadCharacter, prefix.substr(i, end - i)};
     }
     return {};
+}
+
+std::string FilePrefixProblem(const std::string& prefix)
+{
+    const PrefixCheck check = CheckFilePrefix(prefix);
+    switch (check.problem) {
+    case PrefixCheck::Empty:
+        return "File prefix must be entered.";
+    case PrefixCheck::TooLong:
+        return "File prefix is too long.";
+    case PrefixCheck::BadCharacter:
+        return "The character '" + check.character + "' is not allowed in the file name prefix.";
+    default:
+        return {};
+    }
 }

@@ -25,11 +25,17 @@
 class CThumb;
 class CThumbList;
 
-// The save page's rules for a file name prefix, in their order: not empty after trimming
-// blanks ("File prefix must be entered."), at most 60 characters ("File prefix is too
-// long."), only letters a to z in both cases, digits and underscore ("The character '%c'
-// is not allowed in the file name prefix." with the first other character). The warning
-// text, or empty when the prefix may be used.
+// The rules for a file name prefix, in their order: not empty after trimming blanks, at
+// most 60 bytes, only letters a to z in both cases, digits and underscore. Both front ends
+// check a prefix here; each words the problem in its own language.
+struct PrefixCheck {
+    enum Problem { None, Empty, TooLong, BadCharacter } problem = None;
+    std::string character;  // BadCharacter: the first other character, whole (UTF-8)
+};
+PrefixCheck CheckFilePrefix(const std::string& prefix);
+// The problem in the save page's English words ("File prefix must be entered.", "File
+// prefix is too long.", "The character '%c' is not allowed in the file name prefix."),
+// or empty when the prefix may be used.
 std::string FilePrefixProblem(const std::string& prefix);
 
 class CPX3SaveImages : public CListener, public CObj, public CWorker {

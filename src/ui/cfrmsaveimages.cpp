@@ -7,6 +7,7 @@
 #include <QStorageInfo>
 #include <QTemporaryFile>
 
+#include "recovery/csaveimages.h"
 #include "ui/pagekit.h"
 
 namespace {
@@ -62,6 +63,8 @@ CFrmSaveImages::CFrmSaveImages(CDriveDoc& doc, const CStep& step, QWidget* paren
     m_keepNames->setToolTip(tr("Save each file under the name it had on the camera's card, where the card still "
                                "knows it;\nthe prefix names the others"));
     m_keepNames->setCursor(Qt::PointingHandCursor);
+    // On for every run: the camera's names are what a photographer knows the files by.
+    m_keepNames->setChecked(true);
     m_totalImages->setText("0");
     m_totalSize->setText("0.0 B");
     MakeProgress();
@@ -100,7 +103,6 @@ void CFrmSaveImages::ReadControls()
 {
     SettingsRecord& settings = Document().Settings();
     settings.FilePrefix = m_prefix->text().toStdString();
-    settings.KeepCameraNames = m_keepNames->isChecked();
 }
 
 void CFrmSaveImages::RefreshControls()
@@ -109,7 +111,6 @@ void CFrmSaveImages::RefreshControls()
     const QString prefix = QString::fromStdString(settings.FilePrefix);
     if (m_prefix->text() != prefix)
         m_prefix->setText(prefix);
-    m_keepNames->setChecked(settings.KeepCameraNames);
     m_select->setEnabled(!JobRunning());
     m_open->setEnabled(!JobRunning());
     m_save->setEnabled(!JobRunning());
@@ -142,7 +143,6 @@ bool CFrmSaveImages::CheckReady()
 {
     ReadControls();
     const std::string runFolder = Document().Status().RunFolder.GetText();
-    const QString prefix = QString::fromStdString(Document().Settings().FilePrefix);
     if (runFolder.empty()) {
         ShowBalloon(this, tr("Internal error"), tr("Recovery folder does not exist.\r\nPlease contact customer service."));
         return false;
@@ -153,20 +153,21 @@ bool CFrmSaveImages::CheckReady()
     }
     if (!CheckDestination(QString::fromStdString(Document().DestinationFolder())))
         return false;
-    if (prefix.trimmed().isEmpty()) {
+    // The prefix rule is the save's own; the page words what it found.
+    const PrefixCheck check = CheckFilePrefix(Document().Settings().FilePrefix);
+    switch (check.problem) {
+    case PrefixCheck::Empty:
         ShowBalloon(m_prefix, tr("Entry required"), tr("File prefix must be entered."));
         return false;
-    }
-    if (prefix.size() > 60) {
+    case PrefixCheck::TooLong:
         ShowBalloon(m_prefix, tr("Entry required"), tr("File prefix is too long."));
         return false;
-    }
-    static const QString kAllowed = "qwertyuiopasdfghjklzxcvbnmQWERTYUIOPASDFGHJKLZXCVBNM0123456789_";
-    for (const QChar c : prefix) {
-        if (!kAllowed.contains(c)) {
-            ShowBalloon(m_prefix, tr("Wrong entry"), tr("The character '%1' is not allowed in the file name prefix.").arg(c));
-            return false;
-        }
+    case PrefixCheck::BadCharacter:
+        ShowBalloon(m_prefix, tr("Wrong entry"), tr("The character '%1' is not allowed in the file name prefix.")
+                                                   .arg(QString::fromStdString(check.character)));
+        return false;
+    default:
+        break;
     }
     const CFoundList* found = Document().FoundList();
     if (!found || found->GetCount() == 0) {
@@ -198,7 +199,7 @@ bool CFrmSaveImages::OnStart()
     const size_t keptCount = found ? found->CountKept() : 0;
     const uint64_t keptBytes = found ? found->KeptSize() : 0;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool ok = Document().SaveFoundFiles();
+    const bool ok = Document().SaveFoundFiles(Document().Settings().FilePrefix, m_keepNames->isChecked());
     QApplication::restoreOverrideCursor();
     if (ok) {
         m_savedCount = keptCount;

@@ -49,7 +49,7 @@ TEST_F(DocumentSave, SameFileSystemMovesTheRunFolderWithOneRename)
     found->Thumbs().GetAt(1)->SetFlags(0);   // not kept
     doc.Settings().SaveFolder.SetPath(home.File("saved/"), true);
     fs::create_directories(home.File("saved"));
-    ASSERT_TRUE(doc.SaveFoundFiles()) << doc.GetError();
+    ASSERT_TRUE(doc.SaveFoundFiles(doc.Settings().FilePrefix)) << doc.GetError();
     const std::string target = home.File("saved/26_12_07_ 10_11_12");
     EXPECT_EQ(Inode(target), folder);   // the same folder, renamed
     EXPECT_TRUE(fs::exists(target + "/Trip_000.JPG"));
@@ -72,7 +72,7 @@ TEST_F(DocumentSave, AnotherFileSystemMovesFileByFile)
     const std::string other = made;
     ASSERT_FALSE(CFilePath::IsSameFileSystem(home.Path(), other)) << "/dev/shm is no second file system here";
     doc.Settings().SaveFolder.SetPath(other + "/", true);
-    const bool saved = doc.SaveFoundFiles();
+    const bool saved = doc.SaveFoundFiles(doc.Settings().FilePrefix);
     EXPECT_TRUE(saved) << doc.GetError();
     // The files land where one rename would have put them.
     const std::string target = other + "/26_12_07_ 10_11_12";
@@ -87,12 +87,12 @@ TEST_F(DocumentSave, AnotherFileSystemMovesFileByFile)
 TEST_F(DocumentSave, NoSaveFolderIsAnErrorAndMissingOneIsMade)
 {
     doc.Settings().SaveFolder.Reset();
-    EXPECT_FALSE(doc.SaveFoundFiles());
+    EXPECT_FALSE(doc.SaveFoundFiles(doc.Settings().FilePrefix));
     EXPECT_EQ(doc.GetError(), "No save folder is chosen");
     EXPECT_TRUE(fs::exists(run + "/IMAGE_000.JPG"));   // nothing renamed, nothing moved
     EXPECT_EQ(found->GetCount(), 3u);
     doc.Settings().SaveFolder.SetPath(home.File("new/deeper/"), true);
-    ASSERT_TRUE(doc.SaveFoundFiles()) << doc.GetError();
+    ASSERT_TRUE(doc.SaveFoundFiles(doc.Settings().FilePrefix)) << doc.GetError();
     EXPECT_TRUE(fs::exists(home.File("new/deeper/26_12_07_ 10_11_12/Trip_000.JPG")));
 }
 
@@ -101,7 +101,7 @@ TEST_F(DocumentSave, EmptyListSavesNothingAndCleanRemovesTheRun)
     CDriveDoc empty;
     empty.SetFoundList(std::make_unique<CFoundFiles>());
     empty.Settings().SaveFolder.SetPath(home.File("nowhere/"), true);
-    EXPECT_TRUE(empty.SaveFoundFiles());
+    EXPECT_TRUE(empty.SaveFoundFiles("Trip"));
     EXPECT_FALSE(fs::exists(home.File("nowhere")));
 
     ASSERT_TRUE(px::test::WriteFile(home.File("work/keep-me.txt"), {9}));   // not the run's

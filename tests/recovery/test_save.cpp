@@ -473,7 +473,7 @@ TEST(Transfer, ARetriedSaveTakesTheNextFreeFolder)
     struct rlimit small = old;
     small.rlim_cur = 50000;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool first = doc.SaveFoundFiles();
+    const bool first = doc.SaveFoundFiles(doc.Settings().FilePrefix);
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(first);
@@ -484,7 +484,7 @@ TEST(Transfer, ARetriedSaveTakesTheNextFreeFolder)
 
     for (const auto& entry : fs::directory_iterator(run))
         found.AddFile(entry.path().string());
-    ASSERT_TRUE(doc.SaveFoundFiles()) << doc.GetError();
+    ASSERT_TRUE(doc.SaveFoundFiles(doc.Settings().FilePrefix)) << doc.GetError();
     EXPECT_EQ(doc.SaveTarget(), target + "_2");
     EXPECT_EQ(CTransfer::CountFiles(target).Bytes, 1000u);
     EXPECT_EQ(CTransfer::CountFiles(target + "_2").Bytes, 100000u);

@@ -218,7 +218,7 @@ TEST_F(Wizard, SavesUnderTheCameraNames)
     QTest::keyClicks(save->PrefixEdit(), "Shoot");
     QTest::mouseClick(save->SaveButton(), Qt::LeftButton);
     ASSERT_EQ(Status(window), "Finished");
-    EXPECT_TRUE(window.Document().Settings().KeepCameraNames);
+    EXPECT_TRUE(save->KeepNamesBox()->isChecked());
 
     const fs::path folder = window.Document().DestinationFolder();
     const std::string nameless = "Shoot_000" + fs::path(paths[0]).extension().string();
@@ -314,6 +314,14 @@ TEST_F(Wizard, ChecksWarnInTheirOrder)
     EXPECT_EQ(prefix(QString(61, 'a')), "File prefix is too long.");
     EXPECT_EQ(prefix("Day one"), "The character ' ' is not allowed in the file name prefix.");
     EXPECT_EQ(prefix("Day-one"), "The character '-' is not allowed in the file name prefix.");
+    // Letters beyond ASCII (typed as an input method would: set as the field's text).
+    const auto typed = [&](const QString& text) {
+        save->PrefixEdit()->setText(text);
+        return save->CheckReady() ? QString() : save->BalloonText();
+    };
+    EXPECT_EQ(typed(QString::fromUtf8("Caf\u00e9")), QString::fromUtf8("The character '\u00e9' is not allowed in the file name prefix."));
+    // The limit is the save's own, in bytes of the file name: 31 two-byte letters are too long.
+    EXPECT_EQ(typed(QString(31, QChar(0xe9))), "File prefix is too long.");
     EXPECT_EQ(prefix(""), "File prefix must be entered.");
     // A destination that is gone is refused before the prefix is looked at.
     const std::string gone = home.File("gone");
