@@ -155,6 +155,31 @@ bool CCardJob::Init()
 bool CCardJob::Run()
 {
     CRunner runner(this);
+    if (!StartRun())
+        return false;
+    BeforeChunks();
+    CScan scan = StartScan();
+    bool failed = false;
+    while (m_pStatus->CurrentBlock < m_pStatus->BlockCount) {
+        if (!NextChunk(scan)) {
+            failed = true;
+            break;
+        }
+        ReportIfDue(scan);
+        if (CancelledBetweenBlocks())
+            break;
+    }
+    failed = EndScan(scan, failed);
+    Finish();
+    EndOfCard();
+    // Closing the last file may fail too (a full disk): that ends the run as a failure.
+    failed = failed || m_bAborted;
+    SendStatus(StatusKind::JobEnded);
+    return RunOutcome(failed);
+}
+
+bool CCardJob::StartRun()
+{
     // The record belongs to the card document and outlives runs: this run's error only.
     m_pStatus->ErrorText.clear();
     m_pStatus->HasError = false;
@@ -169,82 +194,102 @@ bool CCardJob::Run()
         CardNotOpened();
         return false;
     }
-    BeforeChunks();
+    return true;
+}
 
+CCardJob::CScan CCardJob::StartScan()
+{
     CTransferStatus& s = *m_pStatus;
+    CScan scan;
     // Progress goes out 100 times per run, 200 times for cards above 1,000,000,000 bytes.
     const uint64_t divisor = s.Capacity > 1000000000ull ? 200 : 100;
-    const uint64_t period = s.Capacity / divisor;
-    std::vector<uint8_t> buffer(static_cast<size_t>(s.BlockSize) * ChunkBlocks);
-    uint64_t sinceProgress = 0;
-    bool failed = false;
+    scan.Period = s.Capacity / divisor;
+    scan.Buffer.resize(static_cast<size_t>(s.BlockSize) * ChunkBlocks);
     if (m_nFirstBlock > 0 && m_nFirstBlock < s.BlockCount) {
         s.CurrentBlock = m_nFirstBlock;
         s.BytesDone = m_nFirstBlock * s.BlockSize;
     }
-    const auto scanStart = std::chrono::steady_clock::now();
-    std::unique_ptr<CChunkReader> reader;
+    scan.Start = std::chrono::steady_clock::now();
     if (ReadsAhead())
-        reader = std::make_unique<CChunkReader>(m_Drive, m_DriveMutex, s.CurrentBlock, s.BlockCount, ChunkBlocks,
-                                                RequestBlocks(), kReadAheadBuffers);
-    // Set while the reader waits after a chunk that did not come whole: the scan reads the
-    // chunks itself (chunk and block rules, dead areas) until the card reads again.
-    bool readingHere = false;
-    while (s.CurrentBlock < s.BlockCount) {
-        // No clearing of the buffer: a read fills every block it hands on (zeros for the
-        // blocks it could not read).
-        const uint64_t left = s.BlockCount - s.CurrentBlock;
-        const uint16_t count = left >= ChunkBlocks ? ChunkBlocks : static_cast<uint16_t>(left);
-        CChunk chunk{buffer.data(), static_cast<uint32_t>(buffer.size()), 0};
-        const CReadChunk* ahead = reader && !readingHere ? reader->Next() : nullptr;
-        if (ahead) {
-            chunk.Buffer = ahead->Buffer;
-            chunk.Size = static_cast<uint32_t>(ahead->Count) * s.BlockSize;
-            chunk.Prefetched = &ahead->Result;
-            readingHere = ahead->ReaderWaits;
-        }
-        uint32_t done = 0;
-        const bool transferred = TransferChunk(m_Drive, chunk, count, done);
-        // What the job gathered from a buffer goes out before the buffer is read into again.
-        if (!ahead || ahead->LastOfBuffer)
-            FlushChunks();
-        if (ahead && ahead->LastOfBuffer)
-            reader->Release();
-        if (!transferred) {
-            failed = true;
-            break;
-        }
-        s.CurrentBlock += count;
-        s.BytesDone += done;
-        sinceProgress += done;
-        if (readingHere && !m_bDeadArea && s.CurrentBlock < s.BlockCount) {
-            reader->Resume(s.CurrentBlock);
-            readingHere = false;
-        }
-        if (sinceProgress >= period) {
-            CMsgProgress progress(static_cast<int32_t>(s.CurrentBlock >> m_nProgressShift), m_nScope, std::string());
-            SendStatus(StatusKind::Progress);
-            sinceProgress = 0;
-        }
-        px::PumpMessages();
-        if (m_bCancelRequested)
-            break;
+        scan.Reader = std::make_unique<CChunkReader>(m_Drive, m_DriveMutex, s.CurrentBlock, s.BlockCount, ChunkBlocks,
+                                                     RequestBlocks(), kReadAheadBuffers);
+    return scan;
+}
+
+bool CCardJob::NextChunk(CScan& scan)
+{
+    CTransferStatus& s = *m_pStatus;
+    const uint64_t left = s.BlockCount - s.CurrentBlock;
+    const uint16_t count = left >= ChunkBlocks ? ChunkBlocks : static_cast<uint16_t>(left);
+    CChunk chunk;
+    const CReadChunk* ahead = TakeChunk(scan, chunk);
+    uint32_t done = 0;
+    const bool transferred = TransferChunk(m_Drive, chunk, count, done);
+    // What the job gathered from a buffer goes out before the buffer is read into again.
+    if (!ahead || ahead->LastOfBuffer)
+        FlushChunks();
+    if (ahead && ahead->LastOfBuffer)
+        scan.Reader->Release();
+    if (!transferred)
+        return false;
+    s.CurrentBlock += count;
+    s.BytesDone += done;
+    scan.SinceProgress += done;
+    ResumeReader(scan);
+    return true;
+}
+
+const CReadChunk* CCardJob::TakeChunk(CScan& scan, CChunk& chunk)
+{
+    // No clearing of the buffer: a read fills every block it hands on (zeros for the
+    // blocks it could not read).
+    chunk = CChunk{scan.Buffer.data(), static_cast<uint32_t>(scan.Buffer.size()), 0};
+    const CReadChunk* ahead = scan.Reader && !scan.ReadingHere ? scan.Reader->Next() : nullptr;
+    if (ahead) {
+        chunk.Buffer = ahead->Buffer;
+        chunk.Size = static_cast<uint32_t>(ahead->Count) * m_pStatus->BlockSize;
+        chunk.Prefetched = &ahead->Result;
+        scan.ReadingHere = ahead->ReaderWaits;
     }
-    if (reader) {
+    return ahead;
+}
+
+void CCardJob::ResumeReader(CScan& scan)
+{
+    const CTransferStatus& s = *m_pStatus;
+    if (scan.ReadingHere && !m_bDeadArea && s.CurrentBlock < s.BlockCount) {
+        scan.Reader->Resume(s.CurrentBlock);
+        scan.ReadingHere = false;
+    }
+}
+
+void CCardJob::ReportIfDue(CScan& scan)
+{
+    if (scan.SinceProgress < scan.Period)
+        return;
+    CMsgProgress progress(static_cast<int32_t>(m_pStatus->CurrentBlock >> m_nProgressShift), m_nScope, std::string());
+    SendStatus(StatusKind::Progress);
+    scan.SinceProgress = 0;
+}
+
+bool CCardJob::EndScan(CScan& scan, bool failed)
+{
+    if (scan.Reader) {
         // A run that ended inside a buffer still has what it gathered from it to write.
         FlushChunks();
-        Log().Info("Card read in " + std::to_string(reader->Requests()) + " requests ahead of the scan (" +
+        Log().Info("Card read in " + std::to_string(scan.Reader->Requests()) + " requests ahead of the scan (" +
                    std::to_string(RequestBlocks()) + " blocks each)");
     }
-    reader.reset();
-    const auto scanTime = std::chrono::steady_clock::now() - scanStart;
+    scan.Reader.reset();
+    const auto scanTime = std::chrono::steady_clock::now() - scan.Start;
     if (!failed && !m_bCancelRequested && !m_bAborted && !RevisitSkipped(m_Drive, scanTime))
         failed = !m_strError.empty();
-    Finish();
-    EndOfCard();
-    // Closing the last file may fail too (a full disk): that ends the run as a failure.
-    failed = failed || m_bAborted;
-    SendStatus(StatusKind::JobEnded);
+    return failed;
+}
+
+bool CCardJob::RunOutcome(bool failed)
+{
+    CTransferStatus& s = *m_pStatus;
     if (m_bCancelRequested) {
         m_Outcome = JobOutcome::Cancelled;
         SetError("Canceled by user");

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -182,6 +183,42 @@ protected:
     static constexpr uint32_t kMostRequestBytes = 1u << 20;
 
 private:
+    // What the chunk loop carries from one chunk to the next.
+    struct CScan {
+        // The chunk buffer when no reader hands one (no reading ahead, or the scan reads
+        // the chunks itself).
+        std::vector<uint8_t> Buffer;
+        std::unique_ptr<CChunkReader> Reader;
+        // Set while the reader waits after a chunk that did not come whole: the scan reads
+        // the chunks itself (chunk and block rules, dead areas) until the card reads again.
+        bool ReadingHere = false;
+        // Bytes between two progress reports, and bytes since the last one.
+        uint64_t Period = 0;
+        uint64_t SinceProgress = 0;
+        std::chrono::steady_clock::time_point Start;
+    };
+    // Clears this run's error and sends JobStarted, then connects the destination and
+    // opens the card; false, with the outcome named, when the run cannot start.
+    bool StartRun();
+    // The scan set up at its first block: progress period, chunk buffer, reader ahead.
+    CScan StartScan();
+    // Takes the next chunk from the reader (or reads it here while the reader waits after
+    // a failing one), hands it to the job and moves past it; false when TransferChunk failed.
+    bool NextChunk(CScan& scan);
+    // Points the chunk at the reader's next one, or at the scan's own buffer when there is
+    // no reader or it waits; the reader's chunk, or null.
+    const CReadChunk* TakeChunk(CScan& scan, CChunk& chunk);
+    // Lets a waiting reader go on at the current block once the card reads again there.
+    void ResumeReader(CScan& scan);
+    // Progress message and status 3 once a period's bytes went by since the last.
+    void ReportIfDue(CScan& scan);
+    // Stops the reader (its buffer's last gatherings written, its requests logged) and,
+    // after a scan that went to its end, tries the skipped areas again; true when the run
+    // failed, before or there.
+    bool EndScan(CScan& scan, bool failed);
+    // How the run ended: the outcome, the error (in the status record and the log) and
+    // Run's result.
+    bool RunOutcome(bool failed);
     // Blocks per request read ahead: the device's largest transfer (at most
     // kMostRequestBytes) in whole chunks, at least one chunk.
     uint16_t RequestBlocks();
