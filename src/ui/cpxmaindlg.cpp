@@ -9,7 +9,6 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
-#include <QThread>
 #include <QUrl>
 
 #include "app/clogfile.h"
@@ -535,8 +534,15 @@ CPXMainDlg::QuitAnswer CPXMainDlg::AskBeforeQuit(const QString& text)
 
 void CPXMainDlg::closeEvent(QCloseEvent* event)
 {
-    // A running job keeps the window; so does the question while it waits for its answer.
-    if (m_jobRunning || m_askingToQuit) {
+    // The viewer had its time: the files found and not saved go with the window.
+    if (m_viewerClosed) {
+        m_doc.CleanFoundFiles();
+        event->accept();
+        return;
+    }
+    // A running job keeps the window; so does the question while it waits for its answer,
+    // and the wait for the viewer.
+    if (m_jobRunning || m_askingToQuit || m_closing) {
         event->ignore();
         return;
     }
@@ -553,10 +559,15 @@ void CPXMainDlg::closeEvent(QCloseEvent* event)
         }
     }
     CMsgSend closeViewer(MsgCode::CloseViewer);
-    QThread::msleep(kCloseViewerMs);
-    // The files found and not saved go with the window, once the viewer let them go.
-    m_doc.CleanFoundFiles();
-    event->accept();
+    // The viewer gets its time to let the files go while the window keeps painting; it
+    // takes no input meanwhile.
+    m_closing = true;
+    setEnabled(false);
+    event->ignore();
+    QTimer::singleShot(kCloseViewerMs, this, [this] {
+        m_viewerClosed = true;
+        close();
+    });
 }
 
 void CPXMainDlg::ShowSavePage()

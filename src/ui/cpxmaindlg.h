@@ -104,5 +104,9 @@ private:
     bool m_jobRunning = false;
     bool m_recoveryMenu = true;
     bool m_askingToQuit = false;
+    // Closing: the viewer was told to close and the window waits for it (a timer, the
+    // window disabled meanwhile); then the window closes for good.
+    bool m_closing = false;
+    bool m_viewerClosed = false;
     std::vector<std::unique_ptr<CFrmRoot>> m_ownedPages;
 };
