@@ -186,6 +186,11 @@ const std::vector<SkinPicture>& SkinPictures()
     return pictures;
 }
 
+const SkinPicture& SkinPictureRow(SkinPictureId id)
+{
+    return SkinPictures().at(static_cast<size_t>(id));
+}
+
 std::vector<BrandListItem> BrandListItems(uint32_t brands)
 {
     std::vector<BrandListItem> items;
@@ -287,23 +292,10 @@ std::string CSettings::GetSkinFile(const SkinPicture& picture, int number) const
     return JoinPath(GetSkinFolder(), name);
 }
 
-std::string CSettings::GetSplashFile() const { return GetSkinFile(SkinPictures()[0]); }
-std::string CSettings::GetBkSkinFile() const { return GetSkinFile(SkinPictures()[1]); }
-std::string CSettings::GetRecoverSkinFile(int n) const { return GetSkinFile(SkinPictures()[2], n); }
-std::string CSettings::GetToolSkinFile(int n) const { return GetSkinFile(SkinPictures()[3], n); }
-std::string CSettings::GetStatLineWFile() const { return GetSkinFile(SkinPictures()[4]); }
-std::string CSettings::GetStatLineRFile() const { return GetSkinFile(SkinPictures()[5]); }
-std::string CSettings::GetSelectOnFile() const { return GetSkinFile(SkinPictures()[6]); }
-std::string CSettings::GetTopInfoBgFile() const { return GetSkinFile(SkinPictures()[7]); }
-std::string CSettings::GetTopToolBgFile() const { return GetSkinFile(SkinPictures()[8]); }
-std::string CSettings::GetVideoImgFile() const { return GetSkinFile(SkinPictures()[9]); }
-std::string CSettings::GetAudioImgFile() const { return GetSkinFile(SkinPictures()[10]); }
-std::string CSettings::GetNoImgFile() const { return GetSkinFile(SkinPictures()[11]); }
-std::string CSettings::GetClickSelectFile() const { return GetSkinFile(SkinPictures()[12]); }
-std::string CSettings::GetTopBlueFile() const { return GetSkinFile(SkinPictures()[13]); }
-std::string CSettings::GetTopYellowFile() const { return GetSkinFile(SkinPictures()[14]); }
-std::string CSettings::GetMagnifyFile() const { return GetSkinFile(SkinPictures()[15]); }
-std::string CSettings::GetMagnifyHoverFile() const { return GetSkinFile(SkinPictures()[16]); }
+std::string CSettings::SkinFile(SkinPictureId id, int number) const
+{
+    return GetSkinFile(SkinPictureRow(id), number);
+}
 
 namespace {
 

@@ -50,9 +50,6 @@ struct SettingsRecord {
     int32_t MaxFileSize = 0;    // bytes
     std::string FilePrefix;     // prefix of saved file names
     int32_t ExtraOption3 = 0;   // "Bits" (sixth)
-    // A save names the files whose name the card still knew by that name (the others by
-    // the prefix). Not persisted: on for every run, as the save page offers it.
-    bool KeepCameraNames = true;
 };
 
 // Copies every field of source into target, folders included.
@@ -93,7 +90,30 @@ struct SkinPicture {
     const char* File;
     int Last;
 };
+// The rows of SkinPictures(), in its order; Count is the number of rows.
+enum class SkinPictureId {
+    Splash,        // PX3Splash.jpg
+    BkSkin,        // PX3BG.png
+    RecoverSkin,   // RecoverSelect_n.png, n 0..5
+    ToolSkin,      // ToolSelect_n.png, n 0..2
+    StatLineW,     // StatusLine_Y.jpg
+    StatLineR,     // StatusLine_B.jpg
+    SelectOn,      // RecoverSelectON.png
+    TopInfoBg,     // TopInfoBG.png
+    TopToolBg,     // TopToolBG.png
+    VideoImg,      // VideoImage.png
+    AudioImg,      // AudioImage.png
+    NoImg,         // NoImage.png
+    ClickSelect,   // ClickSelect.png
+    TopBlue,       // TOP_BAR_BLUE.png
+    TopYellow,     // TOP_BAR_YELLOW.png
+    Magnify,       // Magnify.png
+    MagnifyHover,  // MagnifyHover.png
+    Count
+};
 const std::vector<SkinPicture>& SkinPictures();
+// The row of SkinPictures() that id names.
+const SkinPicture& SkinPictureRow(SkinPictureId id);
 
 // One row of the brand list (column "Brand Name"): the brand's short name, its row in
 // the brand table (the item's user value), its bit and whether it is selected.
@@ -171,23 +191,8 @@ public:
     std::string GetHelpFile() const;    // home + "/Help/PX3Help.html", the manual (a page for the desktop's browser)
     // Skin folder + the picture's file name, "#" replaced by number.
     std::string GetSkinFile(const SkinPicture& picture, int number = 0) const;
-    std::string GetSplashFile() const;            // PX3Splash.jpg
-    std::string GetBkSkinFile() const;            // PX3BG.png
-    std::string GetRecoverSkinFile(int n) const;  // RecoverSelect_n.png, n 0..5
-    std::string GetToolSkinFile(int n) const;     // ToolSelect_n.png, n 0..2
-    std::string GetStatLineWFile() const;         // StatusLine_Y.jpg
-    std::string GetStatLineRFile() const;         // StatusLine_B.jpg
-    std::string GetSelectOnFile() const;          // RecoverSelectON.png
-    std::string GetTopInfoBgFile() const;         // TopInfoBG.png
-    std::string GetTopToolBgFile() const;         // TopToolBG.png
-    std::string GetVideoImgFile() const;          // VideoImage.png
-    std::string GetAudioImgFile() const;          // AudioImage.png
-    std::string GetNoImgFile() const;             // NoImage.png
-    std::string GetClickSelectFile() const;       // ClickSelect.png
-    std::string GetTopBlueFile() const;           // TOP_BAR_BLUE.png
-    std::string GetTopYellowFile() const;         // TOP_BAR_YELLOW.png
-    std::string GetMagnifyFile() const;           // Magnify.png
-    std::string GetMagnifyHoverFile() const;      // MagnifyHover.png
+    // The file of the picture that id names, "#" replaced by number.
+    std::string SkinFile(SkinPictureId id, int number = 0) const;
 
     // Fixed folders; none needs a CSettings object, so the log can open first.
     static std::string DocumentsFolder();     // XDG documents folder

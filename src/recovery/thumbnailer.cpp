@@ -427,9 +427,9 @@ ThumbPlaceholders DefaultThumbPlaceholders()
 {
     ThumbPlaceholders files;
     if (const CSettings* settings = TheSettings()) {
-        files.Video = settings->GetVideoImgFile();
-        files.Audio = settings->GetAudioImgFile();
-        files.NoImage = settings->GetNoImgFile();
+        files.Video = settings->SkinFile(SkinPictureId::VideoImg);
+        files.Audio = settings->SkinFile(SkinPictureId::AudioImg);
+        files.NoImage = settings->SkinFile(SkinPictureId::NoImg);
     } else {
         const std::string skin = CSettings::JoinPath(CSettings::InstalledHomeFolder(), "/Skin");
         files.Video = skin + "/VideoImage.png";

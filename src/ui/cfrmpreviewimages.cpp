@@ -52,7 +52,7 @@ CFrmPreviewImages::CFrmPreviewImages(CDriveDoc& doc, const CStep& step, QWidget*
     connect(m_keepAll, &QPushButton::clicked, this, [this] { KeepAll(true); });
     connect(m_keepNone, &QPushButton::clicked, this, [this] { KeepAll(false); });
     if (const CSettings* settings = TheSettings())
-        m_hint = LoadSkinPicture(QString::fromStdString(settings->GetClickSelectFile()));
+        m_hint = LoadSkinPicture(QString::fromStdString(settings->SkinFile(SkinPictureId::ClickSelect)));
     m_imageViewer->hide();
     m_viewer->show();
 }

@@ -120,23 +120,54 @@ std::unique_ptr<CFrmRoot> MakePage(CDriveDoc& doc, const CStep& step, QWidget* p
 
 CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), m_settings(settings)
 {
+    SetUpWindow();
+    OpenDocument();
+    MakeBars();
+    SizeToSkin();
+    MakeFoundList();
+    MakePages();
+    MakeStatusLine();
+    MakeButtons();
+    MakeProgramMenu();
+    ConnectSupportPage();
+    LayOut();
+    ShowStep(Steps::SelectCard);
+    Bus().AddListener("CPXMainDlg", this);
+    // The splash over the window while it opens (from the event loop, once it shows).
+    QTimer::singleShot(0, this,
+                       [this] { CSplashDlg::Show(QString::fromStdString(m_settings.SkinFile(SkinPictureId::Splash)), this); });
+    StartCardNotices();
+    RefreshControls();
+}
+
+void CPXMainDlg::SetUpWindow()
+{
     setWindowTitle(tr("Pixsalvo 3"));
     setAccessibleName(tr("Pixsalvo 3"));
     // The program's icon for this window and every window it opens (the picture window).
     QApplication::setWindowIcon(ProgramIcon(m_settings.GetSkinFolder()));
     setWindowIcon(QApplication::windowIcon());
-    // The card document, with the settings and the drives.
+}
+
+void CPXMainDlg::OpenDocument()
+{
     m_doc.Settings() = m_settings.Record();
     Bus().AddListener("CDriveDoc", &m_doc);
     m_doc.Reload();
+}
 
-    m_toolsBar = new CTopListBarDlg(m_doc, QString::fromStdString(m_settings.GetTopToolBgFile()), this);
-    m_recoveryBar = new CTopInfoBar(QString::fromStdString(m_settings.GetTopInfoBgFile()), this);
+void CPXMainDlg::MakeBars()
+{
+    m_toolsBar = new CTopListBarDlg(m_doc, QString::fromStdString(m_settings.SkinFile(SkinPictureId::TopToolBg)), this);
+    m_recoveryBar = new CTopInfoBar(QString::fromStdString(m_settings.SkinFile(SkinPictureId::TopInfoBg)), this);
     m_menu = new CMenuPanel(this);
     m_menu->setGeometry(kMenuLeft, kMenuLeft, kMenuRight - kMenuLeft, 363);
     connect(m_menu, &CMenuPanel::Command, this, &CPXMainDlg::OnMenuCommand);
+}
 
-    m_background = LoadSkinPicture(QString::fromStdString(m_settings.GetBkSkinFile()));
+void CPXMainDlg::SizeToSkin()
+{
+    m_background = LoadSkinPicture(QString::fromStdString(m_settings.SkinFile(SkinPictureId::BkSkin)));
     // The skin's size is the smallest the window gets; it may grow and be maximised.
     const QSize smallest = m_background.isNull() ? QSize(kDefaultWidth, kDefaultHeight) : LogicalSize(m_background);
     setMinimumSize(smallest);
@@ -144,15 +175,19 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
     setSizeGripEnabled(false);
     setWindowFlags(windowFlags() | Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint);
     SetRecoveryMenu(true);
+}
 
-    // The found list of the recoveries: thumbnails are made as the grid or the scan's
-    // preview asks for them, and only a bounded number is kept.
+void CPXMainDlg::MakeFoundList()
+{
     auto found = std::make_unique<CFoundFiles>();
-    found->Thumbs().SetPlaceholders({m_settings.GetVideoImgFile(), m_settings.GetAudioImgFile(), m_settings.GetNoImgFile()});
+    found->Thumbs().SetPlaceholders({m_settings.SkinFile(SkinPictureId::VideoImg), m_settings.SkinFile(SkinPictureId::AudioImg),
+                                     m_settings.SkinFile(SkinPictureId::NoImg)});
     found->Thumbs().SetCacheLimit(devicePixelRatioF() > 1.0 ? kThumbnailsKept / 4 : kThumbnailsKept);
     m_doc.SetFoundList(std::move(found));
+}
 
-    // The pages, in the order of the step table, and the empty default page.
+void CPXMainDlg::MakePages()
+{
     for (const CStep& step : StepTable()) {
         m_ownedPages.push_back(MakePage(m_doc, step, this));
         m_ownedPages.back()->SetCardAnchor(m_toolsBar->CardList());
@@ -165,17 +200,23 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
         m_pages.Page(step)->SetNext(m_pages.Page(step + 1));
         m_pages.Page(step + 1)->SetPrevious(m_pages.Page(step));
     }
+}
 
+void CPXMainDlg::MakeStatusLine()
+{
     // Plain text on "StatusLine_B.jpg" (the "StatLineR" picture), errors on "StatusLine_Y.jpg".
-    m_status = new CPX3StatusLine(QString::fromStdString(m_settings.GetStatLineRFile()),
-                                  QString::fromStdString(m_settings.GetStatLineWFile()), this);
+    m_status = new CPX3StatusLine(QString::fromStdString(m_settings.SkinFile(SkinPictureId::StatLineR)),
+                                  QString::fromStdString(m_settings.SkinFile(SkinPictureId::StatLineW)), this);
     SetStatusTextHook([this](const QString& text, bool error) {
         if (error)
             m_status->SetErrorText(text);
         else
             m_status->SetText(text);
     });
+}
 
+void CPXMainDlg::MakeButtons()
+{
     m_continue = RoundButton(tr("&Continue"), tr("Go to the next step"), this);
     m_back = RoundButton(tr("Go &Back"), tr("Go to the previous step"), this);
     // Alt+U: Alt+S belongs to the pages' Start and Save.
@@ -183,8 +224,10 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
     connect(m_continue, &QPushButton::clicked, this, &CPXMainDlg::OnContinue);
     connect(m_back, &QPushButton::clicked, this, &CPXMainDlg::OnBack);
     connect(m_support, &QPushButton::clicked, this, &CPXMainDlg::OnSupport);
+}
 
-    // The program's menu: what a window menu of the desktop would hold.
+void CPXMainDlg::MakeProgramMenu()
+{
     // A push button that pops its menu up: a click, Space and the accessibility press
     // action all open it, and none waits for the menu to close.
     m_programMenu = new QPushButton(tr("Menu"), this);
@@ -221,19 +264,14 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
         menu->popup(m_programMenu->mapToGlobal(QPoint(0, -menu->sizeHint().height())));
     });
     addActions(menu->actions());
+}
 
+void CPXMainDlg::ConnectSupportPage()
+{
     if (auto* support = dynamic_cast<CFrmCardInfo*>(Page(Steps::Support))) {
         connect(support, &CFrmCardInfo::ViewManual, this, &CPXMainDlg::OpenHelp);
         connect(support, &CFrmCardInfo::CheckForUpdate, this, &CPXMainDlg::CheckForUpdate);
     }
-
-    LayOut();
-    ShowStep(Steps::SelectCard);
-    Bus().AddListener("CPXMainDlg", this);
-    // The splash over the window while it opens (from the event loop, once it shows).
-    QTimer::singleShot(0, this, [this] { CSplashDlg::Show(QString::fromStdString(m_settings.GetSplashFile()), this); });
-    StartCardNotices();
-    RefreshControls();
 }
 
 CPXMainDlg::~CPXMainDlg()
@@ -299,7 +337,7 @@ void CPXMainDlg::AttachCardImage()
 void CPXMainDlg::SetRecoveryMenu(bool recovery)
 {
     m_recoveryMenu = recovery;
-    const SkinPicture& pictures = SkinPictures()[recovery ? 2 : 3];   // "RecoverSelect_#.png", "ToolSelect_#.png"
+    const SkinPicture& pictures = SkinPictureRow(recovery ? SkinPictureId::RecoverSkin : SkinPictureId::ToolSkin);
     m_menu->SetMenu(recovery ? RecoveryMenu() : ToolsMenu(),
                     QString::fromStdString(m_settings.GetSkinFolder() + pictures.File));
     m_menu->update();
@@ -363,9 +401,9 @@ void CPXMainDlg::ShowStep(int step)
         for (CTopTitleBar* bar : {m_recoveryBar->TitleBar(), m_toolsBar->TitleBar()})
             bar->SetStep(s->Number, s->Title);
         if (step == Steps::SelectCard)
-            m_recoveryBar->TitleBar()->SetPicture(QString::fromStdString(m_settings.GetTopBlueFile()));
+            m_recoveryBar->TitleBar()->SetPicture(QString::fromStdString(m_settings.SkinFile(SkinPictureId::TopBlue)));
         if (step == Steps::TestCard)
-            m_toolsBar->TitleBar()->SetPicture(QString::fromStdString(m_settings.GetTopYellowFile()));
+            m_toolsBar->TitleBar()->SetPicture(QString::fromStdString(m_settings.SkinFile(SkinPictureId::TopYellow)));
     }
     m_step = step;
     LayOut();

@@ -74,6 +74,18 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The steps of the constructor, in the order it runs them.
+    void SetUpWindow();         // title, accessible name and the program's icon
+    void OpenDocument();        // the card document with the settings, listening, drives read
+    void MakeBars();            // the tools and recovery bars over the pages, the menu panel
+    void SizeToSkin();          // the background picture sets the smallest size; recovery menu
+    void MakeFoundList();       // the found list with its thumbnail placeholders and cache limit
+    void MakePages();           // one page per step, the default page, Continue/Back links
+    void MakeStatusLine();      // the status line and the hook that writes to it
+    void MakeButtons();         // Continue, Go Back and Support
+    void MakeProgramMenu();     // the Menu button and its entries with their shortcuts
+    void ConnectSupportPage();  // the Support page's manual and update requests
+
     void SetRecoveryMenu(bool recovery);
     void LayOut();
     void RefreshControls();

@@ -88,10 +88,13 @@ TEST_F(SettingsTest, FixedPathsFollowTheXdgFolders)
     m_settings.SetHomeFolderText("/opt/pixsalvo3/");
     EXPECT_EQ(m_settings.GetSkinFolder(), "/opt/pixsalvo3/Skin");
     EXPECT_EQ(m_settings.GetHelpFile(), "/opt/pixsalvo3/Help/PX3Help.html");
-    EXPECT_EQ(m_settings.GetRecoverSkinFile(5), "/opt/pixsalvo3/Skin/RecoverSelect_5.png");
-    EXPECT_EQ(m_settings.GetToolSkinFile(0), "/opt/pixsalvo3/Skin/ToolSelect_0.png");
-    EXPECT_EQ(m_settings.GetMagnifyHoverFile(), "/opt/pixsalvo3/Skin/MagnifyHover.png");
+    EXPECT_EQ(m_settings.SkinFile(SkinPictureId::RecoverSkin, 5), "/opt/pixsalvo3/Skin/RecoverSelect_5.png");
+    EXPECT_EQ(m_settings.SkinFile(SkinPictureId::ToolSkin, 0), "/opt/pixsalvo3/Skin/ToolSelect_0.png");
+    EXPECT_EQ(m_settings.SkinFile(SkinPictureId::MagnifyHover), "/opt/pixsalvo3/Skin/MagnifyHover.png");
     EXPECT_EQ(SkinPictures().size(), 17u);
+    // Every id names its own row: the last one is the last row of the table.
+    EXPECT_EQ(static_cast<size_t>(SkinPictureId::Count), SkinPictures().size());
+    EXPECT_STREQ(SkinPictureRow(SkinPictureId::MagnifyHover).Key, "MagnifyH");
 
     // Without a stored home, and with no Skin/ beside the test program, the current
     // directory at the time of asking.
