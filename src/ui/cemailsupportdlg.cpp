@@ -72,6 +72,22 @@ void CEmailSupportDlg::SetFileChooser(std::function<QString(QWidget*, const QStr
 
 CEmailSupportDlg::CEmailSupportDlg(CDriveDoc* doc, QWidget* parent) : QDialog(parent)
 {
+    SetUpWindow();
+    QGridLayout* layout = MakeGrid();
+    AddIntro(layout);
+    const int row = MakeFields(layout);
+    SetUpReportField();
+    MakeButtons(layout, row);
+    FillFields(doc);
+    resize(540, 600);
+
+    // The mail's own boxes stay shut: a failure is told once, by this dialog, with the
+    // way out (Save as text).
+    m_mail.SetHooks({});
+}
+
+void CEmailSupportDlg::SetUpWindow()
+{
     setWindowTitle(tr("Email Support"));
     setAccessibleName(tr("Email Support"));
     setModal(true);
@@ -79,13 +95,20 @@ CEmailSupportDlg::CEmailSupportDlg(CDriveDoc* doc, QWidget* parent) : QDialog(pa
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Qt::white);
     setPalette(palette);
+}
 
+QGridLayout* CEmailSupportDlg::MakeGrid()
+{
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(20, 16, 20, 16);
     layout->setHorizontalSpacing(10);
     layout->setVerticalSpacing(8);
     layout->setColumnStretch(1, 1);
+    return layout;
+}
 
+void CEmailSupportDlg::AddIntro(QGridLayout* layout)
+{
     auto* intro = new QLabel(tr("Please supply the following information for Tolvex Media technical support."), this);
     intro->setAccessibleName(intro->text());
     intro->setWordWrap(true);
@@ -93,7 +116,10 @@ CEmailSupportDlg::CEmailSupportDlg(CDriveDoc* doc, QWidget* parent) : QDialog(pa
     introPalette.setColor(QPalette::WindowText, PageColour::Text);
     intro->setPalette(introPalette);
     layout->addWidget(intro, 0, 0, 1, 2);
+}
 
+int CEmailSupportDlg::MakeFields(QGridLayout* layout)
+{
     int row = 1;
     auto addLine = [&](const QString& label) {
         auto* name = FieldLabel(label, this);
@@ -119,6 +145,11 @@ CEmailSupportDlg::CEmailSupportDlg(CDriveDoc* doc, QWidget* parent) : QDialog(pa
     m_userMail = addLine(tr("Your email address:"));
     m_problem = addText(tr("A full description of the problem:"), 3);
     m_cardInfo = addText(tr("Card Info:"), 2);
+    return row;
+}
+
+void CEmailSupportDlg::SetUpReportField()
+{
     m_cardInfo->setReadOnly(true);
     m_cardInfo->setLineWrapMode(QPlainTextEdit::NoWrap);
     // The report is laid out in columns: "Courier", else the desktop's fixed-pitch font.
@@ -127,7 +158,10 @@ CEmailSupportDlg::CEmailSupportDlg(CDriveDoc* doc, QWidget* parent) : QDialog(pa
     courier.setStyleHint(QFont::TypeWriter);
     courier.setFixedPitch(true);
     m_cardInfo->setFont(courier);
+}
 
+void CEmailSupportDlg::MakeButtons(QGridLayout* layout, int row)
+{
     m_send = RoundButton(tr("Send"), tr("Send the request to technical support"), this);
     m_close = PageButton(tr("Close"), this);
     m_saveText = PageButton(tr("Save as text..."), this);
@@ -148,7 +182,10 @@ CEmailSupportDlg::CEmailSupportDlg(CDriveDoc* doc, QWidget* parent) : QDialog(pa
     connect(m_send, &QPushButton::clicked, this, &CEmailSupportDlg::OnSend);
     connect(m_close, &QPushButton::clicked, this, &CEmailSupportDlg::reject);
     connect(m_saveText, &QPushButton::clicked, this, [this] { SaveAsText(); });
+}
 
+void CEmailSupportDlg::FillFields(const CDriveDoc* doc)
+{
     m_computer->setText(ComputerDescription());
     m_system->setText(QString::fromStdString(OsDescription()).trimmed());
     // Both read from their start, as a reader of the form expects.
@@ -156,11 +193,6 @@ CEmailSupportDlg::CEmailSupportDlg(CDriveDoc* doc, QWidget* parent) : QDialog(pa
     m_system->setCursorPosition(0);
     if (doc)
         m_cardInfo->setPlainText(QString::fromStdString(doc->SelectedInfo().Report()).replace("\r\n", "\n"));
-    resize(540, 600);
-
-    // The mail's own boxes stay shut: a failure is told once, by this dialog, with the
-    // way out (Save as text).
-    m_mail.SetHooks({});
 }
 
 QString CEmailSupportDlg::Body(const QString& problem, const QString& computer, const QString& system,

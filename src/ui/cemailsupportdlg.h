@@ -20,6 +20,7 @@
 
 class CDriveDoc;
 class QCloseEvent;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -81,6 +82,15 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The steps of the constructor, in the order it runs them.
+    void SetUpWindow();                                // title, modality and the white background
+    QGridLayout* MakeGrid();                           // the form's two-column grid, its margins and spacing
+    void AddIntro(QGridLayout* layout);                // the line that asks for the information, on row 0
+    int MakeFields(QGridLayout* layout);               // the labelled fields from row 1; returns the next row
+    void SetUpReportField();                           // the card report: read-only, unwrapped, fixed pitch
+    void MakeButtons(QGridLayout* layout, int row);    // Save as text, the sending state, Send and Close
+    void FillFields(const CDriveDoc* doc);             // this computer, its system and the card's report
+
     void OnSend();
     void OnSent(bool ok);
     void ShowSending(bool sending);
