@@ -83,6 +83,13 @@ public:
     void Finished() override;
 
     void SetError(const std::string& text) { m_strError = text; }
+    // The job's error and its status record's both say error; false, for a return.
+    bool Fail(const std::string& error)
+    {
+        SetError(error);
+        Status().SetError(error);
+        return false;
+    }
     const std::string& GetError() const { return m_strError; }
     JobOutcome Outcome() const { return m_Outcome; }
     bool CancelRequested() const { return m_bCancelRequested; }
@@ -159,8 +166,10 @@ protected:
     static constexpr std::chrono::milliseconds kSkippedAreaBudget{20000};
 
     // Called for blocks of a skipped area that could be read when it was tried again after
-    // the last chunk (the scan had taken them as zeros).
-    virtual void LateBlocks(uint64_t firstBlock, const uint8_t* data, uint32_t count) {}
+    // the last chunk (the scan had taken them as zeros). True when the job has them: only
+    // then they stop counting as unreadable. A job that only reads and counts (the card
+    // test) has what it needs once they read.
+    virtual bool LateBlocks(uint64_t firstBlock, const uint8_t* data, uint32_t count) { return true; }
     // The time the skipped areas may take after the last chunk (tests shorten it).
     void SetSkippedAreaBudget(std::chrono::milliseconds budget) { m_SkippedBudget = budget; }
 
@@ -242,8 +251,8 @@ private:
     int Probe(CDriveScsi& drive, uint64_t block, uint8_t* buffer);
     // After the last chunk: the skipped areas from both edges inwards and then by halves,
     // until every area left is shorter than a chunk or the time is spent (the budget, and
-    // never longer than the scan took); what reads goes to LateBlocks and no longer counts
-    // as unreadable. False (with the error) when a request failed or the card went.
+    // never longer than the scan took); what reads goes to LateBlocks, and what the job takes
+    // no longer counts as unreadable. False (with the error) when a request failed or the card went.
     bool RevisitSkipped(CDriveScsi& drive, std::chrono::steady_clock::duration scanTime);
     // Reads [first, end) in chunk requests while they come whole (backwards from end when
     // `down`, the last chunk then block by block from its end); hands what reads to

@@ -91,12 +91,8 @@ CCardCapacityTest::~CCardCapacityTest() = default;
 
 bool CCardCapacityTest::Init()
 {
-    const std::string refusal = CardRefusal(m_DriveInfo);
-    if (!refusal.empty()) {
-        SetError(refusal);
-        Status().SetError(refusal);
-        return false;
-    }
+    if (const std::string refusal = CardRefusal(m_DriveInfo); !refusal.empty())
+        return Fail(refusal);
     return CCardJob::Init();
 }
 
@@ -116,9 +112,7 @@ bool CCardCapacityTest::Stop(const std::string& error, JobOutcome outcome)
     std::string text = error;
     if (m_written)
         text += "; the card was overwritten in part: what it held is gone";
-    SetError(text);
-    Status().SetError(text);
-    return false;
+    return Fail(text);
 }
 
 bool CCardCapacityTest::Between(uint64_t done, int pass)

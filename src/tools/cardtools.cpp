@@ -89,12 +89,8 @@ CCardWipe::~CCardWipe() = default;
 
 bool CCardWipe::Init()
 {
-    const std::string refusal = CardRefusal(m_DriveInfo);
-    if (!refusal.empty()) {
-        SetError(refusal);
-        Status().SetError(refusal);
-        return false;
-    }
+    if (const std::string refusal = CardRefusal(m_DriveInfo); !refusal.empty())
+        return Fail(refusal);
     // The frame refuses cards of other than 512-byte blocks: every request moves 512-byte
     // blocks, so an erase would overwrite only the front of each.
     return CCardJob::Init();
@@ -147,13 +143,6 @@ bool CCardFormat::ConnectToDestination()
     if (error.empty())
         error = "Cannot create the run folder " + Status().RunFolder.GetText();
     SetError(error);
-    return false;
-}
-
-bool CCardFormat::Fail(const std::string& error)
-{
-    SetError(error);
-    Status().SetError(error);
     return false;
 }
 

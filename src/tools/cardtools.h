@@ -84,7 +84,5 @@ public:
     void SetEnvironment(const CFatEnvironment& environment) { m_environment = environment; }
 
 private:
-    bool Fail(const std::string& error);
-
     CFatEnvironment m_environment;
 };
