@@ -527,8 +527,8 @@ uint64_t CCardJob::GrowFrom(CDriveScsi& drive, uint64_t first, uint64_t end, boo
 {
     std::vector<uint8_t> buffer(static_cast<size_t>(ChunkBlocks) * 512);
     auto regained = [&](uint64_t at, uint32_t count) {
-        LateBlocks(at, buffer.data(), count);
-        m_pStatus->UnreadableBlocks -= count;
+        if (LateBlocks(at, buffer.data(), count))
+            m_pStatus->UnreadableBlocks -= count;
     };
     while (first < end && std::chrono::steady_clock::now() < deadline && !CancelledBetweenBlocks()) {
         const uint16_t count = static_cast<uint16_t>(std::min<uint64_t>(ChunkBlocks, end - first));

@@ -43,6 +43,9 @@ public:
         Remember(path, 0, cardStart, length);
     }
     bool ReadsAhead() const override { return true; }
+    // Blocks that read only when a skipped area was tried again come after the files were
+    // carved past them: the files keep zeros there, and the blocks stay unreadable.
+    bool LateBlocks(uint64_t, const uint8_t*, uint32_t) override { return false; }
     void FlushChunks() override;
     // Card bytes for the movie document's look ahead: from the read buffer when it holds
     // them, else read from the card (a block or two, only where a movie may start).

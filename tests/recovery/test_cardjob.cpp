@@ -301,7 +301,7 @@ struct AheadJob : CCardJob {
             misplaced.push_back(next);
         ++next;
     }
-    void LateBlocks(uint64_t first, const uint8_t* data, uint32_t count) override
+    bool LateBlocks(uint64_t first, const uint8_t* data, uint32_t count) override
     {
         for (uint32_t i = 0; i < count; ++i) {
             uint64_t number = 0;
@@ -309,6 +309,7 @@ struct AheadJob : CCardJob {
             EXPECT_EQ(number, first + i);
             late.push_back(first + i);
         }
+        return true;
     }
 };
 
@@ -467,7 +468,9 @@ TEST_F(DeadAreaRecoveryTest, PicturesAfterADeadAreaComeBackWhole)
         Put(image, at[i], pictures[i]);
     const std::string path = home.File("dead.img");
     ASSERT_TRUE(px::test::WriteFile(path, image));
-    const char letter = Attach(path + ",bad=4000-13999");
+    // A good island inside the area reads only when the area is tried again, after the
+    // files were carved past it: it stays counted, as the files hold zeros there.
+    const char letter = Attach(path + ",bad=4000-8999,bad=9100-13999");
     EXPECT_TRUE(Recover(letter)) << error;
     EXPECT_EQ(status.UnreadableBlocks, 10000u);
     auto carved = [&](const std::vector<uint8_t>& bytes) {
