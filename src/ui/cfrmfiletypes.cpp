@@ -94,8 +94,12 @@ QListWidget* CheckList(const QString& name, QWidget* parent)
     list->setStyleSheet("QListWidget { border: 1px solid #d9dee4; border-radius: 4px; background: white; }"
                         "QListWidget:disabled { background: #f4f6f8; color: #a9b4bf; }"
                         "QListWidget::item { padding: 2px 2px; }"
-                        "QListWidget::item:selected { background: transparent; color: #1d2631; }"
                         "QListWidget::item:focus { background: #e8f1fa; }");
+    // A selected row looks like any other: its check box says it is chosen.
+    QPalette palette = list->palette();
+    palette.setColor(QPalette::Highlight, Qt::white);
+    palette.setColor(QPalette::HighlightedText, QColor(0x1d, 0x26, 0x31));
+    list->setPalette(palette);
     return list;
 }
 
