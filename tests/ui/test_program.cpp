@@ -91,11 +91,16 @@ chmod 700 "$1"
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 /usr/libexec/at-spi-bus-launcher --launch-immediately &
 bus=$!
-sleep 1
+# The program looks for the accessibility bus once, at start: it must be there first.
+for i in $(seq 1 100); do
+  dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null 2>&1 && break
+  sleep 0.1
+done
 PX3_CARDS="E=$2" "$3" > "$1/program.log" 2>&1 &
 pid=$!
 status=0
 /usr/bin/python3 "$4" "$1/Saved" Trip || status=$?
+[ $status -eq 0 ] || tail -20 "$1/program.log"
 for i in $(seq 1 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
 kill $pid $bus 2>/dev/null || true
 echo "driver=$status"
