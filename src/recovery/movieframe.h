@@ -11,6 +11,10 @@
 // whole picture, not a grey smear). A movie whose header cannot be read, that has no
 // video stream, no decoder, or no key frame within the bounds gives no picture.
 //
+// The decoding lives in a module of its own (px3-movieframe.so, loaded on the first call)
+// so that a run without movies does not load FFmpeg. Without the module every movie has
+// no picture, and Error says why.
+//
 // Thread-safe: each call has its own demuxer and decoder, and decodes on the calling
 // thread only (the thumbnail workers already run side by side).
 #include <QImage>

@@ -303,6 +303,23 @@ EndSearch FindX3FEnd(const FileWindow& w, int64_t from, int64_t to)
     return EndSearch{std::nullopt, std::max(from, std::min(k, to))};
 }
 
+namespace {
+
+// The next v in [v, stop) whose closing word for a table at `offset` (kCrwThreeRecords or
+// kCrwFourRecords past v) can equal v: its high byte must be v's. Positions whose word
+// lies before the window have none. stop shares v's high byte, so one memchr looks.
+int64_t NextCrwCandidate(const FileWindow& w, int64_t v, int64_t stop, int64_t offset)
+{
+    v = std::max(v, w.First - offset);
+    if (v >= stop)
+        return stop;
+    const auto high = uint8_t(uint64_t(v) >> 24);
+    const void* hit = std::memchr(w.At(v + offset + 3), high, size_t(stop - v));
+    return hit ? v + (static_cast<const uint8_t*>(hit) - w.At(v + offset + 3)) : stop;
+}
+
+}  // namespace
+
 EndSearch FindCRWEnd(const FileWindow& w, int64_t from, int64_t to)
 {
     // The word, read as signed, is non-zero and equals v.
@@ -310,15 +327,26 @@ EndSearch FindCRWEnd(const FileWindow& w, int64_t from, int64_t to)
         const int32_t value = int32_t(Le32(w.At(word)));
         return value != 0 && int64_t(value) == v;
     };
-    for (int64_t v = std::max<int64_t>(from, 0); v < to; ++v) {
-        const int64_t four = v + kCrwFourRecords;
-        const int64_t three = v + kCrwThreeRecords;
-        if (four + 4 > w.End())
+    // Every v is examined in order; raw data is random, so the high byte alone passes one
+    // position in 256 on to the whole test, and memchr finds those.
+    const int64_t last = w.End() - kCrwFourRecords - 4;  // the last v whose words are at hand
+    int64_t v = std::max<int64_t>(from, 0);
+    while (v < to) {
+        if (v > last)
             return EndSearch{std::nullopt, v};
-        if (w.Holds(four, 4) && matches(four, v) && CrwTable(w, v, 4).value_or(false))
-            return EndSearch{four + 4, v};
-        if (w.Holds(three, 4) && matches(three, v) && CrwTable(w, v, 3).value_or(false))
-            return EndSearch{three + 4, v};
+        const int64_t stop = std::min({to, last + 1, (v | 0xFFFFFF) + 1});
+        int64_t four = NextCrwCandidate(w, v, stop, kCrwFourRecords);
+        int64_t three = NextCrwCandidate(w, v, stop, kCrwThreeRecords);
+        while ((v = std::min(four, three)) < stop) {
+            if (v == four && matches(v + kCrwFourRecords, v) && CrwTable(w, v, 4).value_or(false))
+                return EndSearch{v + kCrwFourRecords + 4, v};
+            if (v == three && matches(v + kCrwThreeRecords, v) && CrwTable(w, v, 3).value_or(false))
+                return EndSearch{v + kCrwThreeRecords + 4, v};
+            if (v == four)
+                four = NextCrwCandidate(w, v + 1, stop, kCrwFourRecords);
+            if (v == three)
+                three = NextCrwCandidate(w, v + 1, stop, kCrwThreeRecords);
+        }
     }
     return EndSearch{std::nullopt, std::max(from, to)};
 }

@@ -25,6 +25,10 @@ done
 # Unpacked, the programs run: px3 answers --version from the package's own files.
 dpkg-deb -x "$DEB" "$WORK/root"
 "$WORK/root/usr/bin/px3" --help >/dev/null || fail "the packaged px3 does not run"
+# The movie decoder module lies where the programs look for it, relative to themselves.
+FROM_BIN=$(strings "$WORK/root/usr/bin/pixsalvo3" | grep -m1 -x '\.\./lib.*/pixsalvo3')
+[ -n "$FROM_BIN" ] && [ -f "$WORK/root/usr/bin/$FROM_BIN/px3-movieframe.so" ] ||
+  fail "the movie decoder module is not at bin/${FROM_BIN:-?}/px3-movieframe.so"
 lintian --fail-on error --tag-display-limit 0 "$DEB" >"$WORK/lintian.txt" 2>&1 ||
   { cat "$WORK/lintian.txt"; fail "lintian found errors"; }
 cat "$WORK/lintian.txt"

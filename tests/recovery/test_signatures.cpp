@@ -429,6 +429,14 @@ TEST(FindCRWEnd, RecordTableOfFourOrThreeEntries)
         const int64_t earlier = PutCrwTable(h, p + 3, 3);
         EXPECT_EQ(FindCRWEnd(h.Window(2048), p, p + 512).End, std::optional<int64_t>(earlier));
     }
+    // Past 16 MiB the word's high byte is no longer zero: a search that crosses the mark
+    // finds the table on its far side.
+    {
+        const int64_t q = (int64_t(1) << 24) - 256;
+        Held h{Bytes(2048, 0x00), q - 512};
+        const int64_t end = PutCrwTable(h, q + 300, 4);
+        EXPECT_EQ(FindCRWEnd(h.Window(2048), q, q + 512).End, std::optional<int64_t>(end));
+    }
     // Words are signed and non-zero: zeros and all ones never match.
     for (uint8_t fill : {uint8_t(0), uint8_t(0xFF)}) {
         Held h{Bytes(2048, fill), 0};
