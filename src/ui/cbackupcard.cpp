@@ -11,39 +11,40 @@
 #include "jobs/cmsg.h"
 #include "platform/volumetable.h"
 #include "tools/cardbackup.h"
-#include "ui/cfrmroot.h"
 #include "ui/pagekit.h"
+#include "ui/wizardservices.h"
 
 namespace {
 
 // After a backup: the image attached as a card of its own and selected, when the user
 // wants to recover from it rather than from the dying card (its map marks what could not
 // be read, and the recovery says so).
-void OfferToAttach(CDriveDoc& doc, const QString& image, QWidget* parent)
+void OfferToAttach(CDriveDoc& doc, CWizardServices& services, const QString& image, QWidget* parent)
 {
     const QString question =
         QCoreApplication::translate("CBackupCard", "The card is backed up to %1.\n\nAttach the image now, to recover the "
                                                    "pictures from it instead of from the card?").arg(image);
-    if (AskYesNo(parent, question, QCoreApplication::translate("CBackupCard", "Back Up Card to Image")) != QMessageBox::Yes)
+    if (services.AskYesNo(parent, question, QCoreApplication::translate("CBackupCard", "Back Up Card to Image")) != QMessageBox::Yes)
         return;
     char letter = 0;
     std::string why;
     if (!px::VolumeTable::Instance().Attach(image.toStdString(), &letter, &why)) {
-        SetStatusText(QString::fromStdString(why), true);
+        services.SetStatusText(QString::fromStdString(why), true);
         return;
     }
     doc.Reload();
     doc.SelectDrive(letter);
-    SetStatusText(QCoreApplication::translate("CBackupCard", "The image is attached as card %1: recover the pictures from it")
+    services.SetStatusText(QCoreApplication::translate("CBackupCard", "The image is attached as card %1: recover the pictures from it")
                       .arg(QChar(letter)));
 }
 
 }  // namespace
 
-bool BackUpCardToImage(CDriveDoc& doc, const QString& backupFolder, QWidget* parent)
+bool BackUpCardToImage(CDriveDoc& doc, CWizardServices& services, QWidget* parent)
 {
+    const QString backupFolder = QString::fromStdString(services.Settings().GetBackupFolder());
     if (!doc.SelectedLoaded() || doc.SelectedLetter() == 0) {
-        SetStatusText(QCoreApplication::translate("CBackupCard", "Please select the card to back up"), true);
+        services.SetStatusText(QCoreApplication::translate("CBackupCard", "Please select the card to back up"), true);
         return false;
     }
     QDir().mkpath(backupFolder);
@@ -70,16 +71,16 @@ bool BackUpCardToImage(CDriveDoc& doc, const QString& backupFolder, QWidget* par
                                   .arg(SizeQText(p.copied), SizeQText(p.failed), SizeQText(p.untried)));
     });
     Log().BeginScope("Backup " + std::string(1, doc.SelectedLetter()) + ": ==> " + options.imagePath);
-    SetStatusText(QCoreApplication::translate("CBackupCard", "Backing up the card..."));
+    services.SetStatusText(QCoreApplication::translate("CBackupCard", "Backing up the card..."));
     const bool ok = job.Run();
     progress.reset();
     const QString error = QString::fromStdString(job.GetError());
     Log().Outcome(ok ? "-OK" : "-FAIL", "Backup ==> " + job.GetError());
     if (ok && error.isEmpty())
-        SetStatusText(QCoreApplication::translate("CBackupCard", "The card is backed up to %1: attach it with Attach card image... to recover it").arg(image));
+        services.SetStatusText(QCoreApplication::translate("CBackupCard", "The card is backed up to %1: attach it with Attach card image... to recover it").arg(image));
     else
-        SetStatusText(ok ? QCoreApplication::translate("CBackupCard", "%1; the image is %2").arg(error, image) : error, true);
+        services.SetStatusText(ok ? QCoreApplication::translate("CBackupCard", "%1; the image is %2").arg(error, image) : error, true);
     if (ok)
-        OfferToAttach(doc, image, parent);
+        OfferToAttach(doc, services, image, parent);
     return true;
 }

@@ -7,7 +7,9 @@
 #include <QString>
 
 class CDriveDoc;
+class CWizardServices;
 class QWidget;
 
-// False when nothing was started (no card selected, no file chosen).
-bool BackUpCardToImage(CDriveDoc& doc, const QString& backupFolder, QWidget* parent);
+// Into the settings' card backup folder. False when nothing was started (no card
+// selected, no file chosen).
+bool BackUpCardToImage(CDriveDoc& doc, CWizardServices& services, QWidget* parent);

@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -35,42 +34,10 @@ QString WithCrLf(const QString& text)
 
 constexpr const char* kSubject = "Technical support request";
 
-std::function<int(QWidget*, const QString&, const QString&)>& FailureBox()
-{
-    static std::function<int(QWidget*, const QString&, const QString&)> box;
-    return box;
-}
-
-std::function<QString(QWidget*, const QString&)>& FileChooser()
-{
-    static std::function<QString(QWidget*, const QString&)> chooser;
-    return chooser;
-}
-
-// The real box: the reason, "Save as text..." and OK.
-int ShowFailureBox(QWidget* parent, const QString& text, const QString& title)
-{
-    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
-    box.setAccessibleName(title);
-    QPushButton* save = box.addButton(QCoreApplication::translate("CEmailSupportDlg", "Save as text..."), QMessageBox::ActionRole);
-    box.setDefaultButton(save);
-    box.exec();
-    return box.clickedButton() == save ? int(QMessageBox::Save) : int(QMessageBox::Ok);
-}
-
 }  // namespace
 
-void CEmailSupportDlg::SetFailureBox(std::function<int(QWidget*, const QString&, const QString&)> box)
-{
-    FailureBox() = std::move(box);
-}
-
-void CEmailSupportDlg::SetFileChooser(std::function<QString(QWidget*, const QString&)> chooser)
-{
-    FileChooser() = std::move(chooser);
-}
-
-CEmailSupportDlg::CEmailSupportDlg(CDriveDoc* doc, QWidget* parent) : QDialog(parent)
+CEmailSupportDlg::CEmailSupportDlg(CDriveDoc* doc, CWizardServices& services, QWidget* parent)
+    : QDialog(parent), m_services(services)
 {
     SetUpWindow();
     QGridLayout* layout = MakeGrid();
@@ -235,10 +202,7 @@ QString CEmailSupportDlg::ComputerDescription()
                              unsigned(pageSize > 0 ? pageSize : 0));
 }
 
-QString CEmailSupportDlg::SupportAddress()
-{
-    return QString::fromStdString(TheSettings() ? TheSettings()->GetSupportMail() : MakerAddress::SupportMail);
-}
+QString CEmailSupportDlg::SupportAddress() const { return QString::fromStdString(m_services.Settings().GetSupportMail()); }
 
 void CEmailSupportDlg::OnSend()
 {
@@ -274,9 +238,7 @@ void CEmailSupportDlg::OnSent(bool ok)
     const QString text = tr("The support request could not be sent.\n\n%1\n\nYour text stays in this form. \"Save as text...\" "
                             "keeps the request in a file, so that you can send it another way.")
                              .arg(QString::fromStdString(m_mail.GetReason()));
-    const QString title = tr("EMail Problem");
-    const int answer = FailureBox() ? FailureBox()(this, text, title) : ShowFailureBox(this, text, title);
-    if (answer == QMessageBox::Save)
+    if (m_services.Box(BoxKind::SendFailed, this, text, tr("EMail Problem")) == QMessageBox::Save)
         SaveAsText();
 }
 
@@ -291,9 +253,8 @@ bool CEmailSupportDlg::SaveAsText()
     if (folder.isEmpty())
         folder = QDir::homePath();
     const QString suggested = folder + "/Pixsalvo Support Request.txt";
-    const QString chosen = FileChooser() ? FileChooser()(this, suggested)
-                                         : QFileDialog::getSaveFileName(this, tr("Save the support request"), suggested,
-                                                                        tr("Text files (*.txt);;All files (*)"));
+    const QString chosen =
+        m_services.ChooseSaveFile(this, tr("Save the support request"), suggested, tr("Text files (*.txt);;All files (*)"));
     if (chosen.isEmpty())
         return false;
     QSaveFile file(chosen);
@@ -301,10 +262,7 @@ bool CEmailSupportDlg::SaveAsText()
     const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
     if (!written) {
         const QString text = tr("The request could not be saved in %1: %2").arg(chosen, file.errorString());
-        if (FailureBox())
-            FailureBox()(this, text, tr("Save as text"));
-        else
-            QMessageBox::warning(this, tr("Save as text"), text);
+        m_services.Box(BoxKind::Warning, this, text, tr("Save as text"));
         return false;
     }
     m_state->setText(tr("Saved in %1").arg(chosen));

@@ -14,9 +14,8 @@
 #include <QDialog>
 #include <QString>
 
-#include <functional>
-
 #include "services/cmail.h"
+#include "ui/wizardservices.h"
 
 class CDriveDoc;
 class QCloseEvent;
@@ -30,7 +29,7 @@ class CEmailSupportDlg : public QDialog {
     Q_OBJECT
 public:
     // doc gives the card information (the selected card's report); null leaves it empty.
-    explicit CEmailSupportDlg(CDriveDoc* doc, QWidget* parent = nullptr);
+    CEmailSupportDlg(CDriveDoc* doc, CWizardServices& services, QWidget* parent = nullptr);
 
     // The body of a request, line ends CR LF: the heading, the problem, the computer and
     // system lines, then the card information. The user's address is not part of it.
@@ -46,8 +45,8 @@ public:
     // 43620 (0xAA64) for 64-bit ARM, 452 (0x1C4) for 32-bit ARM, 20580 (0x5064) for
     // 64-bit RISC-V; 0 for any other.
     static unsigned ProcessorType();
-    // The address requests go to: the settings' support mail, the maker's without settings.
-    static QString SupportAddress();
+    // The address requests go to: the settings' support mail.
+    QString SupportAddress() const;
 
     QLineEdit* ComputerEdit() const { return m_computer; }
     QLineEdit* SystemEdit() const { return m_system; }
@@ -66,13 +65,6 @@ public:
     // Save as text: the file chooser, then the request written into the chosen file. True
     // when it was written; a file that cannot be written is told in a box with the reason.
     bool SaveAsText();
-
-    // The box that tells a failed send (Qt's by default; tests answer for the user). It
-    // gets the text and the title and returns QMessageBox::Save for "Save as text...".
-    static void SetFailureBox(std::function<int(QWidget*, const QString& text, const QString& title)> box);
-    // The file chooser of Save as text (Qt's by default; tests answer for the user). It
-    // gets the suggested file and returns the chosen one, empty when the user cancelled.
-    static void SetFileChooser(std::function<QString(QWidget*, const QString& suggested)> chooser);
 
     // Escape and Cancel while the mail program runs stop it and keep the dialog open.
     void reject() override;
@@ -104,5 +96,6 @@ private:
     QPushButton* m_close = nullptr;
     QPushButton* m_saveText = nullptr;
     QLabel* m_state = nullptr;
+    CWizardServices& m_services;
     CMail m_mail;
 };

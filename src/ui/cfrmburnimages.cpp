@@ -21,8 +21,8 @@ constexpr size_t kNamesListed = 10;
 
 }  // namespace
 
-CFrmBurnImages::CFrmBurnImages(CDriveDoc& doc, const CStep& step, QWidget* parent)
-    : CFrmRoot(doc, step, parent, "CFrmBurnImages"),
+CFrmBurnImages::CFrmBurnImages(const CPageContext& context, const CStep& step, QWidget* parent)
+    : CFrmRoot(context, step, parent),
       m_totalSizeLabel(FieldLabel(tr("Restored images total size:"), this)),
       m_totalSize(ValueLabel(tr("Restored images total size:"), this)), m_filesLabel(FieldLabel(tr("Number of files:"), this)),
       m_files(ValueLabel(tr("Number of files:"), this)), m_locationLabel(FieldLabel(tr("Restored Images Location:"), this)),
@@ -50,8 +50,7 @@ void CFrmBurnImages::OnPageShow()
     // The drive is looked for when the page shows: without one the page says so at once
     // and Start stays off, rather than failing only after Start.
     std::string drive, error;
-    const std::string configured = TheSettings() ? TheSettings()->GetBurnDrive() : std::string();
-    m_driveFound = px::CdBurner::FindRecordableDrive(configured, drive, error);
+    m_driveFound = px::CdBurner::FindRecordableDrive(Services().Settings().GetBurnDrive(), drive, error);
     m_progressText->setText(QString::fromStdString(error));
     RefreshControls();
 }
@@ -162,12 +161,11 @@ bool CFrmBurnImages::eventFilter(QObject* watched, QEvent* event)
     return CFrmRoot::eventFilter(watched, event);
 }
 
-void CFrmBurnImages::OnBusMessage(CSingleMsg& msg)
+void CFrmBurnImages::OnProgressText(int scope, const QString& text)
 {
-    if (IsActive() && msg.Code == MsgCode::Progress && msg.Kind == ProgressStep::Position &&
-        msg.Scope.ToInt() == JobScope::Transfer && msg.Value2.GetType() == CVariant::Type::Text)
-        m_progressText->setText(QString::fromStdString(msg.Value2.ToText()));
-    CFrmRoot::OnBusMessage(msg);
+    // The copy names the file it writes.
+    if (scope == JobScope::Transfer)
+        m_progressText->setText(text);
 }
 
 void CFrmBurnImages::resizeEvent(QResizeEvent*)

@@ -15,7 +15,7 @@
 class CFrmBurnImages : public CFrmRoot {
     Q_OBJECT
 public:
-    CFrmBurnImages(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr);
+    CFrmBurnImages(const CPageContext& context, const CStep& step, QWidget* parent = nullptr);
 
     // In order: the totals; a folder at all ("Recovery folder does not exist..." titled
     // "Internal error"); files in it ("The folder is empty." titled "No files to burn").
@@ -33,7 +33,6 @@ public:
     // titled "Internal error" and on the progress line. Names the disc could not hold are
     // told in a box once the disc is written. True when the disc was written.
     bool OnStart();
-    void OnBusMessage(CSingleMsg& msg) override;
 
     // The folder to write: the save folder joined with the name of the run folder, where
     // the last save put its files; empty while either is unknown.
@@ -45,6 +44,7 @@ public:
     QLabel* LocationLabel() const { return m_location; }
 
 protected:
+    void OnProgressText(int scope, const QString& text) override;
     void RefreshControls() override;
     void resizeEvent(QResizeEvent* event) override;
     // While a burn runs, a close of the window stops it instead (see OnStart).

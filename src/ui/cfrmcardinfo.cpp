@@ -14,7 +14,7 @@ namespace {
 constexpr int kPropertiesId = 1052, kRefreshId = 1059, kPrintId = 1060, kMailId = 1061, kManualId = 1062,
               kLiveId = 1063, kWebId = 1064, kEmailId = 1065, kUpdateId = 1066;
 
-QLabel* Link(const QString& caption, const QString& text, const QString& target, QWidget* parent)
+QLabel* Link(const QString& caption, const QString& text, const QString& target, CWizardServices& services, QWidget* parent)
 {
     auto* label = new QLabel(QString("%1 <a href=\"%2\" style=\"color:#2f7dc8\">%3</a>")
                                  .arg(caption.toHtmlEscaped(), target.toHtmlEscaped(), text.toHtmlEscaped()),
@@ -22,20 +22,20 @@ QLabel* Link(const QString& caption, const QString& text, const QString& target,
     label->setAccessibleName(caption + " " + text);
     label->setTextFormat(Qt::RichText);
     label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    QObject::connect(label, &QLabel::linkActivated, label, [](const QString& url) { Desktop::OpenUrl(url); });
+    QObject::connect(label, &QLabel::linkActivated, label, [&services](const QString& url) { services.OpenUrl(url); });
     return label;
 }
 
 }  // namespace
 
-CFrmCardInfo::CFrmCardInfo(CDriveDoc& doc, const CStep& step, QWidget* parent)
-    : CFrmRoot(doc, step, parent, "CFrmCardInfo"), m_propertiesLabel(FieldLabel(tr("Card Information:"), this)),
+CFrmCardInfo::CFrmCardInfo(const CPageContext& context, const CStep& step, QWidget* parent)
+    : CFrmRoot(context, step, parent), m_propertiesLabel(FieldLabel(tr("Card Information:"), this)),
       m_properties(ReportList(tr("Card Information:"), this)), m_refresh(PageButton(tr("Refresh"), this)),
       m_print(PageButton(tr("Print"), this)), m_update(PageButton(tr("Check for Update"), this)),
       m_mail(PageButton(tr("Email Tolvex Support"), this)), m_manual(PageButton(tr("View Manual"), this)),
       m_live(PageButton(tr("Open Live Support"), this)),
-      m_web(Link(tr("web:"), QString(MakerAddress::WebSite).remove("https://").remove('/'), MakerAddress::WebSite, this)),
-      m_email(Link(tr("email:"), MakerAddress::SupportMail, QString("mailto:") + MakerAddress::SupportMail, this))
+      m_web(Link(tr("web:"), QString(MakerAddress::WebSite).remove("https://").remove('/'), MakerAddress::WebSite, Services(), this)),
+      m_email(Link(tr("email:"), MakerAddress::SupportMail, QString("mailto:") + MakerAddress::SupportMail, Services(), this))
 {
     SetHeading(tr("Tolvex Media Support."));
     m_properties->setSelectionMode(QAbstractItemView::NoSelection);
@@ -58,9 +58,9 @@ CFrmCardInfo::CFrmCardInfo(CDriveDoc& doc, const CStep& step, QWidget* parent)
     connect(m_print, &QPushButton::clicked, this, [this] { OnPrint(); });
     connect(m_update, &QPushButton::clicked, this, &CFrmCardInfo::CheckForUpdate);
     connect(m_manual, &QPushButton::clicked, this, &CFrmCardInfo::ViewManual);
-    connect(m_live, &QPushButton::clicked, this, [] { Desktop::OpenUrl(MakerAddress::SupportPage); });
+    connect(m_live, &QPushButton::clicked, this, [this] { Services().OpenUrl(MakerAddress::SupportPage); });
     connect(m_mail, &QPushButton::clicked, this, [this] {
-        CEmailSupportDlg dialog(&Document(), this);
+        CEmailSupportDlg dialog(&Document(), Services(), this);
         dialog.exec();
     });
 }
@@ -117,18 +117,15 @@ bool CFrmCardInfo::OnPrint()
         SetStatusText(tr("Cannot write %1: %2").arg(path, file.errorString()), true);
     // The desktop is asked to open the file name even when it could not be written: an
     // earlier report may be there.
-    if (!Desktop::Open(path) && written)
-        SayWhereFileIs(this, tr("the card report"), path);
+    if (!Services().OpenFile(path) && written)
+        Services().SayWhereFileIs(this, tr("the card report"), path);
     return written;
 }
 
-void CFrmCardInfo::OnBusMessage(CSingleMsg& msg)
+void CFrmCardInfo::OnCardSelected()
 {
-    if (msg.Code == MsgCode::CardSelected || msg.Code == MsgCode::CardListChanged) {
-        FillProperties();
-        CloseBalloon();
-        CFrmRoot::OnBusMessage(msg);
-    }
+    FillProperties();
+    CloseBalloon();
 }
 
 void CFrmCardInfo::resizeEvent(QResizeEvent*)

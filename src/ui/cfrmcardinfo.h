@@ -9,12 +9,11 @@
 class CFrmCardInfo : public CFrmRoot {
     Q_OBJECT
 public:
-    CFrmCardInfo(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr);
+    CFrmCardInfo(const CPageContext& context, const CStep& step, QWidget* parent = nullptr);
 
     void OnPageShow() override;
     // "Please insert card into reader", "Please select card to view", at the card list.
     bool CheckReady() override;
-    void OnBusMessage(CSingleMsg& msg) override;
     // Refresh: the cards read again, the properties filled again.
     void OnRefresh();
     // Print: the report written to "Card Information.txt" in the data folder (an old one
@@ -34,6 +33,9 @@ signals:
     void ViewManual();
 
 protected:
+    // Another card, or the cards changed: the properties are the selected card's.
+    void OnCardSelected() override;
+    void OnCardListChanged() override { OnCardSelected(); }
     void resizeEvent(QResizeEvent* event) override;
 
 private:

@@ -105,8 +105,8 @@ QListWidget* CheckList(const QString& name, QWidget* parent)
 
 }  // namespace
 
-CFrmFileTypes::CFrmFileTypes(CDriveDoc& doc, const CStep& step, QWidget* parent)
-    : CFrmRoot(doc, step, parent, "CFrmFileTypes"), m_cameras(ReportList(tr("Cameras:"), this)),
+CFrmFileTypes::CFrmFileTypes(const CPageContext& context, const CStep& step, QWidget* parent)
+    : CFrmRoot(context, step, parent), m_cameras(ReportList(tr("Cameras:"), this)),
       m_camerasLabel(FieldLabel(tr("Cameras:"), this)), m_typesLabel(FieldLabel(tr("Media Types:"), this)),
       m_selectAll(PageButton(tr("Select all types"), this))
 {

@@ -18,7 +18,7 @@ public:
     // The categories, in the order of the check lists.
     enum Category { Images = 0, Video = 1, Audio = 2 };
 
-    CFrmFileTypes(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr);
+    CFrmFileTypes(const CPageContext& context, const CStep& step, QWidget* parent = nullptr);
 
     // Brand selected, then a file type of it selected; the first failure warns.
     bool CheckReady() override;

@@ -2,7 +2,7 @@
 
 #include <QPainter>
 
-#include "recovery/cfoundfiles.h"
+#include "recovery/cthumblist.h"
 #include "recovery/cimagerecovery.h"
 #include "ui/pagekit.h"
 
@@ -14,8 +14,8 @@ constexpr int kPreviewTickMs = 500;
 
 }  // namespace
 
-CFrmFindImages::CFrmFindImages(CDriveDoc& doc, const CStep& step, QWidget* parent)
-    : CFrmRoot(doc, step, parent, "CFrmFindImages"), m_counterLabel(FieldLabel(tr("Images Found:"), this)),
+CFrmFindImages::CFrmFindImages(const CPageContext& context, const CStep& step, CThumbList* thumbs, QWidget* parent)
+    : CFrmRoot(context, step, parent), m_thumbs(thumbs), m_counterLabel(FieldLabel(tr("Images Found:"), this)),
       m_counter(ValueLabel(tr("Images Found:"), this, 34)), m_showPreview(new QCheckBox(tr("Show Preview"), this)),
       m_start(RoundButton(tr("&Start"), tr("Scan the card for pictures, movies and sounds"), this)),
       m_cancel(PageButton(tr("Cancel"), this))
@@ -36,12 +36,6 @@ CFrmFindImages::CFrmFindImages(CDriveDoc& doc, const CStep& step, QWidget* paren
     connect(&m_timer, &QTimer::timeout, this, &CFrmFindImages::OnTimer);
     m_timer.start(kPreviewTickMs);
     RefreshControls();
-}
-
-CThumbList* CFrmFindImages::Thumbs() const
-{
-    auto* found = dynamic_cast<CFoundFiles*>(Document().FoundList());
-    return found ? &found->Thumbs() : nullptr;
 }
 
 void CFrmFindImages::OnPageShow()
@@ -119,46 +113,32 @@ bool CFrmFindImages::CanContinue()
     return false;
 }
 
-void CFrmFindImages::OnBusMessage(CSingleMsg& msg)
+bool CFrmFindImages::TakesScope(int scope) const { return scope == JobScope::Recovery || scope == 0; }
+
+void CFrmFindImages::OnFileStarted(const CTransferStatus& status) { m_counter->setText(QString::number(status.FileCount)); }
+
+void CFrmFindImages::OnFileFound(const CTransferStatus& status)
 {
-    const int scope = msg.Scope.ToInt();
-    if (scope != JobScope::Recovery && scope != 0)
-        return;
-    if (msg.Code == MsgCode::TransferStatus) {
-        auto* status = dynamic_cast<CTransferStatus*>(msg.Attached);
-        if (!status)
-            return;
-        switch (status->Kind) {
-        case StatusKind::FileStarted:
-            m_counter->setText(QString::number(status->FileCount));
-            return;
-        case StatusKind::FileFinished:
-            // The found list keeps the file (its thumbnail is made when it is looked at);
-            // the status record itself is not kept: on a card with 100,000 files the
-            // copies would cost more than the files' whole list.
-            if (CFoundList* found = Document().FoundList())
-                found->AddFile(status->FilePath.GetText());
-            return;
-        case StatusKind::FileDescribed:
-            if (CFoundList* found = Document().FoundList())
-                found->Describe(status->FilePath.GetText(), status->CameraName, status->ShotTime);
-            return;
-        case StatusKind::Progress:
-            ShowProgress(*status);
-            return;
-        default:
-            break;
-        }
-    }
-    CFrmRoot::OnBusMessage(msg);
+    // The found list keeps the file (its thumbnail is made when it is looked at); the
+    // status record itself is not kept: on a card with 100,000 files the copies would
+    // cost more than the files' whole list.
+    if (CFoundList* found = Document().FoundList())
+        found->AddFile(status.FilePath.GetText());
 }
+
+void CFrmFindImages::OnFileDescribed(const CTransferStatus& status)
+{
+    if (CFoundList* found = Document().FoundList())
+        found->Describe(status.FilePath.GetText(), status.CameraName, status.ShotTime);
+}
+
+void CFrmFindImages::OnTransferProgress(const CTransferStatus& status) { ShowProgress(status); }
 
 void CFrmFindImages::OnTimer()
 {
-    CThumbList* thumbs = Thumbs();
-    if (!isVisible() || !JobRunning() || !thumbs)
+    if (!isVisible() || !JobRunning() || !m_thumbs)
         return;
-    QImage next = thumbs->CopyThumbnailAt(m_nextPreview);
+    QImage next = m_thumbs->CopyThumbnailAt(m_nextPreview);
     if (next.isNull())
         return;
     ++m_nextPreview;

@@ -18,7 +18,8 @@ class CThumbList;
 class CFrmFindImages : public CFrmRoot {
     Q_OBJECT
 public:
-    CFrmFindImages(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr);
+    // thumbs: the found list's thumbnails, where the preview comes from.
+    CFrmFindImages(const CPageContext& context, const CStep& step, CThumbList* thumbs, QWidget* parent = nullptr);
 
     void OnPageShow() override;
     void ResetPage() override;
@@ -26,7 +27,6 @@ public:
     // start or failed.
     bool OnStart();
     bool CanContinue() override;
-    void OnBusMessage(CSingleMsg& msg) override;
 
     bool ScanFinished() const { return m_scanFinished; }
     size_t NextPreview() const { return m_nextPreview; }
@@ -40,15 +40,20 @@ public:
     void OnTimer();
 
 protected:
+    bool TakesScope(int scope) const override;
+    void OnFileStarted(const CTransferStatus& status) override;
+    void OnFileFound(const CTransferStatus& status) override;
+    void OnFileDescribed(const CTransferStatus& status) override;
+    void OnTransferProgress(const CTransferStatus& status) override;
     void RefreshControls() override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    CThumbList* Thumbs() const;
     void DropPreview();
     void OnShowPreviewClicked();
 
+    CThumbList* m_thumbs;
     QLabel* m_counterLabel;
     QLabel* m_counter;
     QCheckBox* m_showPreview;

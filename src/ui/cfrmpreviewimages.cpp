@@ -9,7 +9,7 @@
 
 #include "app/csettings.h"
 #include "app/filetypes.h"
-#include "recovery/cfoundfiles.h"
+#include "recovery/cthumblist.h"
 #include "recovery/thumbnailer.h"
 #include "ui/pagekit.h"
 #include "widgets/background.h"
@@ -20,16 +20,10 @@ constexpr int kKeepAllId = 1071, kKeepNoneId = 1072, kSummaryId = 1097;
 // The grid fills the page less 3 pixels at the sides, 30 at the top, 35 at the bottom.
 constexpr int kSide = 3, kTop = 30, kBottom = 35;
 
-CThumbList* FoundThumbs(const CDriveDoc& doc)
-{
-    auto* found = dynamic_cast<CFoundFiles*>(doc.FoundList());
-    return found ? &found->Thumbs() : nullptr;
-}
-
 }  // namespace
 
-CFrmPreviewImages::CFrmPreviewImages(CDriveDoc& doc, const CStep& step, QWidget* parent)
-    : CFrmRoot(doc, step, parent, "CFrmPreviewImages"), m_viewer(new CThumbViewer(this)),
+CFrmPreviewImages::CFrmPreviewImages(const CPageContext& context, const CStep& step, CThumbList* thumbs, QWidget* parent)
+    : CFrmRoot(context, step, parent), m_thumbs(thumbs), m_viewer(new CThumbViewer(this)),
       m_imageViewer(std::make_unique<CImageViewerDlg>(this->window())),
       m_keepAll(PageButton(tr("Keep All"), this)), m_keepNone(PageButton(tr("Keep None"), this)),
       m_summary(ValueLabel(tr("Selected"), this))
@@ -51,8 +45,7 @@ CFrmPreviewImages::CFrmPreviewImages(CDriveDoc& doc, const CStep& step, QWidget*
     AddControl(kSummaryId, m_summary);
     connect(m_keepAll, &QPushButton::clicked, this, [this] { KeepAll(true); });
     connect(m_keepNone, &QPushButton::clicked, this, [this] { KeepAll(false); });
-    if (const CSettings* settings = TheSettings())
-        m_hint = LoadSkinPicture(QString::fromStdString(settings->SkinFile(SkinPictureId::ClickSelect)));
+    m_hint = LoadSkinPicture(QString::fromStdString(Services().Settings().SkinFile(SkinPictureId::ClickSelect)));
     m_imageViewer->hide();
     m_viewer->show();
 }
@@ -67,7 +60,7 @@ void CFrmPreviewImages::OnPageShow()
 {
     CFrmRoot::OnPageShow();
     // Giving the list lays the grid out again.
-    m_viewer->SetList(FoundThumbs(Document()), false);
+    m_viewer->SetList(m_thumbs, false);
     m_viewer->viewport()->update();
     RefreshControls();
 }
@@ -92,8 +85,8 @@ void CFrmPreviewImages::RefreshControls()
 void CFrmPreviewImages::KeepAll(bool keep)
 {
     CloseBalloon();
-    if (CThumbList* thumbs = FoundThumbs(Document()))
-        thumbs->SetAllKept(keep);
+    if (m_thumbs)
+        m_thumbs->SetAllKept(keep);
     RefreshControls();
     m_viewer->viewport()->update();
 }
@@ -107,7 +100,7 @@ void CFrmPreviewImages::Open(const CThumb& thumb)
     if (IsVideoFile(text) || IsSoundFile(text)) {
         // The player opens the file where the scan wrote it, at once: no copy to wait for
         // (a 2 GB clip would hold the window for minutes) and none to clean up after.
-        const bool opened = IsWaveFile(text) ? Desktop::PlaySound(path) : Desktop::Open(path);
+        const bool opened = IsWaveFile(text) ? Services().PlaySound(path) : Services().OpenFile(path);
         if (!opened)
             SetStatusText(tr("No program could open %1. The file is in %2").arg(name, QFileInfo(path).absolutePath()), true);
         return;
@@ -135,14 +128,11 @@ bool CFrmPreviewImages::CheckReady()
     return false;
 }
 
-void CFrmPreviewImages::OnBusMessage(CSingleMsg& msg)
+void CFrmPreviewImages::OnViewerClosing()
 {
-    if (msg.Code == MsgCode::CloseViewer) {
-        m_imageViewer->FreePicture();
-        if (m_imageViewer->isVisible())
-            m_imageViewer->hide();
-    }
-    CFrmRoot::OnBusMessage(msg);
+    m_imageViewer->FreePicture();
+    if (m_imageViewer->isVisible())
+        m_imageViewer->hide();
 }
 
 void CFrmPreviewImages::paintEvent(QPaintEvent* event)

@@ -15,13 +15,13 @@
 class CFrmPreviewImages : public CFrmRoot {
     Q_OBJECT
 public:
-    CFrmPreviewImages(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr);
+    // thumbs: the found list's thumbnails, which the grid shows.
+    CFrmPreviewImages(const CPageContext& context, const CStep& step, CThumbList* thumbs, QWidget* parent = nullptr);
     ~CFrmPreviewImages() override;
 
     void OnPageShow() override;
     void OnPageHide() override;
     bool CheckReady() override;
-    void OnBusMessage(CSingleMsg& msg) override;
     // Opens a found file as a click on its open square does.
     void Open(const CThumb& thumb);
     // Marks every found file to keep, or none.
@@ -32,11 +32,13 @@ public:
     QLabel* Summary() const { return m_summary; }
 
 protected:
+    void OnViewerClosing() override;
     void RefreshControls() override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    CThumbList* m_thumbs;
     CThumbViewer* m_viewer;
     std::unique_ptr<CImageViewerDlg> m_imageViewer;
     QPushButton* m_keepAll;

@@ -5,36 +5,10 @@
 #include <QMessageBox>
 #include <QVBoxLayout>
 
-#include <functional>
-
 #include "app/progresstext.h"
 #include "device/cinfo.h"
 #include "ui/pagekit.h"
 #include "widgets/ccylinderprogress.h"
-
-namespace {
-
-std::function<void(const QString&, bool)>& StatusHook()
-{
-    static std::function<void(const QString&, bool)> hook;
-    return hook;
-}
-
-std::function<int(int, const QString&, const QString&)>& BoxHook()
-{
-    static std::function<int(int, const QString&, const QString&)> hook;
-    return hook;
-}
-
-}  // namespace
-
-void SetStatusText(const QString& text, bool error)
-{
-    if (StatusHook())
-        StatusHook()(text, error);
-}
-
-void SetStatusTextHook(std::function<void(const QString&, bool)> hook) { StatusHook() = std::move(hook); }
 
 CMFCPageDlg::CMFCPageDlg(int step, const QString& title, const QString& description, QWidget* parent)
     : QWidget(parent), m_step(step), m_title(title), m_description(description)
@@ -43,8 +17,8 @@ CMFCPageDlg::CMFCPageDlg(int step, const QString& title, const QString& descript
     hide();
 }
 
-CFrmRoot::CFrmRoot(CDriveDoc& doc, const CStep& step, QWidget* parent, const char* listenerName)
-    : CMFCPageDlg(step.Step, step.PageTitle, step.Description, parent), m_doc(doc)
+CFrmRoot::CFrmRoot(const CPageContext& context, const CStep& step, QWidget* parent)
+    : CMFCPageDlg(step.Step, step.PageTitle, step.Description, parent), m_context(context)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 12, 16, 12);
@@ -60,14 +34,13 @@ CFrmRoot::CFrmRoot(CDriveDoc& doc, const CStep& step, QWidget* parent, const cha
     layout->addWidget(m_heading);
     layout->addStretch(1);
     AddControl(ControlId::Heading, m_heading);
-    Bus().AddListener(listenerName ? std::string(listenerName) : step.PageTitle.toStdString(), this);
+    ListenToBus();
 }
 
 CFrmRoot::~CFrmRoot()
 {
     // The balloon is a window of its own: it goes with its page.
     CloseBalloon();
-    Bus().RemoveListener(this);
 }
 
 void CFrmRoot::OnPageShow()
@@ -98,43 +71,15 @@ void CFrmRoot::CloseBalloon()
     m_balloon.clear();
 }
 
-void SetBoxHook(std::function<int(int, const QString&, const QString&)> hook) { BoxHook() = std::move(hook); }
-
-void SayWhereFileIs(QWidget* parent, const QString& what, const QString& path)
-{
-    const QString text = QCoreApplication::translate("CFrmRoot", "No program on this desktop opens %1. You find it here:\n%2").arg(what, path);
-    const QString caption = QCoreApplication::translate("CFrmRoot", "Open");
-    SetStatusText(text, true);
-    if (BoxHook())
-        BoxHook()(BoxKind::Message, text, caption);
-    else
-        QMessageBox::information(parent, caption, text);
-}
-
-int AskYesNo(QWidget* parent, const QString& text, const QString& title)
-{
-    if (BoxHook())
-        return BoxHook()(BoxKind::Confirm, text, title);
-    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
-}
-
 void CFrmRoot::ShowMessage(const QString& text, const QString& title)
 {
     SetStatusText(text, false);
-    const QString caption = title.isEmpty() ? tr("Message") : title;
-    if (BoxHook())
-        BoxHook()(BoxKind::Message, text, caption);
-    else
-        QMessageBox::information(this, caption, text);
+    Services().Box(BoxKind::Message, this, text, title.isEmpty() ? tr("Message") : title);
 }
 
 int CFrmRoot::Confirm(const QString& text, const QString& title)
 {
-    const QString caption = title.isEmpty() ? tr("Confirmation") : title;
-    if (BoxHook())
-        return BoxHook()(BoxKind::Confirm, text, caption);
-    return QMessageBox::question(this, caption, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
-                                 QMessageBox::Cancel);
+    return Services().Box(BoxKind::Confirm, this, text, title.isEmpty() ? tr("Confirmation") : title);
 }
 
 void CFrmRoot::ShowProgress(const CTransferStatus& status)
@@ -154,7 +99,7 @@ void CFrmRoot::ResetPage()
 
 void CFrmRoot::ShowTotals()
 {
-    const CFoundList* found = m_doc.FoundList();
+    const CFoundList* found = Document().FoundList();
     SetControlText(ControlId::TotalImages, QString::number(found ? found->CountKept() : 0));
     SetControlText(ControlId::TotalSize, QString::fromStdString(SizeText(found ? found->KeptSize() : 0)));
 }
@@ -172,11 +117,11 @@ bool CFrmRoot::CheckReady() { return CheckCard(Control(ControlId::CardList)); }
 
 bool CFrmRoot::CheckCard(QWidget* at, const QString& insertText, const QString& selectText)
 {
-    if (m_doc.HasNoCard()) {
+    if (Document().HasNoCard()) {
         ShowBalloon(at, tr("Insert card"), insertText);
         return false;
     }
-    if (m_doc.SelectedLetter() == 0) {
+    if (Document().SelectedLetter() == 0) {
         ShowBalloon(at, tr("Select card"), selectText);
         return false;
     }
@@ -203,62 +148,91 @@ void CFrmRoot::MakeProgress()
 
 void CFrmRoot::RequestCancel()
 {
-    CMsgSend cancel(MsgCode::Cancel, CVariant(1));
+    WizardBus().RequestCancel();
     RefreshControls();
 }
 
-void CFrmRoot::OnMessage(CSingleMsg& msg)
+void CFrmRoot::ListenToBus()
 {
-    if (msg.Code == MsgCode::JobStarted)
-        m_jobRunning = true;
-    else if (msg.Code == MsgCode::JobFinished)
-        m_jobRunning = false;
+    CWizardBus* bus = &WizardBus();
+    for (auto signal : {&CWizardBus::jobStarted, &CWizardBus::jobFinished, &CWizardBus::cardSelected,
+                        &CWizardBus::cardListChanged, &CWizardBus::viewerClosing, &CWizardBus::otherMessage})
+        connect(bus, signal, this, &CFrmRoot::Received);
+    connect(bus, &CWizardBus::cardSelected, this, &CFrmRoot::OnCardSelected);
+    connect(bus, &CWizardBus::cardListChanged, this, &CFrmRoot::OnCardListChanged);
+    connect(bus, &CWizardBus::viewerClosing, this, &CFrmRoot::OnViewerClosing);
+    connect(bus, &CWizardBus::pageRequested, this, &CFrmRoot::Received);
+    connect(bus, &CWizardBus::progressShown, this, &CFrmRoot::ProgressShown);
+    connect(bus, &CWizardBus::progressFinished, this, &CFrmRoot::ProgressFinished);
+    connect(bus, &CWizardBus::progressMoved, this, &CFrmRoot::ProgressMoved);
+    connect(bus, &CWizardBus::progressRange, this, &CFrmRoot::ProgressRange);
+    const auto status = [this, bus](auto signal, void (CFrmRoot::*handler)(const CTransferStatus&)) {
+        connect(bus, signal, this, [this, handler](int scope, const CTransferStatus& record) {
+            Received();
+            if (TakesScope(scope))
+                (this->*handler)(record);
+        });
+    };
+    status(&CWizardBus::fileStarted, &CFrmRoot::OnFileStarted);
+    status(&CWizardBus::fileFound, &CFrmRoot::OnFileFound);
+    status(&CWizardBus::fileDescribed, &CFrmRoot::OnFileDescribed);
+    status(&CWizardBus::transferProgress, &CFrmRoot::OnTransferProgress);
+}
+
+void CFrmRoot::Received()
+{
     // A hidden page is refreshed when it shows: refreshing every page on each of a scan's
     // messages would count the found list once per page and file found.
     if (IsActive())
         RefreshControls();
-    OnBusMessage(msg);
 }
 
-void CFrmRoot::OnBusMessage(CSingleMsg& msg)
+void CFrmRoot::ProgressShown(int scope)
 {
-    if (!IsActive() || !m_progress || msg.Code != MsgCode::Progress)
+    Received();
+    if (!ShowsProgressOf(scope))
         return;
-    switch (msg.Kind) {
-    case ProgressStep::Show:
-        // A new job starts from empty.
-        m_progress->setValue(m_progress->minimum());
-        m_progress->show();
-        break;
-    case ProgressStep::Finished:
-        // A finished job leaves the bar full (the jobs send a last position 0 before
-        // Finished) until the next job shows its progress.
+    // A new job starts from empty.
+    m_progress->setValue(m_progress->minimum());
+    m_progress->show();
+}
+
+void CFrmRoot::ProgressFinished(int scope)
+{
+    Received();
+    // A finished job leaves the bar full (the jobs send a last position 0 before
+    // Finished) until the next job shows its progress.
+    if (ShowsProgressOf(scope))
         m_progress->setValue(m_progress->maximum());
-        break;
-    case ProgressStep::Position:
-        m_progress->setValue(msg.Value1.ToInt());
-        break;
-    case ProgressStep::Range:
-        m_progress->setRange(msg.Value1.ToInt(), msg.Value2.ToInt());
-        break;
-    case ProgressStep::Query:
-        if (msg.Reply)
-            *msg.Reply = m_jobRunning ? 0 : 1;
-        break;
-    default:
-        break;
-    }
+}
+
+void CFrmRoot::ProgressMoved(int scope, int position, const std::optional<QString>& text)
+{
+    Received();
+    if (!IsActive() || !TakesScope(scope))
+        return;
+    if (text)
+        OnProgressText(scope, *text);
+    if (m_progress)
+        m_progress->setValue(position);
+}
+
+void CFrmRoot::ProgressRange(int scope, int low, int high)
+{
+    Received();
+    if (ShowsProgressOf(scope))
+        m_progress->setRange(low, high);
 }
 
 QString CFrmRoot::CardCaption() const
 {
-    if (m_doc.SelectedLetter() == 0)
+    if (Document().SelectedLetter() == 0)
         return tr("Not selected");
-    const CDriveInfo& info = m_doc.SelectedInfo();
+    const CDriveInfo& info = Document().SelectedInfo();
     const bool removable = info.m_Descriptor.RemovableMedia == 1;
     return QString("%1 %2 (%3:)")
         .arg(removable ? tr("Removable") : QString(), QString::fromStdString(info.m_Descriptor.Product))
-        .arg(QChar(m_doc.SelectedLetter()));
+        .arg(QChar(Document().SelectedLetter()));
 }
 
 void CMFCPageCtrl::SetArea(const QRect& area)

@@ -12,11 +12,10 @@
 #include <QString>
 #include <QWidget>
 
-#include <functional>
-
 #include "device/cdrivedoc.h"
-#include "jobs/cmsg.h"
 #include "ui/csteps.h"
+#include "ui/cwizardbus.h"
+#include "ui/wizardservices.h"
 #include "widgets/cballoontip.h"
 
 class CMFCPageDlg : public QWidget {
@@ -46,24 +45,13 @@ private:
     CMFCPageDlg* m_previous = nullptr;
 };
 
-// The answers of the message and confirmation boxes: a test answers for the user. The
-// hook gets the box's kind (BoxKind), text and title and returns the button pressed
-// (QMessageBox::Yes, No, Cancel or Ok); an empty hook shows the real boxes.
-namespace BoxKind {
-constexpr int Message = 0, Confirm = 1;
-}
-void SetBoxHook(std::function<int(int kind, const QString& text, const QString& title)> hook);
-
-// When the desktop has no program to open a file of the program's (the manual, the card
-// report): the status line and a message box say so, and where the file is.
-void SayWhereFileIs(QWidget* parent, const QString& what, const QString& path);
-// A question with Yes and No (the box hook answers it in tests): the button pressed.
-int AskYesNo(QWidget* parent, const QString& text, const QString& title);
-
-// Reaches the status line of the running main window (nothing without one).
-void SetStatusText(const QString& text, bool error = false);
-// Installs the main window's status line hook (an empty function removes it).
-void SetStatusTextHook(std::function<void(const QString&, bool)> hook);
+// What the main window gives every page: the card document they share, the wizard's
+// listener on the bus, and the services.
+struct CPageContext {
+    CDriveDoc& doc;
+    CWizardBus& bus;
+    CWizardServices& services;
+};
 
 // The identifiers of the controls that the shared page operations fill.
 namespace ControlId {
@@ -78,11 +66,10 @@ constexpr int Progress = 1021;
 constexpr int CardList = 1041;
 }  // namespace ControlId
 
-class CFrmRoot : public CMFCPageDlg, public CListener {
+class CFrmRoot : public CMFCPageDlg {
     Q_OBJECT
 public:
-    // listenerName: the page's name on the bus (its class name); the page title when empty.
-    CFrmRoot(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr, const char* listenerName = nullptr);
+    CFrmRoot(const CPageContext& context, const CStep& step, QWidget* parent = nullptr);
     ~CFrmRoot() override;
 
     void OnPageShow() override;
@@ -94,8 +81,6 @@ public:
     virtual bool CanContinue() { return CheckReady(); }
     virtual bool CanGoBack() { return Previous() != nullptr; }
     void RequestCancel();
-    void OnMessage(CSingleMsg& msg) override;
-    virtual void OnBusMessage(CSingleMsg& msg);
     // "Not selected", or "Removable <product> (E:)".
     QString CardCaption() const;
     // The open balloon warning's text (empty when none is open).
@@ -114,7 +99,7 @@ public:
     // (nothing happens when the page has no such control).
     QWidget* Control(int id) const { return m_controls.value(id, nullptr); }
     void SetControlText(int id, const QString& text);
-    bool JobRunning() const { return m_jobRunning; }
+    bool JobRunning() const { return m_context.bus.JobRunning(); }
 
     // Every page's card check: a card present, then one selected; a balloon points at
     // `at` (the heading when null) when it fails. The tool pages and the support page
@@ -126,6 +111,23 @@ public:
     QWidget* CardAnchor() const { return m_cardAnchor; }
 
 protected:
+    // What the bus brings, for the page to show: each is called after the current page
+    // refreshed its controls, the status records only for the scopes the page takes.
+    virtual bool TakesScope(int /*scope*/) const { return true; }
+    virtual void OnFileStarted(const CTransferStatus&) {}
+    virtual void OnFileFound(const CTransferStatus&) {}
+    virtual void OnFileDescribed(const CTransferStatus&) {}
+    virtual void OnTransferProgress(const CTransferStatus&) {}
+    // A job's position came with a text (the current page only, before its bar moves).
+    virtual void OnProgressText(int /*scope*/, const QString&) {}
+    virtual void OnCardSelected() {}
+    virtual void OnCardListChanged() {}
+    virtual void OnViewerClosing() {}
+
+    // The status line under the pages.
+    void SetStatusText(const QString& text, bool error = false) { Services().SetStatusText(text, error); }
+    CWizardServices& Services() const { return m_context.services; }
+    CWizardBus& WizardBus() const { return m_context.bus; }
     // A balloon warning at a control: at most one per page, closed by the next action.
     void ShowBalloon(QWidget* at, const QString& title, const QString& text,
                      CBalloonTip::Kind kind = CBalloonTip::Kind::Warning);
@@ -133,7 +135,7 @@ protected:
     virtual void RefreshControls() {}
     // Registers a control under its identifier for the shared operations above.
     void AddControl(int id, QWidget* control) { m_controls.insert(id, control); }
-    CDriveDoc& Document() const { return m_doc; }
+    CDriveDoc& Document() const { return m_context.doc; }
     // The page's heading (control 1015).
     void SetHeading(const QString& text);
     // Makes the page's progress bar (1021) and the progress text line under it.
@@ -144,10 +146,19 @@ protected:
     QLabel* m_progressText = nullptr;
 
 private:
-    CDriveDoc& m_doc;
+    // Every message of the bus: the current page refreshes its controls, then the typed
+    // handler runs.
+    void ListenToBus();
+    void Received();
+    void ProgressShown(int scope);
+    void ProgressFinished(int scope);
+    void ProgressMoved(int scope, int position, const std::optional<QString>& text);
+    void ProgressRange(int scope, int low, int high);
+    bool ShowsProgressOf(int scope) const { return IsActive() && m_progress && TakesScope(scope); }
+
+    CPageContext m_context;
     QString m_balloon;
     QPointer<CBalloonTip> m_balloonTip;
-    bool m_jobRunning = false;
     QHash<int, QWidget*> m_controls;
     QPointer<QWidget> m_cardAnchor;
 };

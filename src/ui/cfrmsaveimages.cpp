@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QDirIterator>
-#include <QFileDialog>
 #include <QStorageInfo>
 #include <QTemporaryFile>
 
@@ -14,12 +13,6 @@ namespace {
 
 constexpr int kLinkId = 1084, kSelectId = 1013, kOpenId = 1014, kPrefixId = 1022, kKeepNamesId = 1023,
               kFreeSpaceId = 1077;
-
-std::function<QString(QWidget*, const QString&)>& FolderChooser()
-{
-    static std::function<QString(QWidget*, const QString&)> chooser;
-    return chooser;
-}
 
 // The free space of the file system that holds folder, or of its nearest existing parent
 // (a save folder is made by the save when it is missing).
@@ -34,8 +27,8 @@ uint64_t FreeBytes(QString folder)
 
 }  // namespace
 
-CFrmSaveImages::CFrmSaveImages(CDriveDoc& doc, const CStep& step, QWidget* parent)
-    : CFrmRoot(doc, step, parent, "CFrmSaveImages"),
+CFrmSaveImages::CFrmSaveImages(const CPageContext& context, const CStep& step, QWidget* parent)
+    : CFrmRoot(context, step, parent),
       m_locationLabel(FieldLabel(tr("Select the location where you wish to save:"), this)),
       m_link(new QPushButton(tr("Click here to open the folder"), this)), m_select(PageButton(tr("Select"), this)),
       m_open(PageButton(tr("Open"), this)), m_prefixLabel(FieldLabel(tr("Enter a prefix for recovered file names:"), this)),
@@ -78,7 +71,7 @@ CFrmSaveImages::CFrmSaveImages(CDriveDoc& doc, const CStep& step, QWidget* paren
     AddControl(kFreeSpaceId, m_freeSpace);
     AddControl(ControlId::Start, m_save);
     AddControl(ControlId::Cancel, m_cancel);
-    connect(m_link, &QPushButton::clicked, this, [this] { Desktop::Open(QString::fromStdString(Document().DestinationFolder())); });
+    connect(m_link, &QPushButton::clicked, this, [this] { Services().OpenFile(QString::fromStdString(Document().DestinationFolder())); });
     connect(m_select, &QPushButton::clicked, this, &CFrmSaveImages::OnSelect);
     connect(m_open, &QPushButton::clicked, this, &CFrmSaveImages::OnOpen);
     connect(m_save, &QPushButton::clicked, this, [this] { OnStart(); });
@@ -92,11 +85,6 @@ CFrmSaveImages::CFrmSaveImages(CDriveDoc& doc, const CStep& step, QWidget* paren
         CloseBalloon();
     });
     RefreshControls();
-}
-
-void CFrmSaveImages::SetFolderChooser(std::function<QString(QWidget*, const QString&)> chooser)
-{
-    FolderChooser() = std::move(chooser);
 }
 
 void CFrmSaveImages::ReadControls()
@@ -260,14 +248,13 @@ void CFrmSaveImages::OnSelect()
     CloseBalloon();
     repaint();
     const QString start = QString::fromStdString(Document().DestinationFolder());
-    const QString chosen = FolderChooser() ? FolderChooser()(this, start)
-                                           : QFileDialog::getExistingDirectory(this, tr("Select the location where you wish to save"), start);
+    const QString chosen = Services().ChooseFolder(this, tr("Select the location where you wish to save"), start);
     if (chosen.isEmpty() || !CheckDestination(chosen))
         return;
     SetStatusText(tr("New destination folder selected"));
     Document().SetSaveFolder(chosen.toStdString());
     RefreshControls();
-    CMsgSend changed(MsgCode::DestinationChanged);
+    WizardBus().SayDestinationChanged();
 }
 
 void CFrmSaveImages::OnOpen()
@@ -275,27 +262,19 @@ void CFrmSaveImages::OnOpen()
     CloseBalloon();
     repaint();
     QCoreApplication::processEvents();
-    Desktop::Open(QString::fromStdString(Document().DestinationFolder()));
+    Services().OpenFile(QString::fromStdString(Document().DestinationFolder()));
 }
 
-void CFrmSaveImages::OnBusMessage(CSingleMsg& msg)
+bool CFrmSaveImages::TakesScope(int scope) const
 {
-    const int scope = msg.Scope.ToInt();
-    if (scope != 0 && scope != JobScope::Recovery && scope != JobScope::Save)
-        return;
-    if (msg.Code == MsgCode::TransferStatus) {
-        if (auto* status = dynamic_cast<CTransferStatus*>(msg.Attached)) {
-            if (status->Kind == StatusKind::Progress) {
-                // A scan's progress is the find page's to show.
-                if (IsActive())
-                    ShowProgress(*status);
-                return;
-            }
-            if (status->Kind == StatusKind::JobStarted || status->Kind == StatusKind::JobEnded)
-                return;
-        }
-    }
-    CFrmRoot::OnBusMessage(msg);
+    return scope == 0 || scope == JobScope::Recovery || scope == JobScope::Save;
+}
+
+void CFrmSaveImages::OnTransferProgress(const CTransferStatus& status)
+{
+    // A scan's progress is the find page's to show.
+    if (IsActive())
+        ShowProgress(status);
 }
 
 void CFrmSaveImages::resizeEvent(QResizeEvent*)

@@ -8,14 +8,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include <functional>
-
 #include "ui/cfrmroot.h"
 
 class CFrmSaveImages : public CFrmRoot {
     Q_OBJECT
 public:
-    CFrmSaveImages(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr);
+    CFrmSaveImages(const CPageContext& context, const CStep& step, QWidget* parent = nullptr);
 
     // The eight checks before a save, in their order; the first failure warns.
     bool CheckReady() override;
@@ -26,11 +24,6 @@ public:
     void OnSelect();
     // Open: the destination folder in the desktop's file manager.
     void OnOpen();
-    void OnBusMessage(CSingleMsg& msg) override;
-
-    // The folder chooser (Qt's by default; tests answer for the user). It gets the folder
-    // to start in and returns the chosen one, empty when the user cancelled.
-    static void SetFolderChooser(std::function<QString(QWidget*, const QString&)> chooser);
 
     QPushButton* Link() const { return m_link; }
     QLineEdit* PrefixEdit() const { return m_prefix; }
@@ -41,6 +34,8 @@ public:
     QLabel* FreeSpace() const { return m_freeSpace; }
 
 protected:
+    bool TakesScope(int scope) const override;
+    void OnTransferProgress(const CTransferStatus& status) override;
     void RefreshControls() override;
     void resizeEvent(QResizeEvent* event) override;
 

@@ -10,8 +10,8 @@ constexpr int kSide = 5, kTop = 30, kBottom = 45;
 
 }  // namespace
 
-CFrmSelectCard::CFrmSelectCard(CDriveDoc& doc, const CStep& step, QWidget* parent)
-    : CFrmRoot(doc, step, parent, "CFrmSelectCard"), m_list(ReportList(tr("Cards"), this))
+CFrmSelectCard::CFrmSelectCard(const CPageContext& context, const CStep& step, QWidget* parent)
+    : CFrmRoot(context, step, parent), m_list(ReportList(tr("Cards"), this))
 {
     SetHeading(tr("Select the memory card you need to recover:"));
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -42,23 +42,18 @@ void CFrmSelectCard::OnSelectionChanged()
     Document().SelectDrive(selected.isEmpty() ? 0 : static_cast<char>(selected.front()->data(0, Qt::UserRole).toInt()));
 }
 
-void CFrmSelectCard::OnBusMessage(CSingleMsg& msg)
+void CFrmSelectCard::OnCardSelected()
 {
-    if (msg.Code == MsgCode::CardSelected) {
-        // The status line is the current page's: a selection made in the tools' card list
-        // does not speak for this page while it is hidden.
-        if (IsActive()) {
-            const char letter = Document().SelectedLetter();
-            if (letter != 0 && Document().DriveList().Find(letter))
-                SetStatusText(tr("The card in drive %1 is selected").arg(QString("%1:\\").arg(QChar(letter))));
-            else
-                SetStatusText(tr("The card is not selected"));
-        }
-        CloseBalloon();
-    } else if (msg.Code == MsgCode::CardListChanged) {
-        FillList();
+    // The status line is the current page's: a selection made in the tools' card list
+    // does not speak for this page while it is hidden.
+    if (IsActive()) {
+        const char letter = Document().SelectedLetter();
+        if (letter != 0 && Document().DriveList().Find(letter))
+            SetStatusText(tr("The card in drive %1 is selected").arg(QString("%1:\\").arg(QChar(letter))));
+        else
+            SetStatusText(tr("The card is not selected"));
     }
-    CFrmRoot::OnBusMessage(msg);
+    CloseBalloon();
 }
 
 void CFrmSelectCard::resizeEvent(QResizeEvent*)

@@ -8,13 +8,14 @@
 class CFrmSelectCard : public CFrmRoot {
     Q_OBJECT
 public:
-    CFrmSelectCard(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr);
+    CFrmSelectCard(const CPageContext& context, const CStep& step, QWidget* parent = nullptr);
 
     void OnPageShow() override;
-    void OnBusMessage(CSingleMsg& msg) override;
     QTreeWidget* CardList() const { return m_list; }
 
 protected:
+    void OnCardSelected() override;
+    void OnCardListChanged() override { FillList(); }
     void resizeEvent(QResizeEvent* event) override;
 
 private:

@@ -64,9 +64,9 @@ QLabel* AboutText(const QString& text, QWidget* parent)
 
 }  // namespace
 
-CFrmToolPage::CFrmToolPage(CDriveDoc& doc, const CStep& step, const char* listenerName, const QString& heading,
-                           const QString& tool, int32_t scope, QWidget* parent)
-    : CFrmRoot(doc, step, parent, listenerName), m_scope(scope), m_tool(tool),
+CFrmToolPage::CFrmToolPage(const CPageContext& context, const CStep& step, const QString& heading, const QString& tool,
+                           int32_t scope, QWidget* parent)
+    : CFrmRoot(context, step, parent), m_scope(scope), m_tool(tool),
       m_start(RoundButton(tr("&Start"), StartTip(tool), this)),
       m_cancel(PageButton(tr("Cancel"), this)), m_eject(PageButton(tr("Eject Card"), this))
 {
@@ -116,10 +116,10 @@ bool CFrmToolPage::RunJob(CCardJob& job)
     return ok && error.empty();
 }
 
-bool CFrmToolPage::OwnScope(const CSingleMsg& msg) const
+void CFrmToolPage::OnCardSelected()
 {
-    const int scope = msg.Scope.ToInt();
-    return scope == 0 || scope == m_scope;
+    ResetPage();
+    CloseBalloon();
 }
 
 QRect CFrmToolPage::ContentArea() const { return QRect(kSide, 36, width() - 2 * kSide, height() - 36 - 80); }
@@ -134,8 +134,8 @@ void CFrmToolPage::resizeEvent(QResizeEvent*)
     m_eject->setGeometry(w - kSide - 92, h - 34, 92, 24);
 }
 
-CFrmToolCardTest::CFrmToolCardTest(CDriveDoc& doc, const CStep& step, QWidget* parent)
-    : CFrmToolPage(doc, step, "CFrmToolCardTest", tr("Identify potential memory card problems."), "test",
+CFrmToolCardTest::CFrmToolCardTest(const CPageContext& context, const CStep& step, QWidget* parent)
+    : CFrmToolPage(context, step, tr("Identify potential memory card problems."), "test",
                    JobScope::CardTest, parent),
       m_capacity(new QCheckBox(tr("Also test the card's real capacity (erases the card)"), this))
 {
@@ -223,23 +223,11 @@ bool CFrmToolCardTest::StartCapacityTest()
     return ok;
 }
 
-void CFrmToolCardTest::OnBusMessage(CSingleMsg& msg)
+void CFrmToolCardTest::OnTransferProgress(const CTransferStatus& status)
 {
-    if (!OwnScope(msg))
-        return;
-    if (msg.Code == MsgCode::TransferStatus) {
-        if (auto* status = dynamic_cast<CTransferStatus*>(msg.Attached); status && status->Kind == StatusKind::Progress) {
-            ShowProgress(*status);
-            // The blocks that did not read even one by one, as the test meets them.
-            SetControlText(ControlId::ReadErrors, QString::number(status->UnreadableBlocks));
-        }
-        return;
-    }
-    if (msg.Code == MsgCode::CardSelected) {
-        ResetPage();
-        CloseBalloon();
-    }
-    CFrmRoot::OnBusMessage(msg);
+    ShowProgress(status);
+    // The blocks that did not read even one by one, as the test meets them.
+    SetControlText(ControlId::ReadErrors, QString::number(status.UnreadableBlocks));
 }
 
 void CFrmToolCardTest::resizeEvent(QResizeEvent* event)
@@ -259,8 +247,8 @@ void CFrmToolCardTest::resizeEvent(QResizeEvent* event)
     m_capacity->setGeometry(area.left(), area.top() + 4 + 4 * 24, area.width(), 22);
 }
 
-CFrmToolFormat::CFrmToolFormat(CDriveDoc& doc, const CStep& step, QWidget* parent)
-    : CFrmToolPage(doc, step, "CFrmToolFormat", tr("Format your memory card."), "format", JobScope::Format, parent),
+CFrmToolFormat::CFrmToolFormat(const CPageContext& context, const CStep& step, QWidget* parent)
+    : CFrmToolPage(context, step, tr("Format your memory card."), "format", JobScope::Format, parent),
       m_about(AboutText(tr("Writes a new FAT file system in the layout cameras expect. Every picture on the card is "
                            "lost: recover and save them first. The card is ejected when the format is done."),
                         this))
@@ -285,23 +273,14 @@ bool CFrmToolFormat::OnStart()
     return ok;
 }
 
-void CFrmToolFormat::OnBusMessage(CSingleMsg& msg)
-{
-    if (msg.Code == MsgCode::CardSelected) {
-        ResetPage();
-        CloseBalloon();
-    }
-    CFrmRoot::OnBusMessage(msg);
-}
-
 void CFrmToolFormat::resizeEvent(QResizeEvent* event)
 {
     CFrmToolPage::resizeEvent(event);
     m_about->setGeometry(ContentArea());
 }
 
-CFrmToolWipe::CFrmToolWipe(CDriveDoc& doc, const CStep& step, QWidget* parent)
-    : CFrmToolPage(doc, step, "CFrmToolWipe", tr("Secure erase your memory card."), "erase", JobScope::Erase, parent),
+CFrmToolWipe::CFrmToolWipe(const CPageContext& context, const CStep& step, QWidget* parent)
+    : CFrmToolPage(context, step, tr("Secure erase your memory card."), "erase", JobScope::Erase, parent),
       m_about(AboutText(tr("Overwrites every block of the card with zeros, so that nothing on it can be recovered "
                            "any more. Format the card afterwards to use it in a camera."),
                         this))
@@ -326,21 +305,7 @@ bool CFrmToolWipe::OnStart()
     return RunJob(job);
 }
 
-void CFrmToolWipe::OnBusMessage(CSingleMsg& msg)
-{
-    if (!OwnScope(msg))
-        return;
-    if (msg.Code == MsgCode::TransferStatus) {
-        if (auto* status = dynamic_cast<CTransferStatus*>(msg.Attached); status && status->Kind == StatusKind::Progress)
-            ShowProgress(*status);
-        return;
-    }
-    if (msg.Code == MsgCode::CardSelected) {
-        ResetPage();
-        CloseBalloon();
-    }
-    CFrmRoot::OnBusMessage(msg);
-}
+void CFrmToolWipe::OnTransferProgress(const CTransferStatus& status) { ShowProgress(status); }
 
 void CFrmToolWipe::resizeEvent(QResizeEvent* event)
 {

@@ -15,8 +15,8 @@ class CFrmToolPage : public CFrmRoot {
     Q_OBJECT
 public:
     // tool: the word of the card check ("test", "format", "erase"); scope: the job's.
-    CFrmToolPage(CDriveDoc& doc, const CStep& step, const char* listenerName, const QString& heading,
-                 const QString& tool, int32_t scope, QWidget* parent);
+    CFrmToolPage(const CPageContext& context, const CStep& step, const QString& heading, const QString& tool,
+                 int32_t scope, QWidget* parent);
 
     // "Please insert card to <tool>", "Please select card to <tool>", at the card list.
     bool CheckReady() override;
@@ -30,6 +30,8 @@ public:
     QPushButton* EjectButton() const { return m_eject; }
 
 protected:
+    // Another card chosen: the page starts over.
+    void OnCardSelected() override;
     void RefreshControls() override;
     void resizeEvent(QResizeEvent* event) override;
     // Runs the job, then shows "Finished" or the job's error in red on the status line
@@ -37,7 +39,7 @@ protected:
     // too). True when it ran through without an error.
     bool RunJob(CCardJob& job);
     // Whether a message of this scope is the page's (0 or the page's own scope).
-    bool OwnScope(const CSingleMsg& msg) const;
+    bool OwnScope(int scope) const { return scope == 0 || scope == m_scope; }
     // Where the page's own lines go: between the heading and the progress bar.
     QRect ContentArea() const;
 
@@ -55,13 +57,12 @@ private:
 class CFrmToolCardTest : public CFrmToolPage {
     Q_OBJECT
 public:
-    CFrmToolCardTest(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr);
+    CFrmToolCardTest(const CPageContext& context, const CStep& step, QWidget* parent = nullptr);
 
     void OnPageShow() override;
     // The counters read "0", the four summary lines "N/A".
     void ResetPage() override;
     bool OnStart() override;
-    void OnBusMessage(CSingleMsg& msg) override;
     QString Line(int id) const;
     // "Also test the card's real capacity (erases the card)": Start runs the capacity test
     // (tools/capacitytest.h) instead of the read test, after the erase's question; it is
@@ -69,6 +70,8 @@ public:
     QCheckBox* CapacityBox() const { return m_capacity; }
 
 protected:
+    bool TakesScope(int scope) const override { return OwnScope(scope); }
+    void OnTransferProgress(const CTransferStatus& status) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -86,9 +89,8 @@ public:
     static constexpr const char* DoneText = QT_TR_NOOP(
         "The card successfully formatted.\nThe device has been logically ejected, remove card from reader and re-insert to verify.");
 
-    CFrmToolFormat(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr);
+    CFrmToolFormat(const CPageContext& context, const CStep& step, QWidget* parent = nullptr);
     bool OnStart() override;
-    void OnBusMessage(CSingleMsg& msg) override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -104,12 +106,13 @@ public:
     // The blank after the line break is the message's own.
     static constexpr const char* ConfirmText = QT_TR_NOOP("All data on the card will be permanently erased!\n Do you want to continue?");
 
-    CFrmToolWipe(CDriveDoc& doc, const CStep& step, QWidget* parent = nullptr);
+    CFrmToolWipe(const CPageContext& context, const CStep& step, QWidget* parent = nullptr);
     void OnPageShow() override;
     bool OnStart() override;
-    void OnBusMessage(CSingleMsg& msg) override;
 
 protected:
+    bool TakesScope(int scope) const override { return OwnScope(scope); }
+    void OnTransferProgress(const CTransferStatus& status) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:

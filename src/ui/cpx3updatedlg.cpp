@@ -40,9 +40,9 @@ QPlainTextEdit* ReadOnlyText(const QString& name, QWidget* parent)
 
 }  // namespace
 
-CPX3UpdateDlg::CPX3UpdateDlg(CDriveDoc& doc, int32_t installedBuild, QWidget* parent,
+CPX3UpdateDlg::CPX3UpdateDlg(const CPageContext& context, int32_t installedBuild, QWidget* parent,
                              const CSignatureCheck::PublicKey& releaseKey)
-    : CFrmRoot(doc, CStep{0, {}, tr("Software Update"), tr("Software Update"), {}}, parent, "CPX3UpdateDlg"),
+    : CFrmRoot(context, CStep{0, {}, tr("Software Update"), tr("Software Update"), {}}, parent),
       m_nInstalledBuild(installedBuild), m_update({}, releaseKey), m_subHeading(new QLabel(this)),
       m_infoLabel(FieldLabel(tr("Update Information:"), this)), m_info(ReadOnlyText(tr("Update Information:"), this)),
       m_licenseLabel(FieldLabel(tr("License:"), this)), m_license(ReadOnlyText(tr("License:"), this)),
@@ -77,7 +77,7 @@ CPX3UpdateDlg::CPX3UpdateDlg(CDriveDoc& doc, int32_t installedBuild, QWidget* pa
     AddControl(ControlId::Start, m_start);
     AddControl(ControlId::Cancel, m_cancel);
 
-    m_update.SetOpener([](const std::string& path) { return Desktop::Open(QString::fromStdString(path)); });
+    m_update.SetOpener([this](const std::string& path) { return Services().OpenFile(QString::fromStdString(path)); });
     connect(m_agree, &QCheckBox::clicked, this, [this] {
         m_bLicenseAccepted = m_agree->isChecked();
         CloseBalloon();

@@ -34,7 +34,7 @@ public:
     // installedBuild: this program's build number (InstalledBuildNumber(), or another
     // for a test). parent: the window the dialog is centred on and modal for.
     // releaseKey: the key the installer's signature must verify under (a test's own).
-    CPX3UpdateDlg(CDriveDoc& doc, int32_t installedBuild, QWidget* parent = nullptr,
+    CPX3UpdateDlg(const CPageContext& context, int32_t installedBuild, QWidget* parent = nullptr,
                   const CSignatureCheck::PublicKey& releaseKey = CSignatureCheck::ReleaseKey);
     ~CPX3UpdateDlg() override;
 

@@ -2,14 +2,12 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
-#include <QUrl>
 
 #include "app/clogfile.h"
 #include "platform/volumetable.h"
@@ -47,25 +45,15 @@ constexpr int kCloseViewerMs = 500;
 // have four times the pixels: a quarter as many of them are kept.
 constexpr size_t kThumbnailsKept = 2000;
 
-std::function<CPXMainDlg::QuitAnswer(const QString&)>& QuitQuestionHook()
-{
-    static std::function<CPXMainDlg::QuitAnswer(const QString&)> hook;
-    return hook;
-}
-
 // What a button of the quit question answers, kept on the button.
 constexpr const char* kAnswerProperty = "quitAnswer";
 
-// The bytes of every found file. The recovery's own list knows each file's size; another
-// list (a test's stand-in) tells only the size of the files marked to keep.
-uint64_t FoundSize(const CFoundList& list)
+// The bytes of every found file.
+uint64_t FoundSize(const CThumbList& thumbs)
 {
-    const auto* files = dynamic_cast<const CFoundFiles*>(&list);
-    if (!files)
-        return list.KeptSize();
     uint64_t total = 0;
-    for (size_t i = 0; i < files->Thumbs().GetCount(); ++i)
-        if (const CThumb* thumb = files->Thumbs().GetAt(i))
+    for (size_t i = 0; i < thumbs.GetCount(); ++i)
+        if (const CThumb* thumb = thumbs.GetAt(i))
             total += thumb->GetSize();
     return total;
 }
@@ -88,37 +76,38 @@ QIcon ProgramIcon(const std::string& skinFolder)
     return icon;
 }
 
-std::unique_ptr<CFrmRoot> MakePage(CDriveDoc& doc, const CStep& step, QWidget* parent)
+std::unique_ptr<CFrmRoot> MakePage(const CPageContext& context, const CStep& step, CThumbList* thumbs, QWidget* parent)
 {
     switch (step.Step) {
     case Steps::SelectCard:
-        return std::make_unique<CFrmSelectCard>(doc, step, parent);
+        return std::make_unique<CFrmSelectCard>(context, step, parent);
     case Steps::FileTypes:
-        return std::make_unique<CFrmFileTypes>(doc, step, parent);
+        return std::make_unique<CFrmFileTypes>(context, step, parent);
     case Steps::FindImages:
-        return std::make_unique<CFrmFindImages>(doc, step, parent);
+        return std::make_unique<CFrmFindImages>(context, step, thumbs, parent);
     case Steps::PreviewImages:
-        return std::make_unique<CFrmPreviewImages>(doc, step, parent);
+        return std::make_unique<CFrmPreviewImages>(context, step, thumbs, parent);
     case Steps::SaveImages:
-        return std::make_unique<CFrmSaveImages>(doc, step, parent);
+        return std::make_unique<CFrmSaveImages>(context, step, parent);
     case Steps::BurnImages:
-        return std::make_unique<CFrmBurnImages>(doc, step, parent);
+        return std::make_unique<CFrmBurnImages>(context, step, parent);
     case Steps::TestCard:
-        return std::make_unique<CFrmToolCardTest>(doc, step, parent);
+        return std::make_unique<CFrmToolCardTest>(context, step, parent);
     case Steps::FormatCard:
-        return std::make_unique<CFrmToolFormat>(doc, step, parent);
+        return std::make_unique<CFrmToolFormat>(context, step, parent);
     case Steps::EraseCard:
-        return std::make_unique<CFrmToolWipe>(doc, step, parent);
+        return std::make_unique<CFrmToolWipe>(context, step, parent);
     case Steps::Support:
-        return std::make_unique<CFrmCardInfo>(doc, step, parent);
+        return std::make_unique<CFrmCardInfo>(context, step, parent);
     default:
-        return std::make_unique<CFrmRoot>(doc, step, parent);
+        return std::make_unique<CFrmRoot>(context, step, parent);
     }
 }
 
 }  // namespace
 
-CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), m_settings(settings)
+CPXMainDlg::CPXMainDlg(CWizardServices& services, QWidget* parent)
+    : QDialog(parent), m_services(services), m_settings(services.Settings())
 {
     SetUpWindow();
     OpenDocument();
@@ -132,7 +121,7 @@ CPXMainDlg::CPXMainDlg(CSettings& settings, QWidget* parent) : QDialog(parent), 
     ConnectSupportPage();
     LayOut();
     ShowStep(Steps::SelectCard);
-    Bus().AddListener("CPXMainDlg", this);
+    ListenToBus();
     // The splash over the window while it opens (from the event loop, once it shows).
     QTimer::singleShot(0, this,
                        [this] { CSplashDlg::Show(QString::fromStdString(m_settings.SkinFile(SkinPictureId::Splash)), this); });
@@ -158,7 +147,7 @@ void CPXMainDlg::OpenDocument()
 
 void CPXMainDlg::MakeBars()
 {
-    m_toolsBar = new CTopListBarDlg(m_doc, QString::fromStdString(m_settings.SkinFile(SkinPictureId::TopToolBg)), this);
+    m_toolsBar = new CTopListBarDlg(m_doc, m_bus, QString::fromStdString(m_settings.SkinFile(SkinPictureId::TopToolBg)), this);
     m_recoveryBar = new CTopInfoBar(QString::fromStdString(m_settings.SkinFile(SkinPictureId::TopInfoBg)), this);
     m_menu = new CMenuPanel(this);
     m_menu->setGeometry(kMenuLeft, kMenuLeft, kMenuRight - kMenuLeft, 363);
@@ -183,18 +172,20 @@ void CPXMainDlg::MakeFoundList()
     found->Thumbs().SetPlaceholders({m_settings.SkinFile(SkinPictureId::VideoImg), m_settings.SkinFile(SkinPictureId::AudioImg),
                                      m_settings.SkinFile(SkinPictureId::NoImg)});
     found->Thumbs().SetCacheLimit(devicePixelRatioF() > 1.0 ? kThumbnailsKept / 4 : kThumbnailsKept);
+    m_found = found.get();
     m_doc.SetFoundList(std::move(found));
 }
 
 void CPXMainDlg::MakePages()
 {
+    const CPageContext context{m_doc, m_bus, m_services};
     for (const CStep& step : StepTable()) {
-        m_ownedPages.push_back(MakePage(m_doc, step, this));
+        m_ownedPages.push_back(MakePage(context, step, &m_found->Thumbs(), this));
         m_ownedPages.back()->SetCardAnchor(m_toolsBar->CardList());
         m_pages.Add(m_ownedPages.back().get());
     }
     static const CStep kDefaultStep{Steps::Default, {}, {}, {}, {}};
-    m_ownedPages.push_back(std::make_unique<CFrmRoot>(m_doc, kDefaultStep, this));
+    m_ownedPages.push_back(std::make_unique<CFrmRoot>(context, kDefaultStep, this));
     m_pages.Add(m_ownedPages.back().get());
     for (int step = Steps::SelectCard; step < Steps::BurnImages; ++step) {
         m_pages.Page(step)->SetNext(m_pages.Page(step + 1));
@@ -207,12 +198,7 @@ void CPXMainDlg::MakeStatusLine()
     // Plain text on "StatusLine_B.jpg" (the "StatLineR" picture), errors on "StatusLine_Y.jpg".
     m_status = new CPX3StatusLine(QString::fromStdString(m_settings.SkinFile(SkinPictureId::StatLineR)),
                                   QString::fromStdString(m_settings.SkinFile(SkinPictureId::StatLineW)), this);
-    SetStatusTextHook([this](const QString& text, bool error) {
-        if (error)
-            m_status->SetErrorText(text);
-        else
-            m_status->SetText(text);
-    });
+    m_services.SetStatusLine(m_status);
 }
 
 void CPXMainDlg::MakeButtons()
@@ -250,12 +236,12 @@ void CPXMainDlg::MakeProgramMenu()
     add(tr("&Help"), [this] { OpenHelp(); })->setShortcut(QKeySequence::HelpContents);
     add(tr("Attach card image..."), [this] { AttachCardImage(); });
     add(tr("Back Up Card to Image..."), [this] {
-        if (!m_jobRunning)
-            BackUpCardToImage(m_doc, QString::fromStdString(m_settings.GetBackupFolder()), this);
+        if (!JobRunning())
+            BackUpCardToImage(m_doc, m_services, this);
     });
     add(tr("&Check for Update..."), [this] { CheckForUpdate(); });
     add(tr("&About Pixsalvo 3..."), [this] {
-        if (!m_jobRunning)
+        if (!JobRunning())
             CAboutDlg(QApplication::applicationVersion(), this).exec();
     });
     menu->addSeparator();
@@ -279,8 +265,7 @@ CPXMainDlg::~CPXMainDlg()
     Bus().RemoveListener(&m_doc);
     m_cardTimer.stop();
     m_watcher.Stop();
-    Bus().RemoveListener(this);
-    SetStatusTextHook({});
+    m_services.SetStatusLine(nullptr);
     // Files found and not saved do not outlive the window.
     m_doc.CleanFoundFiles();
     m_settings.Record() = m_doc.Settings();
@@ -294,24 +279,24 @@ void CPXMainDlg::StartCardNotices()
         Log().BeginScope("Running Listener");
         Log().Outcome(m_watcher.StartListener() ? "-OK" : "-FAIL", "Run Listener");
     }
-    connect(&m_cardTimer, &QTimer::timeout, this, [this] { m_watcher.OnTimer(m_doc, m_jobRunning); });
+    connect(&m_cardTimer, &QTimer::timeout, this, [this] { m_watcher.OnTimer(m_doc, JobRunning()); });
     m_cardTimer.start(500);
 }
 
 void CPXMainDlg::OpenHelp()
 {
-    if (m_jobRunning)
+    if (JobRunning())
         return;
     const QString manual = QString::fromStdString(m_settings.GetHelpFile());
-    if (!Desktop::Open(manual))
-        SayWhereFileIs(this, tr("the manual"), manual);
+    if (!m_services.OpenFile(manual))
+        m_services.SayWhereFileIs(this, tr("the manual"), manual);
 }
 
 void CPXMainDlg::CheckForUpdate()
 {
-    if (m_jobRunning)
+    if (JobRunning())
         return;
-    CPX3UpdateDlg dialog(m_doc, InstalledBuildNumber(), this);
+    CPX3UpdateDlg dialog(CPageContext{m_doc, m_bus, m_services}, InstalledBuildNumber(), this);
     // The installer replaces the program: the window closes once it was started. The
     // Quit key pressed in the dialog quits the program as it does in the window.
     const int result = dialog.Exec();
@@ -323,14 +308,14 @@ void CPXMainDlg::CheckForUpdate()
 
 void CPXMainDlg::AttachCardImage()
 {
-    if (m_jobRunning)
+    if (JobRunning())
         return;
     const QString file = QFileDialog::getOpenFileName(this, tr("Attach card image"), QString(), tr("Card images (*.img *.bin *.dd);;All files (*)"));
     if (file.isEmpty())
         return;
     std::string error;
     if (!px::VolumeTable::Instance().Attach(file.toStdString(), nullptr, &error))
-        SetStatusText(QString::fromStdString(error), true);
+        m_services.SetStatusText(QString::fromStdString(error), true);
     m_doc.Reload();
 }
 
@@ -417,26 +402,26 @@ void CPXMainDlg::ShowStep(int step)
             m_toolsBar->FillCards();
     }
     RefreshControls();
-    CMsgSend changed(MsgCode::PageChanged, CVariant(step), CVariant(previous));
+    m_bus.SayPageChanged(step, previous);
 }
 
 void CPXMainDlg::RefreshControls()
 {
     CMFCPageDlg* page = m_pages.Current();
     const bool recovery = Steps::IsRecovery(m_step);
-    m_continue->setEnabled(!m_jobRunning && page && page->Next());
-    m_back->setEnabled(!m_jobRunning && page && page->Previous());
+    m_continue->setEnabled(!JobRunning() && page && page->Next());
+    m_back->setEnabled(!JobRunning() && page && page->Previous());
     m_continue->setVisible(recovery);
     m_back->setVisible(recovery);
-    m_support->setEnabled(!m_jobRunning);
-    m_menu->setEnabled(!m_jobRunning);
-    m_programMenu->setEnabled(!m_jobRunning);
+    m_support->setEnabled(!JobRunning());
+    m_menu->setEnabled(!JobRunning());
+    m_programMenu->setEnabled(!JobRunning());
 }
 
 void CPXMainDlg::OnContinue()
 {
     auto* page = dynamic_cast<CFrmRoot*>(m_pages.Current());
-    if (m_jobRunning || !page || !page->Next() || !page->CanContinue())
+    if (JobRunning() || !page || !page->Next() || !page->CanContinue())
         return;
     ShowStep(page->Next()->Step());
 }
@@ -444,14 +429,14 @@ void CPXMainDlg::OnContinue()
 void CPXMainDlg::OnBack()
 {
     auto* page = dynamic_cast<CFrmRoot*>(m_pages.Current());
-    if (m_jobRunning || !page || !page->CanGoBack() || !page->Previous())
+    if (JobRunning() || !page || !page->CanGoBack() || !page->Previous())
         return;
     ShowStep(page->Previous()->Step());
 }
 
 void CPXMainDlg::OnSupport()
 {
-    if (m_jobRunning)
+    if (JobRunning())
         return;
     setUpdatesEnabled(false);
     if (Steps::IsRecovery(m_step))
@@ -463,7 +448,7 @@ void CPXMainDlg::OnSupport()
 
 void CPXMainDlg::OnMenuCommand(int command)
 {
-    if (m_jobRunning)
+    if (JobRunning())
         return;
     if (command == Steps::StartRecovery) {
         SetRecoveryMenu(true);
@@ -482,24 +467,11 @@ void CPXMainDlg::OnMenuCommand(int command)
     }
 }
 
-void CPXMainDlg::OnMessage(CSingleMsg& msg)
+void CPXMainDlg::ListenToBus()
 {
-    switch (msg.Code) {
-    case MsgCode::JobStarted:
-        m_jobRunning = true;
-        break;
-    case MsgCode::JobFinished:
-        // Only the job's end clears the flag: a cancel request is answered between blocks,
-        // and until then the job still reads the card and writes the run folder.
-        m_jobRunning = false;
-        break;
-    case MsgCode::ShowPage:
-        ShowStep(msg.Value1.ToInt());
-        break;
-    default:
-        break;
-    }
-    RefreshControls();
+    // After the pages, as the window always had the bus's messages after them.
+    connect(&m_bus, &CWizardBus::pageRequested, this, &CPXMainDlg::ShowStep);
+    connect(&m_bus, &CWizardBus::delivered, this, &CPXMainDlg::RefreshControls);
 }
 
 void CPXMainDlg::keyPressEvent(QKeyEvent* event)
@@ -512,11 +484,6 @@ void CPXMainDlg::keyPressEvent(QKeyEvent* event)
         return;
     }
     QDialog::keyPressEvent(event);
-}
-
-void CPXMainDlg::SetQuitQuestionHook(std::function<QuitAnswer(const QString&)> hook)
-{
-    QuitQuestionHook() = std::move(hook);
 }
 
 std::unique_ptr<QMessageBox> CPXMainDlg::MakeQuitQuestion(const QString& text, QWidget* parent)
@@ -554,20 +521,12 @@ QString CPXMainDlg::UnsavedFilesText() const
     if (count == 0)
         return {};
     const size_t kept = found->CountKept();
-    QString text = count == 1 ? tr("1 recovered file (%1) is not saved yet").arg(SizeQText(FoundSize(*found)))
-                              : tr("%1 recovered files (%2) are not saved yet").arg(count).arg(SizeQText(FoundSize(*found)));
+    const QString size = SizeQText(FoundSize(m_found->Thumbs()));
+    QString text = count == 1 ? tr("1 recovered file (%1) is not saved yet").arg(size)
+                              : tr("%1 recovered files (%2) are not saved yet").arg(count).arg(size);
     if (kept < count)
         text += kept == 1 ? tr("; %1 of them is marked to keep").arg(kept) : tr("; %1 of them are marked to keep").arg(kept);
     return text + tr(".\n\nQuitting now deletes them. If the card is failing, they may be the only copy left.");
-}
-
-CPXMainDlg::QuitAnswer CPXMainDlg::AskBeforeQuit(const QString& text)
-{
-    if (QuitQuestionHook())
-        return QuitQuestionHook()(text);
-    const std::unique_ptr<QMessageBox> box = MakeQuitQuestion(text, this);
-    box->exec();
-    return AnswerOf(*box);
 }
 
 void CPXMainDlg::closeEvent(QCloseEvent* event)
@@ -580,14 +539,14 @@ void CPXMainDlg::closeEvent(QCloseEvent* event)
     }
     // A running job keeps the window; so does the question while it waits for its answer,
     // and the wait for the viewer.
-    if (m_jobRunning || m_askingToQuit || m_closing) {
+    if (JobRunning() || m_askingToQuit || m_closing) {
         event->ignore();
         return;
     }
     const QString unsaved = UnsavedFilesText();
     if (!unsaved.isEmpty()) {
         m_askingToQuit = true;
-        const QuitAnswer answer = AskBeforeQuit(unsaved);
+        const QuitAnswer answer = m_services.AskQuit(this, unsaved);
         m_askingToQuit = false;
         if (answer != QuitAnswer::QuitAnyway) {
             event->ignore();
@@ -596,7 +555,7 @@ void CPXMainDlg::closeEvent(QCloseEvent* event)
             return;
         }
     }
-    CMsgSend closeViewer(MsgCode::CloseViewer);
+    m_bus.CloseViewer();
     // The viewer gets its time to let the files go while the window keeps painting; it
     // takes no input meanwhile.
     m_closing = true;

@@ -1,8 +1,9 @@
 #pragma once
 // The main window: the picture menu on the left, the step's top bar, the page area, the
 // status line and the navigation buttons. It owns the card document that every page
-// shares, listens on the bus (jobs starting and ending, pages asked for) and reloads the
-// card list when cards come and go. Closing it while found files are not saved asks first.
+// shares and the wizard's listener on the bus (jobs starting and ending, pages asked for),
+// and reloads the card list when cards come and go. Closing it while found files are not
+// saved asks first.
 #include <QDialog>
 #include <QImage>
 #include <QMessageBox>
@@ -10,22 +11,26 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include <functional>
 #include <memory>
 
 #include "app/csettings.h"
 #include "device/cdevicewatcher.h"
 #include "device/cdrivedoc.h"
-#include "jobs/cmsg.h"
 #include "ui/cfrmroot.h"
+#include "ui/cwizardbus.h"
+#include "ui/wizardservices.h"
 #include "ui/ctopbars.h"
 #include "widgets/cmenupanel.h"
 #include "widgets/cpx3statusline.h"
 
-class CPXMainDlg : public QDialog, public CListener {
+class CFoundFiles;
+
+class CPXMainDlg : public QDialog {
     Q_OBJECT
 public:
-    explicit CPXMainDlg(CSettings& settings, QWidget* parent = nullptr);
+    // services: the settings, the boxes and the desktop's programs of the window and its
+    // pages; the status line the window makes is theirs until the window goes.
+    explicit CPXMainDlg(CWizardServices& services, QWidget* parent = nullptr);
     ~CPXMainDlg() override;
 
     // Switches the page area to the step (a step without a page is ignored).
@@ -39,10 +44,9 @@ public:
     void OpenHelp();
     // The update check's dialog; the window closes when it started an installer.
     void CheckForUpdate();
-    void OnMessage(CSingleMsg& msg) override;
 
     int CurrentStep() const { return m_step; }
-    bool JobRunning() const { return m_jobRunning; }
+    bool JobRunning() const { return m_bus.JobRunning(); }
     CDriveDoc& Document() { return m_doc; }
     CMenuPanel* Menu() const { return m_menu; }
     CPX3StatusLine* StatusLine() const { return m_status; }
@@ -56,12 +60,9 @@ public:
     // The question asked when the window closes (its close button, Quit, Ctrl+Q) while the
     // found list holds files that were not saved: closing deletes them, and the card they
     // came from may not give them back.
-    enum class QuitAnswer { SaveFirst, QuitAnyway, Cancel };
+    using QuitAnswer = ::QuitAnswer;
     static constexpr const char* QuitTitle = QT_TR_NOOP("Files not saved");
-    // A test answers the question for the user: the hook gets the box's text and returns
-    // the answer. An empty hook shows the real box.
-    static void SetQuitQuestionHook(std::function<QuitAnswer(const QString& text)> hook);
-    // The real box: "Save first" (the default button), "Quit anyway" and "Cancel" (also
+    // The real box (the services ask with it): "Save first" (the default button), "Quit anyway" and "Cancel" (also
     // Escape and the box's own close button), each with its accessible name.
     static std::unique_ptr<QMessageBox> MakeQuitQuestion(const QString& text, QWidget* parent);
     // The button of such a box that was pressed; Cancel when none was.
@@ -76,12 +77,13 @@ protected:
 private:
     // The steps of the constructor, in the order it runs them.
     void SetUpWindow();         // title, accessible name and the program's icon
-    void OpenDocument();        // the card document with the settings, listening, drives read
+    void OpenDocument();        // the card document with the settings, drives read
     void MakeBars();            // the tools and recovery bars over the pages, the menu panel
     void SizeToSkin();          // the background picture sets the smallest size; recovery menu
     void MakeFoundList();       // the found list with its thumbnail placeholders and cache limit
+    void ListenToBus();         // jobs starting and ending, pages asked for
     void MakePages();           // one page per step, the default page, Continue/Back links
-    void MakeStatusLine();      // the status line and the hook that writes to it
+    void MakeStatusLine();      // the status line, which the services write to
     void MakeButtons();         // Continue, Go Back and Support
     void MakeProgramMenu();     // the Menu button and its entries with their shortcuts
     void ConnectSupportPage();  // the Support page's manual and update requests
@@ -93,14 +95,19 @@ private:
     void AttachCardImage();
     // The question's text for the found files not saved; empty when there are none.
     QString UnsavedFilesText() const;
-    QuitAnswer AskBeforeQuit(const QString& text);
     // "Save first": the Save Images page, under the recovery menu, its Save button focused.
     void ShowSavePage();
 
+    CWizardServices& m_services;
     CSettings& m_settings;
     QImage m_background;
     CMFCPageCtrl m_pages;
     CDriveDoc m_doc;
+    // The wizard's one listener on the bus: after the document, before the pages it
+    // reaches (they go before it).
+    CWizardBus m_bus;
+    // The document's found list, which the find and preview pages show.
+    CFoundFiles* m_found = nullptr;
     int m_step = 0;
     int m_previousStep = 0;
     CTopInfoBar* m_recoveryBar = nullptr;
@@ -113,7 +120,6 @@ private:
     QPushButton* m_programMenu = nullptr;
     CDeviceWatcher m_watcher;
     QTimer m_cardTimer;
-    bool m_jobRunning = false;
     bool m_recoveryMenu = true;
     bool m_askingToQuit = false;
     // Closing: the viewer was told to close and the window waits for it (a timer, the

@@ -61,10 +61,7 @@ void CTopTitleBar::paintEvent(QPaintEvent*)
 CTopInfoBar::CTopInfoBar(const QString& background, QWidget* parent)
     : QWidget(parent), m_background(LoadSkinPicture(background)), m_title(new CTopTitleBar(this))
 {
-    Bus().AddListener("CTopInfoBar", this);
 }
-
-CTopInfoBar::~CTopInfoBar() { Bus().RemoveListener(this); }
 
 void CTopInfoBar::resizeEvent(QResizeEvent*) { m_title->setGeometry(0, 0, width(), CTopTitleBar::Height); }
 
@@ -75,7 +72,7 @@ void CTopInfoBar::paintEvent(QPaintEvent*)
     DrawBackground(p, rect(), m_background, QColor(0xf4, 0xf5, 0xf7), 0, kCardEdge);
 }
 
-CTopListBarDlg::CTopListBarDlg(CDriveDoc& doc, const QString& background, QWidget* parent)
+CTopListBarDlg::CTopListBarDlg(CDriveDoc& doc, CWizardBus& bus, const QString& background, QWidget* parent)
     : QWidget(parent), m_doc(doc), m_background(LoadSkinPicture(background)), m_title(new CTopTitleBar(this)), m_list(new QTreeWidget(this))
 {
     m_list->setRootIsDecorated(false);
@@ -89,22 +86,14 @@ CTopListBarDlg::CTopListBarDlg(CDriveDoc& doc, const QString& background, QWidge
         if (item)
             m_doc.SelectDrive(static_cast<char>(item->data(0, Qt::UserRole).toInt()));
     });
-    Bus().AddListener("CTopListBarDlg", this);
+    connect(&bus, &CWizardBus::cardListChanged, this, &CTopListBarDlg::FillCards);
 }
-
-CTopListBarDlg::~CTopListBarDlg() { Bus().RemoveListener(this); }
 
 void CTopListBarDlg::FillCards()
 {
     CListView view;
     m_doc.FillDriveList(view, m_list->viewport()->width());
     FillListControl(m_list, view);
-}
-
-void CTopListBarDlg::OnMessage(CSingleMsg& msg)
-{
-    if (msg.Code == MsgCode::CardListChanged)
-        FillCards();
 }
 
 void CTopListBarDlg::resizeEvent(QResizeEvent*)

@@ -7,7 +7,7 @@
 #include <QWidget>
 
 #include "device/cdrivedoc.h"
-#include "jobs/cmsg.h"
+#include "ui/cwizardbus.h"
 
 class CTopTitleBar : public QWidget {
     Q_OBJECT
@@ -27,13 +27,11 @@ private:
 };
 
 // The recovery steps' bar: its background picture and the title bar.
-class CTopInfoBar : public QWidget, public CListener {
+class CTopInfoBar : public QWidget {
     Q_OBJECT
 public:
     CTopInfoBar(const QString& background, QWidget* parent = nullptr);
-    ~CTopInfoBar() override;
     CTopTitleBar* TitleBar() const { return m_title; }
-    void OnMessage(CSingleMsg&) override {}
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -44,17 +42,16 @@ private:
     CTopTitleBar* m_title;
 };
 
-// The tools' bar: the title bar and, below it, the card list of the document.
-class CTopListBarDlg : public QWidget, public CListener {
+// The tools' bar: the title bar and, below it, the card list of the document, filled
+// again whenever the cards change.
+class CTopListBarDlg : public QWidget {
     Q_OBJECT
 public:
-    CTopListBarDlg(CDriveDoc& doc, const QString& background, QWidget* parent = nullptr);
-    ~CTopListBarDlg() override;
+    CTopListBarDlg(CDriveDoc& doc, CWizardBus& bus, const QString& background, QWidget* parent = nullptr);
     CTopTitleBar* TitleBar() const { return m_title; }
     QTreeWidget* CardList() const { return m_list; }
     // Fills the card list from the document.
     void FillCards();
-    void OnMessage(CSingleMsg& msg) override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

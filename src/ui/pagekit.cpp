@@ -3,30 +3,14 @@
 #include <QAccessible>
 #include <QCoreApplication>
 #include <QAccessibleWidget>
-#include <QDesktopServices>
 #include <QDir>
 #include <QHeaderView>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QUrl>
 
 #include <algorithm>
 
 #include "app/progresstext.h"
 
 namespace {
-
-std::function<bool(const QString&)>& OpenHook()
-{
-    static std::function<bool(const QString&)> hook;
-    return hook;
-}
-
-std::function<bool(const QString&)>& PlayHook()
-{
-    static std::function<bool(const QString&)> hook;
-    return hook;
-}
 
 // The fixed texts of the card document's lists (column titles, property names), which the
 // document gives in English; the lists show them translated (context "CDriveDoc").
@@ -233,37 +217,3 @@ QString ShortFolderText(const QString& folder, const QFontMetrics& metrics, int 
 }
 
 QString SizeQText(uint64_t bytes) { return QString::fromStdString(SizeText(bytes)); }
-
-namespace Desktop {
-
-bool Open(const QString& path)
-{
-    if (OpenHook())
-        return OpenHook()(path);
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-}
-
-bool OpenUrl(const QString& url)
-{
-    if (OpenHook())
-        return OpenHook()(url);
-    return QDesktopServices::openUrl(QUrl(url));
-}
-
-bool PlaySound(const QString& path)
-{
-    if (PlayHook())
-        return PlayHook()(path);
-    // The sound servers' players first; without them, the desktop's program for the file.
-    for (const char* player : {"pw-play", "paplay", "aplay"}) {
-        const QString program = QStandardPaths::findExecutable(player);
-        if (!program.isEmpty() && QProcess::startDetached(program, {path}))
-            return true;
-    }
-    return Open(path);
-}
-
-void SetOpenHook(std::function<bool(const QString&)> hook) { OpenHook() = std::move(hook); }
-void SetPlayHook(std::function<bool(const QString&)> hook) { PlayHook() = std::move(hook); }
-
-}  // namespace Desktop

@@ -1,7 +1,6 @@
 #pragma once
 // What every page is made of: the program's colours, its rounded buttons, field labels,
-// the list controls filled from the card document's list views, and the desktop's
-// services (opening a file or folder, playing a sound), which tests replace.
+// the list controls filled from the card document's list views.
 #include <QColor>
 #include <QLabel>
 #include <QPushButton>
@@ -9,7 +8,6 @@
 #include <QTreeWidget>
 
 #include <cstdint>
-#include <functional>
 
 #include "device/cdrivedoc.h"
 
@@ -46,16 +44,3 @@ QString ShortFolderText(const QString& folder, const QFontMetrics& metrics, int 
 
 // The byte-count text of the pages ("%.1f GB" ... "%.1f B").
 QString SizeQText(uint64_t bytes);
-
-// The desktop's services. Open hands a file or folder to the desktop's program for it;
-// PlaySound plays a sound file without waiting for it. Both report whether they could be
-// started. Tests install hooks so that no program of the desktop starts.
-namespace Desktop {
-bool Open(const QString& path);
-// A web or mail address ("https://...", "mailto:...") in the desktop's browser or mailer;
-// the open hook gets the address.
-bool OpenUrl(const QString& url);
-bool PlaySound(const QString& path);
-void SetOpenHook(std::function<bool(const QString&)> hook);
-void SetPlayHook(std::function<bool(const QString&)> hook);
-}  // namespace Desktop

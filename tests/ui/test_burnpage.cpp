@@ -14,8 +14,7 @@
 #include "app/progresstext.h"
 #include "platform/cdburner.h"
 #include "recovery/cfoundfiles.h"
-#include "support/fixtures.h"
-#include "support/qtapp.h"
+#include "pagetest.h"
 #include "ui/cfrmburnimages.h"
 #include "ui/csteps.h"
 #include "widgets/cballoontip.h"
@@ -25,15 +24,19 @@ using px::test::Quote;
 
 namespace {
 
-class BurnPage : public ::testing::Test {
+class BurnPage : public PageTest {
 protected:
-    static void SetUpTestSuite() { px::test::EnsureApplication(); }
     void SetUp() override
     {
+        PageTest::SetUp();
         doc.SetFoundList(std::make_unique<CFoundFiles>());
         doc.Settings().SaveFolder.SetPath(home.File("Recovered"), true);
     }
-    void TearDown() override { px::CdBurner::SetProgram({}); }
+    void TearDown() override
+    {
+        px::CdBurner::SetProgram({});
+        PageTest::TearDown();
+    }
     static QString OpenBalloonTitle()
     {
         for (QWidget* top : QApplication::topLevelWidgets())
@@ -42,8 +45,6 @@ protected:
         return {};
     }
 
-    px::test::TempHome home;
-    CSettings settings;
     CDriveDoc doc;
 };
 
@@ -51,7 +52,7 @@ protected:
 
 TEST_F(BurnPage, ChecksInOrderThenWritesTheSavedFolder)
 {
-    CFrmBurnImages page(doc, *FindStep(Steps::BurnImages), nullptr);
+    CFrmBurnImages page(Context(doc), *FindStep(Steps::BurnImages), nullptr);
     page.resize(560, 330);
     page.OnPageShow();
 
@@ -120,7 +121,7 @@ TEST_F(BurnPage, CancelAndClosingTheWindowStopAHangingXorriso)
               0);
     px::CdBurner::SetProgram(fake);
     settings.SetBurnDrive("stdio:" + home.File("disc.iso"));
-    CFrmBurnImages page(doc, *FindStep(Steps::BurnImages), nullptr);
+    CFrmBurnImages page(Context(doc), *FindStep(Steps::BurnImages), nullptr);
     page.resize(560, 330);
     page.show();
     page.OnPageShow();

@@ -24,8 +24,7 @@
 #include "app/csettings.h"
 #include "device/cdrivedoc.h"
 #include "platform/volumetable.h"
-#include "support/fixtures.h"
-#include "support/qtapp.h"
+#include "pagetest.h"
 #include "ui/cemailsupportdlg.h"
 
 namespace {
@@ -50,8 +49,6 @@ protected:
     {
         ::setenv("PATH", savedPath.c_str(), 1);
         CMail::SetFallbackPrograms(CMail::DefaultFallbackPrograms());
-        CEmailSupportDlg::SetFailureBox({});
-        CEmailSupportDlg::SetFileChooser({});
         px::VolumeTable::Instance().DetachAll();
     }
     // A sendmail first on PATH that keeps its input in the home folder, then runs ending.
@@ -78,6 +75,7 @@ protected:
     px::test::TempHome home;
     std::string savedPath;
     CSettings settings;
+    FakeServices services{settings};
 };
 
 TEST_F(EmailSupport, SendMailsTheFormAndTheCardReportThenCloses)
@@ -95,7 +93,7 @@ TEST_F(EmailSupport, SendMailsTheFormAndTheCardReportThenCloses)
     const std::string report = doc.SelectedInfo().Report();
     ASSERT_NE(report.find("Card Information:"), std::string::npos);
 
-    CEmailSupportDlg dialog(&doc);
+    CEmailSupportDlg dialog(&doc, services);
     const QString computer = dialog.ComputerEdit()->text();
     EXPECT_TRUE(computer.startsWith(QString("Number of Processors: %1; ").arg(::sysconf(_SC_NPROCESSORS_ONLN))))
         << computer.toStdString();
@@ -137,36 +135,28 @@ TEST_F(EmailSupport, SendMailsTheFormAndTheCardReportThenCloses)
 TEST_F(EmailSupport, WithoutMailProgramTheDialogSaysWhyKeepsTheTextAndSavesIt)
 {
     ::setenv("PATH", home.File("empty").c_str(), 1);
-    CEmailSupportDlg dialog(nullptr);
-    QStringList boxes;
-    CEmailSupportDlg::SetFailureBox([&](QWidget*, const QString& text, const QString& title) {
-        boxes << title + ": " + text;
-        return int(QMessageBox::Save);
-    });
-    QStringList offered;
+    CEmailSupportDlg dialog(nullptr, services);
+    services.answer = QMessageBox::Save;
     const QString chosen = QString::fromStdString(home.File("request.txt"));
-    CEmailSupportDlg::SetFileChooser([&](QWidget*, const QString& suggested) {
-        offered << suggested;
-        return chosen;
-    });
+    services.file = chosen;
     EXPECT_TRUE(dialog.CardInfoEdit()->toPlainText().isEmpty());
     dialog.ProblemEdit()->setPlainText("The card shows no pictures.");
     dialog.show();
     QTest::mouseClick(dialog.SendButton(), Qt::LeftButton);
-    ASSERT_EQ(boxes.size(), 1);
-    EXPECT_TRUE(boxes[0].startsWith("EMail Problem: The support request could not be sent.\n\nNo mail program "
+    ASSERT_EQ(services.boxes.size(), 1);
+    EXPECT_TRUE(services.boxes[0].startsWith("EMail Problem: The support request could not be sent.\n\nNo mail program "
                                      "(sendmail) is installed (looked for on the PATH"))
-        << boxes[0].toStdString();
+        << services.boxes[0].toStdString();
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_NE(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.ProblemEdit()->toPlainText(), "The card shows no pictures.");
     EXPECT_FALSE(dialog.Mail().IsConnected());
 
     // "Save as text..." in the box: the request as a file where the user chose.
-    ASSERT_EQ(offered.size(), 1);
-    EXPECT_TRUE(offered[0].endsWith("/Pixsalvo Support Request.txt")) << offered[0].toStdString();
+    ASSERT_EQ(services.offered.size(), 1);
+    EXPECT_TRUE(services.offered[0].endsWith("/Pixsalvo Support Request.txt")) << services.offered[0].toStdString();
     const std::string text = ReadText(chosen.toStdString());
-    EXPECT_EQ(text.rfind("To: " + CEmailSupportDlg::SupportAddress().toStdString() +
+    EXPECT_EQ(text.rfind("To: " + dialog.SupportAddress().toStdString() +
                              "\r\nSubject: Technical support request\r\n\r\nPixsalvo Technical Support Request:",
                          0),
               0u)
@@ -174,12 +164,12 @@ TEST_F(EmailSupport, WithoutMailProgramTheDialogSaysWhyKeepsTheTextAndSavesIt)
     EXPECT_NE(text.find("The card shows no pictures.\r\n"), std::string::npos) << text;
 
     // A file that cannot be written says so, with the place and the reason.
-    boxes.clear();
-    CEmailSupportDlg::SetFileChooser([&](QWidget*, const QString&) { return chosen + "/nowhere/request.txt"; });
+    services.boxes.clear();
+    services.file = chosen + "/nowhere/request.txt";
     EXPECT_FALSE(dialog.SaveAsText());
-    ASSERT_EQ(boxes.size(), 1);
-    EXPECT_TRUE(boxes[0].startsWith("Save as text: The request could not be saved in " + chosen + "/nowhere/request.txt: "))
-        << boxes[0].toStdString();
+    ASSERT_EQ(services.boxes.size(), 1);
+    EXPECT_TRUE(services.boxes[0].startsWith("Save as text: The request could not be saved in " + chosen + "/nowhere/request.txt: "))
+        << services.boxes[0].toStdString();
 }
 
 // A sendmail that hangs leaves the dialog usable: Cancel stops it and keeps the form; one
@@ -188,12 +178,8 @@ TEST_F(EmailSupport, WithoutMailProgramTheDialogSaysWhyKeepsTheTextAndSavesIt)
 TEST_F(EmailSupport, AHangingOrFailingSendmailKeepsTheDialogOpen)
 {
     InstallSendmail("exec sleep 30");
-    CEmailSupportDlg dialog(nullptr);
-    QStringList boxes;
-    CEmailSupportDlg::SetFailureBox([&](QWidget*, const QString& text, const QString&) {
-        boxes << text;
-        return int(QMessageBox::Ok);
-    });
+    CEmailSupportDlg dialog(nullptr, services);
+    QStringList& boxes = services.boxes;
     dialog.ProblemEdit()->setPlainText("Help");
     dialog.show();
     QTest::mouseClick(dialog.SendButton(), Qt::LeftButton);

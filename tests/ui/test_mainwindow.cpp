@@ -12,9 +12,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 
-#include "platform/volumetable.h"
-#include "support/fixtures.h"
-#include "support/qtapp.h"
+#include "pagetest.h"
 #include "ui/caboutdlg.h"
 #include "widgets/cballoontip.h"
 #include "ui/cpxmaindlg.h"
@@ -35,15 +33,8 @@ struct PageChanges : CListener {
     }
 };
 
-class MainWindow : public ::testing::Test {
+class MainWindow : public PageTest {
 protected:
-    static void SetUpTestSuite() { px::test::EnsureApplication(); }
-    void SetUp() override
-    {
-        px::VolumeTable::Instance().DetachAll();
-        settings.SetHomeFolderText(home.Path());
-    }
-    void TearDown() override { px::VolumeTable::Instance().DetachAll(); }
     // A card image attached and selected in the window's document.
     void InsertCard(CPXMainDlg& window)
     {
@@ -55,15 +46,12 @@ protected:
         window.Document().Reload();
         window.Document().SelectDrive(letter);
     }
-
-    px::test::TempHome home;
-    CSettings settings;
 };
 
 TEST_F(MainWindow, StartsOnSelectCardAndTheMenuMovesOneStepAtMost)
 {
     PageChanges pages;
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     ASSERT_FALSE(pages.changes.empty());
     EXPECT_EQ(pages.changes.front(), std::make_pair(3, -1));
     EXPECT_EQ(window.CurrentStep(), 3);
@@ -92,7 +80,7 @@ TEST_F(MainWindow, StartsOnSelectCardAndTheMenuMovesOneStepAtMost)
 TEST_F(MainWindow, AnOpenBalloonGoesWithItsWindow)
 {
     {
-        CPXMainDlg window(settings);
+        CPXMainDlg window(services);
         window.OnMenuCommand(4);
         ASSERT_NE(window.Page(3)->BalloonText(), "");
     }
@@ -102,7 +90,7 @@ TEST_F(MainWindow, AnOpenBalloonGoesWithItsWindow)
 
 TEST_F(MainWindow, SupportSwitchesToTheToolsOnce)
 {
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     // A press of "View all Tools" (as an accessibility client or the Space key presses it)
     // changes the menu under the pressed entry.
     for (CMenuItem* item : window.Menu()->Items()) {
@@ -129,7 +117,7 @@ TEST_F(MainWindow, SupportSwitchesToTheToolsOnce)
 
 TEST_F(MainWindow, ARunningJobLocksNavigationAndClosing)
 {
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     InsertCard(window);
     CMsgSend show(MsgCode::ShowPage, CVariant(4));
     {
@@ -175,7 +163,7 @@ struct FakeFound : CFoundList {
 
 // A page with the counters and totals that the shared operations fill.
 struct CountersPage : CFrmRoot {
-    explicit CountersPage(CDriveDoc& doc) : CFrmRoot(doc, CStep{99, "9", "Counters", "Counters", "Counters"})
+    explicit CountersPage(const CPageContext& context) : CFrmRoot(context, CStep{99, "9", "Counters", "Counters", "Counters"})
     {
         for (int id : {ControlId::TotalImages, ControlId::TotalSize, ControlId::BytesVerified, ControlId::ReadErrors})
             AddControl(id, new QLabel("7", this));
@@ -185,14 +173,14 @@ struct CountersPage : CFrmRoot {
 
 TEST_F(MainWindow, PageCountersAndTotalsCountOnlyKeptFiles)
 {
-    CPXMainDlg window(settings);
-    CountersPage page(window.Document());
+    CDriveDoc doc;
+    CountersPage page(Context(doc));
     page.ShowTotals();
     EXPECT_EQ(page.Text(ControlId::TotalImages), "0") << "no found list yet";
     EXPECT_EQ(page.Text(ControlId::TotalSize), "0.0 B");
     auto found = std::make_unique<FakeFound>();
     found->files = {{1536, true}, {5 << 20, false}, {512, true}};
-    window.Document().SetFoundList(std::move(found));
+    doc.SetFoundList(std::move(found));
     page.ShowTotals();
     EXPECT_EQ(page.Text(ControlId::TotalImages), "2");
     EXPECT_EQ(page.Text(ControlId::TotalSize), "2.0 KB");
@@ -212,7 +200,7 @@ TEST_F(MainWindow, PageCountersAndTotalsCountOnlyKeptFiles)
 // Every control that an accessibility client can act on, in both menus, has a name.
 TEST_F(MainWindow, EveryControlHasAnAccessibleName)
 {
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     InsertCard(window);
     for (int command : {Steps::ViewAllTools, Steps::StartRecovery}) {
         window.OnMenuCommand(command);
@@ -230,7 +218,7 @@ TEST_F(MainWindow, EveryControlHasAnAccessibleName)
 
 TEST_F(MainWindow, StatusLineRepaintsOnlyWhatChanged)
 {
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     CPX3StatusLine* line = window.StatusLine();
     line->SetText("Scanning...");
     const int updates = line->UpdatesRequested();
@@ -259,14 +247,14 @@ namespace {
 // A page with a progress bar, as the finding and tool pages have.
 class ProgressPage : public CFrmRoot {
 public:
-    ProgressPage(CDriveDoc& doc) : CFrmRoot(doc, *FindStep(5)) { m_progress = new CCylinderProgress(this); }
+    explicit ProgressPage(const CPageContext& context) : CFrmRoot(context, *FindStep(5)) { m_progress = new CCylinderProgress(this); }
     QProgressBar* Bar() const { return m_progress; }
 };
 
 TEST_F(MainWindow, ProgressStepsReachOnlyTheCurrentPage)
 {
     CDriveDoc doc;
-    ProgressPage page(doc);
+    ProgressPage page(Context(doc));
     auto progress = [](int32_t step, int32_t v1, int32_t v2 = 0) { CMsgProgress msg(v1, 1, step, CVariant(v2)); };
     progress(ProgressStep::Range, 0, 1000);
     progress(ProgressStep::Position, 400);
@@ -283,6 +271,13 @@ TEST_F(MainWindow, ProgressStepsReachOnlyTheCurrentPage)
         CMsgProgress query(0, 1, ProgressStep::Query, CVariant(0), &reply);
     }
     EXPECT_EQ(reply, 1) << "no job runs on the page";
+    {
+        CMsgRun job;
+        CMsgProgress query(0, 1, ProgressStep::Query, CVariant(0), &reply);
+        EXPECT_EQ(reply, 0) << "a job runs";
+        EXPECT_TRUE(page.JobRunning());
+    }
+    EXPECT_FALSE(page.JobRunning());
 }
 
 }  // namespace

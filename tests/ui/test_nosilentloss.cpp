@@ -71,7 +71,7 @@ protected:
 TEST_F(NoSilentLoss, FindPageKeepsTheFoundFilesWithoutACard)
 {
     AttachCard();
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     CFrmFindImages* find = ScanOnFindPage(window);
     ASSERT_NE(find, nullptr);
     const size_t found = window.Document().FoundList()->GetCount();
@@ -100,7 +100,7 @@ TEST_F(NoSilentLoss, FindPageKeepsTheFoundFilesWithoutACard)
 TEST_F(NoSilentLoss, AFailedSaveKeepsTheFilesAndThePage)
 {
     AttachCard();
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     ASSERT_NE(ScanOnFindPage(window), nullptr);
     const size_t found = window.Document().FoundList()->GetCount();
     ASSERT_GT(found, 0u);
@@ -118,8 +118,7 @@ TEST_F(NoSilentLoss, AFailedSaveKeepsTheFilesAndThePage)
         std::string path;
         ~Unmount() { px::test::Run("umount " + Quote(path)); }
     } unmount{locked};
-    std::string chosen = locked;
-    CFrmSaveImages::SetFolderChooser([&](QWidget*, const QString&) { return QString::fromStdString(chosen); });
+    services.folder = QString::fromStdString(locked);
     QTest::mouseClick(save->SelectButton(), Qt::LeftButton);
     QTest::mouseClick(save->SaveButton(), Qt::LeftButton);
     EXPECT_TRUE(window.StatusLine()->IsError()) << window.StatusLine()->Text().toStdString();
@@ -139,7 +138,7 @@ TEST_F(NoSilentLoss, AFailedSaveKeepsTheFilesAndThePage)
     fs::create_directories(small);
     ASSERT_EQ(px::test::Run("mount -t tmpfs -o size=256k tmpfs " + Quote(small) + " 2>&1", &out), 0) << out;
     Unmount unmountSmall{small};
-    chosen = small;
+    services.folder = QString::fromStdString(small);
     QTest::mouseClick(save->SelectButton(), Qt::LeftButton);
     QTest::mouseClick(save->SaveButton(), Qt::LeftButton);
     EXPECT_TRUE(window.StatusLine()->IsError()) << window.StatusLine()->Text().toStdString();
@@ -153,8 +152,9 @@ TEST_F(NoSilentLoss, AFailedSaveKeepsTheFilesAndThePage)
     EXPECT_EQ(window.CurrentStep(), Steps::SaveImages);
 
     // Another folder: the save takes the rest.
-    chosen = home.File("Saved");
+    const std::string chosen = home.File("Saved");
     fs::create_directories(chosen);
+    services.folder = QString::fromStdString(chosen);
     QTest::mouseClick(save->SelectButton(), Qt::LeftButton);
     QTest::mouseClick(save->SaveButton(), Qt::LeftButton);
     EXPECT_EQ(window.StatusLine()->Text(), "Finished");
@@ -168,7 +168,7 @@ TEST_F(NoSilentLoss, AFailedSaveKeepsTheFilesAndThePage)
 TEST_F(NoSilentLoss, BurnPageTellsAMissingDriveAtOnce)
 {
     CDriveDoc doc;
-    CFrmBurnImages page(doc, *FindStep(Steps::BurnImages), nullptr);
+    CFrmBurnImages page(Context(doc), *FindStep(Steps::BurnImages), nullptr);
     page.resize(560, 330);
     const std::string fake = home.File("xorriso-nodrive");
     ASSERT_EQ(px::test::Run("printf '#!/bin/sh\\necho \"xorriso : SORRY : No drives found\" >&2\\nexit 32\\n' > " +

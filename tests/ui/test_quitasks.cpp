@@ -26,19 +26,6 @@ using Answer = CPXMainDlg::QuitAnswer;
 
 class QuitAsks : public PageTest {
 protected:
-    void SetUp() override
-    {
-        PageTest::SetUp();
-        CPXMainDlg::SetQuitQuestionHook([this](const QString& text) {
-            asked << text;
-            return quitAnswer;
-        });
-    }
-    void TearDown() override
-    {
-        CPXMainDlg::SetQuitQuestionHook({});
-        PageTest::TearDown();
-    }
     // Files of these sizes in a run folder, in the window's found list as a scan leaves them.
     std::vector<std::string> AddFound(CPXMainDlg& window, const std::vector<size_t>& sizes)
     {
@@ -69,13 +56,11 @@ protected:
     }
 
     std::string runFolder = home.File("Tmp/Run_1");
-    QStringList asked;
-    Answer quitAnswer = Answer::Cancel;
 };
 
 TEST_F(QuitAsks, NothingUnsavedClosesWithoutAsking)
 {
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     window.show();
     QElapsedTimer clock;
     clock.start();
@@ -86,18 +71,18 @@ TEST_F(QuitAsks, NothingUnsavedClosesWithoutAsking)
         QTest::qWait(10);
     EXPECT_FALSE(window.isVisible());
     EXPECT_GE(clock.elapsed(), 500);
-    EXPECT_TRUE(asked.isEmpty()) << "an empty found list asks nothing";
+    EXPECT_TRUE(services.asked.isEmpty()) << "an empty found list asks nothing";
 }
 
 TEST_F(QuitAsks, CancelKeepsTheWindowAndTheFilesAndARunningJobStillRefuses)
 {
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     window.show();
     const auto files = AddFound(window, {1024, 2048, 1536});
     EXPECT_FALSE(window.close());
-    ASSERT_EQ(asked.size(), 1);
-    EXPECT_TRUE(asked[0].startsWith(QString("3 recovered files (%1) are not saved yet.").arg(SizeQText(4608))))
-        << asked[0].toStdString();
+    ASSERT_EQ(services.asked.size(), 1);
+    EXPECT_TRUE(services.asked[0].startsWith(QString("3 recovered files (%1) are not saved yet.").arg(SizeQText(4608))))
+        << services.asked[0].toStdString();
     EXPECT_TRUE(window.isVisible());
     EXPECT_EQ(window.CurrentStep(), Steps::SelectCard) << "Cancel goes nowhere";
     EXPECT_EQ(window.Document().FoundList()->GetCount(), 3u);
@@ -107,18 +92,18 @@ TEST_F(QuitAsks, CancelKeepsTheWindowAndTheFilesAndARunningJobStillRefuses)
     // Files the user unmarked are still files not saved: the text counts them apart.
     static_cast<CFoundFiles*>(window.Document().FoundList())->Thumbs().GetAt(1)->SetKept(false);
     EXPECT_FALSE(window.close());
-    ASSERT_EQ(asked.size(), 2);
-    EXPECT_TRUE(asked[1].startsWith(QString("3 recovered files (%1) are not saved yet; 2 of them are marked to keep.")
+    ASSERT_EQ(services.asked.size(), 2);
+    EXPECT_TRUE(services.asked[1].startsWith(QString("3 recovered files (%1) are not saved yet; 2 of them are marked to keep.")
                                         .arg(SizeQText(4608))))
-        << asked[1].toStdString();
+        << services.asked[1].toStdString();
 
     // While a job runs, closing is refused as before, without the question.
     {
         CMsgSend started(MsgCode::JobStarted);
     }
-    quitAnswer = Answer::QuitAnyway;
+    services.quitAnswer = Answer::QuitAnyway;
     EXPECT_FALSE(window.close());
-    EXPECT_EQ(asked.size(), 2);
+    EXPECT_EQ(services.asked.size(), 2);
     EXPECT_TRUE(fs::exists(files[0]));
     {
         CMsgSend finished(MsgCode::JobFinished);
@@ -127,7 +112,7 @@ TEST_F(QuitAsks, CancelKeepsTheWindowAndTheFilesAndARunningJobStillRefuses)
 
 TEST_F(QuitAsks, SaveFirstFromTheQuitCommandShowsTheSavePage)
 {
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     window.show();
     window.OnMenuCommand(Steps::ViewAllTools);
     ASSERT_FALSE(window.ShowsRecoveryMenu());
@@ -135,12 +120,12 @@ TEST_F(QuitAsks, SaveFirstFromTheQuitCommandShowsTheSavePage)
     QAction* quit = QuitAction(window);
     ASSERT_NE(quit, nullptr);
     EXPECT_EQ(quit->shortcut(), QKeySequence(QKeySequence::Quit));
-    quitAnswer = Answer::SaveFirst;
+    services.quitAnswer = Answer::SaveFirst;
     quit->trigger();   // runs from the event loop, as every entry of the program's menu
     QCoreApplication::processEvents();
-    ASSERT_EQ(asked.size(), 1);
-    EXPECT_TRUE(asked[0].startsWith(QString("1 recovered file (%1) is not saved yet.").arg(SizeQText(700))))
-        << asked[0].toStdString();
+    ASSERT_EQ(services.asked.size(), 1);
+    EXPECT_TRUE(services.asked[0].startsWith(QString("1 recovered file (%1) is not saved yet.").arg(SizeQText(700))))
+        << services.asked[0].toStdString();
     EXPECT_TRUE(window.isVisible()) << "closing was cancelled";
     EXPECT_EQ(window.CurrentStep(), Steps::SaveImages);
     EXPECT_TRUE(window.ShowsRecoveryMenu()) << "the Save page is a recovery step";
@@ -150,12 +135,12 @@ TEST_F(QuitAsks, SaveFirstFromTheQuitCommandShowsTheSavePage)
 
 TEST_F(QuitAsks, QuitAnywayDeletesTheFilesAndCloses)
 {
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     window.show();
     const auto files = AddFound(window, {4096, 10});
-    quitAnswer = Answer::QuitAnyway;
+    services.quitAnswer = Answer::QuitAnyway;
     EXPECT_TRUE(Closes(window));
-    EXPECT_EQ(asked.size(), 1);
+    EXPECT_EQ(services.asked.size(), 1);
     EXPECT_EQ(window.Document().FoundList()->GetCount(), 0u);
     for (const std::string& file : files)
         EXPECT_FALSE(fs::exists(file)) << file;
@@ -183,8 +168,8 @@ TEST_F(QuitAsks, TheBoxAnswersByKeyboardAndNamesItsButtons)
         EXPECT_EQ(CPXMainDlg::AnswerOf(*box), expected) << button->text().toStdString();
     }
 
-    CPXMainDlg::SetQuitQuestionHook({});
-    CPXMainDlg window(settings);
+    CDesktopServices desktop(settings);
+    CPXMainDlg window(desktop);
     window.show();
     const auto files = AddFound(window, {100, 200});
     QString shown;

@@ -52,20 +52,20 @@ protected:
 TEST_F(Tools, FormatAsksFirstAndGivesACardThatFsckAccepts)
 {
     const char letter = Attach("card.img", 24);
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     window.Document().Reload();
     window.Document().SelectDrive(letter);
     auto* page = Show<CFrmToolFormat>(window, Steps::FormatCard);
     const QString before = window.StatusLine()->Text();
     page->StartButton()->click();
-    ASSERT_EQ(boxes.size(), 1);
-    EXPECT_EQ(boxes.front(), QString("Confirmation: ") + CFrmToolFormat::ConfirmText);
+    ASSERT_EQ(services.boxes.size(), 1);
+    EXPECT_EQ(services.boxes.front(), QString("Confirmation: ") + CFrmToolFormat::ConfirmText);
     EXPECT_EQ(px::VolumeTable::Instance().Card(letter)->WriteCommands(), 0u) << "No writes nothing";
     EXPECT_EQ(window.StatusLine()->Text(), before);
 
-    answer = QMessageBox::Yes;
+    services.answer = QMessageBox::Yes;
     page->StartButton()->click();
-    EXPECT_EQ(boxes.last(), QString("Finished: ") + CFrmToolFormat::DoneText);
+    EXPECT_EQ(services.boxes.last(), QString("Finished: ") + CFrmToolFormat::DoneText);
     EXPECT_EQ(window.StatusLine()->Text(), CFrmToolFormat::DoneText);
     // The partition that the MBR names: fsck.fat finds nothing to mend, mtools writes to it.
     const auto image = px::test::ReadFile(home.File("card.img"));
@@ -84,7 +84,7 @@ TEST_F(Tools, TheTestPageShowsWhatTheCardIsAndWhatDidNotRead)
 {
     const char good = Attach("card.img", 24, ",bad=3000-3009");
     const char blank = Attach("blank.img", -8);
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     window.Document().Reload();
     window.Document().SelectDrive(good);
     auto* page = Show<CFrmToolCardTest>(window, Steps::TestCard);
@@ -114,13 +114,13 @@ TEST_F(Tools, EraseOfAWriteProtectedCardChangesNothing)
 {
     const char letter = Attach("card.img", 24, ",readonly");
     const auto before = px::test::ReadFile(home.File("card.img"));
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     window.Document().Reload();
     window.Document().SelectDrive(letter);
     auto* page = Show<CFrmToolWipe>(window, Steps::EraseCard);
-    answer = QMessageBox::Yes;
+    services.answer = QMessageBox::Yes;
     page->StartButton()->click();
-    EXPECT_EQ(boxes.front(), QString("Confirmation: ") + CFrmToolWipe::ConfirmText);
+    EXPECT_EQ(services.boxes.front(), QString("Confirmation: ") + CFrmToolWipe::ConfirmText);
     EXPECT_TRUE(CFrmToolWipe::ConfirmText == std::string("All data on the card will be permanently erased!\n Do you want to continue?"));
     EXPECT_TRUE(window.StatusLine()->IsError());
     EXPECT_NE(window.StatusLine()->Text().indexOf("DATA PROTECT"), -1) << window.StatusLine()->Text().toStdString();
@@ -139,7 +139,7 @@ TEST_F(Tools, SupportPagePrintsTheReportWithItsLineEnds)
     EXPECT_TRUE(text.startsWith("Tolvex Image Recovery - Card Information \r\n \r\n\t7 December 2026 \r\n"));
     EXPECT_TRUE(text.endsWith("Line one \r\nLine two")) << text.toStdString();
 
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     auto* page = Show<CFrmCardInfo>(window, Steps::Support);
     const std::string file = CSettings::CardInfoPath();
     EXPECT_FALSE(page->OnPrint());
@@ -152,7 +152,7 @@ TEST_F(Tools, SupportPagePrintsTheReportWithItsLineEnds)
     EXPECT_GT(page->Properties()->topLevelItemCount(), 3);
     EXPECT_TRUE(page->OnPrint());
     ASSERT_TRUE(fs::exists(file));
-    EXPECT_EQ(opened.last().toStdString(), file);
+    EXPECT_EQ(services.opened.last().toStdString(), file);
     const auto bytes = px::test::ReadFile(file);
     EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(" \r\n"), std::string::npos);
 }

@@ -31,7 +31,7 @@ protected:
 TEST_F(Translations, GermanWordsThePagesTheStepsAndQtsButtons)
 {
     ASSERT_TRUE(InstallTranslations(QLocale(QLocale::German, QLocale::Germany), kFolder));
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     EXPECT_EQ(Heading(window, Steps::SelectCard), QString::fromUtf8("Wählen Sie die Speicherkarte mit Ihren Bildern:"));
     EXPECT_EQ(FindStep(Steps::FindImages)->Title, QString::fromUtf8("Bildrettung: Bilder suchen"));
     // A placeholder survives the translation and takes its value.
@@ -46,7 +46,7 @@ TEST_F(Translations, EnglishOtherLanguagesAndAMissingFolderKeepTheProgramsTexts)
     EXPECT_FALSE(InstallTranslations(QLocale(QLocale::English, QLocale::UnitedStates), kFolder));
     EXPECT_FALSE(InstallTranslations(QLocale(QLocale::Japanese, QLocale::Japan), kFolder));
     EXPECT_FALSE(InstallTranslations(QLocale(QLocale::German, QLocale::Germany), QString::fromStdString(home.Path()) + "/no-translations"));
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     EXPECT_EQ(Heading(window, Steps::SelectCard), "Select the memory card you need to recover:");
     EXPECT_EQ(FindStep(Steps::FindImages)->Title, "Image Recovery: Find Images");
     // Qt's translation comes only with the program's: no German buttons in an English program.

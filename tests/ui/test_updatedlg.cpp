@@ -17,9 +17,8 @@
 #include "app/csettings.h"
 #include "platform/messagepump.h"
 #include "services/ftpfixture.h"
-#include "support/qtapp.h"
+#include "pagetest.h"
 #include "ui/cpx3updatedlg.h"
-#include "ui/pagekit.h"
 #include "widgets/cballoontip.h"
 
 namespace fs = std::filesystem;
@@ -51,14 +50,9 @@ protected:
         m_oldTmp = old ? old : "";
         fs::create_directories(tmp);
         ::setenv("TMPDIR", tmp.c_str(), 1);
-        Desktop::SetOpenHook([this](const QString& path) {
-            opened << path;
-            return true;
-        });
     }
     void TearDown() override
     {
-        Desktop::SetOpenHook({});
         px::SetMessagePump({});
         if (m_oldTmp.empty())
             ::unsetenv("TMPDIR");
@@ -94,11 +88,13 @@ protected:
     px::test::TempHome home;
     CSettings settings;
     CDriveDoc doc;
+    FakeServices services{settings};
+    CWizardBus bus;
+    const CPageContext context{doc, bus, services};
     std::string root = home.File("server");
     std::string tmp = home.File("tmp");
     UpdateSite site{root};
     TestReleaseKey key;
-    QStringList opened;
     std::string m_oldTmp;
 };
 
@@ -111,7 +107,7 @@ TEST_F(UpdateDialog, SameBuildIsUpToDateAndNoServerSaysWhy)
     FtpServer server(root);
     settings.SetUpdateServer(server.Address());
 
-    CPX3UpdateDlg dialog(doc, 123, nullptr);
+    CPX3UpdateDlg dialog(context, 123, nullptr);
     OpenChecked(dialog);
     EXPECT_FALSE(dialog.UpdateAvailable());
     EXPECT_EQ(dialog.HeadingText(), kUpToDate);
@@ -125,7 +121,7 @@ TEST_F(UpdateDialog, SameBuildIsUpToDateAndNoServerSaysWhy)
     EXPECT_EQ(dialog.Result(), CPX3UpdateDlg::Closed);
 
     settings.SetUpdateServer("127.0.0.1:1");   // nothing listens there
-    CPX3UpdateDlg unreachable(doc, 1, nullptr);
+    CPX3UpdateDlg unreachable(context, 1, nullptr);
     OpenChecked(unreachable);
     EXPECT_TRUE(unreachable.CheckFailed());
     EXPECT_EQ(unreachable.HeadingText(), kCouldNotCheck);
@@ -133,7 +129,7 @@ TEST_F(UpdateDialog, SameBuildIsUpToDateAndNoServerSaysWhy)
     EXPECT_TRUE(unreachable.StatusText().startsWith(kCouldNotCheck + ": Ftp Error:")) << unreachable.StatusText().toStdString();
     EXPECT_TRUE(unreachable.StatusIsError());
     EXPECT_FALSE(unreachable.UpdateButton()->isEnabled());
-    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_TRUE(services.opened.isEmpty());
 }
 
 TEST_F(UpdateDialog, UpdateNeedsTheLicenceBoxThenStartsTheInstaller)
@@ -142,7 +138,7 @@ TEST_F(UpdateDialog, UpdateNeedsTheLicenceBoxThenStartsTheInstaller)
     FtpServer server(root);
     settings.SetUpdateServer(server.Address());
 
-    CPX3UpdateDlg dialog(doc, 120, nullptr, key.Public());
+    CPX3UpdateDlg dialog(context, 120, nullptr, key.Public());
     OpenChecked(dialog);
     ASSERT_TRUE(dialog.UpdateAvailable());
     EXPECT_EQ(dialog.HeadingText(), "Pixsalvo 3 has detected that a new software update is available");
@@ -163,7 +159,7 @@ TEST_F(UpdateDialog, UpdateNeedsTheLicenceBoxThenStartsTheInstaller)
     QTest::mouseClick(dialog.UpdateButton(), Qt::LeftButton);
     EXPECT_EQ(dialog.BalloonText(), "Check this box after reading license agreement");
     EXPECT_EQ(OpenBalloonTitle(), "Please review license agreement");
-    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_TRUE(services.opened.isEmpty());
     EXPECT_TRUE(fs::is_empty(tmp));
 
     dialog.LicenseBox()->click();
@@ -172,7 +168,7 @@ TEST_F(UpdateDialog, UpdateNeedsTheLicenceBoxThenStartsTheInstaller)
     EXPECT_TRUE(WaitFor([&] { return dialog.IsFinished(); }));
     EXPECT_EQ(dialog.Result(), CPX3UpdateDlg::UpdateStarted);
     EXPECT_EQ(dialog.StatusText(), "Ready to update...");
-    EXPECT_EQ(opened, QStringList{QString::fromStdString(tmp + "/px3_125.deb")});
+    EXPECT_EQ(services.opened, QStringList{QString::fromStdString(tmp + "/px3_125.deb")});
 }
 
 TEST_F(UpdateDialog, CancelDuringASlowDownloadStartsNothing)
@@ -180,7 +176,7 @@ TEST_F(UpdateDialog, CancelDuringASlowDownloadStartsNothing)
     MakeSite(600000);
     FtpServer server(root, {.rate = 200000});   // three seconds for the whole installer
     settings.SetUpdateServer(server.Address());
-    CPX3UpdateDlg dialog(doc, 120, nullptr, key.Public());
+    CPX3UpdateDlg dialog(context, 120, nullptr, key.Public());
     OpenChecked(dialog);
     dialog.LicenseBox()->click();
     QElapsedTimer elapsed;
@@ -197,7 +193,7 @@ TEST_F(UpdateDialog, CancelDuringASlowDownloadStartsNothing)
     EXPECT_TRUE(dialog.StatusIsError());
     EXPECT_FALSE(dialog.IsFinished());
     EXPECT_TRUE(dialog.UpdateButton()->isEnabled());
-    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_TRUE(services.opened.isEmpty());
     EXPECT_TRUE(fs::is_empty(tmp));
 }
 
@@ -209,7 +205,7 @@ TEST_F(UpdateDialog, InstallerThatFailsItsSignatureIsNotStarted)
     FtpServer server(root, {.cut = 100000, .noSize = true, .only = ".deb"});
     settings.SetUpdateServer(server.Address());
 
-    CPX3UpdateDlg dialog(doc, 120, nullptr, key.Public());
+    CPX3UpdateDlg dialog(context, 120, nullptr, key.Public());
     OpenChecked(dialog);
     dialog.LicenseBox()->click();
     QTest::mouseClick(dialog.UpdateButton(), Qt::LeftButton);
@@ -218,7 +214,7 @@ TEST_F(UpdateDialog, InstallerThatFailsItsSignatureIsNotStarted)
     EXPECT_TRUE(dialog.StatusText().contains("the server did not tell its size")) << dialog.StatusText().toStdString();
     EXPECT_TRUE(dialog.StatusIsError());
     EXPECT_FALSE(dialog.IsFinished());
-    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_TRUE(services.opened.isEmpty());
     EXPECT_TRUE(fs::is_empty(tmp));
 }
 
@@ -237,7 +233,7 @@ TEST_F(UpdateDialog, WindowAnswersWhileTheCheckWaits)
         {"Quit", [](CPX3UpdateDlg& d) { QTest::keyClick(&d, Qt::Key_Q, Qt::ControlModifier); }},
     };
     for (const auto& [name, end] : ways) {
-        CPX3UpdateDlg dialog(doc, 120, nullptr, key.Public());
+        CPX3UpdateDlg dialog(context, 120, nullptr, key.Public());
         dialog.Open();
         ASSERT_TRUE(WaitFor([&] { return dialog.Busy(); })) << name;
         QTest::qWait(200);
@@ -250,7 +246,7 @@ TEST_F(UpdateDialog, WindowAnswersWhileTheCheckWaits)
         EXPECT_FALSE(dialog.CheckedOnce()) << name;
     }
 
-    CPX3UpdateDlg dialog(doc, 120, nullptr, key.Public());
+    CPX3UpdateDlg dialog(context, 120, nullptr, key.Public());
     dialog.Open();
     ASSERT_TRUE(WaitFor([&] { return dialog.Busy() && dialog.CancelButton()->isEnabled(); }));
     QTest::mouseClick(dialog.CancelButton(), Qt::LeftButton);
@@ -259,5 +255,5 @@ TEST_F(UpdateDialog, WindowAnswersWhileTheCheckWaits)
     EXPECT_EQ(dialog.HeadingText(), kCouldNotCheck);
     EXPECT_EQ(dialog.StatusText(), kCouldNotCheck + ": Ftp Error: Aborted by user");
     EXPECT_FALSE(dialog.IsFinished());
-    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_TRUE(services.opened.isEmpty());
 }

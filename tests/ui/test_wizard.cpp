@@ -108,7 +108,7 @@ protected:
 TEST_F(Wizard, RecoversADeletedCardThroughThePages)
 {
     MakeCard();
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     ScanToPreview(window);
     auto* preview = Current<CFrmPreviewImages>(window);
     CThumbList& thumbs = static_cast<CFoundFiles*>(window.Document().FoundList())->Thumbs();
@@ -131,7 +131,7 @@ TEST_F(Wizard, RecoversADeletedCardThroughThePages)
     ASSERT_NE(save, nullptr);
     const std::string target = home.File("Trip");
     fs::create_directories(target);
-    CFrmSaveImages::SetFolderChooser([&](QWidget*, const QString&) { return QString::fromStdString(target); });
+    services.folder = QString::fromStdString(target);
     QTest::mouseClick(save->SelectButton(), Qt::LeftButton);
     EXPECT_EQ(Status(window), "New destination folder selected");
     save->PrefixEdit()->selectAll();
@@ -188,7 +188,7 @@ TEST_F(Wizard, RecoversADeletedCardThroughThePages)
 TEST_F(Wizard, SavesUnderTheCameraNames)
 {
     MakeCard();
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     ScanToPreview(window);
     CThumbList& thumbs = static_cast<CFoundFiles*>(window.Document().FoundList())->Thumbs();
     ASSERT_GE(thumbs.GetCount(), 4u);
@@ -212,7 +212,7 @@ TEST_F(Wizard, SavesUnderTheCameraNames)
     EXPECT_TRUE(save->KeepNamesBox()->isChecked());
     const std::string target = home.File("Names");
     fs::create_directories(target);
-    CFrmSaveImages::SetFolderChooser([&](QWidget*, const QString&) { return QString::fromStdString(target); });
+    services.folder = QString::fromStdString(target);
     QTest::mouseClick(save->SelectButton(), Qt::LeftButton);
     save->PrefixEdit()->selectAll();
     QTest::keyClicks(save->PrefixEdit(), "Shoot");
@@ -233,7 +233,7 @@ TEST_F(Wizard, SavesUnderTheCameraNames)
 TEST_F(Wizard, ChecksWarnInTheirOrder)
 {
     MakeCard();
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     window.Document().Reload();
     window.OnContinue();
     auto* types = Current<CFrmFileTypes>(window);
@@ -326,7 +326,7 @@ TEST_F(Wizard, ChecksWarnInTheirOrder)
     // A destination that is gone is refused before the prefix is looked at.
     const std::string gone = home.File("gone");
     fs::create_directories(gone);
-    CFrmSaveImages::SetFolderChooser([&](QWidget*, const QString&) { return QString::fromStdString(gone); });
+    services.folder = QString::fromStdString(gone);
     QTest::mouseClick(save->SelectButton(), Qt::LeftButton);
     fs::remove(gone);
     EXPECT_EQ(prefix("Day one"), "Destination folder is illegal, please select correct destination folder.");
@@ -339,7 +339,7 @@ TEST_F(Wizard, ChecksWarnInTheirOrder)
 // picture opens in the viewer; a raw file shows its embedded preview or none.
 TEST_F(Wizard, OpeningFilesFromTheGrid)
 {
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     auto* preview = dynamic_cast<CFrmPreviewImages*>(window.Page(Steps::PreviewImages));
     ASSERT_NE(preview, nullptr);
     const std::string sound = home.File("found/IMAGE_003.wav");
@@ -347,11 +347,11 @@ TEST_F(Wizard, OpeningFilesFromTheGrid)
     ASSERT_TRUE(px::test::WriteFile(sound, std::vector<uint8_t>(20000, 0x80)));
     CThumb thumb(sound);
     thumb.Exists();
-    sincePlayRequest.start();
+    services.sincePlayRequest.start();
     preview->Open(thumb);
-    ASSERT_EQ(played.size(), 1);
-    EXPECT_EQ(played.front(), QString::fromStdString(sound));
-    EXPECT_LT(playedAfterMs, 500);
+    ASSERT_EQ(services.played.size(), 1);
+    EXPECT_EQ(services.played.front(), QString::fromStdString(sound));
+    EXPECT_LT(services.playedAfterMs, 500);
     EXPECT_FALSE(QFile::exists(QDir::tempPath() + "/IMAGE_003.wav"));
 
     const std::string picture = home.File("found/IMAGE_000.png");
@@ -368,14 +368,14 @@ TEST_F(Wizard, OpeningFilesFromTheGrid)
     CMsgSend closeViewer(MsgCode::CloseViewer);
     EXPECT_FALSE(preview->ImageViewer()->isVisible());
     EXPECT_FALSE(preview->ImageViewer()->HasPicture());
-    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_TRUE(services.opened.isEmpty());
 }
 
 // A card pulled during the scan: the reader's error in red, and the files found stay.
 TEST_F(Wizard, ACardPulledDuringTheScanKeepsWhatWasFound)
 {
     MakeCard(",pull=12");   // the scan reads ahead in mebibyte requests: 12 end it inside the card
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     window.Document().Reload();
     window.OnContinue();
     window.OnContinue();
@@ -394,7 +394,7 @@ TEST_F(Wizard, ACardPulledDuringTheScanKeepsWhatWasFound)
 TEST_F(Wizard, ASaveIntoAFullFileSystemLosesNoFile)
 {
     MakeCard();
-    CPXMainDlg window(settings);
+    CPXMainDlg window(services);
     ScanToPreview(window);
     const size_t found = window.Document().FoundList()->GetCount();
     window.OnContinue();
@@ -408,7 +408,7 @@ TEST_F(Wizard, ASaveIntoAFullFileSystemLosesNoFile)
         std::string path;
         ~Unmount() { px::test::Run("umount " + Quote(path)); }
     } unmount{small};
-    CFrmSaveImages::SetFolderChooser([&](QWidget*, const QString&) { return QString::fromStdString(small); });
+    services.folder = QString::fromStdString(small);
     QTest::mouseClick(save->SelectButton(), Qt::LeftButton);
     QTest::mouseClick(save->SaveButton(), Qt::LeftButton);
     EXPECT_TRUE(window.StatusLine()->IsError());

@@ -64,7 +64,8 @@ int main(int argc, char** argv)
                                  QCoreApplication::translate("CPX3AApp", text.c_str()));
     };
     hooks.RunMainWindow = [](CSettings& settings) {
-        CPXMainDlg window(settings);
+        CDesktopServices services(settings);
+        CPXMainDlg window(services);
         window.exec();
     };
     program.Run(hooks);
