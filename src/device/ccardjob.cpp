@@ -228,8 +228,10 @@ bool CCardJob::NextChunk(CScan& scan)
     // What the job gathered from a buffer goes out before the buffer is read into again.
     if (!ahead || ahead->LastOfBuffer)
         FlushChunks();
+    if (!ahead && WritesBehind())
+        WaitWritten(WritesQueued());  // the scan's own buffer takes the next chunk
     if (ahead && ahead->LastOfBuffer)
-        scan.Reader->Release();
+        ReleaseBuffer(scan);
     if (!transferred)
         return false;
     s.CurrentBlock += count;
@@ -237,6 +239,21 @@ bool CCardJob::NextChunk(CScan& scan)
     scan.SinceProgress += done;
     ResumeReader(scan);
     return true;
+}
+
+void CCardJob::ReleaseBuffer(CScan& scan)
+{
+    if (!WritesBehind()) {
+        scan.Reader->Release();
+        return;
+    }
+    // Its writes went on while the scan took this buffer's chunks.
+    if (scan.Held) {
+        WaitWritten(scan.HeldTicket);
+        scan.Reader->Release();
+    }
+    scan.Held = true;
+    scan.HeldTicket = WritesQueued();
 }
 
 const CReadChunk* CCardJob::TakeChunk(CScan& scan, CChunk& chunk)
@@ -280,6 +297,8 @@ bool CCardJob::EndScan(CScan& scan, bool failed)
         Log().Info("Card read in " + std::to_string(scan.Reader->Requests()) + " requests ahead of the scan (" +
                    std::to_string(RequestBlocks()) + " blocks each)");
     }
+    // Every write done before the buffers go (and before the files are looked at again).
+    WaitWritten(WritesQueued());
     scan.Reader.reset();
     const auto scanTime = std::chrono::steady_clock::now() - scan.Start;
     if (!failed && !m_bCancelRequested && !m_bAborted && !RevisitSkipped(m_Drive, scanTime))

@@ -124,6 +124,13 @@ protected:
     // a few of them (ChunksHeld), so that a file's spans of several chunks go out in one
     // write.
     virtual void FlushChunks() {}
+    // A job whose flushed writes go on behind the scan, on a thread of their own: the
+    // buffers they came from are given back only once they are done. WritesQueued is the
+    // ticket of the last write queued, WaitWritten returns once writes up to a ticket are
+    // done.
+    virtual bool WritesBehind() const { return false; }
+    virtual uint64_t WritesQueued() const { return 0; }
+    virtual void WaitWritten(uint64_t /*ticket*/) {}
     // One READ of the job's own (a block again, a look ahead) while a reader thread may
     // share the device.
     CReadResult ReadBlocks(CDriveScsi& drive, uint8_t* buffer, uint64_t firstBlock, uint16_t count)
@@ -185,9 +192,9 @@ protected:
     JobOutcome m_Outcome = JobOutcome::NotRun;
     // Every request on m_Drive while a reader thread runs goes through this mutex.
     std::mutex m_DriveMutex;
-    // Buffers read ahead: four requests of up to a mebibyte keep the reader busy through
-    // the scan's writes and cost 4 MiB.
-    static constexpr size_t kReadAheadBuffers = 4;
+    // Buffers read ahead: six requests of up to a mebibyte keep the reader busy while the
+    // scan holds two (the one it scans, the one still being written) and cost 6 MiB.
+    static constexpr size_t kReadAheadBuffers = 6;
     // The largest request read ahead, whatever more the device takes: memory stays small.
     static constexpr uint32_t kMostRequestBytes = 1u << 20;
 
@@ -201,6 +208,10 @@ private:
         // Set while the reader waits after a chunk that did not come whole: the scan reads
         // the chunks itself (chunk and block rules, dead areas) until the card reads again.
         bool ReadingHere = false;
+        // A job that writes behind keeps the buffer before the current one until the
+        // writes of what it gathered from it (up to HeldTicket) are done.
+        bool Held = false;
+        uint64_t HeldTicket = 0;
         // Bytes between two progress reports, and bytes since the last one.
         uint64_t Period = 0;
         uint64_t SinceProgress = 0;
@@ -214,6 +225,9 @@ private:
     // Takes the next chunk from the reader (or reads it here while the reader waits after
     // a failing one), hands it to the job and moves past it; false when TransferChunk failed.
     bool NextChunk(CScan& scan);
+    // Gives the reader's buffer back after its last chunk; for a job that writes behind,
+    // the buffer before it, once its writes are done.
+    void ReleaseBuffer(CScan& scan);
     // Points the chunk at the reader's next one, or at the scan's own buffer when there is
     // no reader or it waits; the reader's chunk, or null.
     const CReadChunk* TakeChunk(CScan& scan, CChunk& chunk);

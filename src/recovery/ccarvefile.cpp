@@ -11,6 +11,92 @@
 
 #include "platform/lasterror.h"
 
+namespace {
+
+// Writes the spans at offset: 0, or the system's error code.
+int WriteSpans(int fd, uint64_t offset, std::vector<iovec>& spans)
+{
+    size_t first = 0;
+    while (first < spans.size()) {
+        const int count = static_cast<int>(std::min<size_t>(spans.size() - first, IOV_MAX));
+        const ssize_t n = ::pwritev(fd, spans.data() + first, count, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC;
+        offset += static_cast<uint64_t>(n);
+        // Step over what was written; a span written in part keeps its rest.
+        size_t left = static_cast<size_t>(n);
+        while (first < spans.size() && left >= spans[first].iov_len)
+            left -= spans[first++].iov_len;
+        if (left > 0) {
+            spans[first].iov_base = static_cast<uint8_t*>(spans[first].iov_base) + left;
+            spans[first].iov_len -= left;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+CWriteBehind::CWriteBehind() : m_thread([this] { Loop(); }) {}
+
+CWriteBehind::~CWriteBehind()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_work.notify_one();
+    m_thread.join();
+}
+
+uint64_t CWriteBehind::Queue(int fd, uint64_t offset, std::vector<iovec> spans, std::shared_ptr<FileState> state)
+{
+    uint64_t ticket = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_writes.push_back(Write{fd, offset, std::move(spans), std::move(state)});
+        ticket = m_queued.load(std::memory_order_relaxed) + 1;
+        m_queued.store(ticket, std::memory_order_release);
+    }
+    m_work.notify_one();
+    return ticket;
+}
+
+void CWriteBehind::WaitFor(uint64_t ticket)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_done.wait(lock, [&] { return m_written >= ticket; });
+}
+
+void CWriteBehind::Loop()
+{
+    for (;;) {
+        Write write;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_work.wait(lock, [&] { return m_stop || !m_writes.empty(); });
+            if (m_writes.empty())
+                return;  // stopped, and everything queued is written
+            write = std::move(m_writes.front());
+            m_writes.pop_front();
+        }
+        // After a failed write the file's later writes are dropped: it is failed anyway.
+        if (write.State->Error.load() == 0) {
+            if (const int code = WriteSpans(write.Fd, write.Offset, write.Spans)) {
+                int none = 0;
+                write.State->Error.compare_exchange_strong(none, code);
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            ++m_written;
+        }
+        m_done.notify_all();
+    }
+}
+
 CCarveFile::~CCarveFile() { Close(); }
 
 bool CCarveFile::Fail(int code)
@@ -27,6 +113,8 @@ bool CCarveFile::Create(const std::string& path)
     m_error.clear();
     m_failed = false;
     m_written = 0;
+    m_state.reset();
+    m_lastTicket = 0;
     m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (m_fd < 0) {
         m_error = "Cannot create " + path + ": " + px::SystemErrorText(errno);
@@ -58,38 +146,47 @@ bool CCarveFile::Flush()
 {
     if (m_failed)
         return false;
-    size_t first = 0;
-    while (first < m_spans.size()) {
-        const int count = static_cast<int>(std::min<size_t>(m_spans.size() - first, IOV_MAX));
-        const ssize_t n = ::writev(m_fd, m_spans.data() + first, count);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int code = n < 0 ? errno : ENOSPC;
-            m_spans.clear();
-            return Fail(code);
-        }
-        m_written += static_cast<uint64_t>(n);
-        // Step over what was written; a span written in part keeps its rest.
-        size_t left = static_cast<size_t>(n);
-        while (first < m_spans.size() && left >= m_spans[first].iov_len)
-            left -= m_spans[first++].iov_len;
-        if (left > 0) {
-            m_spans[first].iov_base = static_cast<uint8_t*>(m_spans[first].iov_base) + left;
-            m_spans[first].iov_len -= left;
-        }
+    if (m_state && m_state->Error.load() != 0) {
+        m_spans.clear();
+        return Fail(m_state->Error.load());
     }
+    if (m_spans.empty())
+        return true;
+    uint64_t size = 0;
+    for (const iovec& span : m_spans)
+        size += span.iov_len;
+    if (m_writer) {
+        if (!m_state)
+            m_state = std::make_shared<CWriteBehind::FileState>();
+        m_lastTicket = m_writer->Queue(m_fd, m_written, std::move(m_spans), m_state);
+        m_spans = {};
+        m_written += size;
+        return true;
+    }
+    const int code = WriteSpans(m_fd, m_written, m_spans);
     m_spans.clear();
+    if (code != 0)
+        return Fail(code);
+    m_written += size;
     return true;
+}
+
+bool CCarveFile::Settle()
+{
+    if (m_writer && m_lastTicket != 0)
+        m_writer->WaitFor(m_lastTicket);
+    if (!m_failed && m_state && m_state->Error.load() != 0)
+        return Fail(m_state->Error.load());
+    return !m_failed;
 }
 
 bool CCarveFile::Truncate(uint64_t size)
 {
-    if (m_fd < 0 || !Flush())
+    if (m_fd < 0 || !Flush() || !Settle())
         return false;
     if (size >= m_written)
         return true;
-    if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0 || ::lseek(m_fd, static_cast<off_t>(size), SEEK_SET) < 0)
+    if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0)
         return Fail(errno);
     m_written = size;
     return true;
@@ -101,6 +198,8 @@ bool CCarveFile::OpenForReading(const std::string& path)
     m_path = path;
     m_error.clear();
     m_failed = false;
+    m_state.reset();
+    m_lastTicket = 0;
     m_fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (m_fd < 0)
         return false;
@@ -111,7 +210,7 @@ bool CCarveFile::OpenForReading(const std::string& path)
 
 size_t CCarveFile::ReadBack(uint64_t offset, uint8_t* out, size_t n)
 {
-    if (m_fd < 0 || !Flush())
+    if (m_fd < 0 || !Flush() || !Settle())
         return 0;
     size_t done = 0;
     while (done < n) {
@@ -130,6 +229,8 @@ bool CCarveFile::Close()
     if (m_fd < 0)
         return !m_failed;
     bool ok = Flush();
+    // No write behind may still use the descriptor.
+    ok = Settle() && ok;
     if (::close(m_fd) != 0 && ok)
         ok = Fail(errno);
     m_fd = -1;

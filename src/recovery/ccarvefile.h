@@ -2,13 +2,62 @@
 // The file a recovery writes: appends are gathered, consecutive bytes into one span and
 // the spans of several read buffers into one writev, so a file that takes several chunks
 // costs one system call, and no block is copied. Whatever was appended must be flushed
-// (Flush or Close) before a read buffer it came from is reused.
+// (Flush or Close) before a read buffer it came from is reused; with a CWriteBehind, also
+// written (CWriteBehind::WaitFor the ticket of the flush).
 #include <sys/uio.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
+
+// Writes the files' gathered spans on a thread of its own, in the order they were
+// queued, so that the scan goes on with the next buffer while the last one is written.
+// A write that fails records the system's error code in the file's state; the file sees
+// it at its next flush, and at the latest when it is read back or closed.
+class CWriteBehind {
+public:
+    struct FileState {
+        std::atomic<int> Error{0};  // the first write's errno, 0 while every write went through
+    };
+
+    CWriteBehind();
+    ~CWriteBehind();  // writes what is queued, then stops
+    CWriteBehind(const CWriteBehind&) = delete;
+    CWriteBehind& operator=(const CWriteBehind&) = delete;
+
+    // Queues spans (their bytes must stay until the write is done) for fd at offset;
+    // returns the write's ticket.
+    uint64_t Queue(int fd, uint64_t offset, std::vector<iovec> spans, std::shared_ptr<FileState> state);
+    // The ticket of the last write queued (0: none yet).
+    uint64_t Queued() const { return m_queued.load(std::memory_order_acquire); }
+    // Returns once every write up to ticket is done.
+    void WaitFor(uint64_t ticket);
+
+private:
+    struct Write {
+        int Fd;
+        uint64_t Offset;
+        std::vector<iovec> Spans;
+        std::shared_ptr<FileState> State;
+    };
+    void Loop();
+
+    std::mutex m_mutex;
+    std::condition_variable m_work;   // the writer waits for writes
+    std::condition_variable m_done;   // WaitFor waits for the writer
+    std::deque<Write> m_writes;
+    std::atomic<uint64_t> m_queued{0};
+    uint64_t m_written = 0;           // under m_mutex
+    bool m_stop = false;
+    std::thread m_thread;
+};
 
 class CCarveFile {
 public:
@@ -40,10 +89,15 @@ public:
     // The file was renamed while open.
     void SetPath(const std::string& path) { m_path = path; }
     const std::string& GetError() const { return m_error; }
+    // The file's length once what was flushed is written.
     uint64_t Written() const { return m_written; }
+    // Flushes go to writer from now on (null: written by Flush itself).
+    void SetWriteBehind(CWriteBehind* writer) { m_writer = writer; }
 
 private:
     bool Fail(int code);
+    // Waits for this file's writes behind; false (failed, with the error) when one failed.
+    bool Settle();
 
     int m_fd = -1;
     std::string m_path;
@@ -53,4 +107,7 @@ private:
     std::vector<iovec> m_spans;
     uint64_t m_written = 0;
     bool m_failed = false;
+    CWriteBehind* m_writer = nullptr;
+    std::shared_ptr<CWriteBehind::FileState> m_state;
+    uint64_t m_lastTicket = 0;  // of this file's last write behind
 };

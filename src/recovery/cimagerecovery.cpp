@@ -141,6 +141,9 @@ void CImageRecovery::BeforeChunks()
 {
     m_MovieDoc.SetOutputFolder(m_strDestinationFolder);
     m_Dirs = std::make_unique<px::DirCollector>();
+    if (!m_Writer)
+        m_Writer = std::make_unique<CWriteBehind>();
+    m_OutputFile.SetWriteBehind(m_Writer.get());
 }
 
 void CImageRecovery::ReadGeometry()

@@ -47,6 +47,13 @@ public:
     // carved past them: the files keep zeros there, and the blocks stay unreadable.
     bool LateBlocks(uint64_t, const uint8_t*, uint32_t) override { return false; }
     void FlushChunks() override;
+    bool WritesBehind() const override { return m_Writer != nullptr; }
+    uint64_t WritesQueued() const override { return m_Writer ? m_Writer->Queued() : 0; }
+    void WaitWritten(uint64_t ticket) override
+    {
+        if (m_Writer)
+            m_Writer->WaitFor(ticket);
+    }
     // Card bytes for the movie document's look ahead: from the read buffer when it holds
     // them, else read from the card (a block or two, only where a movie may start).
     bool ReadAhead(uint64_t at, uint8_t* out, size_t n) override;
@@ -163,6 +170,9 @@ private:
     int64_t m_nExpectedLength = 0;
     // The next position the CRW or X3F end rule examines.
     int64_t m_nEndNext = 0;
+    // Writes the carved files behind the scan; made at the first run, before the file
+    // that uses it (and so gone only after it).
+    std::unique_ptr<CWriteBehind> m_Writer;
     CCarveFile m_OutputFile;
     std::vector<std::string> m_FoundNames;
     int32_t m_nCurrentType = 0;

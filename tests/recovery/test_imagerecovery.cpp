@@ -1,12 +1,14 @@
 // The recovery job on card images: what comes back, where files end, bad cards, and
 // that nothing is ever written to the card.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <csignal>
 #include <map>
 #include <random>
 
@@ -307,6 +309,35 @@ TEST_F(RecoveryTest, RecoveredDataIsKeptAndFailedReadsAreZeros)
     // One request for the card (it stops at the bad block), the chunk that holds it again
     // by block, one request for the rest: the recovered blocks were not asked for twice.
     EXPECT_EQ(VolumeTable::Instance().Card(letter)->ReadCommands(), 1u + 100 + 1);
+}
+
+// The carved files are written behind the scan: a write that fails (here past the
+// process's file size limit, as on a full disk) still stops the run with the system's
+// reason, and the file before it is whole.
+TEST_F(RecoveryTest, CarvedFileThatCannotBeWrittenStopsTheRun)
+{
+    auto image = Blocks(3000);  // more than one request read ahead
+    std::mt19937 random(5);
+    for (size_t i = 512; i < image.size(); ++i)
+        image[i] = uint8_t(random() | 1);
+    Put(image, 0, Jpeg());
+    Put(image, 40, Jpeg());
+    const std::string card = home.File("full.img");
+    ASSERT_TRUE(px::test::WriteFile(card, image));
+    const char letter = Attach(card);
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 100000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool ok = Recover(letter, TypeBit::Jpg);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(ok);
+    EXPECT_NE(error.find("Cannot write "), std::string::npos) << error;
+    EXPECT_NE(error.find("File too large"), std::string::npos) << error;
+    EXPECT_EQ(files["IMAGE_000.JPG"], std::vector<uint8_t>(image.begin(), image.begin() + 40 * 512));
 }
 
 // A card whose last quarter is dead: the scan moves through it in chunks instead of
