@@ -35,21 +35,20 @@ std::string ReadText(const std::string& path)
     return {bytes.begin(), bytes.end()};
 }
 
-class EmailSupport : public ::testing::Test {
+class EmailSupport : public PageTest {
 protected:
-    static void SetUpTestSuite() { px::test::EnsureApplication(); }
     void SetUp() override
     {
+        PageTest::SetUp();
         const char* path = std::getenv("PATH");
         savedPath = path ? path : "";
         CMail::SetFallbackPrograms({});
-        px::VolumeTable::Instance().DetachAll();
     }
     void TearDown() override
     {
         ::setenv("PATH", savedPath.c_str(), 1);
         CMail::SetFallbackPrograms(CMail::DefaultFallbackPrograms());
-        px::VolumeTable::Instance().DetachAll();
+        PageTest::TearDown();
     }
     // A sendmail first on PATH that keeps its input in the home folder, then runs ending.
     void InstallSendmail(const std::string& ending = {})
@@ -72,10 +71,7 @@ protected:
         return done();
     }
 
-    px::test::TempHome home;
     std::string savedPath;
-    CSettings settings;
-    FakeServices services{settings};
 };
 
 TEST_F(EmailSupport, SendMailsTheFormAndTheCardReportThenCloses)

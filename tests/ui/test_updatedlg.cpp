@@ -41,11 +41,11 @@ bool WaitFor(const std::function<bool()>& done)
     return done();
 }
 
-class UpdateDialog : public ::testing::Test {
+class UpdateDialog : public PageTest {
 protected:
-    static void SetUpTestSuite() { px::test::EnsureApplication(); }
     void SetUp() override
     {
+        PageTest::SetUp();
         const char* old = std::getenv("TMPDIR");
         m_oldTmp = old ? old : "";
         fs::create_directories(tmp);
@@ -58,6 +58,7 @@ protected:
             ::unsetenv("TMPDIR");
         else
             ::setenv("TMPDIR", m_oldTmp.c_str(), 1);
+        PageTest::TearDown();
     }
     // Opens the dialog and lets its timer run the check.
     static void OpenChecked(CPX3UpdateDlg& dialog)
@@ -85,12 +86,8 @@ protected:
         site.PutSigned("/PX3Win/Builds/125/px3_125.deb", px::test::PatternBytes(size, 7), key);
     }
 
-    px::test::TempHome home;
-    CSettings settings;
     CDriveDoc doc;
-    FakeServices services{settings};
-    CWizardBus bus;
-    const CPageContext context{doc, bus, services};
+    const CPageContext context = Context(doc);
     std::string root = home.File("server");
     std::string tmp = home.File("tmp");
     UpdateSite site{root};
