@@ -88,12 +88,47 @@ bool CDriveScsi::Send(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, 
         SetError({}, true);
         return false;
     }
-    const uint8_t* b = m_request.data();
+    TakeAnswer(m_request.data(), kSenseOffset);
+    return true;
+}
+
+void CDriveScsi::TakeAnswer(const uint8_t* b, uint32_t senseOffset)
+{
     m_lastStatus = b[px::spt::ScsiStatus];
     m_lastSenseLength = std::min<uint8_t>(b[px::spt::SenseInfoLength], 18);
     std::memset(m_lastSense, 0, sizeof m_lastSense);
-    std::memcpy(m_lastSense, b + kSenseOffset, m_lastSenseLength);
+    std::memcpy(m_lastSense, b + senseOffset, m_lastSenseLength);
     m_lastMoved = px::Get32(b + px::spt::DataTransferLength);
+}
+
+bool CDriveScsi::SendDirect(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, uint8_t* data,
+                            uint32_t dataLength)
+{
+    // The header and the sense area; the data moves straight into (or out of) the caller's
+    // buffer, so a mebibyte read is not copied once more.
+    constexpr uint32_t kDirectSense = px::sptd::HeaderSize;
+    uint8_t b[px::sptd::HeaderSize + 24] = {};
+    px::Put16(b + px::spt::Length, px::sptd::HeaderSize);
+    b[px::spt::CdbLength] = cdbLength;
+    b[px::spt::SenseInfoLength] = kSenseWanted;
+    b[px::spt::DataIn] = direction;
+    px::Put32(b + px::spt::DataTransferLength, dataLength);
+    px::Put32(b + px::spt::TimeOutValue, kTimeoutSeconds);
+    const uint64_t address = reinterpret_cast<uintptr_t>(data);
+    std::memcpy(b + px::sptd::DataBuffer, &address, sizeof address);
+    px::Put32(b + px::sptd::SenseInfoOffset, kDirectSense);
+    std::memcpy(b + px::sptd::Cdb, cdb, cdbLength);
+    uint32_t returned = 0;
+    if (!m_hDevice) {
+        px::SetLastError(EBADF);
+        SetError({}, true);
+        return false;
+    }
+    if (!m_hDevice->Control(px::IOCTL_SCSI_PASS_THROUGH_DIRECT, b, sizeof b, b, sizeof b, &returned)) {
+        SetError({}, true);
+        return false;
+    }
+    TakeAnswer(b, kDirectSense);
     return true;
 }
 
@@ -121,11 +156,10 @@ bool CDriveScsi::ReadBlocks(uint8_t* buffer, uint32_t& bytesDone, uint64_t first
     bytesDone = 0;
     uint8_t cdb[16];
     const uint8_t length = BlockCommand(cdb, false, firstBlock, count);
-    if (!Send(cdb, length, px::spt::DATA_IN, nullptr, count * kBlock))
+    if (!SendDirect(cdb, length, px::spt::DATA_IN, buffer, count * kBlock))
         return false;
     // The bytes moved; the rest of the buffer is zeros, whatever the device left there.
     const uint32_t moved = std::min<uint32_t>(m_lastMoved, count * kBlock);
-    std::memcpy(buffer, Data(), moved);
     if (moved < count * kBlock)
         std::memset(buffer + moved, 0, count * kBlock - moved);
     bytesDone = m_lastMoved;
@@ -137,7 +171,7 @@ bool CDriveScsi::WriteBlocks(const uint8_t* buffer, uint32_t& bytesDone, uint64_
     bytesDone = 0;
     uint8_t cdb[16];
     const uint8_t length = BlockCommand(cdb, true, firstBlock, count);
-    if (!Send(cdb, length, px::spt::DATA_OUT, buffer, count * kBlock))
+    if (!SendDirect(cdb, length, px::spt::DATA_OUT, const_cast<uint8_t*>(buffer), count * kBlock))
         return false;
     bytesDone = m_lastMoved;
     return true;

@@ -61,6 +61,11 @@ private:
     // Sends one command; on success the answer is in m_request. SetError on failure.
     bool Send(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, const uint8_t* dataOut,
               uint32_t dataLength);
+    // Sends one command whose data stays in the caller's buffer (the direct request):
+    // no copy of it through the request buffer. SetError on failure.
+    bool SendDirect(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, uint8_t* data, uint32_t dataLength);
+    // Takes status, sense (at senseOffset) and bytes moved from an answered request.
+    void TakeAnswer(const uint8_t* request, uint32_t senseOffset);
     const uint8_t* Data() const;
     // Writes the header, total size and an empty sense area of a request of dataLength
     // bytes at b (72 + dataLength bytes); the data area is left as it is.

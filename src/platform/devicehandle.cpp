@@ -46,6 +46,8 @@ bool DeviceHandle::Control(uint32_t code, const void* in, uint32_t inSize, void*
     switch (code) {
     case IOCTL_SCSI_PASS_THROUGH:
         return PassThrough(static_cast<const uint8_t*>(in), inSize, outBytes, outSize, returned);
+    case IOCTL_SCSI_PASS_THROUGH_DIRECT:
+        return PassThroughDirect(static_cast<const uint8_t*>(in), inSize, outBytes, outSize, returned);
     case IOCTL_DISK_GET_DRIVE_GEOMETRY:
         return Geometry(outBytes, outSize, returned, false);
     case IOCTL_DISK_GET_DRIVE_GEOMETRY_EX:
@@ -96,10 +98,47 @@ bool DeviceHandle::PassThrough(const uint8_t* in, uint32_t inSize, uint8_t* out,
 
     ScsiRequest request;
     request.cdb = buf + spt::Cdb;
-    request.cdbLength = cdbLength;
-    request.direction = dataLength ? direction : spt::DATA_UNSPECIFIED;
     request.data = dataLength ? buf + dataOffset : nullptr;
+    return RunPassThrough(buf, size, request, senseOffset, returned);
+}
+
+bool DeviceHandle::PassThroughDirect(const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t outSize,
+                                     uint32_t* returned)
+{
+    // The header and its sense area are one buffer given as input and output; the data
+    // is where the header points.
+    if (!in || !out || in != out || inSize < sptd::HeaderSize || outSize != inSize)
+        return Fail(EINVAL);
+    uint8_t* buf = out;
+    if (Get16(buf + spt::Length) != sptd::HeaderSize)
+        return Fail(EINVAL);
+    const uint8_t cdbLength = buf[spt::CdbLength];
+    const uint8_t senseWanted = buf[spt::SenseInfoLength];
+    const uint32_t senseOffset = Get32(buf + sptd::SenseInfoOffset);
+    uint64_t address = 0;
+    std::memcpy(&address, buf + sptd::DataBuffer, sizeof address);
+    if (cdbLength == 0 || cdbLength > 16 || buf[spt::DataIn] > 2)
+        return Fail(EINVAL);
+    if (Get32(buf + spt::DataTransferLength) > 0 && address == 0)
+        return Fail(EINVAL);
+    if (senseWanted > 0 && (senseOffset < sptd::HeaderSize || senseOffset > inSize || senseWanted > inSize - senseOffset))
+        return Fail(EINVAL);
+    ScsiRequest request;
+    request.cdb = buf + sptd::Cdb;
+    request.data = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(address));
+    return RunPassThrough(buf, inSize, request, senseOffset, returned);
+}
+
+bool DeviceHandle::RunPassThrough(uint8_t* buf, uint32_t size, ScsiRequest& request, uint32_t senseOffset,
+                                  uint32_t* returned)
+{
+    const uint8_t senseWanted = buf[spt::SenseInfoLength];
+    const uint32_t dataLength = Get32(buf + spt::DataTransferLength);
+    request.cdbLength = buf[spt::CdbLength];
+    request.direction = dataLength ? buf[spt::DataIn] : spt::DATA_UNSPECIFIED;
     request.dataLength = dataLength;
+    if (!dataLength)
+        request.data = nullptr;
     request.timeoutSeconds = Get32(buf + spt::TimeOutValue);
 
     ScsiResult result;

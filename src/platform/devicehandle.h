@@ -66,6 +66,10 @@ protected:
 
 private:
     bool PassThrough(const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t outSize, uint32_t* returned);
+    bool PassThroughDirect(const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t outSize, uint32_t* returned);
+    // Runs the request of a pass-through header at buf (size bytes, either layout) and
+    // writes its answer into the header: status, sense at senseOffset, bytes moved.
+    bool RunPassThrough(uint8_t* buf, uint32_t size, ScsiRequest& request, uint32_t senseOffset, uint32_t* returned);
     bool Geometry(uint8_t* out, uint32_t outSize, uint32_t* returned, bool extended);
     bool MediaTypes(uint8_t* out, uint32_t outSize, uint32_t* returned);
     bool DeviceDescriptor(uint8_t* out, uint32_t outSize, uint32_t* returned);

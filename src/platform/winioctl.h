@@ -8,6 +8,7 @@
 namespace px {
 
 constexpr uint32_t IOCTL_SCSI_PASS_THROUGH = 0x4D004;
+constexpr uint32_t IOCTL_SCSI_PASS_THROUGH_DIRECT = 0x4D014;
 constexpr uint32_t FSCTL_LOCK_VOLUME = 0x90018;
 constexpr uint32_t FSCTL_UNLOCK_VOLUME = 0x9001C;
 constexpr uint32_t FSCTL_DISMOUNT_VOLUME = 0x90020;
@@ -43,6 +44,16 @@ constexpr uint8_t DATA_OUT = 0;
 constexpr uint8_t DATA_IN = 1;
 constexpr uint8_t DATA_UNSPECIFIED = 2;
 }  // namespace spt
+
+// SCSI_PASS_THROUGH_DIRECT header, the 64-bit layout: as SCSI_PASS_THROUGH up to the time-out,
+// then the data's address in place of its offset (the data stays in the caller's buffer,
+// nothing is copied through the request), the sense offset and the CDB: 56 bytes.
+namespace sptd {
+constexpr uint32_t DataBuffer = 24;         // u64, the data's address
+constexpr uint32_t SenseInfoOffset = 32;    // u32
+constexpr uint32_t Cdb = 36;                // 16 bytes
+constexpr uint32_t HeaderSize = 56;
+}  // namespace sptd
 
 // Sizes of the fixed answers.
 constexpr uint32_t DISK_GEOMETRY_SIZE = 24;      // cylinders u64, media type, tracks, sectors, bytes

@@ -304,6 +304,39 @@ TEST_F(SgIoTest, GoodAnswersCarryStatusDataAndBytesMoved)
     auto read = Request({0x28, 0, 0, 0, 0, 0, 0, 0, 100, 0}, spt::DATA_IN, 100 * 512);
     ASSERT_TRUE(Send(handle, read));
     EXPECT_EQ(Get32(&read[spt::DataTransferLength]), 99u * 512);   // dxfer_len - resid
+
+    // The direct request: the kernel moves the data straight into the caller's buffer.
+    std::vector<uint8_t> data(100 * 512);
+    std::vector<uint8_t> direct(sptd::HeaderSize + 24, 0);
+    Put16(&direct[spt::Length], uint16_t(sptd::HeaderSize));
+    direct[spt::CdbLength] = 10;
+    direct[spt::SenseInfoLength] = 18;
+    direct[spt::DataIn] = spt::DATA_IN;
+    Put32(&direct[spt::DataTransferLength], uint32_t(data.size()));
+    Put32(&direct[sptd::SenseInfoOffset], sptd::HeaderSize);
+    direct[sptd::Cdb] = 0x28;
+    direct[sptd::Cdb + 8] = 100;
+    const uint64_t address = reinterpret_cast<uintptr_t>(data.data());
+    std::memcpy(&direct[sptd::DataBuffer], &address, sizeof address);
+    void* moved = nullptr;
+    kernel.answer = [&moved](sg_io_hdr_t& hdr) {
+        moved = hdr.dxferp;
+        static_cast<uint8_t*>(hdr.dxferp)[0] = 0xAB;
+        hdr.resid = 512;
+        return 0;
+    };
+    uint32_t returned = 0;
+    const auto size = uint32_t(direct.size());
+    ASSERT_TRUE(handle->Control(IOCTL_SCSI_PASS_THROUGH_DIRECT, direct.data(), size, direct.data(), size, &returned));
+    EXPECT_EQ(moved, data.data());
+    EXPECT_EQ(data[0], 0xAB);
+    EXPECT_EQ(Get32(&direct[spt::DataTransferLength]), 99u * 512);
+    // Data asked for without an address to put it is refused, the kernel is not asked.
+    std::memset(&direct[sptd::DataBuffer], 0, 8);
+    moved = nullptr;
+    EXPECT_FALSE(handle->Control(IOCTL_SCSI_PASS_THROUGH_DIRECT, direct.data(), size, direct.data(), size, &returned));
+    EXPECT_EQ(GetLastError(), EINVAL);
+    EXPECT_EQ(moved, nullptr);
 }
 
 TEST_F(SgIoTest, CheckConditionSucceedsWithFixedSense)
