@@ -155,6 +155,14 @@ TEST_F(Tools, SupportPagePrintsTheReportWithItsLineEnds)
     EXPECT_EQ(services.opened.last().toStdString(), file);
     const auto bytes = px::test::ReadFile(file);
     EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(" \r\n"), std::string::npos);
+
+    // A desktop without a program for text files: the status line and a box say where it is.
+    services.opens = false;
+    EXPECT_TRUE(page->OnPrint());
+    const QString where = "No program on this desktop opens the card report. You find it here:\n" + QString::fromStdString(file);
+    EXPECT_EQ(services.boxes.last(), "Open: " + where);
+    EXPECT_EQ(window.StatusLine()->Text(), where);
+    EXPECT_TRUE(window.StatusLine()->IsError());
 }
 
 }  // namespace
