@@ -25,10 +25,16 @@ done
 # Unpacked, the programs run: px3 answers --version from the package's own files.
 dpkg-deb -x "$DEB" "$WORK/root"
 "$WORK/root/usr/bin/px3" --help >/dev/null || fail "the packaged px3 does not run"
-# The movie decoder module lies where the programs look for it, relative to themselves.
-FROM_BIN=$(strings "$WORK/root/usr/bin/pixsalvo3" | grep -m1 -x '\.\./lib.*/pixsalvo3')
-[ -n "$FROM_BIN" ] && [ -f "$WORK/root/usr/bin/$FROM_BIN/px3-movieframe.so" ] ||
-  fail "the movie decoder module is not at bin/${FROM_BIN:-?}/px3-movieframe.so"
+# A movie's thumbnail loads the movie decoder module from the package, beside the
+# programs, not from the build tree.
+ffmpeg -loglevel error -f lavfi -i color=c=red:s=64x48:d=0.2 -frames:v 1 "$WORK/clip.mp4"
+{ head -c 65536 /dev/zero; cat "$WORK/clip.mp4"; head -c 65536 /dev/zero; } >"$WORK/card.img"
+LOADED=$(HOME="$WORK" LD_DEBUG=files "$WORK/root/usr/bin/px3" --card "E=$WORK/card.img" recover E --types all \
+  --thumbnails --work "$WORK/run" 2>&1 >/dev/null | sed -n 's/.*file=\([^ ]*px3-movieframe\.so\).*/\1/p' | head -1 || true)
+case "$LOADED" in
+  "$WORK/root/"*) ;;
+  *) fail "the packaged px3 did not load its movie decoder module (loaded: ${LOADED:-none})" ;;
+esac
 lintian --fail-on error --tag-display-limit 0 "$DEB" >"$WORK/lintian.txt" 2>&1 ||
   { cat "$WORK/lintian.txt"; fail "lintian found errors"; }
 cat "$WORK/lintian.txt"
