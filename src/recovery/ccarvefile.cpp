@@ -56,8 +56,8 @@ uint64_t CWriteBehind::Queue(int fd, uint64_t offset, std::vector<iovec> spans, 
     uint64_t ticket = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_writes.push_back(Write{fd, offset, std::move(spans), std::move(state)});
         ticket = m_queued.load(std::memory_order_relaxed) + 1;
+        m_writes.push_back(Write{ticket, fd, offset, std::move(spans), std::move(state)});
         m_queued.store(ticket, std::memory_order_release);
     }
     m_work.notify_one();
@@ -67,33 +67,48 @@ uint64_t CWriteBehind::Queue(int fd, uint64_t offset, std::vector<iovec> spans, 
 void CWriteBehind::WaitFor(uint64_t ticket)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_done.wait(lock, [&] { return m_written >= ticket; });
+    while (m_doneUpTo < ticket) {
+        if (!m_writes.empty() && m_writes.front().Ticket <= ticket)
+            WriteFirst(lock);
+        else
+            m_done.wait(lock);
+    }
+}
+
+void CWriteBehind::WriteFirst(std::unique_lock<std::mutex>& lock)
+{
+    Write write = std::move(m_writes.front());
+    m_writes.pop_front();
+    lock.unlock();
+    // After a failed write the file's later writes are dropped: it is failed anyway.
+    if (write.State->Error.load() == 0) {
+        if (const int code = WriteSpans(write.Fd, write.Offset, write.Spans)) {
+            int none = 0;
+            write.State->Error.compare_exchange_strong(none, code);
+        }
+    }
+    lock.lock();
+    if (write.Ticket == m_doneUpTo + 1) {
+        ++m_doneUpTo;
+        for (auto next = std::find(m_doneAhead.begin(), m_doneAhead.end(), m_doneUpTo + 1); next != m_doneAhead.end();
+             next = std::find(m_doneAhead.begin(), m_doneAhead.end(), m_doneUpTo + 1)) {
+            m_doneAhead.erase(next);
+            ++m_doneUpTo;
+        }
+    } else {
+        m_doneAhead.push_back(write.Ticket);
+    }
+    m_done.notify_all();
 }
 
 void CWriteBehind::Loop()
 {
+    std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        Write write;
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_work.wait(lock, [&] { return m_stop || !m_writes.empty(); });
-            if (m_writes.empty())
-                return;  // stopped, and everything queued is written
-            write = std::move(m_writes.front());
-            m_writes.pop_front();
-        }
-        // After a failed write the file's later writes are dropped: it is failed anyway.
-        if (write.State->Error.load() == 0) {
-            if (const int code = WriteSpans(write.Fd, write.Offset, write.Spans)) {
-                int none = 0;
-                write.State->Error.compare_exchange_strong(none, code);
-            }
-        }
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            ++m_written;
-        }
-        m_done.notify_all();
+        m_work.wait(lock, [&] { return m_stop || !m_writes.empty(); });
+        if (m_writes.empty())
+            return;  // stopped, and everything queued is written
+        WriteFirst(lock);
     }
 }
 

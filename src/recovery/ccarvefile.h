@@ -17,10 +17,12 @@
 #include <thread>
 #include <vector>
 
-// Writes the files' gathered spans on a thread of its own, in the order they were
+// Writes the files' gathered spans on a thread of its own, taken in the order they were
 // queued, so that the scan goes on with the next buffer while the last one is written.
-// A write that fails records the system's error code in the file's state; the file sees
-// it at its next flush, and at the latest when it is read back or closed.
+// A caller that must wait for a write takes queued writes itself meanwhile, so neither
+// side sits idle while there is writing to do. A write that fails records the system's
+// error code in the file's state; the file sees it at its next flush, and at the latest
+// when it is read back or closed.
 class CWriteBehind {
 public:
     struct FileState {
@@ -37,24 +39,31 @@ public:
     uint64_t Queue(int fd, uint64_t offset, std::vector<iovec> spans, std::shared_ptr<FileState> state);
     // The ticket of the last write queued (0: none yet).
     uint64_t Queued() const { return m_queued.load(std::memory_order_acquire); }
-    // Returns once every write up to ticket is done.
+    // Returns once every write up to ticket is done, doing queued ones up to it meanwhile.
     void WaitFor(uint64_t ticket);
 
 private:
     struct Write {
+        uint64_t Ticket;
         int Fd;
         uint64_t Offset;
         std::vector<iovec> Spans;
         std::shared_ptr<FileState> State;
     };
     void Loop();
+    // Takes the first queued write and does it with the lock let go (lock held on entry
+    // and on return, the queue not empty).
+    void WriteFirst(std::unique_lock<std::mutex>& lock);
 
     std::mutex m_mutex;
     std::condition_variable m_work;   // the writer waits for writes
     std::condition_variable m_done;   // WaitFor waits for the writer
     std::deque<Write> m_writes;
     std::atomic<uint64_t> m_queued{0};
-    uint64_t m_written = 0;           // under m_mutex
+    // Under m_mutex: every write up to m_doneUpTo is done, and these after it as well
+    // (the writer and a waiting caller finish in either order).
+    uint64_t m_doneUpTo = 0;
+    std::vector<uint64_t> m_doneAhead;
     bool m_stop = false;
     std::thread m_thread;
 };
