@@ -117,6 +117,15 @@ bool Printable(const uint8_t* p)
     return std::all_of(p, p + 4, [](uint8_t c) { return c >= 0x20 && c < 0x7F; });
 }
 
+// Never-written space: a mebibyte or more of zeros is no raw's, movie's or picture's data
+// (a sound's silence, a few seconds of it, stays possible below that).
+constexpr size_t kBlankRun = 1u << 20;
+bool Blank(const std::vector<uint8_t>& bytes)
+{
+    return bytes.size() >= kBlankRun &&
+           std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
+}
+
 } // namespace
 
 // True when the first bytes of a candidate can be a JPEG's data after its header: every
@@ -222,6 +231,8 @@ uint64_t CFragmentSearch::Confirm(const CarveRecord& record, std::vector<uint8_t
         }
         return 0;
     }
+    if (Blank(candidate))
+        return 0;
     const FileEnd end = record.MovieKind ? FindMovieEnd(record.MovieKind, source) : FindStructuredEnd(type, source);
     if (end.IsComplete() && end.Length > joint) {
         complete = true;
@@ -300,7 +311,7 @@ bool CFragmentSearch::Complete(CarveRecord& record, std::string& error)
             scan.Feed(file.data(), file.size());
             inTrailer = scan.ImageEnd() > 0;
             if (inTrailer && scan.State().Length > file.size())
-                window = std::max(window, scan.State().Length - file.size() + m_cluster);
+                window = std::max(window, std::min(kMaxCandidate, scan.State().Length - file.size() + m_cluster));
         } else {
             const SpanSource known(file);
             const FileEnd need = record.MovieKind ? FindMovieEnd(record.MovieKind, known)
@@ -343,6 +354,7 @@ bool CFragmentSearch::Complete(CarveRecord& record, std::string& error)
                 const uint64_t take = Confirm(record, file, candidate, complete);
                 if (take == 0)
                     continue;
+                file.reserve(file.size() + static_cast<size_t>(take));  // no room to spare: memory stays bounded
                 file.insert(file.end(), candidate.begin(), candidate.begin() + static_cast<ptrdiff_t>(take));
                 record.Added.push_back({start, start + take});
                 // The rest of the cluster after a file's end is slack, not another file's.

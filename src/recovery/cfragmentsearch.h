@@ -66,10 +66,11 @@ public:
     // At most this many pieces after the first: what a camera's first-fit allocation
     // leaves on a card whose holes are small (a raw file may take several).
     static constexpr size_t kMaxPieces = 15;
-    // A candidate area is read up to this size at a time; a longer rest (a raw of a
-    // 100-megapixel camera is about 120 MB) is taken in several adjacent windows, so the
-    // search's memory stays bounded.
-    static constexpr uint64_t kMaxCandidate = 64ull << 20;
+    // A candidate area is read up to this size at a time, whatever length the file
+    // declares (a trailer, a raw's last offset); a longer rest (a raw of a 100-megapixel
+    // camera is about 120 MB) is taken in several adjacent windows, so the search's memory
+    // stays bounded: this and the file itself.
+    static constexpr uint64_t kMaxCandidate = 32ull << 20;
     // A candidate is read in windows of this size at least (a JPEG's length is not told
     // before its end; the rest of a 12-megapixel picture fits in one).
     static constexpr uint64_t kJpegWindow = 16ull << 20;

@@ -136,6 +136,26 @@ TEST_F(WholeFilesTest, APieceBeforeTheFirstIsFoundWhenNothingFitsAfterIt)
         EXPECT_NE(std::find(found.begin(), found.end(), jpeg[i]), found.end()) << "picture " << i << " not whole";
 }
 
+// A file whose structure declares more than the card holds after it (a damaged or false
+// header) does not take never-written space as its rest: zeros are no file's data.
+TEST_F(WholeFilesTest, BlankSpaceIsNoPieceOfAFile)
+{
+    auto image = Blocks(8400);
+    std::vector<uint8_t> tiff(50 * 512, 0x5A);
+    const uint8_t header[] = {'I', 'I', 42, 0, 8, 0, 0, 0, 2, 0,
+                              0x11, 0x01, 4, 0, 1, 0, 0, 0, 0x00, 0x04, 0, 0,        // StripOffsets 1024
+                              0x17, 0x01, 4, 0, 1, 0, 0, 0, 0xC0, 0xC6, 0x2D, 0,     // StripByteCounts 3,000,000
+                              0, 0, 0, 0};
+    std::copy(std::begin(header), std::end(header), tiff.begin());
+    Put(image, 0, tiff);
+    const std::string picture = home.File("next.jpg");
+    ASSERT_EQ(px::test::Run("convert -size 64x48 plasma:fractal -quality 90 " + Quote(picture)), 0);
+    Put(image, 50, ReadFile(picture));
+    ASSERT_TRUE(Recover(AttachImage("blank.img", image), TypeBit::Tif | TypeBit::Jpg)) << error;
+    ASSERT_EQ(files.count("IMAGE_000.TIF"), 1u);
+    EXPECT_EQ(files["IMAGE_000.TIF"], tiff);
+}
+
 TEST_F(WholeFilesTest, RawLargerThanTheMaximumSizeIsNotCut)
 {
     const std::string dir = MakeCard("bigraw", "--fs fat32 --size 128 --kinds jpg,nef --big-raw --seed 7");
