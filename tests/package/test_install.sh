@@ -54,11 +54,11 @@ for i in $(seq 1 200); do kill -0 $pid 2>/dev/null || break; sleep 0.05; done
 wait $pid
 SH
 # xvfb-run -a can hand out a display whose server is not up yet when other X servers come
-# and go on the machine (parallel tests): the program then cannot connect, and the run is
-# tried again on a new server.
+# and go on the machine (parallel tests), so it starts looking at a number of this run's
+# own; when the program still cannot connect, the run is tried again on a new server.
 ran=0
 for attempt in 1 2 3; do
-  if xvfb-run -a -s '-screen 0 1024x768x24' bash "$WORK/drive.sh" "$HOME_DIR" "$PREFIX/bin/pixsalvo3" >"$WORK/out.txt" 2>&1; then
+  if xvfb-run -a -n $((100 + $$ % 800)) -s '-screen 0 1024x768x24' bash "$WORK/drive.sh" "$HOME_DIR" "$PREFIX/bin/pixsalvo3" >"$WORK/out.txt" 2>&1; then
     ran=1
     break
   fi

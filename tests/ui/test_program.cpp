@@ -1,6 +1,7 @@
 // The real pixsalvo3 on an X server (Xvfb): it opens its main window with an emulated
 // card attached, closes normally, and leaves its settings and the log's exit line.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -9,6 +10,13 @@
 #include "support/fixtures.h"
 
 namespace {
+
+// xvfb-run with its own first display number: two tests that start X servers at once
+// both take the first free number with -a alone, and one of them cannot reach its server.
+std::string XvfbRun()
+{
+    return "xvfb-run -a -n " + std::to_string(100 + ::getpid() % 800);
+}
 
 TEST(Program, OpensItsWindowOnAnXServerAndClosesNormally)
 {
@@ -45,7 +53,7 @@ echo "exit=$status"
     const std::string file = home.File("drive.sh");
     std::ofstream(file) << script;
     std::string out;
-    ASSERT_EQ(px::test::Run("xvfb-run -a -s '-screen 0 1024x768x24' bash " + px::test::Quote(file) + " " +
+    ASSERT_EQ(px::test::Run(XvfbRun() + " -s '-screen 0 1024x768x24' bash " + px::test::Quote(file) + " " +
                                 px::test::Quote(home.Path()) + " " + px::test::Quote(card) + " " +
                                 px::test::Quote(PIXSALVO3_EXE) + " 2>&1",
                             &out),
@@ -108,7 +116,7 @@ echo "driver=$status"
     const std::string file = home.File("drive.sh");
     std::ofstream(file) << script;
     std::string out;
-    px::test::Run("timeout 300 xvfb-run -a -s '-screen 0 1280x1024x24' dbus-run-session -- bash " + px::test::Quote(file) +
+    px::test::Run("timeout 300 " + XvfbRun() + " -s '-screen 0 1280x1024x24' dbus-run-session -- bash " + px::test::Quote(file) +
                       " " + px::test::Quote(home.Path()) + " " + px::test::Quote(card) + " " +
                       px::test::Quote(PIXSALVO3_EXE) + " " +
                       px::test::Quote(std::string(PX3_SOURCE_DIR) + "/tests/ui/atspi_recovery.py") + " 2>&1",
