@@ -39,15 +39,22 @@ std::string SizeText(uint64_t bytes)
     return text;
 }
 
-std::string ProgressText(const CTransferStatus& status)
+ProgressFigures ProgressFiguresOf(const CTransferStatus& status)
 {
     const COleDateTimeSpan remaining = status.EstimateRemaining();
     const double raw = remaining.m_status == COleDateTimeSpan::valid ? remaining.m_span * 86400.0 : 0.0;
-    const int64_t seconds = static_cast<int64_t>(raw >= 0 ? std::floor(raw + 0.5) : std::ceil(raw - 0.5));
+    ProgressFigures figures;
+    figures.remainingSeconds = static_cast<int64_t>(raw >= 0 ? std::floor(raw + 0.5) : std::ceil(raw - 0.5));
     const uint64_t blocks = status.BlockCount == 0 ? 1 : status.BlockCount;
-    const int percent = static_cast<int>(static_cast<uint64_t>(status.CurrentBlock) * 100 / blocks);
+    figures.percent = static_cast<int>(static_cast<uint64_t>(status.CurrentBlock) * 100 / blocks);
+    return figures;
+}
+
+std::string ProgressText(const CTransferStatus& status)
+{
+    const ProgressFigures figures = ProgressFiguresOf(status);
     char text[256];
-    std::snprintf(text, sizeof text, "%2d%%    (%s / %s) - %s", percent, SizeText(status.BytesDone).c_str(),
-                  SizeText(status.Capacity).c_str(), RemainingText(seconds).c_str());
+    std::snprintf(text, sizeof text, "%2d%%    (%s / %s) - %s", figures.percent, SizeText(status.BytesDone).c_str(),
+                  SizeText(status.Capacity).c_str(), RemainingText(figures.remainingSeconds).c_str());
     return text;
 }

@@ -12,6 +12,13 @@ std::string RemainingText(int64_t seconds);
 // The size text: "%.1f GB", "%.1f MB", "%.1f KB" above 2^30, 2^20 and 1024 bytes, else
 // "%.1f B"; the quotient in single precision.
 std::string SizeText(uint64_t bytes);
+// The figures of a progress line: the percentage of blocks done and the remaining time in
+// whole seconds (rounded to the nearest second, 0 when no estimate is possible).
+struct ProgressFigures {
+    int percent = 0;
+    int64_t remainingSeconds = 0;
+};
+ProgressFigures ProgressFiguresOf(const CTransferStatus& status);
 // The progress text of a status record (percentage of blocks, bytes done, card size,
 // remaining time).
 std::string ProgressText(const CTransferStatus& status);
