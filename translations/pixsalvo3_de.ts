@@ -1318,6 +1318,317 @@ Wenn Sie jetzt beenden, werden sie gelöscht. Falls die Karte defekt ist, sind s
     </message>
 </context>
 <context>
+    <name>CoreText</name>
+    <message>
+        <source>Canceled by user</source>
+        <translation>Vom Benutzer abgebrochen</translation>
+    </message>
+    <message>
+        <source>Aborted by user</source>
+        <translation>Vom Benutzer abgebrochen</translation>
+    </message>
+    <message>
+        <source>Canceled by user: nothing was written</source>
+        <translation>Vom Benutzer abgebrochen: Es wurde nichts geschrieben</translation>
+    </message>
+    <message>
+        <source>Canceled by user: the card was overwritten in part; what it held is gone</source>
+        <translation>Vom Benutzer abgebrochen: Die Karte wurde teilweise überschrieben, ihr bisheriger Inhalt ist verloren</translation>
+    </message>
+    <message>
+        <source>Canceled by user: the new file system was written whole; the card was not ejected</source>
+        <translation>Vom Benutzer abgebrochen: Das neue Dateisystem wurde vollständig geschrieben, die Karte wurde nicht ausgeworfen</translation>
+    </message>
+    <message>
+        <source>Unknown error</source>
+        <translation>Unbekannter Fehler</translation>
+    </message>
+    <message>
+        <source>Drive is not selected</source>
+        <translation>Es ist kein Laufwerk ausgewählt</translation>
+    </message>
+    <message>
+        <source>Removable Disk</source>
+        <translation>Wechseldatenträger</translation>
+    </message>
+    <message>
+        <source>Removable</source>
+        <translation>Wechselmedium</translation>
+    </message>
+    <message>
+        <source>Fixed hard disk</source>
+        <translation>Festplatte</translation>
+    </message>
+    <message>
+        <source>The card was taken out of the reader</source>
+        <translation>Die Karte wurde aus dem Kartenleser genommen</translation>
+    </message>
+    <message>
+        <source>The card in the reader was changed during the run</source>
+        <translation>Die Karte im Kartenleser wurde während des Vorgangs gewechselt</translation>
+    </message>
+    <message>
+        <source>1 block of the card could not be read</source>
+        <translation>1 Block der Karte konnte nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>%1 blocks of the card could not be read</source>
+        <translation>%1 Blöcke der Karte konnten nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>The card reader or the card went away (%1)</source>
+        <translation>Der Kartenleser oder die Karte ist nicht mehr erreichbar (%1)</translation>
+    </message>
+    <message>
+        <source>The card is not ready: %1</source>
+        <translation>Die Karte ist nicht bereit: %1</translation>
+    </message>
+    <message>
+        <source>The card is smaller than when the run started (block %1 is past its end)</source>
+        <translation>Die Karte ist kleiner als zu Beginn des Vorgangs (Block %1 liegt hinter ihrem Ende)</translation>
+    </message>
+    <message>
+        <source>The device at %1: is not the card reader that was selected; please select the card again</source>
+        <translation>Das Gerät an %1: ist nicht der ausgewählte Kartenleser; bitte wählen Sie die Karte erneut aus</translation>
+    </message>
+    <message>
+        <source>The card reports %1 bytes per block; only cards of 512-byte blocks can be used</source>
+        <translation>Die Karte meldet %1 Bytes pro Block; nur Karten mit Blöcken zu 512 Bytes können verwendet werden</translation>
+    </message>
+    <message>
+        <source>Invalid drive parameters</source>
+        <translation>Ungültige Laufwerksparameter</translation>
+    </message>
+    <message>
+        <source>The card is too small for a FAT file system</source>
+        <translation>Die Karte ist zu klein für ein FAT-Dateisystem</translation>
+    </message>
+    <message>
+        <source>The volume is too small for FAT32</source>
+        <translation>Das Volume ist zu klein für FAT32</translation>
+    </message>
+    <message>
+        <source>Cards with %1-byte sectors cannot be formatted</source>
+        <translation>Karten mit Sektoren zu %1 Bytes können nicht formatiert werden</translation>
+    </message>
+    <message>
+        <source>The card was formatted but could not be ejected: %1</source>
+        <translation>Die Karte wurde formatiert, konnte aber nicht ausgeworfen werden: %1</translation>
+    </message>
+    <message>
+        <source>good: all %1 hold what was written</source>
+        <translation>in Ordnung: alle %1 enthalten, was geschrieben wurde</translation>
+    </message>
+    <message>
+        <source>fake: usable %1 of %2</source>
+        <translation>gefälscht: nutzbar sind %1 von %2</translation>
+    </message>
+    <message>
+        <source>failing: 1 block does not hold what was written, the first is block %1</source>
+        <translation>fehlerhaft: 1 Block enthält nicht, was geschrieben wurde, es ist Block %1</translation>
+    </message>
+    <message>
+        <source>failing: %1 blocks do not hold what was written, the first is block %2</source>
+        <translation>fehlerhaft: %1 Blöcke enthalten nicht, was geschrieben wurde, der erste ist Block %2</translation>
+    </message>
+    <message>
+        <source>No save folder is chosen</source>
+        <translation>Es ist kein Speicherordner gewählt</translation>
+    </message>
+    <message>
+        <source>Copy file error</source>
+        <translation>Fehler beim Kopieren einer Datei</translation>
+    </message>
+    <message>
+        <source>Copy file error ==&gt; %1</source>
+        <translation>Fehler beim Kopieren einer Datei ==&gt; %1</translation>
+    </message>
+    <message>
+        <source>Cannot write %1: %2</source>
+        <translation>%1 kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <source>Cannot create the run folder %1: %2</source>
+        <translation>Der Arbeitsordner %1 kann nicht angelegt werden: %2</translation>
+    </message>
+    <message>
+        <source>Cannot create the run folder %1</source>
+        <translation>Der Arbeitsordner %1 kann nicht angelegt werden</translation>
+    </message>
+    <message>
+        <source>Cannot create the folder %1: %2</source>
+        <translation>Der Ordner %1 kann nicht angelegt werden: %2</translation>
+    </message>
+    <message>
+        <source>Cannot create %1: %2</source>
+        <translation>%1 kann nicht angelegt werden: %2</translation>
+    </message>
+    <message>
+        <source>Cannot rename %1 to %2: %3</source>
+        <translation>%1 kann nicht in %2 umbenannt werden: %3</translation>
+    </message>
+    <message>
+        <source>No free folder name for %1 in %2</source>
+        <translation>Kein freier Ordnername für %1 in %2</translation>
+    </message>
+    <message>
+        <source>%1; the files not copied are still in %2</source>
+        <translation>%1; die nicht kopierten Dateien liegen weiterhin in %2</translation>
+    </message>
+    <message>
+        <source>%1; the files not moved are still in %2</source>
+        <translation>%1; die nicht verschobenen Dateien liegen weiterhin in %2</translation>
+    </message>
+    <message>
+        <source>Cannot open the image %1: %2</source>
+        <translation>Das Abbild %1 kann nicht geöffnet werden: %2</translation>
+    </message>
+    <message>
+        <source>The image %1 is being written by another backup</source>
+        <translation>Das Abbild %1 wird gerade von einer anderen Sicherung geschrieben</translation>
+    </message>
+    <message>
+        <source>%1; the map %2 says what is copied: run the same backup again to go on</source>
+        <translation>%1; die Übersichtsdatei %2 verzeichnet, was bereits kopiert ist: Starten Sie dieselbe Sicherung erneut, um fortzufahren</translation>
+    </message>
+    <message>
+        <source>%1; nothing was read from the card</source>
+        <translation>%1; von der Karte wurde nichts gelesen</translation>
+    </message>
+    <message>
+        <source>The recordable drive is missing</source>
+        <translation>Kein Brenner gefunden</translation>
+    </message>
+    <message>
+        <source>The user&apos;s cache folder is unknown</source>
+        <translation>Der Cache-Ordner des Benutzers ist unbekannt</translation>
+    </message>
+    <message>
+        <source>Aborted by user (xorriso was stopped; a disc it had begun to write may be unusable)</source>
+        <translation>Vom Benutzer abgebrochen (xorriso wurde gestoppt; eine begonnene Disc ist möglicherweise unbrauchbar)</translation>
+    </message>
+    <message>
+        <source>The burn drive %1 cannot be found: %2</source>
+        <translation>Der Brenner %1 wurde nicht gefunden: %2</translation>
+    </message>
+    <message>
+        <source>The burn drive %1 is not a device</source>
+        <translation>Der Brenner %1 ist kein Gerät</translation>
+    </message>
+    <message>
+        <source>The CD was not written: xorriso %1</source>
+        <translation>Die CD wurde nicht geschrieben: xorriso %1</translation>
+    </message>
+    <message>
+        <source>No update was found to download</source>
+        <translation>Es wurde kein Update zum Herunterladen gefunden</translation>
+    </message>
+    <message>
+        <source>No verified installer was downloaded</source>
+        <translation>Es wurde kein geprüftes Installationsprogramm heruntergeladen</translation>
+    </message>
+    <message>
+        <source>The installer is not signed by Tolvex Media: its signature does not match</source>
+        <translation>Das Installationsprogramm ist nicht von Tolvex Media signiert: Seine Signatur stimmt nicht überein</translation>
+    </message>
+    <message>
+        <source>The signature of the installer cannot be checked: the cryptography library does not start</source>
+        <translation>Die Signatur des Installationsprogramms kann nicht geprüft werden: Die Kryptografie-Bibliothek startet nicht</translation>
+    </message>
+    <message>
+        <source>The downloaded installer does not match its SHA-256 checksum: %1</source>
+        <translation>Das heruntergeladene Installationsprogramm passt nicht zu seiner SHA-256-Prüfsumme: %1</translation>
+    </message>
+    <message>
+        <source>Unable to start the installer: %1</source>
+        <translation>Das Installationsprogramm kann nicht gestartet werden: %1</translation>
+    </message>
+    <message>
+        <source>Ftp Error: Aborted by user</source>
+        <translation>FTP-Fehler: Vom Benutzer abgebrochen</translation>
+    </message>
+    <message>
+        <source>Ftp Error: Unable to get ftp connection</source>
+        <translation>FTP-Fehler: Keine FTP-Verbindung möglich</translation>
+    </message>
+    <message>
+        <source>Ftp Error: Unable to get ftp connection (%1)</source>
+        <translation>FTP-Fehler: Keine FTP-Verbindung möglich (%1)</translation>
+    </message>
+    <message>
+        <source>Ftp Error: Ftp is not connected</source>
+        <translation>FTP-Fehler: FTP ist nicht verbunden</translation>
+    </message>
+    <message>
+        <source>Ftp Error: Unable to find remote Ftp file: %1</source>
+        <translation>FTP-Fehler: Datei auf dem FTP-Server nicht gefunden: %1</translation>
+    </message>
+    <message>
+        <source>Ftp Error: Unable to open remote Ftp file: %1</source>
+        <translation>FTP-Fehler: Datei auf dem FTP-Server kann nicht geöffnet werden: %1</translation>
+    </message>
+    <message>
+        <source>No mail program (sendmail) is installed (looked for on the PATH)</source>
+        <translation>Es ist kein Mailprogramm (sendmail) installiert (im PATH gesucht)</translation>
+    </message>
+    <message>
+        <source>No mail program (sendmail) is installed (looked for on the PATH and at %1)</source>
+        <translation>Es ist kein Mailprogramm (sendmail) installiert (im PATH und unter %1 gesucht)</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a mail address that can be written to</source>
+        <translation>„%1“ ist keine Mailadresse, an die geschrieben werden kann</translation>
+    </message>
+    <message>
+        <source>%1 cannot be run</source>
+        <translation>%1 kann nicht ausgeführt werden</translation>
+    </message>
+    <message>
+        <source>%1 ended with exit status %2</source>
+        <translation>%1 endete mit dem Exit-Status %2</translation>
+    </message>
+    <message>
+        <source>%1 ended abnormally (killed by a signal)</source>
+        <translation>%1 endete unerwartet (durch ein Signal beendet)</translation>
+    </message>
+    <message>
+        <source>%1 could not be started (%2)</source>
+        <translation>%1 konnte nicht gestartet werden (%2)</translation>
+    </message>
+    <message>
+        <source>%1 Seconds Remaining</source>
+        <translation>noch %1 Sek.</translation>
+    </message>
+    <message>
+        <source>%1 Minute %2 Seconds Remaining</source>
+        <translation>noch %1 Min. %2 Sek.</translation>
+    </message>
+    <message>
+        <source>%1 Minutes %2 Seconds Remaining</source>
+        <translation>noch %1 Min. %2 Sek.</translation>
+    </message>
+    <message>
+        <source>%1 Hour %2 Minute %3 Seconds Remaining</source>
+        <translation>noch %1 Std. %2 Min. %3 Sek.</translation>
+    </message>
+    <message>
+        <source>%1 Hour %2 Minutes %3 Seconds Remaining</source>
+        <translation>noch %1 Std. %2 Min. %3 Sek.</translation>
+    </message>
+    <message>
+        <source>%1 Hours %2 Minute %3 Seconds Remaining</source>
+        <translation>noch %1 Std. %2 Min. %3 Sek.</translation>
+    </message>
+    <message>
+        <source>%1 Hours %2 Minutes %3 Seconds Remaining</source>
+        <translation>noch %1 Std. %2 Min. %3 Sek.</translation>
+    </message>
+    <message>
+        <source>%1%    (%2 / %3) - %4</source>
+        <translation>%1%    (%2 / %3) - %4</translation>
+    </message>
+</context>
+<context>
     <name>PageKit</name>
     <message>
         <source>%1 columns</source>

@@ -11,6 +11,7 @@
 #include "jobs/cmsg.h"
 #include "platform/volumetable.h"
 #include "tools/cardbackup.h"
+#include "ui/coretext.h"
 #include "ui/pagekit.h"
 #include "ui/wizardservices.h"
 
@@ -29,7 +30,7 @@ void OfferToAttach(CDriveDoc& doc, CWizardServices& services, const QString& ima
     char letter = 0;
     std::string why;
     if (!px::VolumeTable::Instance().Attach(image.toStdString(), &letter, &why)) {
-        services.SetStatusText(QString::fromStdString(why), true);
+        services.SetStatusText(CoreText(why), true);
         return;
     }
     doc.Reload();
@@ -74,7 +75,7 @@ bool BackUpCardToImage(CDriveDoc& doc, CWizardServices& services, QWidget* paren
     services.SetStatusText(QCoreApplication::translate("CBackupCard", "Backing up the card..."));
     const bool ok = job.Run();
     progress.reset();
-    const QString error = QString::fromStdString(job.GetError());
+    const QString error = CoreText(job.GetError());
     Log().Outcome(ok ? "-OK" : "-FAIL", "Backup ==> " + job.GetError());
     if (ok && error.isEmpty())
         services.SetStatusText(QCoreApplication::translate("CBackupCard", "The card is backed up to %1: attach it with Attach card image... to recover it").arg(image));

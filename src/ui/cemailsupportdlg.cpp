@@ -19,6 +19,7 @@
 #include "app/csettings.h"
 #include "app/systeminfo.h"
 #include "device/cdrivedoc.h"
+#include "ui/coretext.h"
 #include "ui/pagekit.h"
 
 namespace {
@@ -237,7 +238,7 @@ void CEmailSupportDlg::OnSent(bool ok)
     m_state->setText(tr("Not sent."));
     const QString text = tr("The support request could not be sent.\n\n%1\n\nYour text stays in this form. \"Save as text...\" "
                             "keeps the request in a file, so that you can send it another way.")
-                             .arg(QString::fromStdString(m_mail.GetReason()));
+                             .arg(CoreText(m_mail.GetReason()));
     if (m_services.Box(BoxKind::SendFailed, this, text, tr("EMail Problem")) == QMessageBox::Save)
         SaveAsText();
 }

@@ -11,6 +11,7 @@
 #include "app/progresstext.h"
 #include "platform/cdburner.h"
 #include "recovery/ctransfer.h"
+#include "ui/coretext.h"
 #include "ui/pagekit.h"
 
 namespace {
@@ -51,7 +52,7 @@ void CFrmBurnImages::OnPageShow()
     // and Start stays off, rather than failing only after Start.
     std::string drive, error;
     m_driveFound = px::CdBurner::FindRecordableDrive(Services().Settings().GetBurnDrive(), drive, error);
-    m_progressText->setText(QString::fromStdString(error));
+    m_progressText->setText(CoreText(error));
     RefreshControls();
 }
 
@@ -111,7 +112,7 @@ bool CFrmBurnImages::OnStart()
     m_burning = false;
     top->removeEventFilter(this);
     QApplication::restoreOverrideCursor();
-    const QString error = QString::fromStdString(Document().GetError());
+    const QString error = CoreText(Document().GetError());
     if (ok) {
         m_driveFound = true;
         m_progressText->setText(tr("Finished"));

@@ -4,6 +4,7 @@
 
 #include "recovery/cthumblist.h"
 #include "recovery/cimagerecovery.h"
+#include "ui/coretext.h"
 #include "ui/pagekit.h"
 
 namespace {
@@ -97,7 +98,7 @@ bool CFrmFindImages::OnStart()
         SetStatusText(tr("Finished"));
         m_scanFinished = true;
     } else {
-        SetStatusText(QString::fromStdString(job.GetError()), true);
+        SetStatusText(CoreText(job.GetError()), true);
         m_scanFinished = false;
     }
     RefreshControls();

@@ -7,6 +7,7 @@
 
 #include "app/progresstext.h"
 #include "device/cinfo.h"
+#include "ui/coretext.h"
 #include "ui/pagekit.h"
 #include "widgets/ccylinderprogress.h"
 
@@ -85,7 +86,7 @@ int CFrmRoot::Confirm(const QString& text, const QString& title)
 void CFrmRoot::ShowProgress(const CTransferStatus& status)
 {
     if (m_progressText)
-        m_progressText->setText(QString::fromStdString(ProgressText(status)));
+        m_progressText->setText(ProgressQText(status));
     SetControlText(ControlId::BytesVerified, QString::fromStdString(DeviceText::WithCommas(int64_t(status.BytesDone))));
 }
 

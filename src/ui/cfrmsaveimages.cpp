@@ -7,6 +7,7 @@
 #include <QTemporaryFile>
 
 #include "recovery/csaveimages.h"
+#include "ui/coretext.h"
 #include "ui/pagekit.h"
 
 namespace {
@@ -200,7 +201,7 @@ bool CFrmSaveImages::OnStart()
         SetStatusText(tr("Finished"));
     } else {
         KeepUnsavedFiles();
-        SetStatusText(QString::fromStdString(Document().GetError()), true);
+        SetStatusText(CoreText(Document().GetError()), true);
     }
     RefreshControls();
     return ok;

@@ -8,6 +8,7 @@
 #include "device/cfoundlist.h"
 #include "tools/capacitytest.h"
 #include "tools/cardtools.h"
+#include "ui/coretext.h"
 #include "ui/pagekit.h"
 #include "widgets/ccylinderprogress.h"
 
@@ -111,7 +112,7 @@ bool CFrmToolPage::RunJob(CCardJob& job)
     if (ok && error.empty())
         SetStatusText(tr("Finished"));
     else
-        SetStatusText(error.empty() ? tr("The job failed") : QString::fromStdString(error), true);
+        SetStatusText(error.empty() ? tr("The job failed") : CoreText(error), true);
     RefreshControls();
     return ok && error.empty();
 }
@@ -215,7 +216,7 @@ bool CFrmToolCardTest::StartCapacityTest()
     if (job.Outcome() == JobOutcome::Finished) {
         const CCapacityResult& r = job.Result();
         SetStatusText(tr("The card is %1 (write %2 MB/s, read %3 MB/s)")
-                          .arg(QString::fromStdString(CapacityVerdict(r)))
+                          .arg(CapacityVerdictQText(r))
                           .arg(r.writeMBps, 0, 'f', 1)
                           .arg(r.readMBps, 0, 'f', 1),
                       !r.Passed());

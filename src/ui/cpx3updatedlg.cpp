@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 
 #include "app/clogfile.h"
+#include "ui/coretext.h"
 #include "ui/pagekit.h"
 
 namespace {
@@ -211,7 +212,7 @@ void CPX3UpdateDlg::OnCheckDone(bool checked)
     // "Up to date" only from a server that answered: a check without an answer says so.
     m_bUpdateAvailable = checked && m_nInstalledBuild < m_update.GetHighestBuild();
     if (!checked) {
-        const QString reason = QString::fromStdString(m_update.GetError());
+        const QString reason = CoreText(m_update.GetError());
         Log().Outcome("-FAIL", "Update check ==> " + m_update.GetError());
         SetHeading(tr(kCouldNotCheck));
         m_subHeading->setText(reason);
@@ -285,7 +286,7 @@ void CPX3UpdateDlg::OnDownloadDone(bool fetched)
     m_run.reset();
     if (!started) {
         const QString error = m_update.GetError().empty() ? tr("Ftp Error: Aborted by user")
-                                                           : QString::fromStdString(m_update.GetError());
+                                                           : CoreText(m_update.GetError());
         SetStatus(error, true);
         RefreshControls();
         return;

@@ -23,6 +23,7 @@
 #include "ui/cfrmsaveimages.h"
 #include "ui/cfrmselectcard.h"
 #include "ui/cfrmtoolpages.h"
+#include "ui/coretext.h"
 #include "ui/cpx3updatedlg.h"
 #include "ui/csplashdlg.h"
 #include "ui/pagekit.h"
@@ -315,7 +316,7 @@ void CPXMainDlg::AttachCardImage()
         return;
     std::string error;
     if (!px::VolumeTable::Instance().Attach(file.toStdString(), nullptr, &error))
-        m_services.SetStatusText(QString::fromStdString(error), true);
+        m_services.SetStatusText(CoreText(error), true);
     m_doc.Reload();
 }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "app/progresstext.h"
+#include "ui/coretext.h"
 
 namespace {
 
@@ -27,10 +28,14 @@ namespace {
 };
 
 // A text of a document's list as the user reads it: one of the fixed texts translated,
-// any other (a size, a vendor's name) as it is.
+// a value the core words ("Removable Disk") as CoreText words it, any other (a size, a
+// vendor's name) as it is.
 QString ListText(const std::string& text)
 {
-    return text.empty() ? QString() : QCoreApplication::translate("CDriveDoc", text.c_str());
+    if (text.empty())
+        return {};
+    const QString translated = QCoreApplication::translate("CDriveDoc", text.c_str());
+    return translated != QString::fromStdString(text) ? translated : CoreText(text);
 }
 
 // The property that marks a label showing a value: it holds the value's caption.

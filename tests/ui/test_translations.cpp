@@ -5,9 +5,14 @@
 
 #include <QCoreApplication>
 #include <QLabel>
+#include <QRegularExpression>
 
+#include "app/ctransferstatus.h"
+#include "app/progresstext.h"
+#include "jobs/coledatetime.h"
 #include "pagetest.h"
 #include "ui/cfrmroot.h"
+#include "ui/coretext.h"
 #include "ui/cpxmaindlg.h"
 #include "ui/csteps.h"
 #include "ui/translations.h"
@@ -25,6 +30,25 @@ protected:
         auto* label = page ? qobject_cast<QLabel*>(page->Control(ControlId::Heading)) : nullptr;
         return label ? label->text() : QString();
     }
+    // A scan a quarter through a 64 MB card after 100 seconds: some five minutes to go.
+    static CTransferStatus QuarterDone()
+    {
+        CTransferStatus status;
+        status.Capacity = 64ull << 20;
+        status.BytesDone = 16ull << 20;
+        status.BlockCount = 131072;
+        status.CurrentBlock = 32768;
+        status.StartTick = COleDateTime::MonotonicSeconds() - 100;
+        return status;
+    }
+    // The text of the page's label that shows the progress line ("25%    (...").
+    static QString ProgressLine(CFrmRoot* page)
+    {
+        for (const QLabel* label : page->findChildren<QLabel*>())
+            if (label->text().startsWith("25%"))
+                return label->text();
+        return {};
+    }
 };
 
 // Each test runs in a process of its own: the translators it installs stay with it.
@@ -41,6 +65,24 @@ TEST_F(Translations, GermanWordsThePagesTheStepsAndQtsButtons)
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString::fromUtf8("Abbrechen"));
 }
 
+TEST_F(Translations, GermanWordsTheProgressLineAndTheCoresTexts)
+{
+    ASSERT_TRUE(InstallTranslations(QLocale(QLocale::German, QLocale::Germany), kFolder));
+    CPXMainDlg window(services);
+    CFrmRoot* page = window.Page(Steps::FindImages);
+    ASSERT_NE(page, nullptr);
+    page->ShowProgress(QuarterDone());
+    EXPECT_TRUE(QRegularExpression(R"(^25%    \(16\.0 MB / 64\.0 MB\) - noch \d+ Min\. \d+ Sek\.$)").match(ProgressLine(page)).hasMatch())
+        << ProgressLine(page).toStdString();
+    // A fixed text of a job, a composite one (the system's reason stays as it is), a value
+    // of the card list; a text the wizard does not know passes unchanged.
+    EXPECT_EQ(CoreText(std::string("Canceled by user")), "Vom Benutzer abgebrochen");
+    EXPECT_EQ(CoreText(std::string("Cannot write /x/IMG_0001.JPG: No space left on device")),
+              "/x/IMG_0001.JPG kann nicht geschrieben werden: No space left on device");
+    EXPECT_EQ(CoreText(std::string("Removable Disk")), QString::fromUtf8("Wechseldatenträger"));
+    EXPECT_EQ(CoreText(std::string("Something new went wrong")), "Something new went wrong");
+}
+
 TEST_F(Translations, EnglishOtherLanguagesAndAMissingFolderKeepTheProgramsTexts)
 {
     EXPECT_FALSE(InstallTranslations(QLocale(QLocale::English, QLocale::UnitedStates), kFolder));
@@ -51,6 +93,12 @@ TEST_F(Translations, EnglishOtherLanguagesAndAMissingFolderKeepTheProgramsTexts)
     EXPECT_EQ(FindStep(Steps::FindImages)->Title, "Image Recovery: Find Images");
     // Qt's translation comes only with the program's: no German buttons in an English program.
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
+    // The wizard's progress line and the core's texts are the core's own words.
+    const CTransferStatus status = QuarterDone();
+    EXPECT_EQ(ProgressQText(status), QString::fromStdString(ProgressText(status)));
+    for (int64_t seconds : {0, 60, 61, 125, 3661, 3725, 7265, 7325})
+        EXPECT_EQ(RemainingQText(seconds), QString::fromStdString(RemainingText(seconds))) << seconds;
+    EXPECT_EQ(CoreText(std::string("Cannot write /x/a: No space left on device")), "Cannot write /x/a: No space left on device");
 }
 
 }  // namespace
