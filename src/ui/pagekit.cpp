@@ -208,8 +208,26 @@ void FillListControl(QTreeWidget* list, const CListView& view)
             item->setSelected(true);
         }
     }
-    for (int c = 0; c < int(view.Columns.size()); ++c)
-        list->setColumnWidth(c, view.Columns[size_t(c)].Width);
+    // The document's widths fit its English texts; a column whose title or cells need more
+    // (a translated device type) grows, and the last column, which has room to spare, gives
+    // the width back, so the list keeps its width.
+    const int last = int(view.Columns.size()) - 1;
+    int grown = 0;
+    for (int c = 0; c <= last; ++c) {
+        int width = view.Columns[size_t(c)].Width;
+        if (c < last) {
+            const auto* itemView = static_cast<const QAbstractItemView*>(list);   // where the hint is public
+            // A cell's hint has no room after its text: a gap keeps it apart from the next.
+            const int needed = std::max(itemView->sizeHintForColumn(c) + 8, list->header()->sectionSizeHint(c));
+            if (needed > width) {
+                grown += needed - width;
+                width = needed;
+            }
+        } else {
+            width = std::max(width - grown, std::min(width, list->header()->sectionSizeHint(c)));
+        }
+        list->setColumnWidth(c, width);
+    }
 }
 
 QString ShortFolderText(const QString& folder, const QFontMetrics& metrics, int width)
