@@ -55,16 +55,36 @@ void CDriveScsi::FillRequest(uint8_t* b, const uint8_t* cdb, uint8_t cdbLength, 
     // The header, the total size and the sense area; the data area is the caller's.
     std::memset(b, 0, kDataOffset);
     std::memset(b + kDataOffset + dataLength, 0, total - kDataOffset - dataLength);
-    px::Put16(b + px::spt::Length, px::spt::HeaderSize);
+    FillHeader(b, px::spt::HeaderSize, cdbLength, direction, dataLength);
+    px::Put32(b + px::spt::DataBufferOffset, kDataOffset);
+    px::Put32(b + px::spt::SenseInfoOffset, kSenseOffset);
+    std::memcpy(b + px::spt::Cdb, cdb, cdbLength);
+    px::Put32(b + kTotalSizeOffset, total);
+}
+
+void CDriveScsi::FillHeader(uint8_t* b, uint16_t headerSize, uint8_t cdbLength, uint8_t direction, uint32_t dataLength)
+{
+    px::Put16(b + px::spt::Length, headerSize);
     b[px::spt::CdbLength] = cdbLength;
     b[px::spt::SenseInfoLength] = kSenseWanted;
     b[px::spt::DataIn] = direction;
     px::Put32(b + px::spt::DataTransferLength, dataLength);
     px::Put32(b + px::spt::TimeOutValue, kTimeoutSeconds);
-    px::Put32(b + px::spt::DataBufferOffset, kDataOffset);
-    px::Put32(b + px::spt::SenseInfoOffset, kSenseOffset);
-    std::memcpy(b + px::spt::Cdb, cdb, cdbLength);
-    px::Put32(b + kTotalSizeOffset, total);
+}
+
+bool CDriveScsi::PassThrough(uint32_t code, uint8_t* request, uint32_t size)
+{
+    uint32_t returned = 0;
+    if (!m_hDevice) {
+        px::SetLastError(EBADF);
+        SetError({}, true);
+        return false;
+    }
+    if (!m_hDevice->Control(code, request, size, request, size, &returned)) {
+        SetError({}, true);
+        return false;
+    }
+    return true;
 }
 
 bool CDriveScsi::Send(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, const uint8_t* dataOut,
@@ -78,16 +98,8 @@ bool CDriveScsi::Send(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, 
     FillRequest(m_request.data(), cdb, cdbLength, direction, dataLength);
     if (dataOut && dataLength)
         std::memcpy(m_request.data() + kDataOffset, dataOut, dataLength);
-    uint32_t returned = 0;
-    if (!m_hDevice) {
-        px::SetLastError(EBADF);
-        SetError({}, true);
+    if (!PassThrough(px::IOCTL_SCSI_PASS_THROUGH, m_request.data(), size))
         return false;
-    }
-    if (!m_hDevice->Control(px::IOCTL_SCSI_PASS_THROUGH, m_request.data(), size, m_request.data(), size, &returned)) {
-        SetError({}, true);
-        return false;
-    }
     TakeAnswer(m_request.data(), kSenseOffset);
     return true;
 }
@@ -108,26 +120,13 @@ bool CDriveScsi::SendDirect(const uint8_t* cdb, uint8_t cdbLength, uint8_t direc
     // buffer, so a mebibyte read is not copied once more.
     constexpr uint32_t kDirectSense = px::sptd::HeaderSize;
     uint8_t b[px::sptd::HeaderSize + 24] = {};
-    px::Put16(b + px::spt::Length, px::sptd::HeaderSize);
-    b[px::spt::CdbLength] = cdbLength;
-    b[px::spt::SenseInfoLength] = kSenseWanted;
-    b[px::spt::DataIn] = direction;
-    px::Put32(b + px::spt::DataTransferLength, dataLength);
-    px::Put32(b + px::spt::TimeOutValue, kTimeoutSeconds);
+    FillHeader(b, px::sptd::HeaderSize, cdbLength, direction, dataLength);
     const uint64_t address = reinterpret_cast<uintptr_t>(data);
     std::memcpy(b + px::sptd::DataBuffer, &address, sizeof address);
     px::Put32(b + px::sptd::SenseInfoOffset, kDirectSense);
     std::memcpy(b + px::sptd::Cdb, cdb, cdbLength);
-    uint32_t returned = 0;
-    if (!m_hDevice) {
-        px::SetLastError(EBADF);
-        SetError({}, true);
+    if (!PassThrough(px::IOCTL_SCSI_PASS_THROUGH_DIRECT, b, sizeof b))
         return false;
-    }
-    if (!m_hDevice->Control(px::IOCTL_SCSI_PASS_THROUGH_DIRECT, b, sizeof b, b, sizeof b, &returned)) {
-        SetError({}, true);
-        return false;
-    }
     TakeAnswer(b, kDirectSense);
     return true;
 }

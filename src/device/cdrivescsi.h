@@ -64,6 +64,11 @@ private:
     // Sends one command whose data stays in the caller's buffer (the direct request):
     // no copy of it through the request buffer. SetError on failure.
     bool SendDirect(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, uint8_t* data, uint32_t dataLength);
+    // The header fields both request layouts share (length, CDB and sense lengths,
+    // direction, data length, time-out).
+    static void FillHeader(uint8_t* b, uint16_t headerSize, uint8_t cdbLength, uint8_t direction, uint32_t dataLength);
+    // Hands the request (input and output in one buffer) to the device; SetError on failure.
+    bool PassThrough(uint32_t code, uint8_t* request, uint32_t size);
     // Takes status, sense (at senseOffset) and bytes moved from an answered request.
     void TakeAnswer(const uint8_t* request, uint32_t senseOffset);
     const uint8_t* Data() const;
