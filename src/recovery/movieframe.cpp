@@ -17,15 +17,19 @@ struct Module {
 };
 
 // The folders that may hold the module, first found wins: beside the installed program
-// (bin/../lib/.../pixsalvo3), then the build tree's, for the programs and tests run from it.
+// (bin/../lib/.../pixsalvo3); for a program or test run from the build tree, the build
+// tree's. An installed program never looks into a build tree, which may be anybody's.
 std::vector<std::filesystem::path> ModuleFolders()
 {
     std::vector<std::filesystem::path> folders;
     std::error_code error;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error)
-        folders.push_back((exe.parent_path() / PX3_MODULE_FROM_BIN).lexically_normal());
-    folders.emplace_back(PX3_MODULE_BUILD_DIR);
+    if (error)
+        return folders;
+    folders.push_back((exe.parent_path() / PX3_MODULE_FROM_BIN).lexically_normal());
+    const std::string tree = PX3_BUILD_TREE "/";
+    if (exe.string().compare(0, tree.size(), tree) == 0)
+        folders.emplace_back(PX3_MODULE_BUILD_DIR);
     return folders;
 }
 
