@@ -1,14 +1,12 @@
 // The recovery job on card images: what comes back, where files end, bad cards, and
 // that nothing is ever written to the card.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <csignal>
 #include <map>
 #include <random>
 
@@ -325,15 +323,11 @@ TEST_F(RecoveryTest, CarvedFileThatCannotBeWrittenStopsTheRun)
     const std::string card = home.File("full.img");
     ASSERT_TRUE(px::test::WriteFile(card, image));
     const char letter = Attach(card);
-    struct rlimit old {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 100000;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool ok = Recover(letter, TypeBit::Jpg);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    bool ok = true;
+    {
+        FileSizeLimit limit(100000);
+        ok = Recover(letter, TypeBit::Jpg);
+    }
     EXPECT_FALSE(ok);
     EXPECT_NE(error.find("Cannot write "), std::string::npos) << error;
     EXPECT_NE(error.find("File too large"), std::string::npos) << error;

@@ -3,10 +3,8 @@
 // error limit, cancel and refused target folders; counting files; the copy's target.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -24,6 +22,7 @@
 #include "device/cdrivedoc.h"
 #include "support/fixtures.h"
 
+using px::test::FileSizeLimit;
 using px::test::TempHome;
 namespace fs = std::filesystem;
 
@@ -281,16 +280,12 @@ TEST(Transfer, FailedCopyAcrossFileSystemsKeepsTheSource)
     Put(run + "/big.JPG", std::string(100000, 'x'));
     Put(run + "/small.JPG", "small");
 
-    struct rlimit old {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 50000;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     CMoveTransfer move;
-    const bool ok = move.Transfer(run, other.Path);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    bool ok = false;
+    {
+        FileSizeLimit limit(50000);
+        ok = move.Transfer(run, other.Path);
+    }
 
     EXPECT_FALSE(ok);
     EXPECT_EQ(move.GetError(), "Unknown error ==> File too large; the files not moved are still in " + run);
@@ -302,12 +297,12 @@ TEST(Transfer, FailedCopyAcrossFileSystemsKeepsTheSource)
 
     // A copy that fails names the file and the cause too (the cause was only in the log).
     fs::create_directories(home.File("copies"));
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    std::signal(SIGXFSZ, SIG_IGN);
     CTransfer copy;
-    const bool copied = copy.Transfer(run, home.File("copies"));
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    bool copied = false;
+    {
+        FileSizeLimit limit(50000);
+        copied = copy.Transfer(run, home.File("copies"));
+    }
     EXPECT_FALSE(copied);
     EXPECT_EQ(copy.GetError(), "Copy file error ==> big.JPG: File too large; the files not copied are still in " + run);
     EXPECT_TRUE(fs::is_empty(home.File("copies/run")));
@@ -467,15 +462,11 @@ TEST(Transfer, ARetriedSaveTakesTheNextFreeFolder)
     doc.Status().RunFolder.SetPath(run + "/", true);
     doc.Settings().SaveFolder.SetPath(other.Path + "/", true);
 
-    struct rlimit old {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 50000;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool first = doc.SaveFoundFiles(doc.Settings().FilePrefix);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    bool first = true;
+    {
+        FileSizeLimit limit(50000);
+        first = doc.SaveFoundFiles(doc.Settings().FilePrefix);
+    }
     EXPECT_FALSE(first);
     EXPECT_NE(doc.GetError().find("File too large; the files not moved are still in " + run), std::string::npos)
         << doc.GetError();

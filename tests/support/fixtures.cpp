@@ -1,9 +1,11 @@
 #include "support/fixtures.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -63,6 +65,25 @@ std::string Quote(const std::string& text)
             quoted += c;
     }
     return quoted + "'";
+}
+
+FileSizeLimit::FileSizeLimit(uint64_t bytes)
+{
+    rlimit limit {};
+    EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    m_oldSoft = limit.rlim_cur;
+    m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    limit.rlim_cur = bytes;
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    rlimit limit {};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = m_oldSoft;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, m_oldHandler);
 }
 
 int Run(const std::string& command, std::string* output)

@@ -25,6 +25,20 @@ private:
     std::vector<std::pair<std::string, std::string>> m_saved;
 };
 
+// Limits the size of files this process may write (RLIMIT_FSIZE, with SIGXFSZ ignored, so
+// that a write past it fails with EFBIG, as on a full disk) while it lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(uint64_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    uint64_t m_oldSoft = 0;
+    void (*m_oldHandler)(int) = nullptr;
+};
+
 // Runs a shell command; returns its exit status, with its standard output in *output.
 int Run(const std::string& command, std::string* output = nullptr);
 // Quotes a text for the shell.
