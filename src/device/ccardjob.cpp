@@ -180,10 +180,7 @@ bool CCardJob::Run()
 
 bool CCardJob::StartRun()
 {
-    // The record belongs to the card document and outlives runs: this run's error only.
-    m_pStatus->ErrorText.clear();
-    m_pStatus->HasError = false;
-    m_Outcome = JobOutcome::NotRun;
+    BeginRun();
     SendStatus(StatusKind::JobStarted);
     if (!ConnectToDestination()) {
         SetOutcome(JobOutcome::FileError);

@@ -147,6 +147,14 @@ protected:
     // gone, false without one when a Cancel came between two requests.
     bool ReadChunk(CDriveScsi& drive, CChunk& chunk, uint16_t count, uint32_t& bytesDone);
     void SendStatus(int32_t kind) const { m_pStatus->Send(kind, m_nScope); }
+    // A run begins: the status record belongs to the card document and outlives runs, so
+    // only this run's error may stand in it; no outcome is named yet.
+    void BeginRun()
+    {
+        m_pStatus->ErrorText.clear();
+        m_pStatus->HasError = false;
+        m_Outcome = JobOutcome::NotRun;
+    }
     // Names how the run is ending; the first cause named stays (a later DeviceError does
     // not hide that the card went away).
     void SetOutcome(JobOutcome outcome)

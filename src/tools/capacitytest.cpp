@@ -229,9 +229,7 @@ bool CCardCapacityTest::ReadPass()
 bool CCardCapacityTest::Run()
 {
     CRunner runner(this);
-    Status().ErrorText.clear();
-    Status().HasError = false;
-    m_Outcome = JobOutcome::NotRun;
+    BeginRun();
     m_written = false;
     SendStatus(StatusKind::JobStarted);
     if (!OpenCard()) {

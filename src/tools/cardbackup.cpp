@@ -330,9 +330,7 @@ bool CCardBackup::Passes()
 bool CCardBackup::Run()
 {
     CRunner runner(this);
-    Status().ErrorText.clear();
-    Status().HasError = false;
-    m_Outcome = JobOutcome::NotRun;
+    BeginRun();
     SendStatus(StatusKind::JobStarted);
     if (!OpenCard()) {
         SetOutcome(JobOutcome::DeviceError);

@@ -149,10 +149,7 @@ bool CCardFormat::ConnectToDestination()
 bool CCardFormat::Run()
 {
     CRunner runner(this);
-    // The record belongs to the card document and outlives runs: this run's error only.
-    Status().ErrorText.clear();
-    Status().HasError = false;
-    m_Outcome = JobOutcome::NotRun;
+    BeginRun();
     {
         CMsgProgress show(1, m_nScope, ProgressStep::Show);
         CMsgProgress range(0, m_nScope, ProgressStep::Range, CVariant(3));
