@@ -284,6 +284,20 @@ int CmdTest(const std::string& text)
     return rc == 0 && readErrors > 0 ? 1 : rc;
 }
 
+namespace {
+
+// Before a command writes over the card: true to go on (--yes asks nobody); otherwise says
+// that nothing was written, in the command's words ("not formatted").
+bool MayWrite(bool yes, const char* question, const char* notDone)
+{
+    if (yes || Confirm(question, stdin, stderr))
+        return true;
+    std::fprintf(stderr, "px3: %s: nothing was written\n", notDone);
+    return false;
+}
+
+}  // namespace
+
 int CmdFormat(const std::string& text, bool yes)
 {
     Session session;
@@ -293,10 +307,8 @@ int CmdFormat(const std::string& text, bool yes)
         return rc;
     std::printf("Format %s\n", CardLine(letter, info).c_str());
     std::fflush(stdout);
-    if (!yes && !Confirm(kFormatQuestion, stdin, stderr)) {
-        std::fprintf(stderr, "px3: not formatted: nothing was written\n");
+    if (!MayWrite(yes, kFormatQuestion, "not formatted"))
         return 1;
-    }
     CTransferStatus status = StatusFor(session, letter, info);
     std::printf("Formatting...\n");
     std::fflush(stdout);
@@ -328,10 +340,8 @@ int CmdErase(const std::string& text, bool yes)
         return rc;
     std::printf("Erase %s\n", CardLine(letter, info).c_str());
     std::fflush(stdout);
-    if (!yes && !Confirm(kEraseQuestion, stdin, stderr)) {
-        std::fprintf(stderr, "px3: not erased: nothing was written\n");
+    if (!MayWrite(yes, kEraseQuestion, "not erased"))
         return 1;
-    }
     CTransferStatus status = StatusFor(session, letter, info);
     std::printf("Erasing...\n");
     std::fflush(stdout);
@@ -361,10 +371,8 @@ int CmdCapacityTest(const std::string& text, bool yes)
     std::printf("Capacity test of %s\n", CardLine(letter, info).c_str());
     std::printf("The test writes over every block of the card, then reads every block back.\n");
     std::fflush(stdout);
-    if (!yes && !Confirm(kEraseQuestion, stdin, stderr)) {
-        std::fprintf(stderr, "px3: not tested: nothing was written\n");
+    if (!MayWrite(yes, kEraseQuestion, "not tested"))
         return 1;
-    }
     CTransferStatus status = StatusFor(session, letter, info);
     Log().BeginScope(std::string("Capacity Test ") + letter + ":");
     bool ok = false;
