@@ -26,6 +26,7 @@
 #include "ui/cfrmpreviewimages.h"
 #include "ui/cpx3aapp.h"
 #include "ui/cpxmaindlg.h"
+#include "ui/wizardservices.h"
 
 namespace {
 
@@ -77,7 +78,8 @@ int main(int argc, char** argv)
         settings.Record().FileTypes = all;
     }
     settings.Record().ShowPreview = 1;
-    CPXMainDlg window(settings);
+    CDesktopServices services(settings);
+    CPXMainDlg window(services);
     window.show();
     window.Document().Reload();
     window.Document().SelectDrive(letter);
