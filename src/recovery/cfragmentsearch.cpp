@@ -1,6 +1,7 @@
 #include "recovery/cfragmentsearch.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -84,33 +85,184 @@ void CFragmentSearch::Free(uint64_t start, uint64_t end)
 
 namespace {
 
-// Two byte spans read as one: a file's known part and a candidate after it.
+// A file's known part and a candidate after it, read as one.
 class JoinedSource : public ByteSource {
 public:
-    JoinedSource(const std::vector<uint8_t>& first, const std::vector<uint8_t>& second) : m_first(first), m_second(second)
+    JoinedSource(const ByteSource& first, const ByteSource& second) : m_first(first), m_second(second) {}
+    size_t Read(uint64_t offset, uint8_t* out, size_t n) const override
+    {
+        const uint64_t joint = m_first.Size();
+        size_t done = offset < joint ? m_first.Read(offset, out, static_cast<size_t>(std::min<uint64_t>(n, joint - offset)))
+                                     : 0;
+        const uint64_t at = offset + done;
+        if (done < n && at >= joint)
+            done += m_second.Read(at - joint, out + done, n - done);
+        return done;
+    }
+    uint64_t Size() const override { return m_first.Size() + m_second.Size(); }
+
+private:
+    const ByteSource& m_first;
+    const ByteSource& m_second;
+};
+
+// A stretch of the card, read when asked for, through a small window: a structure's walk
+// reads a few headers of a large candidate, not all of it.
+class CardSpan : public ByteSource {
+public:
+    CardSpan(const CFragmentSearch::ReadFn& read, uint64_t start, uint64_t size) : m_read(read), m_start(start), m_size(size)
     {
     }
     size_t Read(uint64_t offset, uint8_t* out, size_t n) const override
     {
-        size_t done = 0;
-        if (offset < m_first.size()) {
-            done = static_cast<size_t>(std::min<uint64_t>(n, m_first.size() - offset));
-            std::memcpy(out, m_first.data() + offset, done);
+        if (offset >= m_size || m_failed)
+            return 0;
+        n = static_cast<size_t>(std::min<uint64_t>(n, m_size - offset));
+        if (n >= kWindow) {
+            // Large reads go straight to the caller's buffer.
+            if (!m_read(m_start + offset, out, n)) {
+                m_failed = true;
+                return 0;
+            }
+            return n;
         }
+        if (offset < m_windowAt || offset + n > m_windowAt + m_window.size()) {
+            const size_t length = static_cast<size_t>(std::min<uint64_t>(kWindow, m_size - offset));
+            m_window.resize(length);
+            m_windowAt = offset;
+            if (!m_read(m_start + offset, m_window.data(), length)) {
+                m_window.clear();
+                m_failed = true;
+                return 0;
+            }
+        }
+        std::memcpy(out, m_window.data() + (offset - m_windowAt), n);
+        return n;
+    }
+    uint64_t Size() const override { return m_size; }
+    // True when a part of the span could not be read: what was said about it counts for
+    // nothing.
+    bool Failed() const { return m_failed; }
+
+private:
+    static constexpr size_t kWindow = 256u << 10;
+    const CFragmentSearch::ReadFn& m_read;
+    uint64_t m_start;
+    uint64_t m_size;
+    mutable std::vector<uint8_t> m_window;
+    mutable uint64_t m_windowAt = 0;
+    mutable bool m_failed = false;
+};
+
+// Feeds every byte of source to scan, a slice at a time.
+void FeedAll(JpegScanner& scan, const ByteSource& source)
+{
+    constexpr size_t kSlice = 256u << 10;
+    std::vector<uint8_t> slice(static_cast<size_t>(std::min<uint64_t>(kSlice, source.Size())));
+    for (uint64_t at = 0; at < source.Size();) {
+        const size_t got = source.Read(at, slice.data(), slice.size());
+        if (got == 0)
+            break;
+        scan.Feed(slice.data(), got);
+        at += got;
+    }
+}
+
+// The part of a file in the run folder that the search is sure of: its first Keep bytes,
+// then the pieces taken so far, which wait past the carved bytes (at Stage) until the
+// search ends, so that the file as carved can be given back whole.
+class KnownPart : public ByteSource {
+public:
+    explicit KnownPart(int fd) : m_fd(fd) {}
+    uint64_t Keep = 0;
+    uint64_t Stage = 0;
+    uint64_t Added = 0;
+
+    size_t Read(uint64_t offset, uint8_t* out, size_t n) const override
+    {
+        size_t done = 0;
+        if (offset < Keep)
+            done = ReadAt(offset, out, static_cast<size_t>(std::min<uint64_t>(n, Keep - offset)));
         const uint64_t at = offset + done;
-        if (done < n && at >= m_first.size() && at - m_first.size() < m_second.size()) {
-            const size_t take = static_cast<size_t>(std::min<uint64_t>(n - done, m_second.size() - (at - m_first.size())));
-            std::memcpy(out + done, m_second.data() + (at - m_first.size()), take);
-            done += take;
+        if (done < n && at >= Keep && at - Keep < Added)
+            done += ReadAt(Stage + (at - Keep), out + done,
+                           static_cast<size_t>(std::min<uint64_t>(n - done, Added - (at - Keep))));
+        return done;
+    }
+    uint64_t Size() const override { return Keep + Added; }
+
+private:
+    size_t ReadAt(uint64_t offset, uint8_t* out, size_t n) const
+    {
+        size_t done = 0;
+        while (done < n) {
+            const ssize_t got = ::pread(m_fd, out + done, n - done, static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            done += static_cast<size_t>(got);
         }
         return done;
     }
-    uint64_t Size() const override { return m_first.size() + m_second.size(); }
-
-private:
-    const std::vector<uint8_t>& m_first;
-    const std::vector<uint8_t>& m_second;
+    int m_fd;
 };
+
+// Writes all n bytes at offset; false with errno set when the file system refuses.
+bool WriteAt(int fd, const uint8_t* data, size_t n, uint64_t offset)
+{
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t put = ::pwrite(fd, data + done, n - done, static_cast<off_t>(offset + done));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        done += static_cast<size_t>(put);
+    }
+    return true;
+}
+
+// Moves length bytes of fd from offset from down to offset to (to < from), a slice at a
+// time; false with errno set when a read or write fails.
+bool MovePieces(int fd, uint64_t from, uint64_t to, uint64_t length)
+{
+    std::vector<uint8_t> slice(static_cast<size_t>(std::min<uint64_t>(length, 1u << 20)));
+    for (uint64_t done = 0; done < length;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(slice.size(), length - done));
+        const ssize_t got = ::pread(fd, slice.data(), n, static_cast<off_t>(from + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got == 0)
+                errno = EIO;
+            return false;
+        }
+        if (!WriteAt(fd, slice.data(), static_cast<size_t>(got), to + done))
+            return false;
+        done += static_cast<size_t>(got);
+    }
+    return true;
+}
+
+enum class CopyResult { Done, ReadFailed, WriteFailed };
+// Copies the first length bytes of a candidate to fd at offset, a slice at a time.
+CopyResult CopyPiece(const ByteSource& candidate, uint64_t length, int fd, uint64_t offset)
+{
+    std::vector<uint8_t> slice(static_cast<size_t>(std::min<uint64_t>(length, 1u << 20)));
+    for (uint64_t done = 0; done < length;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(slice.size(), length - done));
+        if (!candidate.ReadAll(done, slice.data(), n))
+            return CopyResult::ReadFailed;
+        if (!WriteAt(fd, slice.data(), n, offset + done))
+            return CopyResult::WriteFailed;
+        done += n;
+    }
+    return CopyResult::Done;
+}
 
 bool Printable(const uint8_t* p)
 {
@@ -120,10 +272,18 @@ bool Printable(const uint8_t* p)
 // Never-written space: a mebibyte or more of zeros is no raw's, movie's or picture's data
 // (a sound's silence, a few seconds of it, stays possible below that).
 constexpr size_t kBlankRun = 1u << 20;
-bool Blank(const std::vector<uint8_t>& bytes)
+bool Blank(const ByteSource& bytes)
 {
-    return bytes.size() >= kBlankRun &&
-           std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
+    if (bytes.Size() < kBlankRun)
+        return false;
+    std::vector<uint8_t> slice(kBlankRun);
+    for (uint64_t at = 0; at < bytes.Size();) {
+        const size_t got = bytes.Read(at, slice.data(), static_cast<size_t>(std::min<uint64_t>(slice.size(), bytes.Size() - at)));
+        if (got == 0 || !std::all_of(slice.begin(), slice.begin() + static_cast<ptrdiff_t>(got), [](uint8_t b) { return b == 0; }))
+            return false;
+        at += got;
+    }
+    return true;
 }
 
 } // namespace
@@ -151,22 +311,21 @@ bool CouldBeScanData(const uint8_t* p, size_t n)
     return true;
 }
 
-bool TrailerFits(const std::vector<uint8_t>& file, uint64_t imageEnd, uint64_t joint)
+bool TrailerFits(const ByteSource& file, uint64_t imageEnd, uint64_t declared, uint64_t joint)
 {
-    const uint64_t size = file.size();
-    if (imageEnd + 12 > size || std::memcmp(file.data() + imageEnd + 4, "ftyp", 4) != 0)
+    const uint64_t size = file.Size();
+    uint8_t p[16];
+    if (imageEnd + 12 > size || !file.ReadAll(imageEnd, p, 8) || std::memcmp(p + 4, "ftyp", 4) != 0)
         return true;  // an MPO's further images: their places were checked with its index
     // A movie: every box header the walk meets past the joint must be one, and a movie
     // whose declared end the bytes hold ends with its last box there.
-    JpegScanner scan;
-    scan.Feed(file.data(), file.size());
-    const uint64_t declared = scan.State().Length;
     const uint64_t limit = declared > imageEnd ? std::min(size, declared) : size;
     uint64_t at = imageEnd;
     for (int boxes = 0; at + 8 <= limit && boxes < 4096; ++boxes) {
-        const uint8_t* p = file.data() + at;
+        if (!file.ReadAll(at, p, 8))
+            break;
         uint64_t length = (uint64_t(p[0]) << 24) | (uint64_t(p[1]) << 16) | (uint64_t(p[2]) << 8) | p[3];
-        if (length == 1 && at + 16 <= size) {
+        if (length == 1 && at + 16 <= size && file.ReadAll(at + 8, p + 8, 8)) {
             length = 0;
             for (int i = 8; i < 16; ++i)
                 length = length << 8 | p[i];
@@ -178,34 +337,29 @@ bool TrailerFits(const std::vector<uint8_t>& file, uint64_t imageEnd, uint64_t j
     return !(declared > imageEnd && declared <= size && at != declared);
 }
 
-uint64_t CFragmentSearch::Confirm(const CarveRecord& record, std::vector<uint8_t>& file,
-                                  const std::vector<uint8_t>& candidate, bool& complete) const
+uint64_t CFragmentSearch::Confirm(const CarveRecord& record, const ByteSource& known, const JpegScanner& knownScan,
+                                  const ByteSource& candidate, bool& complete) const
 {
     const int32_t type = record.MovieKind ? 0 : record.Type;
     complete = false;
-    const uint64_t joint = file.size();
+    const uint64_t joint = known.Size();
     // The file and the candidate read as one, without a copy of either.
-    const JoinedSource source(file, candidate);
+    const JoinedSource source(known, candidate);
     if (type == FileTypeId::Jpg) {
-        JpegScanner scan;
-        scan.Feed(file.data(), file.size());
-        if (scan.ImageEnd() > 0 && scan.ImageEnd() <= joint) {
+        if (knownScan.ImageEnd() > 0 && knownScan.ImageEnd() <= joint) {
             // The picture ended in the known part: the candidate must continue what the
             // file declares after it (a motion photo's movie, an MPO's next image).
-            scan.Feed(candidate.data(), candidate.size());
+            JpegScanner scan = knownScan;
+            FeedAll(scan, candidate);
             const FileEnd end = scan.State();
-            std::vector<uint8_t> trial;
-            trial.reserve(file.size() + candidate.size());
-            trial.insert(trial.end(), file.begin(), file.end());
-            trial.insert(trial.end(), candidate.begin(), candidate.end());
-            if (!TrailerFits(trial, scan.ImageEnd(), joint))
+            if (!TrailerFits(source, scan.ImageEnd(), end.Length, joint))
                 return 0;
             if (end.IsComplete() && end.Length > joint) {
                 complete = true;
                 return end.Length - joint;
             }
             if (end.IsNeedMore() && end.Length > joint)
-                return std::min<uint64_t>(end.Length, trial.size()) - joint;
+                return std::min<uint64_t>(end.Length, source.Size()) - joint;
             return 0;
         }
         const JpegJoint check = CheckJpegJoint(source, joint);
@@ -222,7 +376,7 @@ uint64_t CFragmentSearch::Confirm(const CarveRecord& record, std::vector<uint8_t
             return length - joint;
         }
         if (check.Verdict == JointVerdict::Continues)
-            return candidate.size();
+            return candidate.Size();
         if (check.Verdict == JointVerdict::Breaks && check.BreakAt > joint + m_cluster) {
             // Good for some clusters, then it goes on elsewhere: keep the clusters before
             // the one where the data stops fitting (the decoder notices a little late).
@@ -239,7 +393,7 @@ uint64_t CFragmentSearch::Confirm(const CarveRecord& record, std::vector<uint8_t
         return end.Length - joint;
     }
     if (end.IsNeedMore() && (end.Length == 0 || end.Length > joint))
-        return candidate.size();
+        return candidate.Size();
     return 0;
 }
 
@@ -249,75 +403,73 @@ bool CFragmentSearch::Complete(CarveRecord& record, std::string& error)
     record.Complete = false;
     if (record.Length == 0 || record.Length > kMaxFile)
         return true;
-    std::vector<uint8_t> file(static_cast<size_t>(record.Length));
-    {
-        const int fd = ::open(record.Path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) {
-            error = "Cannot read " + record.Path + ": " + px::SystemErrorText(errno);
-            return false;
-        }
-        size_t got = 0;
-        while (got < file.size()) {
-            const ssize_t n = ::pread(fd, file.data() + got, file.size() - got, static_cast<off_t>(got));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            got += static_cast<size_t>(n);
-        }
-        ::close(fd);
-        file.resize(got);
+    // The file stays on disk and a candidate is read from the card as far as it is looked
+    // at: a large movie's search costs no more memory than a picture's.
+    const int fd = ::open(record.Path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        error = "Cannot read " + record.Path + ": " + px::SystemErrorText(errno);
+        return false;
     }
-    const uint64_t carved = file.size();
-    uint64_t keep = carved;
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        error = "Cannot read " + record.Path + ": " + px::SystemErrorText(errno);
+        return false;
+    }
+    const uint64_t carved = std::min<uint64_t>(record.Length, static_cast<uint64_t>(st.st_size));
+    KnownPart known(fd);
+    known.Keep = carved;
+    known.Stage = carved;
     const bool jpeg = record.Type == FileTypeId::Jpg && record.MovieKind == 0;
     // The first piece may have run into clusters that are not the picture's (another
     // file's continuation has no header to stop the carve): keep the clusters that decode.
-    // Asked when the scan saw something wrong inside it, else only when no piece fits.
+    // Asked when the scan saw something wrong inside it, else only when no piece fits
+    // (no piece was taken then).
     auto cutToGoodPrefix = [&]() {
-        const uint64_t good = JpegGoodPrefix(SpanSource(file), static_cast<uint32_t>(m_cluster));
-        if (good >= file.size())
+        const uint64_t good = JpegGoodPrefix(known, static_cast<uint32_t>(m_cluster));
+        if (good >= known.Keep)
             return false;
         const uint64_t cut = ClusterAtOrBefore(record.CardStart + good);
         const uint64_t kept = cut > record.CardStart ? cut - record.CardStart : 0;
-        if (kept == 0 || kept >= file.size())
+        if (kept == 0 || kept >= known.Keep)
             return false;
-        Free(record.CardStart + kept, ClusterAtOrAfter(record.CardStart + file.size()));
-        keep = kept;
-        file.resize(static_cast<size_t>(keep));
+        Free(record.CardStart + kept, ClusterAtOrAfter(record.CardStart + known.Keep));
+        known.Keep = kept;
         return true;
     };
-    if (jpeg && record.Suspect && !cutToGoodPrefix() && keep == 0)
+    if (jpeg && record.Suspect && !cutToGoodPrefix() && known.Keep == 0)
         return true;
-    if (record.SuspectAt > 0 && record.SuspectAt < keep) {
+    if (record.SuspectAt > 0 && record.SuspectAt < known.Keep) {
         // A folder's cluster inside the carve: the first piece ends before it.
         const uint64_t cut = ClusterAtOrBefore(record.CardStart + record.SuspectAt);
         if (cut > record.CardStart) {
-            Free(cut, ClusterAtOrAfter(record.CardStart + keep));
-            keep = cut - record.CardStart;
-            file.resize(static_cast<size_t>(keep));
+            Free(cut, ClusterAtOrAfter(record.CardStart + known.Keep));
+            known.Keep = cut - record.CardStart;
         }
     }
-    uint64_t position = record.CardStart + keep;
+    uint64_t position = record.CardStart + known.Keep;
     bool complete = false;
     bool prefixChecked = !jpeg || record.Suspect;
+    std::vector<uint8_t> head;
     for (size_t piece = 0; piece < kMaxPieces && !complete; ++piece) {
         // How much of a free area to read: a window, or more when the structure needs more
         // (a raw's declared length); a JPEG whose window decodes well goes on in the next.
         uint64_t window = kJpegWindow;
         bool inTrailer = false;
+        JpegScanner scan;
         if (jpeg) {
-            JpegScanner scan;
-            scan.Feed(file.data(), file.size());
+            FeedAll(scan, known);
             inTrailer = scan.ImageEnd() > 0;
-            if (inTrailer && scan.State().Length > file.size())
-                window = std::max(window, std::min(kMaxCandidate, scan.State().Length - file.size() + m_cluster));
+            if (inTrailer && scan.State().Length > known.Size())
+                window = std::max(window, std::min(kMaxCandidate, scan.State().Length - known.Size() + m_cluster));
         } else {
-            const SpanSource known(file);
             const FileEnd need = record.MovieKind ? FindMovieEnd(record.MovieKind, known)
                                                   : FindStructuredEnd(record.Type, known);
-            if (need.IsNeedMore() && need.Length > file.size())
-                window = std::max(window, std::min(kMaxCandidate, need.Length - file.size() + m_cluster));
+            if (need.IsNeedMore() && need.Length > known.Size())
+                window = std::max(window, std::min(kMaxCandidate, need.Length - known.Size() + m_cluster));
         }
         bool taken = false;
         size_t tried = 0;
@@ -342,20 +494,32 @@ bool CFragmentSearch::Complete(CarveRecord& record, std::string& error)
             for (size_t k = 0; k < kStartsPerArea && start < run.End && !taken; ++k, start += m_cluster) {
                 const uint64_t size = std::min<uint64_t>(run.End - start, window);
                 // Its first cluster first: most candidates fail on it, before more is read.
-                const size_t head = static_cast<size_t>(std::min<uint64_t>(size, m_cluster));
-                std::vector<uint8_t> candidate(head);
-                if (!m_read(start, candidate.data(), head))
+                head.resize(static_cast<size_t>(std::min<uint64_t>(size, m_cluster)));
+                if (!m_read(start, head.data(), head.size()))
                     continue;
-                if (jpeg && !inTrailer && !CouldBeScanData(candidate.data(), head))
+                if (jpeg && !inTrailer && !CouldBeScanData(head.data(), head.size()))
                     continue;
-                candidate.resize(static_cast<size_t>(size));
-                if (size > head && !m_read(start + head, candidate.data() + head, candidate.size() - head))
+                const CardSpan candidate(m_read, start, size);
+                uint64_t take = Confirm(record, known, scan, candidate, complete);
+                if (candidate.Failed())
+                    take = 0;
+                if (take > 0) {
+                    const CopyResult copied = CopyPiece(candidate, take, fd, known.Stage + known.Added);
+                    if (copied == CopyResult::WriteFailed) {
+                        error = "Cannot write " + record.Path + ": " + px::SystemErrorText(errno);
+                        if (::ftruncate(fd, static_cast<off_t>(carved)) != 0)
+                            error += " (" + px::SystemErrorText(errno) + ")";
+                        record.Added.clear();
+                        return false;
+                    }
+                    if (copied == CopyResult::ReadFailed)
+                        take = 0;
+                }
+                if (take == 0) {
+                    complete = false;
                     continue;
-                const uint64_t take = Confirm(record, file, candidate, complete);
-                if (take == 0)
-                    continue;
-                file.reserve(file.size() + static_cast<size_t>(take));  // no room to spare: memory stays bounded
-                file.insert(file.end(), candidate.begin(), candidate.begin() + static_cast<ptrdiff_t>(take));
+                }
+                known.Added += take;
                 record.Added.push_back({start, start + take});
                 // The rest of the cluster after a file's end is slack, not another file's.
                 Own(start, complete ? ClusterAtOrAfter(start + take) : start + take);
@@ -367,7 +531,7 @@ bool CFragmentSearch::Complete(CarveRecord& record, std::string& error)
             // Nothing fits after it: perhaps its first piece holds a stranger's clusters.
             prefixChecked = true;
             if (cutToGoodPrefix()) {
-                position = record.CardStart + keep;
+                position = record.CardStart + known.Keep;
                 --piece;
                 continue;
             }
@@ -375,46 +539,34 @@ bool CFragmentSearch::Complete(CarveRecord& record, std::string& error)
         if (!taken)
             break;
     }
+    head = {};
     record.Complete = complete;
-    if (record.Added.empty() && keep == carved)
+    if (record.Added.empty() && known.Keep == carved)
         return true;
-    if (!complete && (record.Type != FileTypeId::Jpg || record.MovieKind) && keep < carved) {
+    if (!complete && (record.Type != FileTypeId::Jpg || record.MovieKind) && known.Keep < carved) {
         // Without a decoder to tell which clusters fit, a cut is kept only when the pieces
         // found make the structure whole: otherwise the file stays as it was carved, its
         // clusters its own again and the pieces tried free for other files.
         for (const ByteRun& run : record.Added)
             Free(run.Start, run.End);
-        Own(record.CardStart + keep, ClusterAtOrAfter(record.CardStart + carved));
+        Own(record.CardStart + known.Keep, ClusterAtOrAfter(record.CardStart + carved));
         record.Added.clear();
+        if (::ftruncate(fd, static_cast<off_t>(carved)) != 0) {
+            error = "Cannot write " + record.Path + ": " + px::SystemErrorText(errno);
+            return false;
+        }
         return true;
     }
-    const int fd = ::open(record.Path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
+    // The pieces move from past the carved bytes to right after the part kept.
+    if (known.Stage != known.Keep && !MovePieces(fd, known.Stage, known.Keep, known.Added)) {
         error = "Cannot write " + record.Path + ": " + px::SystemErrorText(errno);
         return false;
     }
-    bool ok = ::ftruncate(fd, static_cast<off_t>(keep)) == 0;
-    size_t done = static_cast<size_t>(keep);
-    while (ok && done < file.size()) {
-        const ssize_t n = ::pwrite(fd, file.data() + done, file.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = false;
-            if (n == 0)
-                errno = ENOSPC;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    const int code = errno;
-    if (::close(fd) != 0 && ok)
-        ok = false;
-    if (!ok) {
-        error = "Cannot write " + record.Path + ": " + px::SystemErrorText(code);
+    if (::ftruncate(fd, static_cast<off_t>(known.Size())) != 0) {
+        error = "Cannot write " + record.Path + ": " + px::SystemErrorText(errno);
         return false;
     }
-    record.Length = file.size();
+    record.Length = known.Size();
     return true;
 }
 

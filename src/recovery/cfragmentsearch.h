@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+class ByteSource;
+class JpegScanner;
+
 // A range of card bytes [Start, End).
 struct ByteRun {
     uint64_t Start = 0;
@@ -66,15 +69,16 @@ public:
     // At most this many pieces after the first: what a camera's first-fit allocation
     // leaves on a card whose holes are small (a raw file may take several).
     static constexpr size_t kMaxPieces = 15;
-    // A candidate area is read up to this size at a time, whatever length the file
+    // A candidate area is looked at up to this size at a time, whatever length the file
     // declares (a trailer, a raw's last offset); a longer rest (a raw of a 100-megapixel
-    // camera is about 120 MB) is taken in several adjacent windows, so the search's memory
-    // stays bounded: this and the file itself.
+    // camera is about 120 MB) is taken in several adjacent windows. A window is read from
+    // the card only as far as the format's checks look at it, a slice at a time, and the
+    // file stays on disk: the search's memory does not grow with the file.
     static constexpr uint64_t kMaxCandidate = 32ull << 20;
     // A candidate is read in windows of this size at least (a JPEG's length is not told
     // before its end; the rest of a 12-megapixel picture fits in one).
     static constexpr uint64_t kJpegWindow = 16ull << 20;
-    // Files larger than this are not read into memory for the search.
+    // Files larger than this are not searched: their search would read too much back.
     static constexpr uint64_t kMaxFile = 256ull << 20;
 
 private:
@@ -87,8 +91,10 @@ private:
     void Free(uint64_t start, uint64_t end);
     // How many bytes of candidate (read at card offset at) continue file; 0 when none are
     // confirmed. Sets complete when the file's structure ends inside them.
-    uint64_t Confirm(const CarveRecord& record, std::vector<uint8_t>& file, const std::vector<uint8_t>& candidate,
-                     bool& complete) const;
+    // known is the file as far as it is sure; knownScan has been fed it when the file is a
+    // JPEG.
+    uint64_t Confirm(const CarveRecord& record, const ByteSource& known, const JpegScanner& knownScan,
+                     const ByteSource& candidate, bool& complete) const;
 
     ReadFn m_read;
     uint64_t m_cluster;
@@ -100,7 +106,8 @@ private:
 // True when the part of a JPEG file after its image (from imageEnd) fits what the file
 // declares there, as far as the bytes go: a motion photo's movie is a chain of ISO boxes
 // whose headers lie where the sizes say, up to the declared end.
-bool TrailerFits(const std::vector<uint8_t>& file, uint64_t imageEnd, uint64_t joint);
+// declared is the length the file's structure declares (0 when it declares none).
+bool TrailerFits(const ByteSource& file, uint64_t imageEnd, uint64_t declared, uint64_t joint);
 
 // The cluster size and the position of the clusters on a card without a readable file
 // system, from where the carved files start: the largest power of two from 512 bytes to

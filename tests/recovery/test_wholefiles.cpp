@@ -156,6 +156,60 @@ TEST_F(WholeFilesTest, BlankSpaceIsNoPieceOfAFile)
     EXPECT_EQ(files["IMAGE_000.TIF"], tiff);
 }
 
+// The search reads a candidate as far as the structure looks at it, in slices, and keeps
+// the file on disk: a raw's rest of several megabytes costs no buffer of its size. A cut
+// first piece whose rest is not found whole leaves the file exactly as it was carved.
+TEST_F(WholeFilesTest, FragmentSearchNeedsNoBufferOfTheFilesSize)
+{
+    constexpr size_t kRest = 6u << 20;
+    std::vector<uint8_t> tiff(1024 + kRest, 0x5A);
+    const uint8_t header[] = {'I', 'I', 42, 0, 8, 0, 0, 0, 2, 0,
+                              0x11, 0x01, 4, 0, 1, 0, 0, 0, 0x00, 0x04, 0, 0,  // StripOffsets 1024
+                              0x17, 0x01, 4, 0, 1, 0, 0, 0, 0x00, 0x00, 0x60, 0,  // StripByteCounts 6 MiB
+                              0, 0, 0, 0};
+    std::copy(std::begin(header), std::end(header), tiff.begin());
+    for (size_t i = 1024; i < tiff.size(); i += 4096)
+        tiff[i] = static_cast<uint8_t>(i >> 12);  // each cluster its own
+    // The first 64 KiB at the card's start, another file's 64 KiB, then the rest.
+    constexpr size_t kFirst = 64u << 10, kRestAt = 128u << 10;
+    std::vector<uint8_t> card(kRestAt + tiff.size() - kFirst, 0x33);
+    std::copy(tiff.begin(), tiff.begin() + kFirst, card.begin());
+    std::copy(tiff.begin() + kFirst, tiff.end(), card.begin() + kRestAt);
+    size_t largestRead = 0;
+    const CFragmentSearch::ReadFn read = [&](uint64_t offset, uint8_t* out, size_t n) {
+        largestRead = std::max(largestRead, n);
+        if (offset + n > card.size())
+            return false;
+        std::memcpy(out, card.data() + offset, n);
+        return true;
+    };
+    const std::string path = home.File("IMAGE_000.TIF");
+    const std::vector<uint8_t> carved(tiff.begin(), tiff.begin() + kFirst);
+    CarveRecord record;
+    record.Path = path;
+    record.Type = FileTypeId::Tif;
+    record.Length = kFirst;
+    std::string problem;
+    ASSERT_TRUE(WriteFile(path, carved));
+    CFragmentSearch search(read, 4096, 0, {{kRestAt, card.size()}});
+    ASSERT_TRUE(search.Complete(record, problem)) << problem;
+    EXPECT_TRUE(record.Complete);
+    EXPECT_TRUE(ReadFile(path) == tiff) << "the rest is put in place";
+    EXPECT_LE(largestRead, 1u << 20);
+
+    // A folder's cluster at 32 KiB: the first piece ends there, and no rest fits after it
+    // whole (the card ends too soon), so nothing changes.
+    card.resize(card.size() - 4096);
+    ASSERT_TRUE(WriteFile(path, carved));
+    record.Length = kFirst;
+    record.SuspectAt = 32u << 10;
+    CFragmentSearch again(read, 4096, 0, {{kRestAt, card.size()}});
+    ASSERT_TRUE(again.Complete(record, problem)) << problem;
+    EXPECT_FALSE(record.Complete);
+    EXPECT_TRUE(record.Added.empty());
+    EXPECT_TRUE(ReadFile(path) == carved) << "the file stays as it was carved";
+}
+
 TEST_F(WholeFilesTest, RawLargerThanTheMaximumSizeIsNotCut)
 {
     const std::string dir = MakeCard("bigraw", "--fs fat32 --size 128 --kinds jpg,nef --big-raw --seed 7");
