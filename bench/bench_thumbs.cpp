@@ -2,8 +2,9 @@
 // (4000 x 3000 JPEGs of about 4 MB, each with the 160 x 120 Exif preview that cameras
 // write), made by the list's worker threads with the log on, as during a scan:
 //  - CameraJpegs: AddFile of n files and the wait until every thumbnail is ready;
-//  - PlainJpegs: the same pictures without an Exif preview (decoded at 1/8 size), with
-//    ImageMagick's full-resolution colour (4:4:4) at this quality;
+//  - PlainJpegs: the same pictures without an Exif preview (decoded at 1/8 size from
+//    their DC coefficients alone), with ImageMagick's full-resolution colour (4:4:4) at
+//    this quality;
 //  - PhoneJpegs: the same without a preview, with colour at half resolution both ways
 //    (4:2:0), as phones and most editors write them: a third less to decode;
 //  - ...HiDpi: the same for a grid on a screen of device pixel ratio 2 (bitmaps of twice

@@ -20,6 +20,7 @@
 #include "app/clogfile.h"
 #include "app/csettings.h"
 #include "app/filetypes.h"
+#include "formats/jpegdc.h"
 #include "recovery/cthumb.h"
 #include "recovery/movieframe.h"
 
@@ -254,6 +255,63 @@ ThumbImage Finish(const QImage& picture, QSize whole, const ThumbRequest& reques
     return out;
 }
 
+// The whole file, when it is a regular file of at most limit bytes; empty otherwise.
+QByteArray ReadWhole(const std::string& path, qint64 limit)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    struct stat st {};
+    QByteArray bytes;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && st.st_size <= limit) {
+        bytes.resize(qsizetype(st.st_size));
+        qsizetype got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += qsizetype(n);
+        }
+        bytes.truncate(got);
+    }
+    ::close(fd);
+    return bytes;
+}
+
+// A JPEG file that the reader holds decodes at an eighth of its size from the DC
+// coefficients alone, stepping over the rest: about half the work of libjpeg's own 1/8
+// decode, whose Huffman decoding of every coefficient is most of a thumbnail's time. Used when
+// that eighth still covers the picture's device pixels; false when it does not apply
+// (too small, or a JPEG the DC decoder leaves to libjpeg: progressive, arithmetic,
+// CMYK and the like), and the reader then decodes as before. A truncated or damaged
+// file gives its upper part with grey below, as libjpeg does.
+bool FromJpegDc(QImageReader& reader, QSize size, QSize device, const ThumbRequest& request, ThumbSource source,
+                ThumbImage& out)
+{
+    if ((size.width() + 7) / 8 < device.width() || (size.height() + 7) / 8 < device.height())
+        return false;
+    // Larger than any picture a camera writes: left to the reader's streaming decode.
+    constexpr qint64 kMaxBytes = qint64(64) << 20;
+    QByteArray bytes;
+    if (auto* buffer = qobject_cast<QBuffer*>(reader.device()))
+        bytes = buffer->data();
+    else if (!reader.fileName().isEmpty())
+        bytes = ReadWhole(reader.fileName().toStdString(), kMaxBytes);
+    if (bytes.isEmpty() || bytes.size() > kMaxBytes)
+        return false;
+    JpegDcPicture dc;
+    if (DecodeJpegDc(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()), dc)
+            == JpegDcResult::NotHandled
+        || dc.FullWidth != size.width() || dc.FullHeight != size.height())
+        return false;
+    // Exif orientation stays unapplied, as the reader leaves it (its auto-transform is off).
+    const QImage picture(dc.Rgb.data(), dc.Width, dc.Height, qsizetype(dc.Width) * 3, QImage::Format_RGB888);
+    out = Finish(picture, size, request, source);
+    return true;
+}
+
 // Decodes what reader holds at the size that the fit rule gives for the inner area.
 // False when the picture cannot be opened (nothing logged); true with a finished
 // thumbnail otherwise, blank when the data does not decode.
@@ -267,11 +325,15 @@ bool FromReader(QImageReader& reader, const ThumbRequest& request, ThumbSource s
         // JPEG decodes at 1/2, 1/4 or 1/8 of its size directly (libjpeg's scaled IDCT,
         // the smallest that still covers the device pixels), which saves the inverse
         // transform and colour conversion of most pixels; the entropy decoding of the
-        // whole file remains. Other formats decode whole and are scaled here: Qt's own
-        // scaled read of a 1-bit palette PNG loses its colours.
+        // whole file remains, unless an eighth is enough: then the DC decoder steps over
+        // most of it. Other formats decode whole and are scaled here: Qt's own scaled
+        // read of a 1-bit palette PNG loses its colours.
         if (!device.isEmpty() && device.width() < size.width() && device.height() < size.height()
-            && reader.format() == "jpeg")
+            && reader.format() == "jpeg") {
+            if (FromJpegDc(reader, size, device, request, source, out))
+                return true;
             reader.setScaledSize(device);
+        }
         out = Finish(reader.read(), size, request, source);
         return true;
     }
