@@ -145,7 +145,7 @@ public:
     bool Failed() const { return m_failed; }
 
 private:
-    static constexpr size_t kWindow = 256u << 10;
+    static constexpr size_t kWindow = 64u << 10;
     const CFragmentSearch::ReadFn& m_read;
     uint64_t m_start;
     uint64_t m_size;
@@ -276,7 +276,8 @@ bool Blank(const ByteSource& bytes)
 {
     if (bytes.Size() < kBlankRun)
         return false;
-    std::vector<uint8_t> slice(kBlankRun);
+    // Small slices: another file's bytes show within the first.
+    std::vector<uint8_t> slice(64u << 10);
     for (uint64_t at = 0; at < bytes.Size();) {
         const size_t got = bytes.Read(at, slice.data(), static_cast<size_t>(std::min<uint64_t>(slice.size(), bytes.Size() - at)));
         if (got == 0 || !std::all_of(slice.begin(), slice.begin() + static_cast<ptrdiff_t>(got), [](uint8_t b) { return b == 0; }))
