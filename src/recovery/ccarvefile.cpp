@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <string_view>
 
 #include "platform/lasterror.h"
 
@@ -49,6 +50,84 @@ CWriteBehind::~CWriteBehind()
     }
     m_work.notify_one();
     m_thread.join();
+    Remove(m_spares);
+}
+
+void CWriteBehind::Remove(std::deque<int>& spares)
+{
+    for (const int fd : spares)
+        ::close(fd);  // unnamed: gone with the descriptor
+    spares.clear();
+}
+
+void CWriteBehind::KeepSpares(const std::string& folder)
+{
+    std::deque<int> old;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (folder == m_spareFolder)
+            return;
+        old.swap(m_spares);
+        m_spareFolder = folder;
+        m_sparesFailed = false;
+    }
+    Remove(old);
+    m_work.notify_one();
+}
+
+void CWriteBehind::MakeSpare(std::unique_lock<std::mutex>& lock)
+{
+    const std::string folder = m_spareFolder;
+    lock.unlock();
+    // A file without a name: the folder is not locked while the file system looks for
+    // its inode, and nothing is left behind if the run stops.
+    const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
+    lock.lock();
+    if (fd < 0) {
+        if (folder == m_spareFolder)
+            m_sparesFailed = true;  // the scan makes its files itself and says why not
+        return;
+    }
+    if (folder == m_spareFolder && !m_stop) {
+        m_spares.push_back(fd);
+        return;
+    }
+    ::close(fd);
+}
+
+int CWriteBehind::TakeSpare(const std::string& path, int& error)
+{
+    error = 0;
+    int fd = -1;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const size_t slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash);
+        std::string_view mine = m_spareFolder;
+        while (mine.size() > 1 && mine.back() == '/')
+            mine.remove_suffix(1);
+        if (m_spares.empty() || folder != mine)
+            return -1;
+        fd = m_spares.front();
+        m_spares.pop_front();
+    }
+    m_work.notify_one();  // the next one
+    // The name is given only where nothing is: a link never replaces a file or a link.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return fd;
+    const int code = errno;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (code == EEXIST) {
+        m_spares.push_front(fd);
+        error = code;
+        return -1;
+    }
+    // No way to name such a file here (no /proc): the scan makes its own files.
+    m_sparesFailed = true;
+    m_spares.push_front(fd);
+    Remove(m_spares);
+    return -1;
 }
 
 uint64_t CWriteBehind::Queue(int fd, uint64_t offset, std::vector<iovec> spans, std::shared_ptr<FileState> state)
@@ -105,7 +184,12 @@ void CWriteBehind::Loop()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_work.wait(lock, [&] { return m_stop || !m_writes.empty(); });
+        m_work.wait(lock, [&] { return m_stop || !m_writes.empty() || NeedsSpare(); });
+        // A file made ahead first: the scan may wait for it sooner than for a write.
+        if (NeedsSpare()) {
+            MakeSpare(lock);
+            continue;
+        }
         if (m_writes.empty())
             return;  // stopped, and everything queued is written
         WriteFirst(lock);
@@ -130,9 +214,12 @@ bool CCarveFile::Create(const std::string& path)
     m_written = 0;
     m_state.reset();
     m_lastTicket = 0;
-    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    int error = 0;
+    m_fd = m_writer ? m_writer->TakeSpare(path, error) : -1;
+    if (m_fd < 0 && error == 0)
+        m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (m_fd < 0) {
-        m_error = "Cannot create " + path + ": " + px::SystemErrorText(errno);
+        m_error = "Cannot create " + path + ": " + px::SystemErrorText(error != 0 ? error : errno);
         return false;
     }
     return true;

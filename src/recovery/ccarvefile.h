@@ -23,6 +23,12 @@
 // side sits idle while there is writing to do. A write that fails records the system's
 // error code in the file's state; the file sees it at its next flush, and at the latest
 // when it is read back or closed.
+//
+// It also makes the next files ahead: a few empty files without a name in the run
+// folder, which CCarveFile::Create links under the name it wants. Making a file searches
+// the file system's inode table, which right after many files were deleted (a run folder
+// thrown away before the next try) costs far more than writing it: that search is done
+// here instead of in the scan.
 class CWriteBehind {
 public:
     struct FileState {
@@ -42,6 +48,14 @@ public:
     // Returns once every write up to ticket is done, doing queued ones up to it meanwhile.
     void WaitFor(uint64_t ticket);
 
+    // Keeps files made ahead in folder from now on; an empty folder removes those left.
+    void KeepSpares(const std::string& folder);
+    // Gives the file at path (new, empty, opened for reading and writing) from one made
+    // ahead: its descriptor, or -1 with error 0 when none is at hand (the caller makes it)
+    // or with the system's error code when the name cannot be taken (EEXIST: a file or a
+    // link is there).
+    int TakeSpare(const std::string& path, int& error);
+
 private:
     struct Write {
         uint64_t Ticket;
@@ -51,6 +65,10 @@ private:
         std::shared_ptr<FileState> State;
     };
     void Loop();
+    bool NeedsSpare() const { return !m_stop && !m_spareFolder.empty() && !m_sparesFailed && m_spares.size() < kSpares; }
+    // Makes one file ahead (lock held on entry and on return).
+    void MakeSpare(std::unique_lock<std::mutex>& lock);
+    static void Remove(std::deque<int>& spares);
     // Takes the first queued write and does it with the lock let go (lock held on entry
     // and on return, the queue not empty).
     void WriteFirst(std::unique_lock<std::mutex>& lock);
@@ -65,6 +83,11 @@ private:
     uint64_t m_doneUpTo = 0;
     std::vector<uint64_t> m_doneAhead;
     bool m_stop = false;
+    // Two made ahead cover the files that begin in one buffer, the most a scan meets.
+    static constexpr size_t kSpares = 2;
+    std::string m_spareFolder;
+    std::deque<int> m_spares;  // descriptors of files without a name yet
+    bool m_sparesFailed = false;  // the folder or its file system refused: no more
     std::thread m_thread;
 };
 

@@ -143,6 +143,7 @@ void CImageRecovery::BeforeChunks()
     m_Dirs = std::make_unique<px::DirCollector>();
     if (!m_Writer)
         m_Writer = std::make_unique<CWriteBehind>();
+    m_Writer->KeepSpares(m_strDestinationFolder);
     m_OutputFile.SetWriteBehind(m_Writer.get());
 }
 
@@ -164,6 +165,9 @@ void CImageRecovery::ReadGeometry()
 
 void CImageRecovery::EndOfCard()
 {
+    // No more files begin: those made ahead go before anyone looks at the run folder.
+    if (m_Writer)
+        m_Writer->KeepSpares(std::string());
     // A movie that runs to the end of the card is closed and announced like the last
     // picture, so it reaches the found list.
     m_MovieDoc.CloseMovieFile();

@@ -9,11 +9,13 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <thread>
 
 #include "app/filetypes.h"
 #include "device/cdrivescsi.h"
 #include "platform/messagepump.h"
 #include "platform/volumetable.h"
+#include "recovery/ccarvefile.h"
 #include "recovery/cimagerecovery.h"
 #include "recoveryjob.h"
 #include "support/fixtures.h"
@@ -283,6 +285,39 @@ TEST_F(RecoveryTest, EveryRunHasAFolderOfItsOwn)
         again[entry.path().filename().string()] = px::test::ReadFile(entry.path().string());
     EXPECT_EQ(again, firstFiles);
     EXPECT_EQ(firstFiles.size(), 10u);
+}
+
+// The files the writer makes ahead take a name only where nothing is: a link planted
+// under the next name is refused as an exclusive create refuses it, never written through.
+TEST_F(RecoveryTest, FilesMadeAheadNeverTakeAnExistingName)
+{
+    const std::string run = home.File("run");
+    fs::create_directories(run);
+    const std::string victim = home.File("victim.txt");
+    ASSERT_TRUE(px::test::WriteFile(victim, {1, 2, 3}));
+    fs::create_symlink(victim, run + "/IMAGE_000.JPG");
+    CWriteBehind writer;
+    writer.KeepSpares(run);
+    int fd = -1, code = 0;
+    for (int tries = 0; tries < 200 && fd < 0 && code == 0; ++tries) {
+        fd = writer.TakeSpare(run + "/IMAGE_000.JPG", code);
+        if (fd < 0 && code == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(fd, -1);
+    EXPECT_EQ(code, EEXIST) << "a file made ahead was at hand and the name was refused";
+    CCarveFile file;
+    file.SetWriteBehind(&writer);
+    EXPECT_FALSE(file.Create(run + "/IMAGE_000.JPG"));
+    EXPECT_EQ(file.GetError(), "Cannot create " + run + "/IMAGE_000.JPG: File exists");
+    ASSERT_TRUE(file.Create(run + "/IMAGE_001.JPG")) << file.GetError();
+    const uint8_t bytes[] = {0xFF, 0xD8, 0xFF, 0xD9};
+    ASSERT_TRUE(file.Append(bytes, sizeof bytes));
+    ASSERT_TRUE(file.Close()) << file.GetError();
+    writer.KeepSpares(std::string());
+    EXPECT_EQ(px::test::ReadFile(victim), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(px::test::ReadFile(run + "/IMAGE_001.JPG"), std::vector<uint8_t>(bytes, bytes + sizeof bytes));
+    EXPECT_EQ(std::distance(fs::directory_iterator(run), fs::directory_iterator()), 2) << "nothing left behind";
 }
 
 // What a reader says about its data decides what is kept: RECOVERED ERROR with every byte
