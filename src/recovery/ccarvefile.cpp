@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/fileio.h"
 #include "platform/lasterror.h"
 
 namespace {
@@ -314,16 +315,7 @@ size_t CCarveFile::ReadBack(uint64_t offset, uint8_t* out, size_t n)
 {
     if (m_fd < 0 || !Flush() || !Settle())
         return 0;
-    size_t done = 0;
-    while (done < n) {
-        const ssize_t got = ::pread(m_fd, out + done, n - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        done += static_cast<size_t>(got);
-    }
-    return done;
+    return px::ReadAt(m_fd, out, n, offset);
 }
 
 bool CCarveFile::Close()

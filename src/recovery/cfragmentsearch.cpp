@@ -14,6 +14,7 @@
 #include "formats/formatend.h"
 #include "formats/jpeg.h"
 #include "formats/jpegjoint.h"
+#include "platform/fileio.h"
 #include "platform/lasterror.h"
 
 CFragmentSearch::CFragmentSearch(ReadFn read, uint64_t clusterBytes, uint64_t dataStart, std::vector<ByteRun> unowned)
@@ -192,38 +193,16 @@ public:
     uint64_t Size() const override { return Keep + Added; }
 
 private:
-    size_t ReadAt(uint64_t offset, uint8_t* out, size_t n) const
-    {
-        size_t done = 0;
-        while (done < n) {
-            const ssize_t got = ::pread(m_fd, out + done, n - done, static_cast<off_t>(offset + done));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                break;
-            done += static_cast<size_t>(got);
-        }
-        return done;
-    }
+    size_t ReadAt(uint64_t offset, uint8_t* out, size_t n) const { return px::ReadAt(m_fd, out, n, offset); }
     int m_fd;
 };
 
 // Writes all n bytes at offset; false with errno set when the file system refuses.
 bool WriteAt(int fd, const uint8_t* data, size_t n, uint64_t offset)
 {
-    size_t done = 0;
-    while (done < n) {
-        const ssize_t put = ::pwrite(fd, data + done, n - done, static_cast<off_t>(offset + done));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            if (put == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        done += static_cast<size_t>(put);
-    }
-    return true;
+    const int code = px::WriteAllAt(fd, data, n, offset);
+    errno = code;
+    return code == 0;
 }
 
 // Moves length bytes of fd from offset from down to offset to (to < from), a slice at a
@@ -233,17 +212,15 @@ bool MovePieces(int fd, uint64_t from, uint64_t to, uint64_t length)
     std::vector<uint8_t> slice(static_cast<size_t>(std::min<uint64_t>(length, 1u << 20)));
     for (uint64_t done = 0; done < length;) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(slice.size(), length - done));
-        const ssize_t got = ::pread(fd, slice.data(), n, static_cast<off_t>(from + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            if (got == 0)
-                errno = EIO;
+        errno = 0;
+        if (px::ReadAt(fd, slice.data(), n, from + done) != n) {
+            if (errno == 0)
+                errno = EIO;  // the file is shorter than it was a moment ago
             return false;
         }
-        if (!WriteAt(fd, slice.data(), static_cast<size_t>(got), to + done))
+        if (!WriteAt(fd, slice.data(), n, to + done))
             return false;
-        done += static_cast<size_t>(got);
+        done += n;
     }
     return true;
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "app/progresstext.h"
+#include "platform/fileio.h"
 #include "platform/lasterror.h"
 #include "platform/messagepump.h"
 
@@ -159,24 +160,16 @@ bool CCardBackup::SaveMap()
 
 bool CCardBackup::WriteImage(uint64_t offset, const uint8_t* data, size_t size)
 {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pwrite(m_imageFd, data + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int code = n < 0 ? errno : ENOSPC;
-            std::string text = "Cannot write the image " + m_options.imagePath + ": " + px::SystemErrorText(code);
-            if (code == ENOSPC || code == EFBIG)
-                text += ". The backup stopped; the map " + m_mapPath +
-                        " says what is copied: make room and run the same backup again to go on";
-            SetError(text);
-            SetOutcome(JobOutcome::FileError);
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    const int code = px::WriteAllAt(m_imageFd, data, size, offset);
+    if (code == 0)
+        return true;
+    std::string text = "Cannot write the image " + m_options.imagePath + ": " + px::SystemErrorText(code);
+    if (code == ENOSPC || code == EFBIG)
+        text += ". The backup stopped; the map " + m_mapPath +
+                " says what is copied: make room and run the same backup again to go on";
+    SetError(text);
+    SetOutcome(JobOutcome::FileError);
+    return false;
 }
 
 CCardBackup::ReadOutcome CCardBackup::Copy(uint64_t first, uint16_t count, uint64_t pos, uint64_t end, char failed)

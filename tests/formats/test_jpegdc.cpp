@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "formats/jpegdc.h"
+#include "libjpegencode.h"
 
 #include <cstdio>
 #include <jpeglib.h>
@@ -52,41 +53,21 @@ Bytes Encode(const Encoding& e, unsigned seed = 1)
                 pixels[(size_t(y) * e.Width + x) * e.Components + c] = uint8_t(std::clamp(int(wave) + grain, 0, 255));
             }
         }
-    jpeg_compress_struct info {};
-    jpeg_error_mgr errors {};
-    info.err = jpeg_std_error(&errors);
-    errors.emit_message = [](j_common_ptr, int) {};  // "tables too coarse for baseline" is meant
-    jpeg_create_compress(&info);
-    unsigned char* out = nullptr;
-    unsigned long outSize = 0;
-    jpeg_mem_dest(&info, &out, &outSize);
-    info.image_width = JDIMENSION(e.Width);
-    info.image_height = JDIMENSION(e.Height);
-    info.input_components = e.Components;
-    info.in_color_space = e.Components == 1 ? JCS_GRAYSCALE : e.Components == 4 ? JCS_CMYK : JCS_RGB;
-    jpeg_set_defaults(&info);
-    if (e.Rgb)
-        jpeg_set_colorspace(&info, JCS_RGB);
-    // Quality below 25 with force_baseline off gives quantisers above 255: 16-bit tables
-    // in an extended (SOF1) frame.
-    jpeg_set_quality(&info, e.Quality, e.Quality >= 25);
-    info.comp_info[0].h_samp_factor = e.LumaH;
-    info.comp_info[0].v_samp_factor = e.LumaV;
-    info.restart_interval = unsigned(e.Restart);
-    info.optimize_coding = e.Optimize;
-    info.arith_code = e.Arithmetic;
-    if (e.Progressive)
-        jpeg_simple_progression(&info);
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = pixels.data() + size_t(info.next_scanline) * e.Width * e.Components;
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    Bytes jpeg(out, out + outSize);
-    jpeg_destroy_compress(&info);
-    std::free(out);
-    return jpeg;
+    const J_COLOR_SPACE space = e.Components == 1 ? JCS_GRAYSCALE : e.Components == 4 ? JCS_CMYK : JCS_RGB;
+    return px::test::LibjpegCompress(pixels.data(), e.Width, e.Height, e.Components, space, [&](jpeg_compress_struct& info) {
+        if (e.Rgb)
+            jpeg_set_colorspace(&info, JCS_RGB);
+        // Quality below 25 with force_baseline off gives quantisers above 255: 16-bit
+        // tables in an extended (SOF1) frame.
+        jpeg_set_quality(&info, e.Quality, e.Quality >= 25);
+        info.comp_info[0].h_samp_factor = e.LumaH;
+        info.comp_info[0].v_samp_factor = e.LumaV;
+        info.restart_interval = unsigned(e.Restart);
+        info.optimize_coding = e.Optimize;
+        info.arith_code = e.Arithmetic;
+        if (e.Progressive)
+            jpeg_simple_progression(&info);
+    });
 }
 
 // libjpeg's 1/8 decode as RGB (what Qt's scaled read gives); a truncated file's missing

@@ -7,9 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "formats/jpegjoint.h"
+#include "libjpegencode.h"
 #include "support/fixtures.h"
-
-#include <jpeglib.h>
 
 #include <cstdio>
 #include <random>
@@ -81,30 +80,10 @@ Bytes EncodeWithRestarts(const std::string& ppmPath)
                     &headerLength) != 3 || maxValue != 255)
         return {};
     const uint8_t* pixels = ppm.data() + headerLength + 1;
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* out = nullptr;
-    unsigned long outSize = 0;
-    jpeg_mem_dest(&info, &out, &outSize);
-    info.image_width = static_cast<JDIMENSION>(width);
-    info.image_height = static_cast<JDIMENSION>(height);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 90, TRUE);
-    info.restart_interval = 7;
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<uint8_t*>(pixels + size_t(info.next_scanline) * width * 3);
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    Bytes jpeg(out, out + outSize);
-    jpeg_destroy_compress(&info);
-    std::free(out);
-    return jpeg;
+    return px::test::LibjpegCompress(pixels, width, height, 3, JCS_RGB, [](jpeg_compress_struct& info) {
+        jpeg_set_quality(&info, 90, TRUE);
+        info.restart_interval = 7;
+    });
 }
 
 // Two pictures of each kind (different clouds, same settings), made once for the suite.
