@@ -83,7 +83,8 @@ private:
     uint64_t m_doneUpTo = 0;
     std::vector<uint64_t> m_doneAhead;
     bool m_stop = false;
-    // Two made ahead cover the files that begin in one buffer, the most a scan meets.
+    // Files seldom begin closer together than the writer makes two; when they do, the scan
+    // makes the next itself.
     static constexpr size_t kSpares = 2;
     std::string m_spareFolder;
     std::deque<int> m_spares;  // descriptors of files without a name yet

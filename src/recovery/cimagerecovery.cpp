@@ -165,7 +165,7 @@ void CImageRecovery::ReadGeometry()
 
 void CImageRecovery::EndOfCard()
 {
-    // No more files begin: those made ahead go before anyone looks at the run folder.
+    // No more files begin: the files made ahead (without a name) are let go.
     if (m_Writer)
         m_Writer->KeepSpares(std::string());
     // A movie that runs to the end of the card is closed and announced like the last
