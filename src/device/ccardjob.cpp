@@ -209,7 +209,9 @@ CCardJob::CScan CCardJob::StartScan()
     scan.Start = std::chrono::steady_clock::now();
     if (ReadsAhead())
         scan.Reader = std::make_unique<CChunkReader>(m_Drive, m_DriveMutex, s.CurrentBlock, s.BlockCount, ChunkBlocks,
-                                                     RequestBlocks(), kReadAheadBuffers);
+                                                     RequestBlocks(), kReadAheadBuffers,
+                                                     WritesBehind() ? std::function<bool()>([this] { return HelpWriting(); })
+                                                                    : std::function<bool()>());
     return scan;
 }
 

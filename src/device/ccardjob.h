@@ -131,6 +131,9 @@ protected:
     virtual bool WritesBehind() const { return false; }
     virtual uint64_t WritesQueued() const { return 0; }
     virtual void WaitWritten(uint64_t /*ticket*/) {}
+    // Does one queued write behind, from any thread, instead of sleeping; false when none
+    // was queued.
+    virtual bool HelpWriting() { return false; }
     // One READ of the job's own (a block again, a look ahead) while a reader thread may
     // share the device.
     CReadResult ReadBlocks(CDriveScsi& drive, uint8_t* buffer, uint64_t firstBlock, uint16_t count)

@@ -52,10 +52,10 @@ void Signal(CChunkReader::Sleeper& sleeper)
 }  // namespace
 
 CChunkReader::CChunkReader(CDriveScsi& drive, std::mutex& driveMutex, uint64_t first, uint64_t end,
-                           uint16_t chunkBlocks, uint16_t requestBlocks, size_t slots)
+                           uint16_t chunkBlocks, uint16_t requestBlocks, size_t slots, std::function<bool()> idleWork)
     : m_drive(drive), m_driveMutex(driveMutex), m_end(end), m_chunkBlocks(chunkBlocks),
       m_requestBlocks(std::max(chunkBlocks, static_cast<uint16_t>(requestBlocks / chunkBlocks * chunkBlocks))),
-      m_slots(std::max<size_t>(slots, 2)), m_first(first)
+      m_slots(std::max<size_t>(slots, 2)), m_first(first), m_idleWork(std::move(idleWork))
 {
     for (Slot& slot : m_slots)
         slot.Buffer.resize(static_cast<size_t>(m_requestBlocks) * kBlock);
@@ -72,8 +72,12 @@ void CChunkReader::Loop()
     for (uint64_t block = m_first; block < m_end && !m_stop.load();) {
         // A buffer the scan has given back; when the ring is full, the reader sleeps until
         // half of it is free again (one wake-up for several buffers).
-        if (filled - m_released.load(std::memory_order_acquire) >= slots)
-            Await(m_reader, [&] { return m_stop.load() || filled - m_released.load() <= slots / 2; });
+        if (filled - m_released.load(std::memory_order_acquire) >= slots) {
+            const auto freed = [&] { return m_stop.load() || filled - m_released.load() <= slots / 2; };
+            while (!freed() && m_idleWork && m_idleWork()) {
+            }
+            Await(m_reader, freed);
+        }
         if (m_stop.load())
             break;
         Slot& slot = m_slots[filled % slots];
@@ -130,9 +134,12 @@ const CReadChunk* CChunkReader::Next()
 {
     if (m_chunkInSlot >= m_chunksInSlot) {
         // A new buffer: the one before it was released.
-        Await(m_scan, [&] {
+        const auto ready = [&] {
             return m_filled.load(std::memory_order_acquire) != m_taken || m_done.load(std::memory_order_acquire);
-        });
+        };
+        while (!ready() && m_idleWork && m_idleWork()) {
+        }
+        Await(m_scan, ready);
         // The last buffer may have come just before the end did.
         if (m_filled.load(std::memory_order_acquire) == m_taken)
             return nullptr;

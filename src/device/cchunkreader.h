@@ -15,6 +15,7 @@
 // on (Resume). A request that fails outright (the reader gone) ends the reading.
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -59,8 +60,12 @@ class CChunkReader {
 public:
     // Reads blocks [first, end) in requests of requestBlocks (a multiple of chunkBlocks)
     // into `slots` buffers of that size, handing them on in chunks of chunkBlocks.
+    // idleWork is work either side does instead of sleeping on a full or empty ring (the
+    // job's writes behind): called again while it returns true (it did some) and the ring
+    // is still as it was.
     CChunkReader(CDriveScsi& drive, std::mutex& driveMutex, uint64_t first, uint64_t end, uint16_t chunkBlocks,
-                 uint16_t requestBlocks, size_t slots);
+                 uint16_t requestBlocks, size_t slots,
+                 std::function<bool()> idleWork = {});
     ~CChunkReader();
     CChunkReader(const CChunkReader&) = delete;
     CChunkReader& operator=(const CChunkReader&) = delete;
@@ -79,6 +84,7 @@ public:
     void Stop();
     // Requests the reader made (for tests and the log).
     uint64_t Requests() const { return m_requests.load(std::memory_order_relaxed); }
+
 
     // A side's place to sleep: taken only when the ring is empty (the scan) or full (the
     // reader), never on the way of a chunk.
@@ -124,5 +130,6 @@ private:
     uint32_t m_chunksInSlot = 0;
     CReadChunk m_current;
     uint64_t m_first = 0;
+    std::function<bool()> m_idleWork;
     std::thread m_thread;
 };

@@ -155,6 +155,15 @@ void CWriteBehind::WaitFor(uint64_t ticket)
     }
 }
 
+bool CWriteBehind::HelpOne()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_writes.empty())
+        return false;
+    WriteFirst(lock);
+    return true;
+}
+
 void CWriteBehind::WriteFirst(std::unique_lock<std::mutex>& lock)
 {
     Write write = std::move(m_writes.front());

@@ -48,6 +48,7 @@ public:
     bool LateBlocks(uint64_t, const uint8_t*, uint32_t) override { return false; }
     void FlushChunks() override;
     bool WritesBehind() const override { return m_Writer != nullptr; }
+    bool HelpWriting() override { return m_Writer && m_Writer->HelpOne(); }
     uint64_t WritesQueued() const override { return m_Writer ? m_Writer->Queued() : 0; }
     void WaitWritten(uint64_t ticket) override
     {
