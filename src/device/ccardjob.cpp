@@ -211,7 +211,13 @@ CCardJob::CScan CCardJob::StartScan()
         scan.Reader = std::make_unique<CChunkReader>(m_Drive, m_DriveMutex, s.CurrentBlock, s.BlockCount, ChunkBlocks,
                                                      RequestBlocks(), kReadAheadBuffers,
                                                      WritesBehind() ? std::function<bool()>([this] { return HelpWriting(); })
-                                                                    : std::function<bool()>());
+                                                                    : std::function<bool()>(),
+                                                     InspectsAhead() ? CChunkReader::Inspector(
+                                                                           [this](uint64_t first, const uint8_t* data,
+                                                                                  uint32_t blocks, uint8_t* marks) {
+                                                                               InspectAhead(first, data, blocks, marks);
+                                                                           })
+                                                                     : CChunkReader::Inspector());
     return scan;
 }
 
@@ -265,6 +271,7 @@ const CReadChunk* CCardJob::TakeChunk(CScan& scan, CChunk& chunk)
         chunk.Buffer = ahead->Buffer;
         chunk.Size = static_cast<uint32_t>(ahead->Count) * m_pStatus->BlockSize;
         chunk.Prefetched = &ahead->Result;
+        chunk.Marks = ahead->Marks;
         scan.ReadingHere = ahead->ReaderWaits;
     }
     return ahead;

@@ -44,6 +44,8 @@ struct CChunk {
     // The answer of the READ that filled Buffer ahead of the scan; null when the chunk is
     // still to be read.
     const CReadResult* Prefetched = nullptr;
+    // What the job's InspectAhead marked for each block, when the reader looked at them.
+    const uint8_t* Marks = nullptr;
 };
 
 class CCardJob : public CListener, public CWorker {
@@ -134,6 +136,11 @@ protected:
     // Does one queued write behind, from any thread, instead of sleeping; false when none
     // was queued.
     virtual bool HelpWriting() { return false; }
+    // A job that looks at the blocks read ahead on the reader's thread, in card order (and
+    // at the others itself, where CChunk::Marks is null): a mark a block for the scan.
+    virtual bool InspectsAhead() const { return false; }
+    virtual void InspectAhead(uint64_t /*firstBlock*/, const uint8_t* /*data*/, uint32_t /*blocks*/,
+                              uint8_t* /*marks*/) {}
     // One READ of the job's own (a block again, a look ahead) while a reader thread may
     // share the device.
     CReadResult ReadBlocks(CDriveScsi& drive, uint8_t* buffer, uint64_t firstBlock, uint16_t count)

@@ -52,10 +52,11 @@ void Signal(CChunkReader::Sleeper& sleeper)
 }  // namespace
 
 CChunkReader::CChunkReader(CDriveScsi& drive, std::mutex& driveMutex, uint64_t first, uint64_t end,
-                           uint16_t chunkBlocks, uint16_t requestBlocks, size_t slots, std::function<bool()> idleWork)
+                           uint16_t chunkBlocks, uint16_t requestBlocks, size_t slots, std::function<bool()> idleWork,
+                           Inspector inspect)
     : m_drive(drive), m_driveMutex(driveMutex), m_end(end), m_chunkBlocks(chunkBlocks),
       m_requestBlocks(std::max(chunkBlocks, static_cast<uint16_t>(requestBlocks / chunkBlocks * chunkBlocks))),
-      m_slots(std::max<size_t>(slots, 2)), m_first(first), m_idleWork(std::move(idleWork))
+      m_slots(std::max<size_t>(slots, 2)), m_first(first), m_idleWork(std::move(idleWork)), m_inspect(std::move(inspect))
 {
     for (Slot& slot : m_slots)
         slot.Buffer.resize(static_cast<size_t>(m_requestBlocks) * kBlock);
@@ -85,6 +86,11 @@ void CChunkReader::Loop()
         slot.Count = static_cast<uint32_t>(std::min<uint64_t>(m_requestBlocks, m_end - block));
         slot.Result = ReadLocked(m_drive, m_driveMutex, slot.Buffer.data(), block, static_cast<uint16_t>(slot.Count));
         m_requests.fetch_add(1, std::memory_order_relaxed);
+        slot.Marks.clear();
+        if (m_inspect && slot.Result.Complete(slot.Count * kBlock)) {
+            slot.Marks.resize(slot.Count);
+            m_inspect(slot.FirstBlock, slot.Buffer.data(), slot.Count, slot.Marks.data());
+        }
         block += slot.Count;
         m_filled.store(++filled);
         if (!slot.Result.RequestOk)
@@ -114,6 +120,8 @@ CReadChunk CChunkReader::ChunkOf(Slot& slot, uint32_t index) const
     const uint32_t asked = static_cast<uint32_t>(chunk.Count) * kBlock;
     const CReadResult& answer = slot.Result;
     chunk.Result = answer;
+    if (!slot.Marks.empty())
+        chunk.Marks = slot.Marks.data() + static_cast<size_t>(index) * m_chunkBlocks;
     if (!answer.RequestOk)
         return chunk;
     if (answer.Complete(slot.Count * kBlock)) {

@@ -52,6 +52,9 @@ struct CReadChunk {
     // The last chunk of its buffer: once it is processed (and what the job gathered from
     // the buffer is written), Release gives the buffer back.
     bool LastOfBuffer = false;
+    // What the reader's inspector said of each of the chunk's blocks; null when the
+    // chunk was not inspected (its request did not come back whole).
+    const uint8_t* Marks = nullptr;
     // The chunk did not come whole and the reader waits after it until Resume.
     bool ReaderWaits = false;
 };
@@ -62,10 +65,13 @@ public:
     // into `slots` buffers of that size, handing them on in chunks of chunkBlocks.
     // idleWork is work either side does instead of sleeping on a full or empty ring (the
     // job's writes behind): called again while it returns true (it did some) and the ring
-    // is still as it was.
+    // is still as it was. inspect, when given, looks at every request that came back
+    // whole on the reader's thread, in card order, before the scan gets it (a mark a block
+    // for each block); the scan looks at the other blocks itself.
+    using Inspector = std::function<void(uint64_t firstBlock, const uint8_t* data, uint32_t blocks, uint8_t* marks)>;
     CChunkReader(CDriveScsi& drive, std::mutex& driveMutex, uint64_t first, uint64_t end, uint16_t chunkBlocks,
-                 uint16_t requestBlocks, size_t slots,
-                 std::function<bool()> idleWork = {});
+                 uint16_t requestBlocks, size_t slots, std::function<bool()> idleWork = {},
+                 Inspector inspect = {});
     ~CChunkReader();
     CChunkReader(const CChunkReader&) = delete;
     CChunkReader& operator=(const CChunkReader&) = delete;
@@ -100,6 +106,7 @@ private:
         uint64_t FirstBlock = 0;
         uint32_t Count = 0;
         CReadResult Result;
+        std::vector<uint8_t> Marks;  // the inspector's, a byte a block; empty: not inspected
     };
     void Loop();
     // Cuts the slot's answer into the answer of its chunk `index`.
@@ -131,5 +138,6 @@ private:
     CReadChunk m_current;
     uint64_t m_first = 0;
     std::function<bool()> m_idleWork;
+    Inspector m_inspect;
     std::thread m_thread;
 };

@@ -364,7 +364,9 @@ bool CImageRecovery::ProcessChunk(CChunk& chunk)
 {
     m_pChunkStart = chunk.Buffer;
     m_pChunkEnd = chunk.Buffer + chunk.Valid;
+    m_pChunkMarks = chunk.Marks;
     const bool ok = CCardJob::ProcessChunk(chunk);
+    m_pChunkMarks = nullptr;
     m_nCarry = 0;
     if (m_OutputFile.IsOpen() && (m_nCurrentType == FileTypeId::Crw || m_nCurrentType == FileTypeId::X3f)) {
         m_nCarry = std::min<size_t>(chunk.Valid, kCarry);
@@ -414,15 +416,31 @@ bool CImageRecovery::ReadAhead(uint64_t at, uint8_t* out, size_t n)
     return true;
 }
 
+void CImageRecovery::InspectAhead(uint64_t firstBlock, const uint8_t* data, uint32_t blocks, uint8_t* marks)
+{
+    const uint32_t n = Status().BlockSize;
+    for (uint32_t i = 0; i < blocks; ++i) {
+        const size_t known = m_Dirs->Count();
+        m_Dirs->Feed((firstBlock + i) * n, data + static_cast<size_t>(i) * n, n);
+        marks[i] = m_Dirs->Count() != known ? 1 : 0;
+    }
+}
+
 void CImageRecovery::ProcessBlock(const uint8_t* block)
 {
     CTransferStatus& s = Status();
     const uint32_t n = s.BlockSize;
     if (m_Dirs) {
-        const size_t known = m_Dirs->Count();
         const uint64_t at = CardOffset(block);
-        m_Dirs->Feed(at, block, n);
-        if (m_Dirs->Count() != known && m_DirBlocks.size() < kMaxDirBlocks) {
+        bool added = false;
+        if (m_pChunkMarks) {
+            added = m_pChunkMarks[(block - m_pChunkStart) / n] != 0;  // the reader fed it
+        } else {
+            const size_t known = m_Dirs->Count();
+            m_Dirs->Feed(at, block, n);
+            added = m_Dirs->Count() != known;
+        }
+        if (added && m_DirBlocks.size() < kMaxDirBlocks) {
             if (!m_DirBlocks.empty() && m_DirBlocks.back().End == at)
                 m_DirBlocks.back().End = at + n;
             else
@@ -430,7 +448,7 @@ void CImageRecovery::ProcessBlock(const uint8_t* block)
         }
         // Directory entries inside a JPEG: the camera put the folder's new cluster between
         // two pieces of the picture.
-        if (m_Dirs->Count() != known && m_OutputFile.IsOpen() && HasStructuredEnd(m_nFileType) && m_nSuspectAt == 0) {
+        if (added && m_OutputFile.IsOpen() && HasStructuredEnd(m_nFileType) && m_nSuspectAt == 0) {
             m_bSuspect = true;
             m_nSuspectAt = Status().FileSize;
         }

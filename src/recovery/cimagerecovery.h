@@ -49,6 +49,10 @@ public:
     void FlushChunks() override;
     bool WritesBehind() const override { return m_Writer != nullptr; }
     bool HelpWriting() override { return m_Writer && m_Writer->HelpOne(); }
+    // The folder entries of the blocks read ahead are collected on the reader's thread,
+    // where the blocks are still in the cache: a mark for each block that added some.
+    bool InspectsAhead() const override { return m_Dirs != nullptr; }
+    void InspectAhead(uint64_t firstBlock, const uint8_t* data, uint32_t blocks, uint8_t* marks) override;
     uint64_t WritesQueued() const override { return m_Writer ? m_Writer->Queued() : 0; }
     void WaitWritten(uint64_t ticket) override
     {
@@ -181,6 +185,7 @@ private:
     std::string m_strDestinationFolder;
     const uint8_t* m_pChunkStart = nullptr;
     const uint8_t* m_pChunkEnd = nullptr;   // end of the data read, for the end rules
+    const uint8_t* m_pChunkMarks = nullptr; // InspectAhead's marks of the chunk's blocks, if any
     std::array<uint8_t, kCarry> m_Carry{};
     size_t m_nCarry = 0;
     std::array<uint8_t, kCarry + kWindowAhead> m_Window{};
