@@ -148,8 +148,9 @@ void CWriteBehind::WaitFor(uint64_t ticket)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     while (m_doneUpTo < ticket) {
-        if (!m_writes.empty() && m_writes.front().Ticket <= ticket)
-            WriteFirst(lock);
+        const auto next = Takeable(ticket);
+        if (next != m_writes.end())
+            WriteOne(lock, next);
         else
             m_done.wait(lock);
     }
@@ -158,16 +159,26 @@ void CWriteBehind::WaitFor(uint64_t ticket)
 bool CWriteBehind::HelpOne()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_writes.empty())
+    const auto next = Takeable(UINT64_MAX);
+    if (next == m_writes.end())
         return false;
-    WriteFirst(lock);
+    WriteOne(lock, next);
     return true;
 }
 
-void CWriteBehind::WriteFirst(std::unique_lock<std::mutex>& lock)
+std::deque<CWriteBehind::Write>::iterator CWriteBehind::Takeable(uint64_t upTo)
 {
-    Write write = std::move(m_writes.front());
-    m_writes.pop_front();
+    for (auto it = m_writes.begin(); it != m_writes.end() && it->Ticket <= upTo; ++it)
+        if (std::find(m_busy.begin(), m_busy.end(), it->Fd) == m_busy.end())
+            return it;
+    return m_writes.end();
+}
+
+void CWriteBehind::WriteOne(std::unique_lock<std::mutex>& lock, std::deque<Write>::iterator at)
+{
+    Write write = std::move(*at);
+    m_writes.erase(at);
+    m_busy.push_back(write.Fd);
     lock.unlock();
     // After a failed write the file's later writes are dropped: it is failed anyway.
     if (write.State->Error.load() == 0) {
@@ -177,6 +188,7 @@ void CWriteBehind::WriteFirst(std::unique_lock<std::mutex>& lock)
         }
     }
     lock.lock();
+    m_busy.erase(std::find(m_busy.begin(), m_busy.end(), write.Fd));
     if (write.Ticket == m_doneUpTo + 1) {
         ++m_doneUpTo;
         for (auto next = std::find(m_doneAhead.begin(), m_doneAhead.end(), m_doneUpTo + 1); next != m_doneAhead.end();
@@ -188,21 +200,27 @@ void CWriteBehind::WriteFirst(std::unique_lock<std::mutex>& lock)
         m_doneAhead.push_back(write.Ticket);
     }
     m_done.notify_all();
+    if (!m_writes.empty())
+        m_work.notify_one();  // a write of this file may wait for the writer
 }
 
 void CWriteBehind::Loop()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_work.wait(lock, [&] { return m_stop || !m_writes.empty() || NeedsSpare(); });
+        m_work.wait(lock, [&] { return m_stop || NeedsSpare() || Takeable(UINT64_MAX) != m_writes.end(); });
         // A file made ahead first: the scan may wait for it sooner than for a write.
         if (NeedsSpare()) {
             MakeSpare(lock);
             continue;
         }
-        if (m_writes.empty())
+        const auto next = Takeable(UINT64_MAX);
+        if (next != m_writes.end())
+            WriteOne(lock, next);
+        else if (m_writes.empty())
             return;  // stopped, and everything queued is written
-        WriteFirst(lock);
+        else
+            m_done.wait(lock);  // stopped: a helper writes the file of the writes left
     }
 }
 

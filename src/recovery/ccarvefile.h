@@ -71,9 +71,12 @@ private:
     // Makes one file ahead (lock held on entry and on return).
     void MakeSpare(std::unique_lock<std::mutex>& lock);
     static void Remove(std::deque<int>& spares);
-    // Takes the first queued write and does it with the lock let go (lock held on entry
-    // and on return, the queue not empty).
-    void WriteFirst(std::unique_lock<std::mutex>& lock);
+    // The first queued write up to ticket upTo whose file no other thread is writing: two
+    // threads on one file would only wait for each other's lock on it.
+    std::deque<Write>::iterator Takeable(uint64_t upTo);
+    // Takes the write at `at` out of the queue and does it with the lock let go (lock held
+    // on entry and on return).
+    void WriteOne(std::unique_lock<std::mutex>& lock, std::deque<Write>::iterator at);
 
     std::mutex m_mutex;
     std::condition_variable m_work;   // the writer waits for writes
@@ -84,6 +87,7 @@ private:
     // (the writer and a waiting caller finish in either order).
     uint64_t m_doneUpTo = 0;
     std::vector<uint64_t> m_doneAhead;
+    std::vector<int> m_busy;  // the files being written now, by the writer or a helper
     bool m_stop = false;
     // Files seldom begin closer together than the writer makes two; when they do, the scan
     // makes the next itself.
