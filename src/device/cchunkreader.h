@@ -15,8 +15,8 @@
 // on (Resume). A request that fails outright (the reader gone) ends the reading.
 #include <atomic>
 #include <condition_variable>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -90,7 +90,6 @@ public:
     void Stop();
     // Requests the reader made (for tests and the log).
     uint64_t Requests() const { return m_requests.load(std::memory_order_relaxed); }
-
 
     // A side's place to sleep: taken only when the ring is empty (the scan) or full (the
     // reader), never on the way of a chunk.

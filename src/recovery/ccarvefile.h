@@ -47,7 +47,8 @@ public:
     uint64_t Queued() const { return m_queued.load(std::memory_order_acquire); }
     // Returns once every write up to ticket is done, doing queued ones up to it meanwhile.
     void WaitFor(uint64_t ticket);
-    // Does the first queued write on the caller's thread; false when none is queued.
+    // Does the first queued write of a file nobody is writing, on the caller's thread;
+    // false when there is none.
     bool HelpOne();
 
     // Keeps files made ahead in folder from now on; an empty folder removes those left.
