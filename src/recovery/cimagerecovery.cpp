@@ -416,14 +416,18 @@ bool CImageRecovery::ReadAhead(uint64_t at, uint8_t* out, size_t n)
     return true;
 }
 
+bool CImageRecovery::FeedDirs(uint64_t at, const uint8_t* block, uint32_t n)
+{
+    const size_t known = m_Dirs->Count();
+    m_Dirs->Feed(at, block, n);
+    return m_Dirs->Count() != known;
+}
+
 void CImageRecovery::InspectAhead(uint64_t firstBlock, const uint8_t* data, uint32_t blocks, uint8_t* marks)
 {
     const uint32_t n = Status().BlockSize;
-    for (uint32_t i = 0; i < blocks; ++i) {
-        const size_t known = m_Dirs->Count();
-        m_Dirs->Feed((firstBlock + i) * n, data + static_cast<size_t>(i) * n, n);
-        marks[i] = m_Dirs->Count() != known ? 1 : 0;
-    }
+    for (uint32_t i = 0; i < blocks; ++i)
+        marks[i] = FeedDirs((firstBlock + i) * n, data + static_cast<size_t>(i) * n, n) ? 1 : 0;
 }
 
 void CImageRecovery::ProcessBlock(const uint8_t* block)
@@ -432,14 +436,8 @@ void CImageRecovery::ProcessBlock(const uint8_t* block)
     const uint32_t n = s.BlockSize;
     if (m_Dirs) {
         const uint64_t at = CardOffset(block);
-        bool added = false;
-        if (m_pChunkMarks) {
-            added = m_pChunkMarks[(block - m_pChunkStart) / n] != 0;  // the reader fed it
-        } else {
-            const size_t known = m_Dirs->Count();
-            m_Dirs->Feed(at, block, n);
-            added = m_Dirs->Count() != known;
-        }
+        // A block read ahead was fed on the reader's thread.
+        const bool added = m_pChunkMarks ? m_pChunkMarks[(block - m_pChunkStart) / n] != 0 : FeedDirs(at, block, n);
         if (added && m_DirBlocks.size() < kMaxDirBlocks) {
             if (!m_DirBlocks.empty() && m_DirBlocks.back().End == at)
                 m_DirBlocks.back().End = at + n;

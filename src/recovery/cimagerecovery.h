@@ -53,6 +53,8 @@ public:
     // where the blocks are still in the cache: a mark for each block that added some.
     bool InspectsAhead() const override { return m_Dirs != nullptr; }
     void InspectAhead(uint64_t firstBlock, const uint8_t* data, uint32_t blocks, uint8_t* marks) override;
+    // Feeds one block to the folder-entry collector; true when it added entries.
+    bool FeedDirs(uint64_t at, const uint8_t* block, uint32_t n);
     uint64_t WritesQueued() const override { return m_Writer ? m_Writer->Queued() : 0; }
     void WaitWritten(uint64_t ticket) override
     {

@@ -320,16 +320,25 @@ TEST_F(RecoveryTest, FilesMadeAheadNeverTakeAnExistingName)
     EXPECT_EQ(std::distance(fs::directory_iterator(run), fs::directory_iterator()), 2) << "nothing left behind";
 }
 
+// A card of count blocks of noise (no zero byte, nothing that looks like a file) with a
+// picture at block 0 and one at block `second`.
+std::vector<uint8_t> TwoPicturesInNoise(size_t count, size_t second, unsigned seed)
+{
+    std::vector<uint8_t> image(count * 512);
+    std::mt19937 random(seed);
+    for (size_t i = 512; i < image.size(); ++i)
+        image[i] = uint8_t(random() | 1);
+    const auto header = Jpeg();
+    std::copy(header.begin(), header.end(), image.begin());
+    std::copy(header.begin(), header.end(), image.begin() + static_cast<ptrdiff_t>(second * 512));
+    return image;
+}
+
 // What a reader says about its data decides what is kept: RECOVERED ERROR with every byte
 // moved is good data, kept as it came; a failed read's leftovers are never carved.
 TEST_F(RecoveryTest, RecoveredDataIsKeptAndFailedReadsAreZeros)
 {
-    auto image = Blocks(400);
-    std::mt19937 random(3);
-    for (size_t i = 512; i < image.size(); ++i)
-        image[i] = uint8_t(random() | 1);
-    Put(image, 0, Jpeg());
-    Put(image, 200, Jpeg());
+    const auto image = TwoPicturesInNoise(400, 200, 3);
     const std::string card = home.File("faults.img");
     ASSERT_TRUE(px::test::WriteFile(card, image));
     const char letter = Attach(card + ",recovered=50-60,bad=250,garbage");
@@ -349,12 +358,7 @@ TEST_F(RecoveryTest, RecoveredDataIsKeptAndFailedReadsAreZeros)
 // reason, and the file before it is whole.
 TEST_F(RecoveryTest, CarvedFileThatCannotBeWrittenStopsTheRun)
 {
-    auto image = Blocks(3000);  // more than one request read ahead
-    std::mt19937 random(5);
-    for (size_t i = 512; i < image.size(); ++i)
-        image[i] = uint8_t(random() | 1);
-    Put(image, 0, Jpeg());
-    Put(image, 40, Jpeg());
+    const auto image = TwoPicturesInNoise(3000, 40, 5);  // more than one request read ahead
     const std::string card = home.File("full.img");
     ASSERT_TRUE(px::test::WriteFile(card, image));
     const char letter = Attach(card);
