@@ -249,20 +249,6 @@ bool Printable(const uint8_t* p)
 // Never-written space: a mebibyte or more of zeros is no raw's, movie's or picture's data
 // (a sound's silence, a few seconds of it, stays possible below that).
 constexpr size_t kBlankRun = 1u << 20;
-bool Blank(const ByteSource& bytes)
-{
-    if (bytes.Size() < kBlankRun)
-        return false;
-    // Small slices: another file's bytes show within the first.
-    std::vector<uint8_t> slice(64u << 10);
-    for (uint64_t at = 0; at < bytes.Size();) {
-        const size_t got = bytes.Read(at, slice.data(), static_cast<size_t>(std::min<uint64_t>(slice.size(), bytes.Size() - at)));
-        if (got == 0 || !std::all_of(slice.begin(), slice.begin() + static_cast<ptrdiff_t>(got), [](uint8_t b) { return b == 0; }))
-            return false;
-        at += got;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -315,8 +301,42 @@ bool TrailerFits(const ByteSource& file, uint64_t imageEnd, uint64_t declared, u
     return !(declared > imageEnd && declared <= size && at != declared);
 }
 
+bool CFragmentSearch::Blank(uint64_t start, uint64_t size)
+{
+    if (size < kBlankRun)
+        return false;
+    const uint64_t end = start + size;
+    std::vector<uint8_t> slice;
+    for (uint64_t at = start; at < end;) {
+        const auto known = std::upper_bound(m_zeros.begin(), m_zeros.end(), at,
+                                            [](uint64_t value, const ByteRun& run) { return value < run.Start; });
+        if (known != m_zeros.begin() && std::prev(known)->End > at) {
+            at = std::prev(known)->End;
+            continue;
+        }
+        // Small slices: another file's bytes show within the first.
+        slice.resize(64u << 10);
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(slice.size(), end - at));
+        if (!m_read(at, slice.data(), n) ||
+            !std::all_of(slice.begin(), slice.begin() + static_cast<ptrdiff_t>(n), [](uint8_t b) { return b == 0; }))
+            return false;
+        // Remembered, joined with the known areas it touches.
+        ByteRun zeros{at, at + n};
+        auto first = std::lower_bound(m_zeros.begin(), m_zeros.end(), zeros.Start,
+                                      [](const ByteRun& run, uint64_t value) { return run.End < value; });
+        auto last = first;
+        for (; last != m_zeros.end() && last->Start <= zeros.End; ++last) {
+            zeros.Start = std::min(zeros.Start, last->Start);
+            zeros.End = std::max(zeros.End, last->End);
+        }
+        m_zeros.insert(m_zeros.erase(first, last), zeros);
+        at += n;
+    }
+    return true;
+}
+
 uint64_t CFragmentSearch::Confirm(const CarveRecord& record, const ByteSource& known, const JpegScanner& knownScan,
-                                  const ByteSource& candidate, bool& complete) const
+                                  uint64_t at, const ByteSource& candidate, bool& complete)
 {
     const int32_t type = record.MovieKind ? 0 : record.Type;
     complete = false;
@@ -363,7 +383,7 @@ uint64_t CFragmentSearch::Confirm(const CarveRecord& record, const ByteSource& k
         }
         return 0;
     }
-    if (Blank(candidate))
+    if (Blank(at, candidate.Size()))
         return 0;
     const FileEnd end = record.MovieKind ? FindMovieEnd(record.MovieKind, source) : FindStructuredEnd(type, source);
     if (end.IsComplete() && end.Length > joint) {
@@ -478,7 +498,7 @@ bool CFragmentSearch::Complete(CarveRecord& record, std::string& error)
                 if (jpeg && !inTrailer && !CouldBeScanData(head.data(), head.size()))
                     continue;
                 const CardSpan candidate(m_read, start, size);
-                uint64_t take = Confirm(record, known, scan, candidate, complete);
+                uint64_t take = Confirm(record, known, scan, start, candidate, complete);
                 if (candidate.Failed())
                     take = 0;
                 if (take > 0) {

@@ -94,13 +94,19 @@ private:
     // known is the file as far as it is sure; knownScan has been fed it when the file is a
     // JPEG.
     uint64_t Confirm(const CarveRecord& record, const ByteSource& known, const JpegScanner& knownScan,
-                     const ByteSource& candidate, bool& complete) const;
+                     uint64_t at, const ByteSource& candidate, bool& complete);
+    // True when the card's bytes [start, start + size) are all zeros and at least a
+    // mebibyte long: an empty area, not a file's continuation.
+    bool Blank(uint64_t start, uint64_t size);
 
     ReadFn m_read;
     uint64_t m_cluster;
     uint64_t m_dataStart;
     std::vector<ByteRun> m_unowned;
     std::vector<ByteRun> m_excluded;
+    // Card areas already found all zeros, sorted and apart: the empty areas that every
+    // file's search and every start in them would otherwise read again.
+    std::vector<ByteRun> m_zeros;
 };
 
 // True when the part of a JPEG file after its image (from imageEnd) fits what the file

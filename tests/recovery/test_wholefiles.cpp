@@ -210,6 +210,43 @@ TEST_F(WholeFilesTest, FragmentSearchNeedsNoBufferOfTheFilesSize)
     EXPECT_TRUE(ReadFile(path) == carved) << "the file stays as it was carved";
 }
 
+// An empty area is read once in a search: not again for each of its starts, nor for the
+// next file that tries it (two raws whose declared rest the card does not hold).
+TEST_F(WholeFilesTest, AnEmptyAreaIsReadOnceInASearch)
+{
+    std::vector<uint8_t> tiff(64u << 10, 0x5A);
+    const uint8_t header[] = {'I', 'I', 42, 0, 8, 0, 0, 0, 2, 0,
+                              0x11, 0x01, 4, 0, 1, 0, 0, 0, 0x00, 0x04, 0, 0,  // StripOffsets 1024
+                              0x17, 0x01, 4, 0, 1, 0, 0, 0, 0x00, 0x00, 0x60, 0,  // StripByteCounts 6 MiB
+                              0, 0, 0, 0};
+    std::copy(std::begin(header), std::end(header), tiff.begin());
+    constexpr size_t kEmptyAt = 128u << 10, kEmpty = 3u << 20;
+    std::vector<uint8_t> card(kEmptyAt + kEmpty, 0);
+    std::copy(tiff.begin(), tiff.end(), card.begin());
+    std::copy(tiff.begin(), tiff.end(), card.begin() + tiff.size());
+    size_t bytesRead = 0;
+    const CFragmentSearch::ReadFn read = [&](uint64_t offset, uint8_t* out, size_t n) {
+        bytesRead += n;
+        if (offset + n > card.size())
+            return false;
+        std::memcpy(out, card.data() + offset, n);
+        return true;
+    };
+    CFragmentSearch search(read, 4096, 0, {{kEmptyAt, card.size()}});
+    for (const char* name : {"IMAGE_000.TIF", "IMAGE_001.TIF"}) {
+        CarveRecord record;
+        record.Path = home.File(name);
+        record.Type = FileTypeId::Tif;
+        record.Length = tiff.size();
+        ASSERT_TRUE(WriteFile(record.Path, tiff));
+        std::string problem;
+        ASSERT_TRUE(search.Complete(record, problem)) << problem;
+        EXPECT_TRUE(record.Added.empty()) << name;
+        EXPECT_TRUE(ReadFile(record.Path) == tiff) << name;
+    }
+    EXPECT_LT(bytesRead, kEmpty + (256u << 10)) << "the empty area was read more than once";
+}
+
 TEST_F(WholeFilesTest, RawLargerThanTheMaximumSizeIsNotCut)
 {
     const std::string dir = MakeCard("bigraw", "--fs fat32 --size 128 --kinds jpg,nef --big-raw --seed 7");
