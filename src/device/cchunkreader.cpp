@@ -59,7 +59,7 @@ CChunkReader::CChunkReader(CDriveScsi& drive, std::mutex& driveMutex, uint64_t f
       m_slots(std::max<size_t>(slots, 2)), m_first(first), m_idleWork(std::move(idleWork)), m_inspect(std::move(inspect))
 {
     for (Slot& slot : m_slots)
-        slot.Buffer.resize(static_cast<size_t>(m_requestBlocks) * kBlock);
+        slot.Buffer.reset(new uint8_t[static_cast<size_t>(m_requestBlocks) * kBlock]);
     m_thread = std::thread([this] { Loop(); });
 }
 
@@ -84,12 +84,12 @@ void CChunkReader::Loop()
         Slot& slot = m_slots[filled % slots];
         slot.FirstBlock = block;
         slot.Count = static_cast<uint32_t>(std::min<uint64_t>(m_requestBlocks, m_end - block));
-        slot.Result = ReadLocked(m_drive, m_driveMutex, slot.Buffer.data(), block, static_cast<uint16_t>(slot.Count));
+        slot.Result = ReadLocked(m_drive, m_driveMutex, slot.Buffer.get(), block, static_cast<uint16_t>(slot.Count));
         m_requests.fetch_add(1, std::memory_order_relaxed);
         slot.Marks.clear();
         if (m_inspect && slot.Result.Complete(slot.Count * kBlock)) {
             slot.Marks.resize(slot.Count);
-            m_inspect(slot.FirstBlock, slot.Buffer.data(), slot.Count, slot.Marks.data());
+            m_inspect(slot.FirstBlock, slot.Buffer.get(), slot.Count, slot.Marks.data());
         }
         block += slot.Count;
         m_filled.store(++filled);
@@ -114,7 +114,7 @@ CReadChunk CChunkReader::ChunkOf(Slot& slot, uint32_t index) const
     const uint32_t chunkBytes = static_cast<uint32_t>(m_chunkBlocks) * kBlock;
     const uint32_t before = index * chunkBytes;
     CReadChunk chunk;
-    chunk.Buffer = slot.Buffer.data() + before;
+    chunk.Buffer = slot.Buffer.get() + before;
     chunk.FirstBlock = slot.FirstBlock + static_cast<uint64_t>(index) * m_chunkBlocks;
     chunk.Count = static_cast<uint16_t>(std::min<uint32_t>(m_chunkBlocks, slot.Count - index * m_chunkBlocks));
     const uint32_t asked = static_cast<uint32_t>(chunk.Count) * kBlock;

@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -101,7 +102,9 @@ public:
 
 private:
     struct Slot {
-        std::vector<uint8_t> Buffer;
+        // Not cleared when made: a read fills what it hands on, and the pages are first
+        // touched by the reader's thread, not before it starts.
+        std::unique_ptr<uint8_t[]> Buffer;
         uint64_t FirstBlock = 0;
         uint32_t Count = 0;
         CReadResult Result;
