@@ -209,7 +209,7 @@ CCardJob::CScan CCardJob::StartScan()
     scan.Start = std::chrono::steady_clock::now();
     if (ReadsAhead())
         scan.Reader = std::make_unique<CChunkReader>(m_Drive, m_DriveMutex, s.CurrentBlock, s.BlockCount, ChunkBlocks,
-                                                     RequestBlocks(), kReadAheadBuffers,
+                                                     RequestBlocks(), kReadAheadBuffers, WritesBehind() ? kWrittenBehind : 0,
                                                      WritesBehind() ? std::function<bool()>([this] { return HelpWriting(); })
                                                                     : std::function<bool()>(),
                                                      InspectsAhead() ? CChunkReader::Inspector(
@@ -252,13 +252,15 @@ void CCardJob::ReleaseBuffer(CScan& scan)
         scan.Reader->Release();
         return;
     }
-    // Its writes went on while the scan took this buffer's chunks.
-    if (scan.Held) {
-        WaitWritten(scan.HeldTicket);
+    // The writes of the buffers before it went on while the scan took this one's chunks:
+    // the buffers whose writes are done go back, and the oldest is waited for only when
+    // the scan holds more than kWrittenBehind.
+    scan.Held.push_back(WritesQueued());
+    while (!scan.Held.empty() && (scan.Held.size() > kWrittenBehind || WritesDone() >= scan.Held.front())) {
+        WaitWritten(scan.Held.front());
         scan.Reader->Release();
+        scan.Held.pop_front();
     }
-    scan.Held = true;
-    scan.HeldTicket = WritesQueued();
 }
 
 const CReadChunk* CCardJob::TakeChunk(CScan& scan, CChunk& chunk)

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <memory>
 #include <string>
 #include <utility>
@@ -133,6 +134,8 @@ protected:
     virtual bool WritesBehind() const { return false; }
     virtual uint64_t WritesQueued() const { return 0; }
     virtual void WaitWritten(uint64_t /*ticket*/) {}
+    // Every write up to this ticket is done (without waiting).
+    virtual uint64_t WritesDone() const { return 0; }
     // Does one queued write behind, from any thread, instead of sleeping; false when none
     // was queued.
     virtual bool HelpWriting() { return false; }
@@ -210,9 +213,13 @@ protected:
     JobOutcome m_Outcome = JobOutcome::NotRun;
     // Every request on m_Drive while a reader thread runs goes through this mutex.
     std::mutex m_DriveMutex;
-    // Buffers read ahead: six requests of up to a mebibyte keep the reader busy while the
-    // scan holds two (the one it scans, the one still being written) and cost 6 MiB.
-    static constexpr size_t kReadAheadBuffers = 6;
+    // Buffers read ahead: eight requests of up to a mebibyte (8 MiB). The scan keeps up to
+    // kWrittenBehind of them after their last chunk while their writes go on: it waits for
+    // a write only when the one three buffers back is not done yet, not for the write it has
+    // just queued (that wait, with the writer's wake-up, cost the scan more than the write).
+    // The other four keep the reader ahead.
+    static constexpr size_t kReadAheadBuffers = 8;
+    static constexpr size_t kWrittenBehind = 3;
     // The largest request read ahead, whatever more the device takes: memory stays small.
     static constexpr uint32_t kMostRequestBytes = 1u << 20;
 
@@ -226,10 +233,10 @@ private:
         // Set while the reader waits after a chunk that did not come whole: the scan reads
         // the chunks itself (chunk and block rules, dead areas) until the card reads again.
         bool ReadingHere = false;
-        // A job that writes behind keeps the buffer before the current one until the
-        // writes of what it gathered from it (up to HeldTicket) are done.
-        bool Held = false;
-        uint64_t HeldTicket = 0;
+        // A job that writes behind keeps the buffers before the current one until the
+        // writes of what it gathered from them are done: the ticket of each buffer's last
+        // write, oldest first.
+        std::deque<uint64_t> Held;
         // Bytes between two progress reports, and bytes since the last one.
         uint64_t Period = 0;
         uint64_t SinceProgress = 0;

@@ -52,11 +52,12 @@ void Signal(CChunkReader::Sleeper& sleeper)
 }  // namespace
 
 CChunkReader::CChunkReader(CDriveScsi& drive, std::mutex& driveMutex, uint64_t first, uint64_t end,
-                           uint16_t chunkBlocks, uint16_t requestBlocks, size_t slots, std::function<bool()> idleWork,
+                           uint16_t chunkBlocks, uint16_t requestBlocks, size_t slots, size_t kept, std::function<bool()> idleWork,
                            Inspector inspect)
     : m_drive(drive), m_driveMutex(driveMutex), m_end(end), m_chunkBlocks(chunkBlocks),
       m_requestBlocks(std::max(chunkBlocks, static_cast<uint16_t>(requestBlocks / chunkBlocks * chunkBlocks))),
-      m_slots(std::max<size_t>(slots, 2)), m_first(first), m_idleWork(std::move(idleWork)), m_inspect(std::move(inspect))
+      m_slots(std::max<size_t>(slots, kept + 2)),
+      m_wakeAt(static_cast<uint32_t>(m_slots.size() - std::max<size_t>(1, (m_slots.size() - kept) / 2))), m_first(first), m_idleWork(std::move(idleWork)), m_inspect(std::move(inspect))
 {
     for (Slot& slot : m_slots)
         slot.Buffer.reset(new uint8_t[static_cast<size_t>(m_requestBlocks) * kBlock]);
@@ -72,9 +73,10 @@ void CChunkReader::Loop()
     uint32_t resumed = 0;
     for (uint64_t block = m_first; block < m_end && !m_stop.load();) {
         // A buffer the scan has given back; when the ring is full, the reader sleeps until
-        // half of it is free again (one wake-up for several buffers).
+        // half of the buffers the scan does not keep are free again (one wake-up for
+        // several buffers).
         if (filled - m_released.load(std::memory_order_acquire) >= slots) {
-            const auto freed = [&] { return m_stop.load() || filled - m_released.load() <= slots / 2; };
+            const auto freed = [&] { return m_stop.load() || filled - m_released.load() <= m_wakeAt; };
             while (!freed() && m_idleWork && m_idleWork()) {
             }
             Await(m_reader, freed);
@@ -175,8 +177,8 @@ const CReadChunk* CChunkReader::Next()
 void CChunkReader::Release()
 {
     const uint32_t released = m_released.fetch_add(1) + 1;
-    // The reader, when it sleeps on a full ring, waits for half of it.
-    if (m_filled.load() - released <= m_slots.size() / 2)
+    // The reader, when it sleeps on a full ring, waits for half of what the scan does not keep.
+    if (m_filled.load() - released <= m_wakeAt)
         Signal(m_reader);
 }
 

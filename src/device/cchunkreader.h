@@ -63,7 +63,9 @@ struct CReadChunk {
 class CChunkReader {
 public:
     // Reads blocks [first, end) in requests of requestBlocks (a multiple of chunkBlocks)
-    // into `slots` buffers of that size, handing them on in chunks of chunkBlocks.
+    // into `slots` buffers of that size, handing them on in chunks of chunkBlocks. The scan
+    // keeps up to `kept` buffers after their last chunk (besides the one it takes chunks
+    // from), so at least kept + 2 are made.
     // idleWork is work either side does instead of sleeping on a full or empty ring (the
     // job's writes behind): called again while it returns true (it did some) and the ring
     // is still as it was. inspect, when given, looks at every request that came back
@@ -71,7 +73,7 @@ public:
     // for each block); the scan looks at the other blocks itself.
     using Inspector = std::function<void(uint64_t firstBlock, const uint8_t* data, uint32_t blocks, uint8_t* marks)>;
     CChunkReader(CDriveScsi& drive, std::mutex& driveMutex, uint64_t first, uint64_t end, uint16_t chunkBlocks,
-                 uint16_t requestBlocks, size_t slots, std::function<bool()> idleWork = {},
+                 uint16_t requestBlocks, size_t slots, size_t kept, std::function<bool()> idleWork = {},
                  Inspector inspect = {});
     ~CChunkReader();
     CChunkReader(const CChunkReader&) = delete;
@@ -81,11 +83,11 @@ public:
     // end, after a failed request). Not to be called after a chunk marked ReaderWaits
     // until Resume.
     const CReadChunk* Next();
-    // Gives the buffer of the chunks taken so far back to the reader (after a chunk
-    // marked LastOfBuffer).
+    // Gives the oldest buffer the scan took and has not given back to the reader (after
+    // a chunk marked LastOfBuffer: that buffer, or one kept before it).
     void Release();
-    // After a chunk marked ReaderWaits: reading goes on at `block` (every buffer must have
-    // been released).
+    // After a chunk marked ReaderWaits: reading goes on at `block` (the buffers kept need
+    // not have been given back).
     void Resume(uint64_t block);
     // Stops the thread after its current request and waits for it.
     void Stop();
@@ -120,6 +122,9 @@ private:
     const uint16_t m_chunkBlocks;
     const uint16_t m_requestBlocks;
     std::vector<Slot> m_slots;
+    // A reader asleep on a full ring is woken when no more than this many buffers are
+    // taken: half of those the scan does not keep are free.
+    const uint32_t m_wakeAt;
     // Buffers filled (written by the reader) and given back (written by the scan), as
     // running counts: filled - released buffers are with the scan.
     std::atomic<uint32_t> m_filled{0};

@@ -494,6 +494,8 @@ void CAtomDoc::CloseMovieFile()
         m_strError = m_MovieFile.GetError();
         m_bFileError = true;
     }
+    if (m_pListener)
+        m_pListener->BeforeMovieAnnounced();
     // Pictures carved while the movie stayed open changed the record's file: announce the
     // movie under its own path.
     m_pStatus->FilePath.SetPath(m_strMoviePath, false);

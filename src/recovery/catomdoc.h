@@ -24,6 +24,8 @@ public:
     // Copies n card bytes from byte offset at; false when they lie past the card's end
     // or cannot be read.
     virtual bool ReadAhead(uint64_t at, uint8_t* out, size_t n) { return false; }
+    // A movie file was closed and is announced next.
+    virtual void BeforeMovieAnnounced() {}
     // A movie file was closed and announced: where its first byte lies on the card.
     virtual void OnMovieClosed(const std::string& path, uint64_t cardStart, uint64_t length) {}
 };

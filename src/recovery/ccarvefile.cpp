@@ -133,11 +133,27 @@ int CWriteBehind::TakeSpare(const std::string& path, int& error)
 
 uint64_t CWriteBehind::Queue(int fd, uint64_t offset, std::vector<iovec> spans, std::shared_ptr<FileState> state)
 {
+    return Enqueue(Write{0, fd, offset, std::move(spans), std::move(state), Write::Op::Write});
+}
+
+uint64_t CWriteBehind::QueueTruncate(int fd, uint64_t size, std::shared_ptr<FileState> state)
+{
+    return Enqueue(Write{0, fd, size, {}, std::move(state), Write::Op::Truncate});
+}
+
+uint64_t CWriteBehind::QueueClose(int fd, std::shared_ptr<FileState> state)
+{
+    return Enqueue(Write{0, fd, 0, {}, std::move(state), Write::Op::Close});
+}
+
+uint64_t CWriteBehind::Enqueue(Write write)
+{
     uint64_t ticket = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         ticket = m_queued.load(std::memory_order_relaxed) + 1;
-        m_writes.push_back(Write{ticket, fd, offset, std::move(spans), std::move(state)});
+        write.Ticket = ticket;
+        m_writes.push_back(std::move(write));
         m_queued.store(ticket, std::memory_order_release);
     }
     m_work.notify_one();
@@ -180,12 +196,26 @@ void CWriteBehind::WriteOne(std::unique_lock<std::mutex>& lock, std::deque<Write
     m_writes.erase(at);
     m_busy.push_back(write.Fd);
     lock.unlock();
-    // After a failed write the file's later writes are dropped: it is failed anyway.
-    if (write.State->Error.load() == 0) {
-        if (const int code = WriteSpans(write.Fd, write.Offset, write.Spans)) {
-            int none = 0;
-            write.State->Error.compare_exchange_strong(none, code);
-        }
+    // After a failed write the file's later writes are dropped (it is failed anyway); its
+    // close is not.
+    const bool failed = write.State->Error.load() != 0;
+    int code = 0;
+    switch (write.Kind) {
+    case Write::Op::Write:
+        code = failed ? 0 : WriteSpans(write.Fd, write.Offset, write.Spans);
+        break;
+    case Write::Op::Truncate:
+        if (!failed && ::ftruncate(write.Fd, static_cast<off_t>(write.Offset)) != 0)
+            code = errno;
+        break;
+    case Write::Op::Close:
+        if (::close(write.Fd) != 0 && errno != EINTR)
+            code = errno;
+        break;
+    }
+    if (code != 0) {
+        int none = 0;
+        write.State->Error.compare_exchange_strong(none, code);
     }
     lock.lock();
     m_busy.erase(std::find(m_busy.begin(), m_busy.end(), write.Fd));
@@ -196,6 +226,7 @@ void CWriteBehind::WriteOne(std::unique_lock<std::mutex>& lock, std::deque<Write
             m_doneAhead.erase(next);
             ++m_doneUpTo;
         }
+        m_doneAtomic.store(m_doneUpTo, std::memory_order_release);
     } else {
         m_doneAhead.push_back(write.Ticket);
     }
@@ -229,7 +260,7 @@ CCarveFile::~CCarveFile() { Close(); }
 bool CCarveFile::Fail(int code)
 {
     m_failed = true;
-    m_error = "Cannot write " + m_path + ": " + px::SystemErrorText(code);
+    m_error = WriteError(m_path, code);
     return false;
 }
 
@@ -312,10 +343,28 @@ bool CCarveFile::Settle()
 
 bool CCarveFile::Truncate(uint64_t size)
 {
-    if (m_fd < 0 || !Flush() || !Settle())
+    if (m_fd < 0 || m_failed)
         return false;
-    if (size >= m_written)
+    if (size >= m_written) {
+        // The end lies in what was appended: what follows it is never written.
+        uint64_t keep = size - m_written;
+        size_t span = 0;
+        for (; span < m_spans.size() && keep > 0; ++span) {
+            if (m_spans[span].iov_len > keep)
+                m_spans[span].iov_len = static_cast<size_t>(keep);
+            keep -= m_spans[span].iov_len;
+        }
+        m_spans.resize(span);
         return true;
+    }
+    m_spans.clear();
+    if (m_writer) {
+        if (!m_state)
+            m_state = std::make_shared<CWriteBehind::FileState>();
+        m_lastTicket = m_writer->QueueTruncate(m_fd, size, m_state);
+        m_written = size;
+        return true;
+    }
     if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0)
         return Fail(errno);
     m_written = size;
@@ -343,6 +392,26 @@ size_t CCarveFile::ReadBack(uint64_t offset, uint8_t* out, size_t n)
     if (m_fd < 0 || !Flush() || !Settle())
         return 0;
     return px::ReadAt(m_fd, out, n, offset);
+}
+
+bool CCarveFile::CloseBehind(Closing& closing)
+{
+    closing = Closing{};
+    if (!m_writer)
+        return Close();
+    if (m_fd < 0)
+        return !m_failed;
+    const bool ok = Flush();
+    if (!m_state)
+        m_state = std::make_shared<CWriteBehind::FileState>();
+    closing = Closing{m_writer->QueueClose(m_fd, m_state), m_state, m_path};
+    m_fd = -1;
+    return ok && !m_failed;
+}
+
+std::string CCarveFile::WriteError(const std::string& path, int code)
+{
+    return "Cannot write " + path + ": " + px::SystemErrorText(code);
 }
 
 bool CCarveFile::Close()

@@ -43,8 +43,17 @@ public:
     // Queues spans (their bytes must stay until the write is done) for fd at offset;
     // returns the write's ticket.
     uint64_t Queue(int fd, uint64_t offset, std::vector<iovec> spans, std::shared_ptr<FileState> state);
+    // Queues cutting fd to size once the writes queued for it before are done (skipped
+    // after a failed one); returns its ticket.
+    uint64_t QueueTruncate(int fd, uint64_t size, std::shared_ptr<FileState> state);
+    // Queues closing fd once the writes queued for it before are done: the descriptor is
+    // the writer's from now on. A failed close is recorded like a failed write. Returns
+    // its ticket.
+    uint64_t QueueClose(int fd, std::shared_ptr<FileState> state);
     // The ticket of the last write queued (0: none yet).
     uint64_t Queued() const { return m_queued.load(std::memory_order_acquire); }
+    // Every write up to this ticket is done (0: none yet); does not wait.
+    uint64_t Done() const { return m_doneAtomic.load(std::memory_order_acquire); }
     // Returns once every write up to ticket is done, doing queued ones up to it meanwhile.
     void WaitFor(uint64_t ticket);
     // Does the first queued write of a file nobody is writing, on the caller's thread;
@@ -61,12 +70,15 @@ public:
 
 private:
     struct Write {
+        enum class Op { Write, Truncate, Close };
         uint64_t Ticket;
         int Fd;
-        uint64_t Offset;
+        uint64_t Offset;  // the file's new size for a Truncate
         std::vector<iovec> Spans;
         std::shared_ptr<FileState> State;
+        Op Kind = Op::Write;
     };
+    uint64_t Enqueue(Write write);
     void Loop();
     bool NeedsSpare() const { return !m_stop && !m_spareFolder.empty() && !m_sparesFailed && m_spares.size() < kSpares; }
     // Makes one file ahead (lock held on entry and on return).
@@ -87,6 +99,7 @@ private:
     // Under m_mutex: every write up to m_doneUpTo is done, and these after it as well
     // (the writer and a waiting caller finish in either order).
     uint64_t m_doneUpTo = 0;
+    std::atomic<uint64_t> m_doneAtomic{0};  // m_doneUpTo, for Done without the lock
     std::vector<uint64_t> m_doneAhead;
     std::vector<int> m_busy;  // the files being written now, by the writer or a helper
     bool m_stop = false;
@@ -114,7 +127,9 @@ public:
     bool Append(const uint8_t* data, size_t size);
     // Writes what was appended. False with GetError (the system's text) on failure.
     bool Flush();
-    // Flushes, then cuts the file to size bytes (an end found in bytes already written).
+    // Cuts the file to size bytes (an end found in bytes already appended): appended
+    // bytes past it are dropped unwritten; a file written past it is cut once its writes
+    // are done (behind, with a CWriteBehind).
     bool Truncate(uint64_t size);
     // Opens an existing file for ReadBack only; Written() is its size. False when it
     // cannot be opened.
@@ -124,6 +139,18 @@ public:
     size_t ReadBack(uint64_t offset, uint8_t* out, size_t n);
     // Flushes and closes; false when a write or the close failed.
     bool Close();
+    // A file closed behind: its writes and its close go on on the writer's thread.
+    struct Closing {
+        uint64_t Ticket = 0;  // of the close; done: the file is whole and closed
+        std::shared_ptr<CWriteBehind::FileState> State;
+        std::string Path;
+    };
+    // With a CWriteBehind: flushes and leaves the writes and the close to it, without
+    // waiting (closing.Ticket tells when they are done, closing.State whether one failed);
+    // false when a write already failed. Without one: Close (closing.Ticket stays 0).
+    bool CloseBehind(Closing& closing);
+    // The error text of a failed write of the file at path.
+    static std::string WriteError(const std::string& path, int code);
     bool IsOpen() const { return m_fd >= 0; }
     const std::string& Path() const { return m_path; }
     // The file was renamed while open.

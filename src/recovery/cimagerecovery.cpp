@@ -167,6 +167,9 @@ void CImageRecovery::ReadGeometry()
 
 void CImageRecovery::EndOfCard()
 {
+    // Every file closed behind is whole, closed and announced before the files are looked
+    // at again.
+    AnnounceClosed(true);
     // No more files begin: the files made ahead (without a name) are let go.
     if (m_Writer)
         m_Writer->KeepSpares(std::string());
@@ -410,6 +413,7 @@ void CImageRecovery::FlushChunks()
         Abort(m_OutputFile.GetError());
     if (!m_MovieDoc.FlushMovieFile() || m_MovieDoc.HasFileError())
         Abort(m_MovieDoc.GetError());
+    AnnounceClosed(false);
 }
 
 uint64_t CImageRecovery::CardBytes() const
@@ -841,15 +845,43 @@ void CImageRecovery::Finish()
     m_nStructLength = 0;
     m_bStructOpen = false;
     m_nNextProbe = UINT64_MAX;
-    if (!m_OutputFile.Close())
+    // Its last writes and its close go on behind the scan.
+    CCarveFile::Closing closing;
+    if (!m_OutputFile.CloseBehind(closing))
         Abort(m_OutputFile.GetError());
+    const bool behind = closing.Ticket != 0;
+    if (behind)
+        m_Closing.push_back({std::move(closing), !(held && !Aborted())});
     if (held && !Aborted()) {
         // Announced after the search for its other pieces.
         m_Fragmented.push_back(std::move(record));
         return;
     }
-    Status().Send(StatusKind::FileFinished, Scope());
+    if (!behind)
+        Status().Send(StatusKind::FileFinished, Scope());
     Remember(record.Path, record.Type, record.CardStart, record.Length);
+    AnnounceClosed(false);
+}
+
+void CImageRecovery::AnnounceClosed(bool wait)
+{
+    CTransferStatus& s = Status();
+    while (!m_Closing.empty()) {
+        const ClosingFile& closing = m_Closing.front();
+        if (!wait && m_Writer->Done() < closing.File.Ticket)
+            return;
+        m_Writer->WaitFor(closing.File.Ticket);
+        if (const int code = closing.File.State->Error.load())
+            Abort(CCarveFile::WriteError(closing.File.Path, code));
+        if (closing.Announce) {
+            // The record names the file being carved now: the message names this one.
+            const CFilePath current = s.FilePath;
+            s.FilePath.SetPath(closing.File.Path, false);
+            s.Send(StatusKind::FileFinished, Scope());
+            s.FilePath = current;
+        }
+        m_Closing.pop_front();
+    }
 }
 
 void CImageRecovery::Close()

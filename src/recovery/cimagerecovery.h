@@ -4,6 +4,7 @@
 // IMAGE_001.NEF, ... and movie(1).mov, ...; every finished file is announced with a
 // status of kind 2. It never writes to the card.
 #include <array>
+#include <deque>
 #include <memory>
 #include <cstdint>
 #include <string>
@@ -42,6 +43,8 @@ public:
     {
         Remember(path, 0, cardStart, length);
     }
+    // The pictures closed before the movie are announced before it.
+    void BeforeMovieAnnounced() override { AnnounceClosed(true); }
     bool ReadsAhead() const override { return true; }
     // Blocks that read only when a skipped area was tried again come after the files were
     // carved past them: the files keep zeros there, and the blocks stay unreadable.
@@ -56,6 +59,7 @@ public:
     // Feeds one block to the folder-entry collector; true when it added entries.
     bool FeedDirs(uint64_t at, const uint8_t* block, uint32_t n);
     uint64_t WritesQueued() const override { return m_Writer ? m_Writer->Queued() : 0; }
+    uint64_t WritesDone() const override { return m_Writer ? m_Writer->Done() : 0; }
     void WaitWritten(uint64_t ticket) override
     {
         if (m_Writer)
@@ -181,6 +185,18 @@ private:
     // that uses it (and so gone only after it).
     std::unique_ptr<CWriteBehind> m_Writer;
     CCarveFile m_OutputFile;
+    // Files closed behind the scan, oldest first: each is announced (FileFinished) once its
+    // writes and its close are done, so that whoever opens an announced file finds it whole;
+    // a held file (Announce false) is only checked, as it is announced after the search
+    // for its pieces.
+    struct ClosingFile {
+        CCarveFile::Closing File;
+        bool Announce = true;
+    };
+    std::deque<ClosingFile> m_Closing;
+    // Announces the files of m_Closing whose writes are done, in order (with wait: all of
+    // them, waiting for their writes); a failed write ends the run with its error.
+    void AnnounceClosed(bool wait);
     std::vector<std::string> m_FoundNames;
     int32_t m_nCurrentType = 0;
     int32_t m_nPreviousType = 0;

@@ -242,6 +242,9 @@ TEST_F(RecoveryTest, MovieToTheEndOfItsFileEndsAtTheNextFile)
     Put(image, 60, movie);
     const std::string card = home.File("open.img");
     ASSERT_TRUE(px::test::WriteFile(card, image));
+    // Each file is announced in the order the files were closed (the first movie, cut by
+    // the picture, after the search for its pieces), also when its close went on behind
+    // the scan.
     struct Finished : CListener {
         std::vector<std::string> names;
         Finished() { Bus().AddListener("Finished", this); }
@@ -254,8 +257,7 @@ TEST_F(RecoveryTest, MovieToTheEndOfItsFileEndsAtTheNextFile)
         }
     } finished;
     ASSERT_TRUE(Recover(Attach(card))) << error;
-    std::sort(finished.names.begin(), finished.names.end());
-    EXPECT_EQ(finished.names, (std::vector<std::string>{"IMAGE_000.JPG", "movie(1).mov", "movie(2).mov"}));
+    EXPECT_EQ(finished.names, (std::vector<std::string>{"IMAGE_000.JPG", "movie(2).mov", "movie(1).mov"}));
     EXPECT_EQ(files["movie(1).mov"].size(), 30u * 512);
     EXPECT_EQ(files["IMAGE_000.JPG"].size(), 20u * 512);
     EXPECT_EQ(files["movie(2).mov"].size(), 40u * 512);
@@ -318,6 +320,40 @@ TEST_F(RecoveryTest, FilesMadeAheadNeverTakeAnExistingName)
     EXPECT_EQ(px::test::ReadFile(victim), (std::vector<uint8_t>{1, 2, 3}));
     EXPECT_EQ(px::test::ReadFile(run + "/IMAGE_001.JPG"), std::vector<uint8_t>(bytes, bytes + sizeof bytes));
     EXPECT_EQ(std::distance(fs::directory_iterator(run), fs::directory_iterator()), 2) << "nothing left behind";
+}
+
+// A file's end found in bytes appended but not yet written drops them unwritten; an end in
+// bytes already written cuts the file once its writes are done; a close behind waits for
+// neither, and the file is whole and closed when its ticket is done.
+TEST_F(RecoveryTest, EndsAndClosesGoOnBehindTheScan)
+{
+    CWriteBehind writer;
+    CCarveFile file;
+    file.SetWriteBehind(&writer);
+    const std::string path = home.File("cut.jpg");
+    ASSERT_TRUE(file.Create(path)) << file.GetError();
+    std::vector<uint8_t> bytes(3000);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = uint8_t(i * 7);
+    ASSERT_TRUE(file.Append(bytes.data(), 1000));
+    ASSERT_TRUE(file.Flush());
+    ASSERT_TRUE(file.Append(bytes.data() + 1000, 1000));
+    ASSERT_TRUE(file.Append(bytes.data() + 2500, 500));  // a second span
+    ASSERT_TRUE(file.Truncate(2100));                    // in the second span
+    ASSERT_TRUE(file.Flush());
+    EXPECT_EQ(file.Written(), 2100u);
+    ASSERT_TRUE(file.Truncate(900));  // in bytes queued or written
+    ASSERT_TRUE(file.Append(bytes.data(), 10));
+    CCarveFile::Closing closing;
+    ASSERT_TRUE(file.CloseBehind(closing)) << file.GetError();
+    EXPECT_FALSE(file.IsOpen());
+    ASSERT_GT(closing.Ticket, 0u);
+    writer.WaitFor(closing.Ticket);
+    EXPECT_GE(writer.Done(), closing.Ticket);
+    EXPECT_EQ(closing.State->Error.load(), 0);
+    std::vector<uint8_t> expected(bytes.begin(), bytes.begin() + 900);
+    expected.insert(expected.end(), bytes.begin(), bytes.begin() + 10);
+    EXPECT_EQ(px::test::ReadFile(path), expected);
 }
 
 // A card of count blocks of noise (no zero byte, nothing that looks like a file) with a
