@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #include "app/filetypes.h"
 
@@ -61,9 +62,13 @@ int64_t AsUtc(const Civil& c)
     return DaysFromCivil(c.Year, c.Month, c.Day) * 86400 + c.Hour * 3600 + c.Minute * 60 + c.Second;
 }
 
-// The wall-clock time in the machine's time zone; 0 when mktime cannot tell.
+// The wall-clock time in the machine's time zone; 0 when mktime cannot tell. Shot times
+// are read on two threads: mktime (re)reads the time zone under the C library's own lock,
+// which ThreadSanitizer does not see, so the calls take turns here as well.
 int64_t AsLocal(const Civil& c)
 {
+    static std::mutex zone;
+    const std::lock_guard lock(zone);
     std::tm t {};
     t.tm_year = c.Year - 1900;
     t.tm_mon = c.Month - 1;

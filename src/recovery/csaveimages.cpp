@@ -114,10 +114,8 @@ void CPX3SaveImages::RenameKept(CThumb& thumb, size_t place)
         Log().Outcome("-FAIL", "Save ==> " + from + " keeps its name: " + ErrorText(error));
         return;
     }
-    if (to != from) {
-        thumb.SetPath(to, false);
-        thumb.Exists();
-    }
+    if (to != from)
+        m_pList->RenameAt(place, to);
 }
 
 bool CPX3SaveImages::Run()

@@ -63,7 +63,8 @@ public:
     static std::string SavedName(const std::string& prefix, size_t place);
 
 protected:
-    // Renames the kept entry's file to the saved name of place (see above).
+    // Renames the file of the list's entry at place (kept) to the saved name of place (see
+    // above).
     void RenameKept(CThumb& thumb, size_t place);
 
     CThumbList* m_pList;

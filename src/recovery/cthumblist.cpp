@@ -183,6 +183,15 @@ void CThumbList::SetCacheLimit(size_t limit)
     EvictLocked(m_thumbs.size());
 }
 
+void CThumbList::RenameAt(size_t index, const std::string& path)
+{
+    std::lock_guard guard(m_lock);
+    if (index < m_thumbs.size()) {
+        m_thumbs[index]->SetPath(path, false);
+        m_thumbs[index]->Exists();
+    }
+}
+
 size_t CThumbList::GetCacheLimit() const
 {
     std::lock_guard guard(m_lock);

@@ -66,6 +66,10 @@ public:
     // The index-th thumbnail (from 0), or null past the end.
     CThumb* GetAt(size_t index) const;
 
+    // The index-th file took a new name (a save renamed it): its path and size from now on,
+    // changed under the list's lock, as a worker may be reading the path.
+    void RenameAt(size_t index, const std::string& path);
+
     // Number of thumbnails whose keep mark is set.
     size_t CountKept() const;
     // Sum of the file sizes of the thumbnails whose keep mark is set.
