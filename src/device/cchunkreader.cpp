@@ -52,12 +52,13 @@ void Signal(CChunkReader::Sleeper& sleeper)
 }  // namespace
 
 CChunkReader::CChunkReader(CDriveScsi& drive, std::mutex& driveMutex, uint64_t first, uint64_t end,
-                           uint16_t chunkBlocks, uint16_t requestBlocks, size_t slots, size_t kept, std::function<bool()> idleWork,
-                           Inspector inspect)
+                           uint16_t chunkBlocks, uint16_t requestBlocks, size_t slots, size_t kept,
+                           std::function<bool()> idleWork, Inspector inspect)
     : m_drive(drive), m_driveMutex(driveMutex), m_end(end), m_chunkBlocks(chunkBlocks),
       m_requestBlocks(std::max(chunkBlocks, static_cast<uint16_t>(requestBlocks / chunkBlocks * chunkBlocks))),
       m_slots(std::max<size_t>(slots, kept + 2)),
-      m_wakeAt(static_cast<uint32_t>(m_slots.size() - std::max<size_t>(1, (m_slots.size() - kept) / 2))), m_first(first), m_idleWork(std::move(idleWork)), m_inspect(std::move(inspect))
+      m_wakeAt(static_cast<uint32_t>(m_slots.size() - std::max<size_t>(1, (m_slots.size() - kept) / 2))),
+      m_first(first), m_idleWork(std::move(idleWork)), m_inspect(std::move(inspect))
 {
     for (Slot& slot : m_slots)
         slot.Buffer.reset(new uint8_t[static_cast<size_t>(m_requestBlocks) * kBlock]);

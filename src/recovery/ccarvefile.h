@@ -2,8 +2,8 @@
 // The file a recovery writes: appends are gathered, consecutive bytes into one span and
 // the spans of several read buffers into one writev, so a file that takes several chunks
 // costs one system call, and no block is copied. Whatever was appended must be flushed
-// (Flush or Close) before a read buffer it came from is reused; with a CWriteBehind, also
-// written (CWriteBehind::WaitFor the ticket of the flush).
+// (Flush, Close or CloseBehind) before a read buffer it came from is reused; with a
+// CWriteBehind, also written (CWriteBehind::WaitFor the ticket of the flush or close).
 #include <sys/uio.h>
 
 #include <atomic>
