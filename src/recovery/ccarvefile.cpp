@@ -317,9 +317,7 @@ bool CCarveFile::Flush()
     for (const iovec& span : m_spans)
         size += span.iov_len;
     if (m_writer) {
-        if (!m_state)
-            m_state = std::make_shared<CWriteBehind::FileState>();
-        m_lastTicket = m_writer->Queue(m_fd, m_written, std::move(m_spans), m_state);
+        m_lastTicket = m_writer->Queue(m_fd, m_written, std::move(m_spans), SharedState());
         m_spans = {};
         m_written += size;
         return true;
@@ -330,6 +328,13 @@ bool CCarveFile::Flush()
         return Fail(code);
     m_written += size;
     return true;
+}
+
+const std::shared_ptr<CWriteBehind::FileState>& CCarveFile::SharedState()
+{
+    if (!m_state)
+        m_state = std::make_shared<CWriteBehind::FileState>();
+    return m_state;
 }
 
 bool CCarveFile::Settle()
@@ -359,9 +364,7 @@ bool CCarveFile::Truncate(uint64_t size)
     }
     m_spans.clear();
     if (m_writer) {
-        if (!m_state)
-            m_state = std::make_shared<CWriteBehind::FileState>();
-        m_lastTicket = m_writer->QueueTruncate(m_fd, size, m_state);
+        m_lastTicket = m_writer->QueueTruncate(m_fd, size, SharedState());
         m_written = size;
         return true;
     }
@@ -402,9 +405,7 @@ bool CCarveFile::CloseBehind(Closing& closing)
     if (m_fd < 0)
         return !m_failed;
     const bool ok = Flush();
-    if (!m_state)
-        m_state = std::make_shared<CWriteBehind::FileState>();
-    closing = Closing{m_writer->QueueClose(m_fd, m_state), m_state, m_path};
+    closing = Closing{m_writer->QueueClose(m_fd, SharedState()), m_state, m_path};
     m_fd = -1;
     return ok && !m_failed;
 }

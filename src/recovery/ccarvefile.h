@@ -165,6 +165,8 @@ private:
     bool Fail(int code);
     // Waits for this file's writes behind; false (failed, with the error) when one failed.
     bool Settle();
+    // The state this file's writes behind share with the writer (made at the first).
+    const std::shared_ptr<CWriteBehind::FileState>& SharedState();
 
     int m_fd = -1;
     std::string m_path;

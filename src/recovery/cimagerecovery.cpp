@@ -850,9 +850,10 @@ void CImageRecovery::Finish()
     if (!m_OutputFile.CloseBehind(closing))
         Abort(m_OutputFile.GetError());
     const bool behind = closing.Ticket != 0;
+    const bool searched = held && !Aborted();
     if (behind)
-        m_Closing.push_back({std::move(closing), !(held && !Aborted())});
-    if (held && !Aborted()) {
+        m_Closing.push_back({std::move(closing), !searched});
+    if (searched) {
         // Announced after the search for its other pieces.
         m_Fragmented.push_back(std::move(record));
         return;
